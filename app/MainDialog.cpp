@@ -1,0 +1,62 @@
+// The main dialog: its procedure, the Clean handler and the completion report.
+#include "app.h"
+
+#include "../clean/clean.h"
+#include "../res/resource.h"
+
+namespace {
+
+void SetStringText(HWND window, int controlId, UINT stringId)
+{
+    PathBuffer text;
+    HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+    LoadStringW(module, stringId, text, MAX_PATH);
+    SetDlgItemTextW(window, controlId, text);
+}
+
+// Starts the one clean run of this process, then turns the dialog to Running.
+void OnClean(HWND window)
+{
+    HANDLE worker = CreateThread(nullptr, 0, CleanRun, nullptr, 0, nullptr);
+    if (worker != nullptr)
+        CloseHandle(worker);
+    ShowWindow(GetDlgItem(window, IDC_CLEAN), SW_HIDE);
+    EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
+    SetStringText(window, IDCANCEL, IDS_CLOSE);
+    SetStringText(window, IDC_STATUS, IDS_PLEASE_WAIT);
+}
+
+} // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_CLOSE:
+        // Wine's default handling sends IDCANCEL even while Cancel is disabled, which
+        // would end the process in the middle of a run; refuse it here as Windows does.
+        if (!IsWindowEnabled(GetDlgItem(window, IDCANCEL))) {
+            MessageBeep(MB_ICONWARNING);
+            return TRUE;
+        }
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_CLEAN)
+            OnClean(window);
+        else if (LOWORD(wParam) == IDCANCEL)
+            PostQuitMessage(0);
+        break;
+    }
+    return FALSE;
+}
+
+void ReportCompletion()
+{
+    if (QuietMode) {
+        PostMessageW(MainWindow, WM_QUIT, 0, 0);
+        return;
+    }
+    // The text is set before Close is enabled, so the user can never close the
+    // dialog while it still reads as running.
+    SetStringText(MainWindow, IDC_STATUS, IDS_FINISHED);
+    EnableWindow(GetDlgItem(MainWindow, IDCANCEL), TRUE);
+}

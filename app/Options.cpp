@@ -1,0 +1,57 @@
+// Command-line options and the process-wide settings they fill.
+#include "app.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+bool QuietMode = false;
+PathBuffer Signature = L"";
+PathBuffer LogPath = L"";
+HWND MainWindow = nullptr;
+
+namespace {
+
+bool StartsWithOption(const wchar_t* argument, const wchar_t* option)
+{
+    return StrStrIW(argument, option) == argument;
+}
+
+// A value too long for its 260-character setting is never cut into a different
+// signature or path: the setting is cleared, as by the option with no value.
+void StoreValue(PathBuffer& setting, const wchar_t* value)
+{
+    if (!TextCopy(setting, value))
+        setting[0] = L'\0';
+}
+
+// "/Log:" values lose the whole run of double quotes at their end, then at their start.
+void StoreLogPath(const wchar_t* value)
+{
+    size_t end = wcslen(value);
+    while (end > 0 && value[end - 1] == L'"')
+        end--;
+    size_t start = 0;
+    while (start < end && value[start] == L'"')
+        start++;
+    if (end - start >= MAX_PATH) {
+        LogPath[0] = L'\0';
+        return;
+    }
+    wmemcpy(LogPath, value + start, end - start);
+    LogPath[end - start] = L'\0';
+}
+
+} // namespace
+
+void ParseOptions(int count, wchar_t** arguments)
+{
+    for (int i = 0; i < count; i++) {
+        const wchar_t* argument = arguments[i];
+        if (StrCmpIW(argument, L"/Quiet") == 0)
+            QuietMode = true;
+        else if (StartsWithOption(argument, L"/Signature:"))
+            StoreValue(Signature, argument + 11);
+        else if (StartsWithOption(argument, L"/Log:"))
+            StoreLogPath(argument + 5);
+    }
+}

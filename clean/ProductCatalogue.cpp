@@ -1,0 +1,41 @@
+// The product catalogue: processes, display names, package-cache markers and add-in
+// keys of the Zamo product family, and the maker's and product's words.
+#include "steps.h"
+
+const wchar_t* const AddInKeyPaths[2] = {
+    L"Software\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn",
+    L"Software\\Quorvex\\Outlook Add-In",
+};
+
+const wchar_t* const ProductDisplayNames[9] = {
+    L"Zamo (per-user)",
+    L"Zamo (per-machine)",
+    L"Zamo Outlook Add-In",
+    L"Zamo Deployment",
+    L"Zamo Outlook Add-In (per-user)",
+    L"Zamo Outlook Add-In (per-machine)",
+    L"Zamo Web Installer",
+    L"Zamo Web Installer (per-user)",
+    L"Zamo Web Installer (per-machine)",
+};
+
+const wchar_t* const PackageCacheMarkers[3] = {
+    L"ZamoInstallerPerUser.exe",
+    L"ZamoSetupPerUserX64.msi",
+    L"ZamoOutlookSetupX64.msi",
+};
+
+const wchar_t* const ProcessNames[4] = {
+    L"Zamo.exe",
+    L"ZamoChromiumHelper.exe",
+    L"ZamoCrashHandler.exe",
+    L"ZamoCptr.exe",
+};
+
+const wchar_t MakerWord[] = L"Quorvex";
+const wchar_t ProductWord[] = L"Zamo";
+
+const wchar_t* RootLabel(HKEY root)
+{
+    return root == HKEY_LOCAL_MACHINE ? L"HKLM" : L"HKU";
+}

@@ -1,0 +1,8 @@
+// Clean-up engine: what the application shell calls.
+#pragma once
+
+#include <windows.h>
+
+// The worker thread of one clean run: every removal step in order, the line
+// "Finishing", then the completion report. The parameter is ignored; returns 0.
+DWORD WINAPI CleanRun(void* parameter);

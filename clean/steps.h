@@ -1,0 +1,57 @@
+// Clean-up engine: the catalogue and the removal steps, as the clean run and the
+// steps call one another. Nothing outside clean/ (and its tests) uses this header.
+#pragma once
+
+#include "../common/Bounded.h"
+
+// Product catalogue: the fixed knowledge of what belongs to the product family.
+// Tables are walked first to last; where a first match decides a log line, the
+// order matters.
+extern const wchar_t* const AddInKeyPaths[2];
+extern const wchar_t* const ProductDisplayNames[9];
+extern const wchar_t* const PackageCacheMarkers[3];
+extern const wchar_t* const ProcessNames[4];
+extern const wchar_t MakerWord[];    // "Quorvex"
+extern const wchar_t ProductWord[];  // "Zamo"
+
+// "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other root: how log lines name a scope.
+const wchar_t* RootLabel(HKEY root);
+
+// Process stopper: terminates every process whose executable name contains a
+// catalogue process name; pauses 5000 ms when it asked any to terminate.
+void StopProductProcesses();
+
+// Scope marker. A scope is HKEY_LOCAL_MACHINE with no SID, or HKEY_USERS and a SID.
+// True when the scope is to be swept; false when it bears the current signature
+// (the skip line is then logged already).
+bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid);
+// Stores the current signature as the scope's marker (nothing without a signature).
+void MarkScopeCleaned(HKEY root, const wchar_t* sid);
+
+// Passive uninstaller: runs MsiExec /x quietly for every matching product-code entry
+// of the scope's uninstall list in one view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
+void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view);
+// True when the named REG_SZ value of the subkey equals a catalogue display name;
+// logs the match.
+bool MatchCatalogueName(HKEY parent, REGSAM access, const wchar_t* subkey, const wchar_t* valueName);
+
+// Registry purge of one scope. SweepScopeRegistry is the two below in order: the
+// passive uninstall in both views, then the eight purge calls.
+void SweepScopeRegistry(HKEY root, const wchar_t* sid);
+void UninstallScopeProducts(HKEY root, const wchar_t* sid);
+void PurgeScopeRegistry(HKEY root, const wchar_t* sid);
+// Product keys under keyPath, the settings keys and the add-in keys, in one view.
+void PurgeRegistryScope(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
+
+// Windows Installer data purge for one SID under UserData (machine, 64-bit view).
+void PurgeInstallerComponents(const wchar_t* sid);
+void PurgeInstallerProducts(const wchar_t* sid);
+
+// User profile sweep of one name under HKEY_USERS.
+void SweepUserScope(const wchar_t* sid);
+// Resolves one of a user's shell folders ("Local AppData", "Startup") against that
+// user's own profile folder. True when out holds the folder's path.
+bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out);
+
+// Deletes a folder tree: files first, sub-folders depth first, the folder last.
+void RemoveFolderTree(const wchar_t* path);

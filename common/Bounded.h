@@ -1,0 +1,28 @@
+// Bounded composition of paths, key paths and command lines in fixed 260-character
+// buffers. Every helper reports whether the whole result fit: on false the buffer
+// holds nothing usable and the caller must not act on it.
+#pragma once
+
+#include <windows.h>
+
+typedef wchar_t PathBuffer[MAX_PATH];
+
+// Copies text into out; true when it fit with its terminator.
+bool TextCopy(PathBuffer& out, const wchar_t* text);
+
+// Appends text to what out holds (plain concatenation); true when it fit.
+bool TextAppend(PathBuffer& out, const wchar_t* text);
+
+// Appends a name with PathAppendW (exactly one backslash between); true when the
+// result fit. PathAppendW itself would only ever see a buffer with room to spare.
+bool PathAppendName(PathBuffer& out, const wchar_t* name);
+
+// Expands environment references of text into out; true when the expansion fit.
+bool ExpandText(PathBuffer& out, const wchar_t* text);
+
+// printf-style formatting (%s is a wide string) into out; true when nothing was cut.
+bool FormatText(PathBuffer& out, const wchar_t* format, ...);
+
+// A scope's key path: "<sid>\<relativePath>", or relativePath alone when sid is
+// null or empty. True when it fit.
+bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePath);

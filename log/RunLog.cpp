@@ -1,0 +1,70 @@
+// The run log: where it lives, how it is opened, and the one way a line is written.
+#define STRSAFE_NO_DEPRECATE
+#include "log.h"
+
+#include "../app/app.h"
+#include "../common/Bounded.h"
+
+#include <strsafe.h>
+
+HANDLE LogFile = INVALID_HANDLE_VALUE;
+
+namespace {
+
+const int LineCapacity = 4095;      // characters of one line's text, NUL included
+const int TimeStampLength = 25;     // "YYYY-MM-DDThh:mm:ss.mmmZ "
+
+bool ChooseLogPath(PathBuffer& path)
+{
+    if (LogPath[0] != L'\0')
+        return ExpandText(path, LogPath);
+    if (!ExpandText(path, L"%LocalAppData%\\ZamoClean"))
+        return false;
+    CreateDirectoryW(path, nullptr);
+    return PathAppendName(path, L"ZamoClean.log");
+}
+
+} // namespace
+
+void OpenRunLog()
+{
+    // A path that did not fit is never opened in a cut form: logging stays off.
+    PathBuffer path;
+    if (!ChooseLogPath(path))
+        return;
+    // Append-only access makes every write land at the end of the file, so two
+    // instances logging into one file at once never overwrite each other's lines.
+    LogFile = CreateFileW(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (LogFile == INVALID_HANDLE_VALUE)
+        return;
+    SetFilePointer(LogFile, 0, nullptr, FILE_END);
+    LogLine(L"================================================================");
+}
+
+void LogLine(const wchar_t* format, ...)
+{
+    if (LogFile == INVALID_HANDLE_VALUE)
+        return;
+
+    // Room for the text and its NUL, then the line end written in the same call.
+    wchar_t line[LineCapacity + 2];
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    wsprintfW(line, L"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ ", now.wYear, now.wMonth, now.wDay, now.wHour,
+              now.wMinute, now.wSecond, now.wMilliseconds);
+
+    va_list arguments;
+    va_start(arguments, format);
+    // A message too long for the line is cut silently; the cut line is still written.
+    StringCchVPrintfW(line + TimeStampLength, LineCapacity - TimeStampLength, format, arguments);
+    va_end(arguments);
+
+    size_t length = 0;
+    StringCchLengthW(line, LineCapacity, &length);
+    line[length] = L'\r';
+    line[length + 1] = L'\n';
+    // One write per line: a reader or another instance never sees half a line.
+    DWORD written;
+    WriteFile(LogFile, line, static_cast<DWORD>((length + 2) * sizeof(wchar_t)), &written, nullptr);
+}

@@ -1,0 +1,15 @@
+// Run log: one UTF-16LE file of time-stamped lines, appended to by every run.
+#pragma once
+
+#include <windows.h>
+
+// The open log file, or INVALID_HANDLE_VALUE while logging is off.
+extern HANDLE LogFile;
+
+// Opens the log named by LogPath (or the default one) for appending and writes the
+// separator line. Called once, on the main thread, before anything else is logged.
+void OpenRunLog();
+
+// Appends one line: the UTC time stamp, the message formatted printf-style (%s a
+// wide string, %d a 32-bit integer), CR LF. Does nothing while logging is off.
+void LogLine(const wchar_t* format, ...);

@@ -1,0 +1,184 @@
+// Run log: file format, line format, the line cut, the location rules.
+#include "app/app.h"
+#include "log/log.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Opens the log for one test with the given "/Log:" value and closes it afterwards.
+class RunLogTest : public ::testing::Test {
+protected:
+    void Open(const std::wstring& logPath)
+    {
+        wcscpy(LogPath, logPath.c_str());
+        OpenRunLog();
+    }
+    void TearDown() override
+    {
+        if (LogFile != INVALID_HANDLE_VALUE)
+            CloseHandle(LogFile);
+        LogFile = INVALID_HANDLE_VALUE;
+        LogPath[0] = L'\0';
+    }
+    TempFolder folder;
+};
+
+std::wstring Repeat(wchar_t c, size_t n)
+{
+    return std::wstring(n, c);
+}
+
+const std::wstring Separator = Repeat(L'=', 64);
+
+TEST_F(RunLogTest, NewFileStartsWithTheTimeStampAndNoByteOrderMark)
+{
+    std::wstring path = folder / L"new.log";
+    Open(path);
+    ASSERT_NE(LogFile, INVALID_HANDLE_VALUE);
+    LogLine(L"Finishing");
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(bytes[0], '2');  // the first digit of the year, in UTF-16LE
+    EXPECT_EQ(bytes[1], 0);
+    EXPECT_EQ(ReadLogLines(path), (std::vector<std::wstring>{Separator, L"Finishing"}));
+}
+
+TEST_F(RunLogTest, SecondOpenAppendsAfterTheLastByte)
+{
+    std::wstring path = folder / L"append.log";
+    ASSERT_TRUE(WriteTextFile(path, std::string("a\0b\0", 4)));  // earlier content, no line end
+    Open(path);
+    LogLine(L"one");
+    CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+    Open(path);
+    LogLine(L"two");
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    ASSERT_GT(bytes.size(), 4u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("a\0b\0", 4));
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 4), (bytes.size() - 4) / 2);
+    // Four lines: separator, one, separator, two; each with its own stamp and CR LF.
+    size_t lines = 0;
+    for (size_t at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at + 2))
+        lines++;
+    EXPECT_EQ(lines, 4u);
+    EXPECT_TRUE(IsTimeStamp(text));
+    EXPECT_EQ(text.substr(25, 64), Separator);
+    EXPECT_NE(text.find(L"Z one\r\n"), std::wstring::npos);
+    EXPECT_EQ(text.substr(text.size() - 7), L"Z two\r\n");
+}
+
+TEST_F(RunLogTest, EmptyMessageIsTheStampAloneInFiftyFourBytes)
+{
+    std::wstring path = folder / L"empty.log";
+    Open(path);
+    size_t before = ReadFileBytes(path).size();
+    LogLine(L"");
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size() - before, 54u);
+    std::wstring last(reinterpret_cast<const wchar_t*>(bytes.data() + before), 27);
+    EXPECT_TRUE(IsTimeStamp(last));
+    EXPECT_EQ(last.substr(25), L"\r\n");
+}
+
+TEST_F(RunLogTest, LongMessagesAreCutAfter4069Characters)
+{
+    std::wstring path = folder / L"long.log";
+    Open(path);
+    std::wstring exact = Repeat(L'a', 4069);
+    std::wstring oneMore = Repeat(L'b', 4070);
+    std::wstring huge = Repeat(L'c', 10000);
+    LogLine(L"%s", exact.c_str());
+    LogLine(L"%s", oneMore.c_str());
+    LogLine(L"%s", huge.c_str());
+    std::vector<std::wstring> lines = ReadLogLines(path);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], exact);
+    EXPECT_EQ(lines[2], Repeat(L'b', 4069));
+    EXPECT_EQ(lines[3], Repeat(L'c', 4069));
+}
+
+TEST_F(RunLogTest, ArgumentsArePrintedUnchangedAndStampIsUtc)
+{
+    std::wstring path = folder / L"args.log";
+    Open(path);
+    SYSTEMTIME before;
+    GetSystemTime(&before);
+    LogLine(L"Stopping process %d [%s]", -42, L"100% %TEMP% %s %d");
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    std::wstring last = text.substr(text.rfind(L"\r\n", text.size() - 3) + 2);
+    EXPECT_EQ(last.substr(25), L"Stopping process -42 [100% %TEMP% %s %d]\r\n");
+    // The stamp is UTC: its date and hour agree with GetSystemTime (allowing a tick over the hour).
+    wchar_t expected[32];
+    wsprintfW(expected, L"%04d-%02d-%02dT%02d", before.wYear, before.wMonth, before.wDay, before.wHour);
+    if (before.wMinute != 59) {
+        EXPECT_EQ(last.substr(0, 13), expected);
+    }
+    EXPECT_EQ(last[19], L'.');
+    EXPECT_EQ(last[23], L'Z');
+}
+
+TEST_F(RunLogTest, GivenPathInMissingFolderCreatesNothingAndLogsNothing)
+{
+    std::wstring missing = folder / L"no-such-folder";
+    Open(missing + L"\\x.log");
+    EXPECT_EQ(LogFile, INVALID_HANDLE_VALUE);
+    LogLine(L"dropped");
+    EXPECT_FALSE(Exists(missing));
+}
+
+TEST_F(RunLogTest, GivenPathIsExpanded)
+{
+    SetEnvironmentVariableW(L"ZC_LOG_FOLDER", folder.Path().c_str());
+    Open(L"%ZC_LOG_FOLDER%\\expanded.log");
+    LogLine(L"here");
+    EXPECT_EQ(ReadLogLines(folder / L"expanded.log"), (std::vector<std::wstring>{Separator, L"here"}));
+    SetEnvironmentVariableW(L"ZC_LOG_FOLDER", nullptr);
+}
+
+TEST_F(RunLogTest, ExpansionThatDoesNotFitTurnsLoggingOff)
+{
+    // Expands to more than 259 characters: a cut form of it must never be created.
+    std::wstring longFolder = folder.Path() + L"\\" + Repeat(L'd', 200);
+    ASSERT_TRUE(CreateDirectoryW(folder.Path().c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    SetEnvironmentVariableW(L"ZC_LONG", longFolder.c_str());
+    Open(L"%ZC_LONG%\\0123456789012345678901234567890123456789012345678901234567890123456789.log");
+    EXPECT_EQ(LogFile, INVALID_HANDLE_VALUE);
+    SetEnvironmentVariableW(L"ZC_LONG", nullptr);
+}
+
+TEST_F(RunLogTest, DefaultLocationIsUnderLocalAppData)
+{
+    std::wstring saved = Expand(L"%LocalAppData%");
+    SetEnvironmentVariableW(L"LocalAppData", folder.Path().c_str());
+    Open(L"");
+    LogLine(L"default");
+    SetEnvironmentVariableW(L"LocalAppData", saved.c_str());
+    EXPECT_EQ(ReadLogLines(folder / L"ZamoClean\\ZamoClean.log"), (std::vector<std::wstring>{Separator, L"default"}));
+}
+
+TEST_F(RunLogTest, TwoWritersKeepTheirLinesWhole)
+{
+    // Two handles on one file stand for two instances: each line lands at the end.
+    std::wstring path = folder / L"shared.log";
+    Open(path);
+    HANDLE first = LogFile;
+    LogFile = INVALID_HANDLE_VALUE;
+    Open(path);
+    HANDLE second = LogFile;
+    for (int i = 0; i < 20; i++) {
+        LogFile = (i % 2) ? first : second;
+        LogLine(L"line %d of writer %s", i, (i % 2) ? L"one" : L"two");
+    }
+    CloseHandle(first);
+    LogFile = second;
+    std::vector<std::wstring> lines = ReadLogLines(path);
+    ASSERT_EQ(lines.size(), 22u);
+    for (int i = 0; i < 20; i++)
+        EXPECT_EQ(lines[2 + i], L"line " + std::to_wstring(i) + L" of writer " + ((i % 2) ? L"one" : L"two"));
+}
+
+} // namespace

@@ -55,7 +55,7 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
         RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, MarkerWriteAccess, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return;
-    // The text and its NUL: (length + 1) * 2 bytes.
+    // Stored with its NUL, so that any reader finds a terminated string.
     DWORD size = static_cast<DWORD>((wcsnlen(Signature, MAX_PATH - 1) + 1) * sizeof(wchar_t));
     RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(Signature), size);
     RegCloseKey(key);

@@ -176,4 +176,37 @@ TEST_F(ProcessStopperTest, OpenedProcessIsConfirmedByItsWholeImageFileName)
     EXPECT_TRUE(child.Running());
 }
 
+// The program's own quiet run stops the product's processes before any other step,
+// and its one pause comes right after their lines.
+TEST_F(ProcessStopperTest, QuietRunOfTheProgramStopsProductProcessesFirst)
+{
+    ChildProcess& first = Start(L"MyZamo.exe");
+    ChildProcess& second = Start(L"MyZamo.exe");
+    ChildProcess& helper = Start(L"ZamoChromiumHelper.exe");
+    ChildProcess& survivor = Start(L"ZamoClean.exe");
+    const std::wstring runLog = folder / L"quiet.log";
+
+    ULONGLONG start = GetTickCount64();
+    RunResult run = RunProgram(L"/Quiet \"/Log:" + runLog + L"\"");
+    ULONGLONG elapsed = GetTickCount64() - start;
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_GE(elapsed, PauseMs - PauseSlackMs);
+
+    std::vector<LogEntry> entries = ReadLogEntries(runLog);
+    ASSERT_GE(entries.size(), 7u);
+    EXPECT_EQ(entries[1].text, L"Running quietly (no UI)");
+    EXPECT_EQ(entries[2].text, L"Using log file location [" + runLog + L"]");
+    std::vector<std::wstring> stopping = {entries[3].text, entries[4].text, entries[5].text};
+    EXPECT_EQ(Sorted(stopping), Sorted({StoppingLine(first.Id(), L"MyZamo.exe"), StoppingLine(second.Id(), L"MyZamo.exe"),
+                                        StoppingLine(helper.Id(), L"ZamoChromiumHelper.exe")}));
+    EXPECT_GE(entries[6].milliseconds - entries[5].milliseconds, PauseMs - PauseSlackMs);
+    EXPECT_EQ(entries.back().text, L"Finishing");
+
+    ExpectStopped(first, L"MyZamo.exe");
+    ExpectStopped(second, L"MyZamo.exe");
+    ExpectStopped(helper, L"ZamoChromiumHelper.exe");
+    EXPECT_TRUE(survivor.Running());
+}
+
 } // namespace

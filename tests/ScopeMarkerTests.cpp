@@ -151,6 +151,8 @@ TEST_F(ScopeMarkerTest, MarkStoresTheSignatureThatTheNextCheckFindsInAnyLetterCa
     UseSignature(L"WAVE-7 deploy");
     EXPECT_FALSE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
     EXPECT_FALSE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
+    // An empty SID is no SID: the machine's own marker, shown as "-".
+    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, L""));
     // Skipping leaves the stored text as it was.
     ASSERT_TRUE(ReadRawValue(HKEY_LOCAL_MACHINE, MarkerKey, nullptr, &data, &type));
     EXPECT_EQ(data, StoredForm(L"Wave-7 Deploy"));
@@ -165,6 +167,7 @@ TEST_F(ScopeMarkerTest, MarkStoresTheSignatureThatTheNextCheckFindsInAnyLetterCa
                                std::wstring(64, L'='),
                                SkipLine(L"HKLM", L"-", L"WAVE-7 deploy"),
                                SkipLine(L"HKU", TestSid, L"WAVE-7 deploy"),
+                               SkipLine(L"HKLM", L"-", L"WAVE-7 deploy"),
                            }));
 }
 

@@ -49,7 +49,7 @@ protected:
     void TearDown() override
     {
         for (const std::wstring& path : undeletable_)
-            DenyKeyDeletion(HKEY_USERS, path, KEY_WOW64_64KEY, false);
+            MakeKeyDeletable(HKEY_USERS, path);
         DeleteKeyTree(HKEY_USERS, TestSid);
     }
     bool UserValue(const std::wstring& path, const wchar_t* name, const std::wstring& value)
@@ -61,29 +61,14 @@ protected:
         return UserValue(UninstallList + L"\\" + name, L"DisplayName", displayName);
     }
     bool UserKeyExists(const std::wstring& path) { return KeyExists(HKEY_USERS, User(path)); }
-    // Denies deletion of a key of the test SID, when Wine honours such a DACL: false
-    // (and the test is to be skipped) when the key could still be deleted.
+    // False when this Wine cannot make the key undeletable.
     bool MakeUndeletable(const std::wstring& path)
     {
         std::wstring full = User(path);
-        if (!DenyKeyDeletion(HKEY_USERS, full, KEY_WOW64_64KEY))
+        if (!MakeKeyUndeletable(HKEY_USERS, full))
             return false;
         undeletable_.push_back(full);
-        return !DeletionAllowed();
-    }
-    // Tries the DACL on a probe key first, so a Wine that ignores it is found out
-    // without deleting a key the test needs.
-    bool DeletionAllowed()
-    {
-        std::wstring probe = User(L"ZcProbe");
-        if (!CreateKey(HKEY_USERS, probe) || !DenyKeyDeletion(HKEY_USERS, probe, KEY_WOW64_64KEY))
-            return true;
-        bool deleted = RegDeleteKeyExW(HKEY_USERS, probe.c_str(), KEY_WOW64_64KEY, 0) == ERROR_SUCCESS;
-        if (!deleted) {
-            DenyKeyDeletion(HKEY_USERS, probe, KEY_WOW64_64KEY, false);
-            DeleteKeyTree(HKEY_USERS, probe);
-        }
-        return deleted;
+        return true;
     }
     LogCapture log;
     ScratchKeys machine;
@@ -232,7 +217,7 @@ TEST_F(RegistryPurgeTest, UndeletableKeyIsTriedAgainAfterALaterDeletion)
     ASSERT_TRUE(UserEntry(L"ZcFirst", L"Zamo (per-user)"));
     ASSERT_TRUE(UserEntry(L"ZcSecond", L"Zamo Deployment"));
     if (!MakeUndeletable(UninstallList + L"\\ZcFirst"))
-        GTEST_SKIP() << "this Wine deletes a key whose DACL denies DELETE";
+        GTEST_SKIP() << "this Wine cannot make a registry link";
 
     PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
 
@@ -257,7 +242,7 @@ TEST_F(RegistryPurgeTest, RescanRetriesEveryUndeletableKeyInIndexOrder)
     ASSERT_TRUE(UserEntry(L"ZcP8-stuck", L"Zamo (per-machine)"));
     for (const wchar_t* name : {L"ZcP2-stuck", L"ZcP4-stuck", L"ZcP8-stuck"}) {
         if (!MakeUndeletable(UninstallList + L"\\" + name))
-            GTEST_SKIP() << "this Wine deletes a key whose DACL denies DELETE";
+            GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
     PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
@@ -297,7 +282,7 @@ TEST_F(RegistryPurgeTest, ManyUndeletableKeysAmongOthersAreAllTriedAgainInOrder)
     ASSERT_TRUE(UserEntry(L"ZcT-go", L"Zamo Deployment"));
     for (const std::wstring& name : stuck) {
         if (!MakeUndeletable(UninstallList + L"\\" + name))
-            GTEST_SKIP() << "this Wine deletes a key whose DACL denies DELETE";
+            GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
     PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);

@@ -288,28 +288,46 @@ void LogCapture::Clear()
     EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
 }
 
-bool DenyKeyDeletion(HKEY root, const std::wstring& path, REGSAM view, bool deny)
+namespace {
+
+const wchar_t UndeletableLink[] = L"ZcDanglingLink";
+
+} // namespace
+
+bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view)
 {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
-        return false;
-    BYTE aclBuffer[256];
-    ACL* acl = reinterpret_cast<ACL*>(aclBuffer);
-    bool built = InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION) &&
-                 (!deny || AddAccessDeniedAce(acl, ACL_REVISION, DELETE, everyone)) &&
-                 AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone);
-    SECURITY_DESCRIPTOR descriptor;
-    built = built && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-            SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    bool set = false;
     HKEY key;
-    if (built && RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS) {
-        set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
-        RegCloseKey(key);
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY link;
+    LONG rc = RegCreateKeyExW(key, UndeletableLink, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZcNowhere\\Missing";
+    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                        sizeof(target) - sizeof(wchar_t));
+    RegCloseKey(link);
+    return rc == ERROR_SUCCESS;
+}
+
+bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view)
+{
+    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
+    auto ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    HKEY key;
+    if (ntDeleteKey == nullptr || RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY link;
+    bool removed = false;
+    if (RegOpenKeyExW(key, UndeletableLink, REG_OPTION_OPEN_LINK, DELETE | view, &link) == ERROR_SUCCESS) {
+        removed = ntDeleteKey(link) == 0;
+        RegCloseKey(link);
     }
-    FreeSid(everyone);
-    return set;
+    RegCloseKey(key);
+    return removed;
 }
 
 namespace {

@@ -81,9 +81,13 @@ private:
     std::wstring path_;
 };
 
-// Gives a key a DACL that denies (or, with false, allows back) DELETE to everyone while
-// allowing everything else. True when the DACL was set.
-bool DenyKeyDeletion(HKEY root, const std::wstring& path, REGSAM view, bool deny = true);
+// Makes a key undeletable as a tree: it gets a child that is a registry link to a key
+// that does not exist, which can be listed but neither opened nor deleted through
+// the link, so the key itself keeps a subkey. (Wine grants DELETE even where a DACL
+// denies it.) True when the link was made.
+bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+// Removes that link again; true when the key can be deleted once more.
+bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 
 // Test MSI packages built beside the tests, installed and removed with the prefix's
 // own msiexec, quietly. True when msiexec ended with 0.

@@ -27,12 +27,12 @@ bool RunUninstaller(const wchar_t* productCode)
 {
     PathBuffer composed;
     if (!FormatText(composed, L"\"%s\" /x \"%s\" /quiet", MsiExecPath, productCode)) {
-        LogLine(L"Failed to execute [%d]", ERROR_FILENAME_EXCED_RANGE);
+        LogLine(L"Failed to execute [%d]", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
         return false;
     }
     PathBuffer commandLine;
     if (!ExpandText(commandLine, composed)) {
-        LogLine(L"Failed to execute [%d]", ERROR_INSUFFICIENT_BUFFER);
+        LogLine(L"Failed to execute [%d]", static_cast<int>(ERROR_INSUFFICIENT_BUFFER));
         return false;
     }
     LogLine(L"Executing [%s]", commandLine);

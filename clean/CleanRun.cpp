@@ -39,6 +39,7 @@ void SweepMachineScope()
         }
         RegCloseKey(userData);
     }
+    SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr);
 }
 
 } // namespace

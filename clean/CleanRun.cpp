@@ -36,6 +36,8 @@ void SweepMachineScope()
             DWORD sidCount = MAX_PATH;
             if (RegEnumKeyExW(userData, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
+            PurgeInstallerComponents(sid);
+            PurgeInstallerProducts(sid);
         }
         RegCloseKey(userData);
     }

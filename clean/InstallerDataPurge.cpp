@@ -15,8 +15,8 @@ const wchar_t InstallerUserData[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
 // How many matching records whose deletion failed one list scan remembers by index.
-// Past that the scan still behaves the same, it only examines the records after the
-// first one not remembered again after each removal.
+// Past that the scan still behaves the same; it only examines again, after each
+// removal, the records that follow the first failure it could not remember.
 const int RememberedFailureCapacity = 512;
 
 // True when the record named name in sid's list belongs to the product family.
@@ -101,14 +101,25 @@ bool DeleteRecord(const wchar_t* listPath, const wchar_t* name)
     return removed;
 }
 
+// Drops entry position of the remembered failures; when the record was removed, the
+// later records moved down one index and so do their entries.
+void ForgetFailure(DWORD* failed, int& failedCount, int position, bool recordRemoved)
+{
+    for (int later = position + 1; later < failedCount; later++)
+        failed[later - 1] = failed[later] - (recordRemoved ? 1 : 0);
+    failedCount--;
+}
+
 // Scans one list and deletes every record that matches, logging each attempt.
 //
 // After each removal the list is walked again from its first record, so a matching
 // record whose deletion failed is tried (and logged) again, in index order. Walking
-// again never examines a record a second time: the records before `settled` are all
-// known, each one either not matching or a failed match remembered in `failed` by
-// index, so a new walk retries just those and then resumes at `settled`. A removal
-// moves every later record down one index; the remembered indexes follow it.
+// again never examines a non-matching record a second time: the records before
+// `settled` are all known, each one either not matching or a failed match remembered
+// in `failed` by index, so a new walk retries just those and then resumes at
+// `settled`. A removal moves every later record down one index; the remembered
+// indexes follow it. A failed match is examined again before each retry, so a list
+// changed by someone else meanwhile never has a record deleted unexamined.
 void PurgeRecordList(const wchar_t* listPath, const wchar_t* sid, RecordMatcher matches, RemovalLogger logRemoval)
 {
     HKEY list;
@@ -117,8 +128,8 @@ void PurgeRecordList(const wchar_t* listPath, const wchar_t* sid, RecordMatcher 
     DWORD failed[RememberedFailureCapacity];
     int failedCount = 0;
     DWORD settled = 0;
-    int nextRetry = 0;       // the walk's next entry of failed
-    DWORD next = 0;          // the walk's next index at or past settled
+    int nextRetry = 0;  // the walk's next entry of failed
+    DWORD next = 0;     // the walk's next index at or past settled
     for (;;) {
         bool retry = nextRetry < failedCount;
         DWORD index = retry ? failed[nextRetry] : (next > settled ? next : settled);
@@ -127,19 +138,21 @@ void PurgeRecordList(const wchar_t* listPath, const wchar_t* sid, RecordMatcher 
         if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
 
-        if (!retry && !matches(sid, name)) {
-            if (index == settled)
-                settled++;
-            next = index + 1;
+        if (!matches(sid, name)) {
+            if (retry) {
+                ForgetFailure(failed, failedCount, nextRetry, false);
+            } else {
+                if (index == settled)
+                    settled++;
+                next = index + 1;
+            }
             continue;
         }
         bool removed = DeleteRecord(listPath, name);
         logRemoval(removed, listPath, name);
         if (removed) {
             if (retry) {
-                for (int later = nextRetry + 1; later < failedCount; later++)
-                    failed[later - 1] = failed[later] - 1;
-                failedCount--;
+                ForgetFailure(failed, failedCount, nextRetry, true);
                 settled--;
             }
             nextRetry = 0;
@@ -151,6 +164,7 @@ void PurgeRecordList(const wchar_t* listPath, const wchar_t* sid, RecordMatcher 
             // unremembered records before it, which are examined again after a removal.
             if (index == settled && failedCount < RememberedFailureCapacity) {
                 failed[failedCount++] = index;
+                nextRetry = failedCount;  // this walk is past it already
                 settled++;
             }
             next = index + 1;

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <iterator>
 #include <set>
+
+#include <wctype.h>
 
 namespace {
 
@@ -392,6 +394,135 @@ TEST_F(InstallerDataPurgeTest, ManyComponentsWithManyRemovalsAreScannedOnce)
     EXPECT_EQ(left.keys.size(), static_cast<size_t>(records - matching + 1));  // the list itself too
     for (const std::wstring& name : removed)
         EXPECT_EQ(left.keys.count(name), 0u) << std::string(name.begin(), name.end());
+}
+
+// The packed form of a product code under which the Installer files its records:
+// the first three groups reversed, then each byte of the rest with its digits swapped.
+std::wstring PackedCode(const std::wstring& code)
+{
+    std::wstring digits;
+    for (wchar_t c : code) {
+        if (iswxdigit(c))
+            digits += c;
+    }
+    std::wstring packed;
+    packed.append(digits.rbegin() + 24, digits.rbegin() + 32);
+    packed.append(digits.rbegin() + 20, digits.rbegin() + 24);
+    packed.append(digits.rbegin() + 16, digits.rbegin() + 20);
+    for (size_t i = 16; i + 1 < digits.size(); i += 2) {
+        packed += digits[i + 1];
+        packed += digits[i];
+    }
+    return packed;
+}
+
+struct TestPackage {
+    const wchar_t* file;
+    const wchar_t* productCode;
+    const wchar_t* installedFile;  // relative to %ProgramFiles(x86)%
+};
+const TestPackage FamilyPackage = {L"ZamoPerMachine.msi", L"{1FE991A8-F829-456F-AE18-4DAA86E639E0}",
+                                   L"Quorvex\\Zamo Installer Test\\zamo-installer-test.txt"};
+const TestPackage OtherPackage = {L"OtherMaker.msi", L"{E783CA5A-A944-4A7F-9E33-C95A969B909E}",
+                                  L"Brindlewood\\Notes\\brindle-notes.txt"};
+
+// Both packages installed per machine by the prefix's msiexec. Afterwards the records
+// the test removed are put back, so msiexec can uninstall both packages again.
+class InstalledPackagesTest : public InstallerDataPurgeTest {
+protected:
+    void TearDown() override
+    {
+        for (const auto& record : saved_) {
+            if (!KeyExists(Machine, record.first))
+                RestoreKeyTree(Machine, record.first, record.second);
+        }
+        for (const TestPackage* package : {&FamilyPackage, &OtherPackage}) {
+            EXPECT_EQ(RunCommand(std::wstring(L"msiexec.exe /x ") + package->productCode + L" /quiet"), 0u)
+                << "uninstalling " << std::string(package->file, package->file + wcslen(package->file));
+            EXPECT_FALSE(::Exists(InstalledFile(*package)));
+            // msiexec leaves the emptied folders behind.
+            std::wstring folder = InstalledFile(*package);
+            for (int level = 0; level < 2; level++) {
+                folder = folder.substr(0, folder.find_last_of(L'\\'));
+                RemoveDirectoryW(folder.c_str());
+            }
+        }
+        InstallerDataPurgeTest::TearDown();
+    }
+    static std::wstring InstalledFile(const TestPackage& package)
+    {
+        return Expand(L"%ProgramFiles(x86)%") + L"\\" + package.installedFile;
+    }
+    static void Install(const TestPackage& package)
+    {
+        std::wstring msi = BinaryFolder() + L"\\" + package.file;
+        ASSERT_TRUE(::Exists(msi));
+        ASSERT_EQ(RunCommand(L"msiexec.exe /i \"" + msi + L"\" /quiet"), 0u);
+        ASSERT_TRUE(::Exists(InstalledFile(package)));
+    }
+    // Names of the component records that name the product as a client.
+    static std::set<std::wstring> ComponentsOf(const RegistryTree& userData, const std::wstring& productCode)
+    {
+        std::set<std::wstring> names;
+        std::wstring packed = PackedCode(productCode);
+        for (const auto& key : userData.keys) {
+            if (key.first.compare(0, 11, L"Components\\") == 0 && key.second.count(packed) != 0)
+                names.insert(key.first.substr(11));
+        }
+        return names;
+    }
+    void Save(const std::wstring& path)
+    {
+        RegistryTree tree;
+        ASSERT_TRUE(CaptureKeyTree(Machine, path, &tree));
+        saved_.push_back({path, tree});
+    }
+    std::vector<std::pair<std::wstring, RegistryTree>> saved_;
+};
+
+TEST_F(InstalledPackagesTest, RecordsOfTheFamilysPackageGoAndAnotherMakersStay)
+{
+    const std::wstring system = L"S-1-5-18";
+    const std::wstring systemPath = UserData + L"\\" + system;
+    Install(FamilyPackage);
+    Install(OtherPackage);
+    RegistryTree before;
+    ASSERT_TRUE(CaptureKeyTree(Machine, systemPath, &before));
+    std::set<std::wstring> family = ComponentsOf(before, FamilyPackage.productCode);
+    std::set<std::wstring> other = ComponentsOf(before, OtherPackage.productCode);
+    ASSERT_EQ(family.size(), 2u);  // the file and the registry value
+    ASSERT_EQ(other.size(), 2u);
+    const std::wstring familyProduct = L"Products\\" + PackedCode(FamilyPackage.productCode);
+    const std::wstring otherProduct = L"Products\\" + PackedCode(OtherPackage.productCode);
+    ASSERT_EQ(before.keys.count(familyProduct + L"\\InstallProperties"), 1u);
+    ASSERT_EQ(before.keys.count(otherProduct + L"\\InstallProperties"), 1u);
+    for (const std::wstring& name : family)
+        Save(systemPath + L"\\Components\\" + name);
+    Save(systemPath + L"\\" + familyProduct);
+
+    PurgeInstallerComponents(system.c_str());
+    PurgeInstallerProducts(system.c_str());
+
+    std::vector<std::wstring> expected;
+    for (const std::wstring& name : family)
+        expected.push_back(ComponentLine(1, systemPath + L"\\Components", name));
+    expected.push_back(ProductLine(1, systemPath + L"\\Products", PackedCode(FamilyPackage.productCode)));
+    EXPECT_EQ(Lines(), expected);
+
+    // Everything else under the SID is as it was, value for value.
+    RegistryTree after;
+    ASSERT_TRUE(CaptureKeyTree(Machine, systemPath, &after));
+    RegistryTree left = before;
+    for (auto key = left.keys.begin(); key != left.keys.end();) {
+        bool familyRecord = key->first.compare(0, familyProduct.size(), familyProduct) == 0;
+        for (const std::wstring& name : family)
+            familyRecord = familyRecord || key->first == L"Components\\" + name;
+        key = familyRecord ? left.keys.erase(key) : std::next(key);
+    }
+    EXPECT_EQ(after.keys, left.keys);
+    for (const std::wstring& name : other)
+        EXPECT_EQ(after.keys.count(L"Components\\" + name), 1u);
+    EXPECT_EQ(after.keys.count(otherProduct + L"\\InstallProperties"), 1u);
 }
 
 } // namespace

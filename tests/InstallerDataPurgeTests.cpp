@@ -419,15 +419,25 @@ std::wstring PackedCode(const std::wstring& code)
 struct TestPackage {
     const wchar_t* file;
     const wchar_t* productCode;
-    const wchar_t* installedFile;  // relative to %ProgramFiles(x86)%
+    const wchar_t* upgradeCode;
+    const wchar_t* installedFile;  // relative to %ProgramFiles(x86)%, as every other path here
+    const wchar_t* outsideFile;    // outside the maker's folder, or null
+    const wchar_t* outsideKey;     // outside the maker's key (32-bit view), or null
 };
 const TestPackage FamilyPackage = {L"ZamoPerMachine.msi", L"{1FE991A8-F829-456F-AE18-4DAA86E639E0}",
-                                   L"Quorvex\\Zamo Installer Test\\zamo-installer-test.txt"};
+                                   L"{7D06DCD8-8D45-45FA-AD48-CCE78FCA5D62}",
+                                   L"Quorvex\\Zamo Installer Test\\zamo-installer-test.txt", nullptr, nullptr};
+const TestPackage DeploymentPackage = {L"ZamoDeployment.msi", L"{CE663B42-B0B0-45B7-9034-7B8AB2967B23}",
+                                       L"{890E48E9-91B2-4978-BEC8-D374BF4F87FE}",
+                                       L"Quorvex\\Zamo Deployment Test\\zamo-deployment-test.txt",
+                                       L"Zamo Deployment Shared\\shared.txt", L"Software\\Zamo Deployment Shared"};
 const TestPackage OtherPackage = {L"OtherMaker.msi", L"{E783CA5A-A944-4A7F-9E33-C95A969B909E}",
-                                  L"Brindlewood\\Notes\\brindle-notes.txt"};
+                                  L"{911EE930-5F34-426D-9559-C44C646DBEDE}", L"Brindlewood\\Notes\\brindle-notes.txt",
+                                  nullptr, nullptr};
 
-// Both packages installed per machine by the prefix's msiexec. Afterwards the records
-// the test removed are put back, so msiexec can uninstall both packages again.
+// Packages installed per machine by the prefix's msiexec. Afterwards the records a
+// test removed are put back and msiexec uninstalls every package again; whatever it
+// cannot uninstall is scrubbed by hand.
 class InstalledPackagesTest : public InstallerDataPurgeTest {
 protected:
     void TearDown() override
@@ -436,29 +446,70 @@ protected:
             if (!KeyExists(Machine, record.first))
                 RestoreKeyTree(Machine, record.first, record.second);
         }
-        for (const TestPackage* package : {&FamilyPackage, &OtherPackage}) {
-            EXPECT_EQ(RunCommand(std::wstring(L"msiexec.exe /x ") + package->productCode + L" /quiet"), 0u)
-                << "uninstalling " << std::string(package->file, package->file + wcslen(package->file));
-            EXPECT_FALSE(::Exists(InstalledFile(*package)));
-            // msiexec leaves the emptied folders behind.
-            std::wstring folder = InstalledFile(*package);
-            for (int level = 0; level < 2; level++) {
-                folder = folder.substr(0, folder.find_last_of(L'\\'));
-                RemoveDirectoryW(folder.c_str());
+        for (const TestPackage* package : installed_) {
+            if (KeyExists(Machine, UninstallPath(*package), KEY_WOW64_32KEY)) {
+                EXPECT_EQ(RunCommand(std::wstring(L"msiexec.exe /x ") + package->productCode + L" /quiet"), 0u)
+                    << "uninstalling " << Narrow(package->file);
             }
+            Scrub(*package);
         }
+        for (const std::wstring& cached : cachedPackages_)
+            DeleteFileW(cached.c_str());
         InstallerDataPurgeTest::TearDown();
     }
-    static std::wstring InstalledFile(const TestPackage& package)
+    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+    static std::wstring ProgramFiles(const wchar_t* relative)
     {
-        return Expand(L"%ProgramFiles(x86)%") + L"\\" + package.installedFile;
+        return Expand(L"%ProgramFiles(x86)%") + L"\\" + relative;
     }
-    static void Install(const TestPackage& package)
+    static std::wstring InstalledFile(const TestPackage& package) { return ProgramFiles(package.installedFile); }
+    static std::wstring UninstallPath(const TestPackage& package)
+    {
+        return std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + package.productCode;
+    }
+    void Install(const TestPackage& package)
     {
         std::wstring msi = BinaryFolder() + L"\\" + package.file;
         ASSERT_TRUE(::Exists(msi));
+        installed_.push_back(&package);
         ASSERT_EQ(RunCommand(L"msiexec.exe /i \"" + msi + L"\" /quiet"), 0u);
         ASSERT_TRUE(::Exists(InstalledFile(package)));
+        // Where the Installer keeps its copy of the package, for the scrub.
+        std::wstring cached;
+        if (ReadString(Machine, UserData + L"\\S-1-5-18\\Products\\" + PackedCode(package.productCode) +
+                                    L"\\InstallProperties",
+                       L"LocalPackage", &cached))
+            cachedPackages_.push_back(cached);
+    }
+    // Removes what msiexec leaves behind: the emptied folders always, and everything
+    // of a package it could not uninstall (its cached copy in TearDown, after every
+    // uninstall that may still need it).
+    void Scrub(const TestPackage& package)
+    {
+        for (const wchar_t* file : {package.installedFile, package.outsideFile}) {
+            if (file == nullptr)
+                continue;
+            std::wstring path = ProgramFiles(file);
+            DeleteFileW(path.c_str());
+            for (int level = 0; level < 2; level++) {
+                path = path.substr(0, path.find_last_of(L'\\'));
+                RemoveDirectoryW(path.c_str());  // only when empty
+            }
+        }
+        if (package.outsideKey != nullptr)
+            DeleteKeyTree(Machine, package.outsideKey, KEY_WOW64_32KEY);
+        DeleteKeyTree(Machine, UninstallPath(package), KEY_WOW64_32KEY);
+        std::wstring packed = PackedCode(package.productCode);
+        for (const wchar_t* list : {L"Products\\", L"Features\\"})
+            DeleteKeyTree(Machine, L"Software\\Classes\\Installer\\" + std::wstring(list) + packed);
+        DeleteKeyTree(Machine, L"Software\\Classes\\Installer\\UpgradeCodes\\" + PackedCode(package.upgradeCode));
+        std::wstring system = UserData + L"\\S-1-5-18";
+        DeleteKeyTree(Machine, system + L"\\Products\\" + packed);
+        RegistryTree records;
+        if (CaptureKeyTree(Machine, system, &records)) {
+            for (const std::wstring& name : ComponentsOf(records, package.productCode))
+                DeleteKeyTree(Machine, system + L"\\Components\\" + name);
+        }
     }
     // Names of the component records that name the product as a client.
     static std::set<std::wstring> ComponentsOf(const RegistryTree& userData, const std::wstring& productCode)
@@ -478,14 +529,16 @@ protected:
         saved_.push_back({path, tree});
     }
     std::vector<std::pair<std::wstring, RegistryTree>> saved_;
+    std::vector<const TestPackage*> installed_;
+    std::vector<std::wstring> cachedPackages_;
 };
 
 TEST_F(InstalledPackagesTest, RecordsOfTheFamilysPackageGoAndAnotherMakersStay)
 {
     const std::wstring system = L"S-1-5-18";
     const std::wstring systemPath = UserData + L"\\" + system;
-    Install(FamilyPackage);
-    Install(OtherPackage);
+    ASSERT_NO_FATAL_FAILURE(Install(FamilyPackage));
+    ASSERT_NO_FATAL_FAILURE(Install(OtherPackage));
     RegistryTree before;
     ASSERT_TRUE(CaptureKeyTree(Machine, systemPath, &before));
     std::set<std::wstring> family = ComponentsOf(before, FamilyPackage.productCode);
@@ -523,6 +576,55 @@ TEST_F(InstalledPackagesTest, RecordsOfTheFamilysPackageGoAndAnotherMakersStay)
     for (const std::wstring& name : other)
         EXPECT_EQ(after.keys.count(L"Components\\" + name), 1u);
     EXPECT_EQ(after.keys.count(otherProduct + L"\\InstallProperties"), 1u);
+}
+
+// The whole program, run quietly, on a machine with a per-machine package of the
+// family that put a file and a value outside the maker's folders and keys, and a
+// package of another maker. MsiExec must uninstall the family's package while the
+// Installer's records of it are intact, so the machine scope's passive uninstall
+// runs before the Installer data purge; afterwards nothing of it is left.
+TEST_F(InstalledPackagesTest, DISABLED_QuietRunUninstallsTheFamilysPackageBeforePurgingItsRecords)
+{
+    const std::wstring systemPath = UserData + L"\\S-1-5-18";
+    ASSERT_NO_FATAL_FAILURE(Install(DeploymentPackage));
+    ASSERT_NO_FATAL_FAILURE(Install(OtherPackage));
+    ASSERT_TRUE(::Exists(ProgramFiles(DeploymentPackage.outsideFile)));
+    ASSERT_TRUE(KeyExists(Machine, DeploymentPackage.outsideKey, KEY_WOW64_32KEY));
+    RegistryTree before;
+    ASSERT_TRUE(CaptureKeyTree(Machine, systemPath, &before));
+    std::set<std::wstring> family = ComponentsOf(before, DeploymentPackage.productCode);
+    std::set<std::wstring> other = ComponentsOf(before, OtherPackage.productCode);
+    ASSERT_EQ(family.size(), 3u);
+    ASSERT_EQ(other.size(), 2u);
+
+    std::wstring log = folder_ / L"quiet.log";
+    RunResult run = RunProgram(L"/Quiet \"/Log:" + log + L"\"");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    std::vector<std::wstring> lines = ReadLogLines(log);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), L"Finishing");
+
+    // Uninstalled by MsiExec: what it installed outside the maker's folder and key too.
+    EXPECT_FALSE(::Exists(InstalledFile(DeploymentPackage)));
+    EXPECT_FALSE(::Exists(ProgramFiles(DeploymentPackage.outsideFile)));
+    EXPECT_FALSE(KeyExists(Machine, DeploymentPackage.outsideKey, KEY_WOW64_32KEY));
+    EXPECT_FALSE(KeyExists(Machine, UninstallPath(DeploymentPackage), KEY_WOW64_32KEY));
+    RegistryTree after;
+    ASSERT_TRUE(CaptureKeyTree(Machine, systemPath, &after));
+    EXPECT_EQ(ComponentsOf(after, DeploymentPackage.productCode), std::set<std::wstring>{});
+    EXPECT_EQ(after.keys.count(L"Products\\" + PackedCode(DeploymentPackage.productCode)), 0u);
+
+    // The other maker's package is still installed, its records as they were.
+    EXPECT_TRUE(::Exists(InstalledFile(OtherPackage)));
+    for (const std::wstring& name : other) {
+        std::wstring key = L"Components\\" + name;
+        ASSERT_EQ(after.keys.count(key), 1u);
+        EXPECT_EQ(after.keys[key], before.keys[key]);
+    }
+    std::wstring otherProperties = L"Products\\" + PackedCode(OtherPackage.productCode) + L"\\InstallProperties";
+    ASSERT_EQ(after.keys.count(otherProperties), 1u);
+    EXPECT_EQ(after.keys[otherProperties], before.keys[otherProperties]);
 }
 
 } // namespace

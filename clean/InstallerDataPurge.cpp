@@ -10,8 +10,8 @@ namespace {
 
 const wchar_t InstallerUserData[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
 
-// The Installer keeps one copy of its data, in the 64-bit view; a 32-bit process
-// would otherwise be shown the redirected (and empty) 32-bit one.
+// The Installer's records live in the 64-bit view; naming it keeps a 32-bit process
+// on 64-bit Windows from being shown the 32-bit view instead.
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
 // How many matching records whose deletion failed one list scan remembers by index.

@@ -232,11 +232,11 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
             if (RegEnumKeyExW(key, 0, name, &count, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
             DeleteKeyTree(key, name, view);
-            HKEY check;
-            if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &check) == ERROR_SUCCESS) {
-                RegCloseKey(check);
+            wchar_t first[512];
+            DWORD firstCount = ARRAYSIZE(first);
+            if (RegEnumKeyExW(key, 0, first, &firstCount, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                wcscmp(first, name) == 0)
                 break;  // undeletable: stop rather than spin
-            }
         }
         RegCloseKey(key);
     }
@@ -517,4 +517,125 @@ bool ScratchKeys::SetString(HKEY root, const std::wstring& path, const wchar_t* 
                             REGSAM view, DWORD type)
 {
     return Create(root, path, view) && ::SetString(root, path, name, value, view, type);
+}
+
+namespace {
+
+void CaptureKeys(HKEY key, const std::wstring& relative, RegistryTree* tree, REGSAM view)
+{
+    std::map<std::wstring, RegistryValueData>& values = tree->keys[relative];
+    for (DWORD index = 0;; index++) {
+        wchar_t name[16384];
+        DWORD nameCount = ARRAYSIZE(name);
+        DWORD size = 0;
+        if (RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        RegistryValueData data;
+        data.bytes.resize(size + 2);
+        nameCount = ARRAYSIZE(name);
+        if (RegEnumValueW(key, index, name, &nameCount, nullptr, &data.type, data.bytes.data(), &size) != ERROR_SUCCESS)
+            break;
+        data.bytes.resize(size);
+        values[std::wstring(name, nameCount)] = data;
+    }
+    for (DWORD index = 0;; index++) {
+        wchar_t name[512];
+        DWORD nameCount = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY child;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &child) != ERROR_SUCCESS)
+            continue;
+        CaptureKeys(child, relative.empty() ? name : relative + L"\\" + name, tree, view);
+        RegCloseKey(child);
+    }
+}
+
+} // namespace
+
+bool CaptureKeyTree(HKEY root, const std::wstring& path, RegistryTree* tree, REGSAM view)
+{
+    tree->keys.clear();
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    CaptureKeys(key, L"", tree, view);
+    RegCloseKey(key);
+    return true;
+}
+
+bool RestoreKeyTree(HKEY root, const std::wstring& path, const RegistryTree& tree, REGSAM view)
+{
+    bool ok = true;
+    for (const auto& key : tree.keys) {
+        std::wstring keyPath = key.first.empty() ? path : path + L"\\" + key.first;
+        ok = CreateKey(root, keyPath, view) && ok;
+        for (const auto& value : key.second) {
+            ok = SetBinary(root, keyPath, value.first.c_str(), value.second.bytes.data(),
+                           static_cast<DWORD>(value.second.bytes.size()), value.second.type, view) && ok;
+        }
+    }
+    return ok;
+}
+
+namespace {
+
+const wchar_t PinName[] = L"Pinned";
+
+} // namespace
+
+bool PinKey(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY link;
+    LONG rc = RegCreateKeyExW(key, PinName, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | view, nullptr, &link, nullptr);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    // A link's target is a native path, and no data is stored behind this one.
+    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZamoCleanTests Missing Link Target";
+    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                        sizeof(target) - sizeof(wchar_t));
+    RegCloseKey(link);
+    return rc == ERROR_SUCCESS;
+}
+
+void UnpinKey(HKEY root, const std::wstring& path, REGSAM view)
+{
+    // Every deletion by name follows the link; only NtDeleteKey on a handle of the
+    // link itself removes it.
+    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
+    NtDeleteKeyFunction deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    HKEY link;
+    std::wstring linkPath = path + L"\\" + PinName;
+    if (deleteKey == nullptr ||
+        RegOpenKeyExW(root, linkPath.c_str(), REG_OPTION_OPEN_LINK, DELETE | view, &link) != ERROR_SUCCESS)
+        return;
+    deleteKey(link);
+    RegCloseKey(link);
+}
+
+DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return STILL_ACTIVE;
+    CloseHandle(info.hThread);
+    DWORD exitCode = STILL_ACTIVE;
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &exitCode);
+    else
+        TerminateProcess(info.hProcess, STILL_ACTIVE);
+    CloseHandle(info.hProcess);
+    return exitCode;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -169,3 +170,27 @@ private:
     };
     std::vector<Made> made_;
 };
+
+// A registry tree with every key and value, paths relative to its top ("" is the top).
+struct RegistryValueData {
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> bytes;
+    bool operator==(const RegistryValueData& other) const { return type == other.type && bytes == other.bytes; }
+};
+struct RegistryTree {
+    std::map<std::wstring, std::map<std::wstring, RegistryValueData>> keys;
+};
+// Reads the tree at path; false when its top cannot be opened.
+bool CaptureKeyTree(HKEY root, const std::wstring& path, RegistryTree* tree, REGSAM view = KEY_WOW64_64KEY);
+// Creates every key and writes every value of tree again under path.
+bool RestoreKeyTree(HKEY root, const std::wstring& path, const RegistryTree& tree, REGSAM view = KEY_WOW64_64KEY);
+
+// Makes a key undeletable by any ordinary deletion: it gets a (volatile) child that is
+// a registry link to a key that does not exist, so that child can be neither opened
+// nor deleted by name. UnpinKey deletes the link itself.
+bool PinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+void UnpinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// Runs a command line (the program found on the search path) hidden, to its end; the
+// exit code, or STILL_ACTIVE when it could not start or did not end in time.
+DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs = 120000);

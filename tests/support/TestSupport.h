@@ -60,3 +60,13 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KE
 bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* value,
                 REGSAM view = KEY_WOW64_64KEY, DWORD* type = nullptr);
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// The program's dialog ("Zamo Clean", visible or not) owned by the given process,
+// waited for up to timeoutMs; null when it did not appear.
+HWND FindProgramWindow(DWORD processId, DWORD timeoutMs = 10000);
+
+// A window's text through WM_GETTEXT (works across processes).
+std::wstring WindowText(HWND window);
+
+// Waits for a window (of any process) to become visible; false on timeout.
+bool WaitUntilVisible(HWND window, DWORD timeoutMs = 10000);

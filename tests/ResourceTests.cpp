@@ -9,6 +9,12 @@ namespace {
 
 const WORD English = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
+BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list)
+{
+    reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
+    return TRUE;
+}
+
 class ResourceTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -40,13 +46,8 @@ protected:
     std::vector<WORD> Languages(const wchar_t* type, WORD id)
     {
         std::vector<WORD> languages;
-        EnumResourceLanguagesW(
-            module_, type, MAKEINTRESOURCEW(id),
-            [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) -> BOOL {
-                reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
-                return TRUE;
-            },
-            reinterpret_cast<LONG_PTR>(&languages));
+        EnumResourceLanguagesW(module_, type, MAKEINTRESOURCEW(id), AddLanguage,
+                               reinterpret_cast<LONG_PTR>(&languages));
         return languages;
     }
 

@@ -110,18 +110,36 @@ protected:
         return true;
     }
 
-    // A key press as the message loop would receive it from the keyboard.
-    static void PostAltCharacter(HWND window, wchar_t character)
+    // Keys typed on the keyboard (to the foreground window's focus): each modifier
+    // is held while the key is pressed and released.
+    static void Type(std::initializer_list<WORD> modifiers, WORD key)
     {
-        PostMessageW(window, WM_SYSKEYDOWN, VK_MENU, 0x20000001);
-        PostMessageW(window, WM_SYSCHAR, character, 0x20000001);
-        PostMessageW(window, WM_SYSKEYUP, VK_MENU, 0xC0000001);
+        INPUT inputs[8] = {};
+        UINT n = 0;
+        auto add = [&](WORD vk, bool up) {
+            inputs[n].type = INPUT_KEYBOARD;
+            inputs[n].ki.wVk = vk;
+            inputs[n].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+            n++;
+        };
+        for (WORD modifier : modifiers)
+            add(modifier, false);
+        add(key, false);
+        add(key, true);
+        for (auto it = modifiers.end(); it != modifiers.begin();)
+            add(*--it, true);
+        EXPECT_EQ(SendInput(n, inputs, sizeof(INPUT)), n);
     }
-    static void PostKey(HWND window, WPARAM key, wchar_t character)
+    // Alt+?, Alt+/, Enter, Escape and Tab, typed to the dialog.
+    void TypeDialogKeys()
     {
-        PostMessageW(window, WM_KEYDOWN, key, 1);
-        PostMessageW(window, WM_CHAR, character, 1);
-        PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+        SetForegroundWindow(dialog_);
+        Type({VK_MENU, VK_SHIFT}, VK_OEM_2);  // Alt+? on a US keyboard
+        Type({VK_MENU}, VK_OEM_2);            // Alt+/
+        Type({}, VK_RETURN);
+        Type({}, VK_ESCAPE);
+        Type({}, VK_TAB);
+        Type({}, VK_RETURN);
     }
 
     TempFolder folder;
@@ -211,6 +229,8 @@ TEST_F(ShellTest, CloseRequestIsRefusedWhileCancelIsDisabled)
     EnableWindow(cancel_, FALSE);
     SendMessageW(dialog_, WM_CLOSE, 0, 0);
     PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    SetForegroundWindow(dialog_);
+    Type({VK_MENU}, VK_F4);
     EXPECT_TRUE(StillRunning(500)) << "the close request was not refused";
     EXPECT_TRUE(IsWindow(dialog_));
     EXPECT_TRUE(IsWindowVisible(clean_)) << "the close request must not start or change anything";
@@ -226,30 +246,23 @@ TEST_F(ShellTest, CloseRequestIsRefusedWhileCancelIsDisabled)
 TEST_F(ShellTest, AcceleratorsAndDialogKeysChangeNothing)
 {
     ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
-    HWND targets[] = {dialog_, clean_, cancel_};
-    for (HWND target : targets) {
-        PostAltCharacter(target, L'?');
-        PostAltCharacter(target, L'/');
-        // Without a dialog keyboard step Enter presses nothing and Escape closes nothing.
-        PostKey(target, VK_RETURN, L'\r');
-        PostKey(target, VK_ESCAPE, 0x1B);
-        PostKey(target, VK_TAB, L'\t');
-    }
+    TypeDialogKeys();
+    // Without a dialog keyboard step Enter presses nothing and Escape closes nothing.
     EXPECT_TRUE(StillRunning(500));
     ExpectReady();
 
     SendMessageW(clean_, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitForFinished(20000));
-    for (HWND target : targets) {
-        PostAltCharacter(target, L'?');
-        PostAltCharacter(target, L'/');
-        PostKey(target, VK_ESCAPE, 0x1B);
-        PostKey(target, VK_RETURN, L'\r');
-    }
+    TypeDialogKeys();
     EXPECT_TRUE(StillRunning(500));
     ExpectFinished();
-    // Alt with other characters is no accelerator either, but must not have closed anything.
     EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
+
+    // The keyboard does reach the dialog: Alt+F4 is a close request, which ends it now.
+    Type({VK_MENU}, VK_F4);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
 }
 
 TEST_F(ShellTest, QuietDialogExistsButIsNeverShown)

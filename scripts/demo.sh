@@ -7,12 +7,12 @@ cd "$ROOT"
 
 bash scripts/setup.sh
 
-# Only the program itself: the test suite is the other command's business.
+# The program and the two small helpers of the sample: no test suite.
 build_program() {
     local preset=$1
     shift
     cmake --preset "$preset" -Wno-dev "$@" >/dev/null
-    cmake --build --preset "$preset" --target ZamoClean -j"$(nproc)" -- --no-print-directory -s
+    cmake --build --preset "$preset" --target ZamoClean FakeProduct SampleInventory -j"$(nproc)" -- --no-print-directory -s
 }
 echo "== Building ZamoClean.exe (i686)"
 build_program i686
@@ -32,25 +32,39 @@ make_prefix "$WINEPREFIX"
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 
-# What the run finds to clean. Nothing is installed yet: the run sweeps a plain machine.
-seed_sample() {
-    echo "== Sample installation: none (a plain prefix)"
-}
-seed_sample
+# The sample: the product family installed with real MSI packages, plus what installers and
+# the product leave besides (add-in keys in both views, settings keys, a second loaded user with
+# an application folder, package cache entries and a Startup shortcut, running processes), and
+# things of another maker that must stay.
+bin="$ROOT/build/$RUN_ARCH/bin"
+sample_out="$ROOT/build/$RUN_ARCH/demo-sample"
+echo "== Seeding the sample installation"
+bash sample/sample.sh seed "$sample_out" "$bin"
+echo "== What is installed before the run"
+bash sample/sample.sh inventory "$sample_out" "$bin"
 
 log_folder="$WINEPREFIX/drive_c/zamo-demo"
 mkdir -p "$log_folder"
 signature=ZamoCleanDemo
-echo "== Running: ZamoClean.exe /Quiet /Signature:$signature /Log:C:\\zamo-demo\\ZamoClean.log"
 status=0
-"$WINE" "$program" /Quiet "/Signature:$signature" '/Log:C:\zamo-demo\ZamoClean.log' </dev/null || status=$?
-echo "== Exit code: $status"
+for run in first second; do
+    echo "== Running ($run time): ZamoClean.exe /Quiet /Signature:$signature /Log:C:\\zamo-demo\\ZamoClean.log"
+    start=$(date +%s)
+    "$WINE" "$program" /Quiet "/Signature:$signature" '/Log:C:\zamo-demo\ZamoClean.log' </dev/null || status=$?
+    echo "== Exit code $status after $(( $(date +%s) - start )) s"
+    if [ $run = first ]; then
+        echo "== What is left after the run (the product's items absent, the others present)"
+        bash sample/sample.sh inventory "$sample_out" "$bin"
+        bash sample/sample.sh verify "$sample_out" "$bin" && echo "== Verified: every product item is gone, every other item stays"
+    fi
+done
 
-echo "== The log (C:\\zamo-demo\\ZamoClean.log, UTF-16LE):"
+echo "== The log (C:\\zamo-demo\\ZamoClean.log, UTF-16LE), both runs; the second skips every marked scope:"
 if [ -f "$log_folder/ZamoClean.log" ]; then
     iconv -f UTF-16LE -t UTF-8 "$log_folder/ZamoClean.log" | tr -d '\r'
 else
     echo "(no log was written)"
     exit 1
 fi
+bash sample/sample.sh teardown "$sample_out" "$bin"
 exit $status

@@ -60,3 +60,60 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KE
 bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* value,
                 REGSAM view = KEY_WOW64_64KEY, DWORD* type = nullptr);
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// Unix directory links planted inside drive_c. Wine reports such a link as
+// DIRECTORY | REPARSE_POINT but follows it when asked to remove it, so the tests point
+// links only at non-empty folders and remove them through Unix, never through Windows.
+// Under Wine: the Unix path of a Windows path, empty elsewhere or on failure.
+std::string UnixPath(const std::wstring& path);
+// Runs a Unix program (Wine starts an ELF image given to CreateProcessW); true when
+// it ran and exited with 0.
+bool RunUnixProgram(const std::wstring& program, const std::wstring& arguments);
+
+// A link at linkPath to the folder target, removed (the link alone) when the object goes.
+class DirectoryLink {
+public:
+    DirectoryLink(const std::wstring& linkPath, const std::wstring& target);
+    ~DirectoryLink();
+    DirectoryLink(const DirectoryLink&) = delete;
+    DirectoryLink& operator=(const DirectoryLink&) = delete;
+    // True when the link exists and Windows sees it as a link to a folder.
+    bool Planted() const;
+
+private:
+    std::wstring linkPath_;
+    std::string unixLink_;
+};
+
+// Files of a folder tree, as paths relative to root ("a\b.txt"), folders with a final
+// backslash, sorted; links are listed but not entered.
+std::vector<std::wstring> ListTree(const std::wstring& root);
+
+// The run log opened on a file of its own for one test, closed (and logging turned
+// off again) when the object goes. Lines() gives what was logged after the separator.
+class CapturedLog {
+public:
+    explicit CapturedLog(const std::wstring& path);
+    ~CapturedLog();
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+    std::vector<std::wstring> Lines() const;
+
+private:
+    std::wstring path_;
+};
+
+// An environment variable set (or removed, for a null value) for one test and put back
+// afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::wstring name_;
+    std::wstring saved_;
+    bool existed_;
+};

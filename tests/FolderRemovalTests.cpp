@@ -10,8 +10,6 @@ namespace {
 
 class FolderRemovalTest : public ::testing::Test {
 protected:
-    FolderRemovalTest() : log(logFolder / L"run.log") {}
-
     // Creates the folders and files named relative to the tree (folders end with "\").
     void Build(const std::vector<std::wstring>& entries)
     {
@@ -33,10 +31,16 @@ protected:
         return lines;
     }
 
-    TempFolder logFolder;
+    // What was logged after the log's separator line.
+    std::vector<std::wstring> Logged() const
+    {
+        std::vector<std::wstring> lines = log.Lines();
+        return std::vector<std::wstring>(lines.begin() + (lines.empty() ? 0 : 1), lines.end());
+    }
+
     TempFolder folder;
     std::wstring tree = folder / L"Tree";
-    CapturedLog log;
+    TestRunLog log;
 };
 
 TEST_F(FolderRemovalTest, EmptyFolderIsRemovedWithoutALine)
@@ -44,7 +48,7 @@ TEST_F(FolderRemovalTest, EmptyFolderIsRemovedWithoutALine)
     Build({});
     RemoveFolderTree(tree.c_str());
     EXPECT_FALSE(Exists(tree));
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(Logged().empty());
 }
 
 TEST_F(FolderRemovalTest, FilesAndAnEmptySubFolderGoWithOneLineEachForTheFiles)
@@ -53,7 +57,7 @@ TEST_F(FolderRemovalTest, FilesAndAnEmptySubFolderGoWithOneLineEachForTheFiles)
     SetFileAttributesW((tree + L"\\two.dat").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     RemoveFolderTree(tree.c_str());
     EXPECT_FALSE(Exists(tree));
-    EXPECT_EQ(Sorted(log.Lines()), Sorted({Line(L"one.txt"), Line(L"two.dat"), Line(L"Three")}));
+    EXPECT_EQ(Sorted(Logged()), Sorted({Line(L"one.txt"), Line(L"two.dat"), Line(L"Three")}));
 }
 
 TEST_F(FolderRemovalTest, SeveralLevelsAreRemovedDepthFirst)
@@ -62,7 +66,7 @@ TEST_F(FolderRemovalTest, SeveralLevelsAreRemovedDepthFirst)
            L"x\\x1.txt", L"x\\x2.txt", L"root.txt"});
     RemoveFolderTree(tree.c_str());
     EXPECT_FALSE(Exists(tree));
-    std::vector<std::wstring> lines = log.Lines();
+    std::vector<std::wstring> lines = Logged();
     ASSERT_EQ(Sorted(lines), Sorted({Line(L"a\\b\\c\\deep.txt"), Line(L"a\\b\\mid.txt"), Line(L"a\\top-a.txt"),
                                      Line(L"x\\x1.txt"), Line(L"x\\x2.txt"), Line(L"root.txt")}));
     // Depth first: the lines of each folder's subtree come as one unbroken run.
@@ -90,7 +94,7 @@ TEST_F(FolderRemovalTest, FilesThatCannotGoKeepTheirFoldersAndEverythingElseGoes
     RemoveFolderTree(tree.c_str());
     CloseHandle(open);
 
-    EXPECT_EQ(Sorted(log.Lines()), Sorted({Line(L"ro\\locked.txt"), Line(L"ro\\other.txt"), Line(L"held\\open.txt"),
+    EXPECT_EQ(Sorted(Logged()), Sorted({Line(L"ro\\locked.txt"), Line(L"ro\\other.txt"), Line(L"held\\open.txt"),
                                            Line(L"held\\inner\\f.txt"), Line(L"free\\f.txt"), Line(L"plain.txt")}));
     EXPECT_EQ(ListTree(tree), (std::vector<std::wstring>{L"held\\", L"held\\open.txt", L"ro\\", L"ro\\locked.txt"}));
     // Attributes are never changed.
@@ -104,14 +108,14 @@ TEST_F(FolderRemovalTest, PathThatIsAFileIsLeftAlone)
     ASSERT_TRUE(WriteTextFile(file, "keep"));
     RemoveFolderTree(file.c_str());
     EXPECT_TRUE(Exists(file));
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(Logged().empty());
 }
 
 TEST_F(FolderRemovalTest, MissingPathDoesNothing)
 {
     RemoveFolderTree((folder / L"missing").c_str());
     EXPECT_TRUE(Exists(folder.Path()));
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(Logged().empty());
 }
 
 TEST_F(FolderRemovalTest, EnvironmentReferenceIsExpandedAndLinesShowTheExpansion)
@@ -120,7 +124,7 @@ TEST_F(FolderRemovalTest, EnvironmentReferenceIsExpandedAndLinesShowTheExpansion
     ScopedVariable variable(L"ZC_TREE_PARENT", folder.Path().c_str());
     RemoveFolderTree(L"%ZC_TREE_PARENT%\\Tree");
     EXPECT_FALSE(Exists(tree));
-    EXPECT_EQ(Sorted(log.Lines()), Sorted({Line(L"f.txt"), Line(L"sub\\g.txt")}));
+    EXPECT_EQ(Sorted(Logged()), Sorted({Line(L"f.txt"), Line(L"sub\\g.txt")}));
 }
 
 TEST_F(FolderRemovalTest, NamesFoundInsideTheTreeAreNotExpanded)
@@ -135,7 +139,7 @@ TEST_F(FolderRemovalTest, NamesFoundInsideTheTreeAreNotExpanded)
     RemoveFolderTree(tree.c_str());
     EXPECT_TRUE(Exists(victim + L"\\precious.txt"));
     EXPECT_FALSE(Exists(tree));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Line(L"%ZC_ELSEWHERE%\\f.txt")}));
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{Line(L"%ZC_ELSEWHERE%\\f.txt")}));
 }
 
 TEST_F(FolderRemovalTest, EntryWhosePathDoesNotFitStaysWithItsFolders)
@@ -151,7 +155,7 @@ TEST_F(FolderRemovalTest, EntryWhosePathDoesNotFitStaysWithItsFolders)
     ASSERT_TRUE(WriteTextFile(deep + L"\\" + longName.substr(0, longName.size() - 1), "fits"));
     RemoveFolderTree(tree.c_str());
     std::wstring fits = deep + L"\\" + longName.substr(0, longName.size() - 1);
-    EXPECT_EQ(Sorted(log.Lines()), Sorted({L"Deleting file [" + deep + L"\\s]", L"Deleting file [" + fits + L"]"}));
+    EXPECT_EQ(Sorted(Logged()), Sorted({L"Deleting file [" + deep + L"\\s]", L"Deleting file [" + fits + L"]"}));
     EXPECT_TRUE(Exists(L"\\\\?\\" + deep + L"\\" + longName));
     EXPECT_FALSE(Exists(fits));
     EXPECT_TRUE(Exists(deep));
@@ -168,7 +172,7 @@ TEST_F(FolderRemovalTest, FolderWhosePatternDoesNotFitIsLeftAlone)
     ASSERT_TRUE(WriteTextFile(L"\\\\?\\" + top + L"\\f", "x"));
     RemoveFolderTree(top.c_str());
     EXPECT_TRUE(Exists(L"\\\\?\\" + top + L"\\f"));
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(Logged().empty());
 }
 
 // Links to non-empty folders outside the tree: Wine deletes through a link when asked
@@ -200,7 +204,7 @@ TEST_F(FolderLinkTest, LinkHandedInIsNotEntered)
     RemoveFolderTree((folder / L"TopLink").c_str());
     ExpectOutsideIntact();
     EXPECT_TRUE(link.Planted());
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(Logged().empty());
 }
 
 TEST_F(FolderLinkTest, LinkDeepInsideStaysWithItsParentsAndEverythingElseGoes)
@@ -215,7 +219,7 @@ TEST_F(FolderLinkTest, LinkDeepInsideStaysWithItsParentsAndEverythingElseGoes)
     EXPECT_TRUE(link.Planted());
     EXPECT_TRUE(top.Planted());
     EXPECT_EQ(ListTree(tree), (std::vector<std::wstring>{L"TopLevelLink", L"a\\", L"a\\b\\", L"a\\b\\Link"}));
-    EXPECT_EQ(Sorted(log.Lines()), Sorted({Line(L"a\\b\\f.txt"), Line(L"a\\g.txt"), Line(L"c\\h.txt")}));
+    EXPECT_EQ(Sorted(Logged()), Sorted({Line(L"a\\b\\f.txt"), Line(L"a\\g.txt"), Line(L"c\\h.txt")}));
 }
 
 } // namespace

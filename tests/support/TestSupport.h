@@ -61,13 +61,63 @@ bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::w
                 REGSAM view = KEY_WOW64_64KEY, DWORD* type = nullptr);
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 
+// A run log opened in a fresh temporary folder for tests that call the engine in
+// this process (LogPath and LogFile set as the shell would); closed when the object
+// goes.
+class TestRunLog {
+public:
+    TestRunLog();
+    ~TestRunLog();
+    TestRunLog(const TestRunLog&) = delete;
+    TestRunLog& operator=(const TestRunLog&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::vector<std::wstring> Lines() const { return ReadLogLines(path_); }
+
+private:
+    TempFolder folder_;
+    std::wstring path_;
+};
+
+// Log lines with their time stamps, as milliseconds of UTC since 1601, and the
+// current system time in the same unit.
+struct LogEntry {
+    ULONGLONG milliseconds = 0;
+    std::wstring text;
+};
+std::vector<LogEntry> ReadLogEntries(const std::wstring& path);
+ULONGLONG NowMilliseconds();
+
+// Copies the FakeProduct stand-in into folder under the given file name; returns
+// the copy's path, or an empty string when the copy failed.
+std::wstring CopyFakeProduct(const std::wstring& folder, const std::wstring& name);
+
+// A program started from its path, optionally with a security descriptor of its
+// own; terminated (if still running) and waited for when the object goes.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::wstring& path, PSECURITY_DESCRIPTOR security = nullptr);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
+    bool Running() const;
+    // True when the process ends within timeoutMs; its exit code goes to exitCode.
+    bool EndsWithin(DWORD timeoutMs, DWORD* exitCode) const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
 // Unix directory links planted inside drive_c. Wine reports such a link as
 // DIRECTORY | REPARSE_POINT but follows it when asked to remove it, so the tests point
 // links only at non-empty folders and remove them through Unix, never through Windows.
 // Under Wine: the Unix path of a Windows path, empty elsewhere or on failure.
 std::string UnixPath(const std::wstring& path);
-// Runs a Unix program (Wine starts an ELF image given to CreateProcessW); true when
-// it ran and exited with 0.
+// Starts a Unix program (Wine runs an ELF image given to CreateProcessW, detached,
+// without a handle to wait on); true when it was started.
 bool RunUnixProgram(const std::wstring& program, const std::wstring& arguments);
 
 // A link at linkPath to the folder target, removed (the link alone) when the object goes.
@@ -88,20 +138,6 @@ private:
 // Files of a folder tree, as paths relative to root ("a\b.txt"), folders with a final
 // backslash, sorted; links are listed but not entered.
 std::vector<std::wstring> ListTree(const std::wstring& root);
-
-// The run log opened on a file of its own for one test, closed (and logging turned
-// off again) when the object goes. Lines() gives what was logged after the separator.
-class CapturedLog {
-public:
-    explicit CapturedLog(const std::wstring& path);
-    ~CapturedLog();
-    CapturedLog(const CapturedLog&) = delete;
-    CapturedLog& operator=(const CapturedLog&) = delete;
-    std::vector<std::wstring> Lines() const;
-
-private:
-    std::wstring path_;
-};
 
 // An environment variable set (or removed, for a null value) for one test and put back
 // afterwards.

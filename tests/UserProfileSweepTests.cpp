@@ -427,4 +427,70 @@ TEST_F(ResolveShellFolderTest, ValuesThatCannotBeReadFail)
     EXPECT_EQ(Resolve(L"%USERPROFILE%\\AppData\\Local", &resolved), Expand(L"%SystemDrive%") + L"\\Users\\Plain\\appdata\\local");
 }
 
+// Two quiet runs of the program with one signature over two users: the first sweeps
+// both and marks them, the second finds the marks and leaves both alone.
+TEST(UserProfileSweepRun, QuietRunSweepsEveryUserAndASecondRunLeavesThemAlone)
+{
+    TempFolder programs;
+    for (const wchar_t* name : {L"PF86", L"PF64"})
+        ASSERT_TRUE(TestUser::Plant(programs / name + L"\\Quorvex\\AddIn.dll"));
+    // The program inherits these, though Wine derives its %ProgramFiles% from the
+    // other two by its bitness, as Windows does: the 64-bit folder in a 64-bit process,
+    // the 32-bit one in a 32-bit process, where only %ProgramW6432% names the other.
+    ScopedVariable programFiles(L"ProgramFiles", (programs / L"PF64").c_str());
+    ScopedVariable programFilesX86(L"ProgramFiles(x86)", (programs / L"PF86").c_str());
+    ScopedVariable programW6432(L"ProgramW6432", (programs / L"PF64").c_str());
+    TestUser first(L"S-1-5-21-9902-1001", L"First User");
+    TestUser second(L"S-1-5-21-9902-1002", L"Second User");
+    auto plant = [](const TestUser& user) {
+        return TestUser::Plant(user.AppFolder() + L"\\Settings.ini") &&
+               TestUser::Plant(user.Cache() + L"\\{Entry}\\ZamoSetupPerUserX64.msi") &&
+               TestUser::Plant(user.Shortcut());
+    };
+    ASSERT_TRUE(plant(first));
+    ASSERT_TRUE(plant(second));
+    TempFolder logFolder;
+    const std::wstring logPath = logFolder / L"runs.log";
+    const std::wstring commandLine = L"/Quiet /Signature:Sweep-Run \"/Log:" + logPath + L"\"";
+
+    RunResult run = RunProgram(commandLine);
+    ASSERT_TRUE(run.ended);
+    std::vector<std::wstring> firstRun = ReadLogLines(logPath);
+    for (const TestUser* user : {&first, &second}) {
+        for (const std::wstring& line :
+             {L"Attempting to remove application folder [" + user->AppFolder() + L"]",
+              Deleting(user->AppFolder() + L"\\Settings.ini"),
+              L"Removing package cache for [ZamoSetupPerUserX64.msi] at [" + user->Cache() + L"\\{Entry}]",
+              L"Deleted startup shortcut [" + user->Shortcut() + L"]"})
+            EXPECT_EQ(std::count(firstRun.begin(), firstRun.end(), line), 1) << std::string(line.begin(), line.end());
+        EXPECT_FALSE(Exists(user->AppFolder()));
+        EXPECT_EQ(ListTree(user->Cache()), std::vector<std::wstring>());
+        EXPECT_FALSE(Exists(user->Shortcut()));
+        EXPECT_TRUE(user->Marked(L"Sweep-Run"));
+    }
+    for (const wchar_t* name : {L"PF86", L"PF64"})
+        EXPECT_FALSE(Exists(programs / name + L"\\Quorvex")) << std::string(name, name + wcslen(name));
+
+    // The product comes back; a run with the same signature leaves both users alone.
+    ASSERT_TRUE(plant(first));
+    ASSERT_TRUE(plant(second));
+    run = RunProgram(commandLine);
+    ASSERT_TRUE(run.ended);
+    std::vector<std::wstring> lines = ReadLogLines(logPath);
+    std::vector<std::wstring> secondRun(lines.begin() + firstRun.size(), lines.end());
+    for (const TestUser* user : {&first, &second}) {
+        std::wstring skip = L"Skipping clean-up for [HKU," + std::wstring(user->Sid()) +
+                            L"] since signature [Sweep-Run] has been marked for this scope.";
+        EXPECT_EQ(std::count(secondRun.begin(), secondRun.end(), skip), 1);
+        EXPECT_TRUE(Exists(user->AppFolder() + L"\\Settings.ini"));
+        EXPECT_TRUE(Exists(user->Cache() + L"\\{Entry}\\ZamoSetupPerUserX64.msi"));
+        EXPECT_TRUE(Exists(user->Shortcut()));
+        for (const std::wstring& line : secondRun)
+            EXPECT_EQ(line.find(user->Profile()), std::wstring::npos) << std::string(line.begin(), line.end());
+    }
+    // The runs marked the machine scope and the running user too.
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Cleaned");
+    DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex\\Cleaned");
+}
+
 } // namespace

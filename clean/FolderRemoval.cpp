@@ -17,22 +17,6 @@ bool FolderPath(PathBuffer& out, const wchar_t* path, bool expand)
     return expand ? ExpandText(out, path) : TextCopy(out, path);
 }
 
-// Appends a name and accepts the result only when it is the folder, one backslash and
-// the name: PathAppendW canonicalises, and nothing may be acted on under a path that
-// differs from the entry's own.
-bool AppendEntryName(PathBuffer& path, const wchar_t* name)
-{
-    PathBuffer expected;
-    size_t length = wcslen(path);
-    if (!TextCopy(expected, path))
-        return false;
-    if (length > 0 && path[length - 1] != L'\\' && !TextAppend(expected, L"\\"))
-        return false;
-    if (!TextAppend(expected, name) || !PathAppendName(path, name))
-        return false;
-    return wcscmp(path, expected) == 0;
-}
-
 bool IsLink(DWORD attributes)
 {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -79,6 +63,21 @@ void RemoveTree(const wchar_t* path, bool expand)
 }
 
 } // namespace
+
+// PathAppendW canonicalises what it joins (a name of dots, for one): nothing may be
+// acted on under a path other than the entry's own.
+bool AppendEntryName(PathBuffer& path, const wchar_t* name)
+{
+    PathBuffer expected;
+    size_t length = wcslen(path);
+    if (!TextCopy(expected, path))
+        return false;
+    if (length > 0 && path[length - 1] != L'\\' && !TextAppend(expected, L"\\"))
+        return false;
+    if (!TextAppend(expected, name) || !PathAppendName(path, name))
+        return false;
+    return wcscmp(path, expected) == 0;
+}
 
 void RemoveFolderTree(const wchar_t* path)
 {

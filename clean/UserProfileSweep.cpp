@@ -35,21 +35,6 @@ bool ExpandsToItself(const PathBuffer& path)
     return ExpandText(expanded, path) && wcscmp(expanded, path) == 0;
 }
 
-// Appends a name and accepts the result only when it is the folder, one backslash and
-// the name, as PathAppendW canonicalises what it joins.
-bool AppendEntryName(PathBuffer& path, const wchar_t* name)
-{
-    PathBuffer expected;
-    size_t length = wcslen(path);
-    if (!TextCopy(expected, path))
-        return false;
-    if (length > 0 && path[length - 1] != L'\\' && !TextAppend(expected, L"\\"))
-        return false;
-    if (!TextAppend(expected, name) || !PathAppendName(path, name))
-        return false;
-    return wcscmp(path, expected) == 0;
-}
-
 bool IsPlainFolder(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&

@@ -175,6 +175,29 @@ TEST_F(FolderRemovalTest, FolderWhosePatternDoesNotFitIsLeftAlone)
     EXPECT_TRUE(Logged().empty());
 }
 
+TEST(AppendEntryName, TakesOnlyTheFolderOneBackslashAndTheName)
+{
+    PathBuffer path = L"C:\\Folder";
+    EXPECT_TRUE(AppendEntryName(path, L"Entry.txt"));
+    EXPECT_STREQ(path, L"C:\\Folder\\Entry.txt");
+    PathBuffer rooted = L"C:\\";
+    EXPECT_TRUE(AppendEntryName(rooted, L"Entry"));
+    EXPECT_STREQ(rooted, L"C:\\Entry");
+    // PathAppendW would canonicalise these into other paths.
+    PathBuffer dotted = L"C:\\Folder\\..\\Other";
+    EXPECT_FALSE(AppendEntryName(dotted, L"Entry"));
+    PathBuffer parent = L"C:\\Folder";
+    EXPECT_FALSE(AppendEntryName(parent, L".."));
+    // 255 characters and a backslash leave room for a name of three, not four.
+    std::wstring folder = L"C:\\" + std::wstring(252, L'f');
+    PathBuffer fits;
+    wcscpy(fits, folder.c_str());
+    EXPECT_TRUE(AppendEntryName(fits, L"abc"));
+    PathBuffer tooLong;
+    wcscpy(tooLong, folder.c_str());
+    EXPECT_FALSE(AppendEntryName(tooLong, L"abcd"));
+}
+
 // Links to non-empty folders outside the tree: Wine deletes through a link when asked
 // to remove it, so a link must be neither entered nor removed.
 class FolderLinkTest : public FolderRemovalTest {

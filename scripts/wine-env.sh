@@ -14,6 +14,7 @@ else
     WINE=/usr/lib/wine/wine64
 fi
 WINESERVER=/usr/lib/wine/wineserver
+export WINE WINESERVER RUN_ARCH
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# A sample installation of the Zamo product family on a Wine prefix, and what it left.
+#
+#   sample.sh seed OUT BIN       build the MSI packages into OUT, install them, add what the
+#                                product and its installers leave besides, start its processes
+#   sample.sh inventory OUT BIN  one line per item: present or absent
+#   sample.sh verify OUT BIN     fails unless every product item is gone and every other item stays
+#   sample.sh teardown OUT BIN   removes what the sample left that is not the product's
+# BIN is the folder of the built programs (FakeProduct.exe, SampleInventory.exe).
+#
+# Needs WINE and WINEPREFIX (scripts/wine-env.sh), and a wineserver kept alive from the seed
+# to the checks: keys under HKEY_USERS for the second user live only as long as the server.
+set -euo pipefail
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+USER_SID=S-1-5-21-0-0-0-1000           # the prefix's own user
+SECOND_SID=S-1-5-21-4021-3317-2203-1107 # a second loaded user with a profile of its own
+SECOND_PROFILE='C:\users\sampleuser'
+WINUSER=$(basename "$("$WINE" cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r' | tr '\\' '/')")
+UNIX_C="$WINEPREFIX/drive_c"
+
+# Windows Installer's packed form of a GUID: the first three groups reversed, then the
+# characters of each remaining byte swapped.
+pack() {
+    local g=${1//[\{\}-]/}
+    printf '%s%s%s%s' "$(rev <<<"${g:0:8}")" "$(rev <<<"${g:8:4}")" "$(rev <<<"${g:12:4}")" \
+        "$(sed 's/\(.\)\(.\)/\2\1/g' <<<"${g:16:16}")"
+}
+# REG_EXPAND_SZ data in .reg form: hex(2): and the UTF-16LE bytes with a NUL.
+expand_sz() { printf 'hex(2):%s00,00' "$(printf '%s' "$1" | iconv -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//')"; }
+
+MACHINE={5A3E0C11-0D2B-4C61-9E1A-7C0000000001}
+ADDIN={5A3E0C11-0D2B-4C61-9E1A-7C0000000002}
+DEPLOY={5A3E0C11-0D2B-4C61-9E1A-7C0000000003}
+PERUSER={5A3E0C11-0D2B-4C61-9E1A-7C0000000004}
+OTHER={7C1F2B33-4E5D-4A6B-8C7D-9E0000000001}
+UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+USERDATA='HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData'
+ADDINKEY='Software\Microsoft\Office\Outlook\Addins\Zamo.Outlook.AddIn'
+STARTUP='AppData\Roaming\Microsoft\Windows\Start Menu\Programs\StartUp'
+USTARTUP=${STARTUP//\\//}   # the same below drive_c, for the Unix side
+
+# Every item of the sample: owner (product or other), kind, view, location.
+items() {
+    cat <<ITEMS
+product|key|32|$UNINSTALL\\$MACHINE
+product|key|64|$UNINSTALL\\$ADDIN
+product|key|32|$UNINSTALL\\$DEPLOY
+product|key|32|$UNINSTALL\\$PERUSER
+product|key|64|$UNINSTALL\\ZamoWebInstaller
+product|key|64|HKLM\\Software\\Classes\\Installer\\Products\\$(pack $MACHINE)
+product|key|64|HKLM\\Software\\Classes\\Installer\\Products\\$(pack $ADDIN)
+product|key|64|HKLM\\Software\\Classes\\Installer\\Dependencies\\$ADDIN
+product|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $MACHINE)
+product|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $DEPLOY)
+product|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {5A3E0C11-0D2B-4C61-9E1A-7C0000000101})
+product|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {5A3E0C11-0D2B-4C61-9E1A-7C0000000104})
+product|key|64|$USERDATA\\$USER_SID\\Products\\$(pack $PERUSER)
+product|key|64|HKLM\\Software\\Quorvex
+product|key|32|HKLM\\Software\\Quorvex
+product|key|64|HKLM\\Software\\Zamo
+product|key|64|HKLM\\$ADDINKEY
+product|key|32|HKLM\\$ADDINKEY
+product|value|32|HKLM\\Software\\Fenwick Shared Settings|ZamoDeployment
+product|key|64|HKU\\$USER_SID\\Software\\Quorvex
+product|key|64|HKU\\$USER_SID\\Software\\Zamo
+product|key|64|HKU\\$USER_SID\\Software\\Microsoft\\Installer\\Products\\$(pack $PERUSER)
+product|key|64|HKU\\$USER_SID\\$ADDINKEY
+product|key|64|HKU\\$SECOND_SID\\Software\\Quorvex
+product|key|64|HKU\\$SECOND_SID\\Software\\Zamo
+product|key|64|HKU\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoWebInstallerPerUser
+product|path||C:\\Program Files (x86)\\Quorvex
+product|path||C:\\Program Files\\Quorvex
+product|path||C:\\Program Files (x86)\\Common Files\\Quorvex Shared\\zamo-shared.txt
+product|path||%USERPROFILE%\\AppData\\Local\\Quorvex
+product|path||%USERPROFILE%\\AppData\\Local\\Package Cache\\{A1C3E5F7-0001-4000-8000-000000000001}
+product|path||%USERPROFILE%\\$STARTUP\\Zamo.lnk
+product|path||C:\\users\\sampleuser\\AppData\\Local\\Quorvex
+product|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{A1C3E5F7-0001-4000-8000-000000000002}
+product|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{A1C3E5F7-0001-4000-8000-000000000003}
+product|path||C:\\users\\sampleuser\\$STARTUP\\Zamo.lnk
+product|process||Zamo.exe
+product|process||ZamoCrashHandler.exe
+other|key|32|$UNINSTALL\\$OTHER
+other|key|64|$UNINSTALL\\ZamoViewerClassic
+other|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $OTHER)
+other|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {7C1F2B33-4E5D-4A6B-8C7D-9E0000000101})
+other|key|32|HKLM\\Software\\Fenwick\\Notes
+other|key|64|HKU\\$SECOND_SID\\Software\\Fenwick
+other|path||C:\\Program Files (x86)\\Fenwick\\Notes\\notes.txt
+other|path||%USERPROFILE%\\AppData\\Local\\Package Cache\\{B7D9F1A3-0002-4000-8000-000000000001}
+other|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{B7D9F1A3-0002-4000-8000-000000000002}
+other|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\ZamoInstallerPerUser.exe
+other|path||C:\\users\\sampleuser\\$STARTUP\\Fenwick.lnk
+other|process||FenwickNotes.exe
+ITEMS
+}
+
+# The checks run in one Windows process: a wine start per item would take a minute.
+check() {
+    items >"$OUT/items.txt"
+    "$WINE" "$BIN/SampleInventory.exe" "$(winepath_of "$OUT/items.txt")" "$@" | tr -d '\r'
+}
+
+inventory() { check; }
+verify() { check verify; }
+
+write_registry() {
+    local reg=$1
+    {
+        echo 'Windows Registry Editor Version 5.00'
+        echo
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\Zamo]"
+        echo '"Edition"="Business"'
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Zamo\\Settings]"
+        echo '"Telemetry"=dword:00000000'
+        echo "[HKEY_LOCAL_MACHINE\\$ADDINKEY]"
+        echo '"FriendlyName"="Zamo for Outlook"'
+        echo '"LoadBehavior"=dword:00000003'
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\Outlook Add-In]"
+        echo '"Path"="C:\\\\Program Files\\\\Quorvex\\\\Outlook Add-In\\\\Zamo.Outlook.AddIn.dll"'
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Classes\\Installer\\Dependencies\\$ADDIN]"
+        echo '"DisplayName"="Zamo Outlook Add-In (per-machine)"'
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoWebInstaller]"
+        echo '"DisplayName"="Zamo Web Installer (per-machine)"'
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoViewerClassic]"
+        echo '"DisplayName"="Zamo Viewer Classic"'
+        echo "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$SECOND_SID]"
+        echo "\"ProfileImagePath\"=$(expand_sz "$SECOND_PROFILE")"
+        for sid in $USER_SID $SECOND_SID; do
+            echo "[HKEY_USERS\\$sid\\Software\\Quorvex\\Zamo]"
+            echo '"Theme"="dark"'
+            echo "[HKEY_USERS\\$sid\\Software\\Zamo]"
+            echo '"LastRun"="2026-12-01"'
+            echo "[HKEY_USERS\\$sid\\$ADDINKEY]"
+            echo '"LoadBehavior"=dword:00000003'
+        done
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoWebInstallerPerUser]"
+        echo '"DisplayName"="Zamo Web Installer (per-user)"'
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Fenwick]"
+        echo '"Notes"="kept"'
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders]"
+        echo "\"Local AppData\"=$(expand_sz '%USERPROFILE%\AppData\Local')"
+        echo "\"Startup\"=$(expand_sz "%USERPROFILE%\\$STARTUP")"
+        # A per-user class hive, as Windows loads it beside the user's own: never swept.
+        echo "[HKEY_USERS\\${SECOND_SID}_Classes\\*]"
+    } >"$reg"
+}
+
+put() { mkdir -p "$(dirname "$UNIX_C/$1")"; printf '%s\n' "${2:-sample}" >"$UNIX_C/$1"; }
+
+seed() {
+    local out=$OUT bin=$BIN
+    mkdir -p "$out/payload"
+    cp "$bin/FakeProduct.exe" "$out/payload/FakeProduct.exe"
+    echo "Sample payload" >"$out/payload/readme.txt"
+    for wxs in "$HERE"/packages/*.wxs; do
+        local arch=x86
+        grep -q 'Win64="yes"' "$wxs" && arch=x64
+        (cd "$out" && wixl -a "$arch" -o "$(basename "$wxs" .wxs).msi" "$wxs")
+    done
+    for msi in zamo-machine zamo-addin-x64 zamo-deployment zamo-peruser other-maker; do
+        "$WINE" msiexec /i "$(winepath_of "$out/$msi.msi")" /quiet </dev/null >/dev/null 2>&1
+    done
+
+    write_registry "$out/sample.reg"
+    for view in 64 32; do
+        "$WINE" reg import "$(winepath_of "$out/sample.reg")" /reg:$view >/dev/null 2>&1
+    done
+
+    for who in "$WINUSER" sampleuser; do
+        put "users/$who/AppData/Local/Quorvex/Zamo/settings.json" '{"theme":"dark"}'
+        put "users/$who/AppData/Local/Quorvex/Zamo/logs/zamo.log"
+        put "users/$who/$USTARTUP/Zamo.lnk"
+    done
+    put "users/$WINUSER/AppData/Local/Package Cache/{A1C3E5F7-0001-4000-8000-000000000001}/ZamoInstallerPerUser.exe"
+    put "users/$WINUSER/AppData/Local/Package Cache/{B7D9F1A3-0002-4000-8000-000000000001}/FenwickNotes.msi"
+    put "users/sampleuser/AppData/Local/Package Cache/{A1C3E5F7-0001-4000-8000-000000000002}/ZamoSetupPerUserX64.msi"
+    put "users/sampleuser/AppData/Local/Package Cache/{A1C3E5F7-0001-4000-8000-000000000003}/ZamoOutlookSetupX64.msi"
+    put "users/sampleuser/AppData/Local/Package Cache/{B7D9F1A3-0002-4000-8000-000000000002}/FenwickNotes.msi"
+    put "users/sampleuser/AppData/Local/Package Cache/ZamoInstallerPerUser.exe"
+    put "users/sampleuser/$USTARTUP/Fenwick.lnk"
+
+    cp "$bin/FakeProduct.exe" "$UNIX_C/Program Files (x86)/Fenwick/Notes/FenwickNotes.exe"
+    for exe in 'Program Files (x86)/Quorvex/Zamo/Zamo.exe' 'Program Files (x86)/Quorvex/Zamo/ZamoCrashHandler.exe' \
+               'Program Files (x86)/Fenwick/Notes/FenwickNotes.exe'; do
+        "$WINE" "C:/$exe" 600 </dev/null >/dev/null 2>&1 &
+    done
+    # Wait until the three processes run.
+    for _ in $(seq 50); do
+        [ "$(pgrep -fc '/(Zamo|ZamoCrashHandler|FenwickNotes)\.exe 600')" -ge 3 ] && break
+        sleep 0.2
+    done
+}
+
+winepath_of() { printf 'Z:%s' "${1//\//\\}"; }
+
+teardown() {
+    "$WINE" taskkill /f /im FenwickNotes.exe >/dev/null 2>&1 || true
+    "$WINE" msiexec /x "$OTHER" /quiet </dev/null >/dev/null 2>&1 || true
+    for view in 64 32; do
+        "$WINE" reg delete "$UNINSTALL\\ZamoViewerClassic" /reg:$view /f >/dev/null 2>&1 || true
+        "$WINE" reg delete 'HKLM\Software\Fenwick' /reg:$view /f >/dev/null 2>&1 || true
+        "$WINE" reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$SECOND_SID" /reg:$view /f >/dev/null 2>&1 || true
+    done
+    "$WINE" reg delete "HKU\\$SECOND_SID" /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "HKU\\${SECOND_SID}_Classes" /f >/dev/null 2>&1 || true
+    rm -rf "$UNIX_C/users/sampleuser" "$UNIX_C/Program Files (x86)/Fenwick" \
+        "$UNIX_C/users/$WINUSER/AppData/Local/Package Cache"
+    pkill -f '/(Zamo|ZamoCrashHandler)\.exe 600' 2>/dev/null || true
+}
+
+OUT=${2:-}
+BIN=${3:-}
+[ -n "$OUT" ] && [ -n "$BIN" ] || { echo "usage: sample.sh seed|inventory|verify|teardown OUT BIN" >&2; exit 2; }
+mkdir -p "$OUT"
+case ${1:-} in
+seed) seed ;;
+inventory) inventory ;;
+verify) verify ;;
+teardown) teardown ;;
+*) echo "usage: sample.sh seed|inventory|verify|teardown OUT BIN" >&2; exit 2 ;;
+esac

@@ -24,6 +24,7 @@ void SweepUserScopes()
         DWORD nameCount = MAX_PATH;
         if (RegEnumKeyExW(users, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
+        SweepUserScope(name);
     }
     RegCloseKey(users);
 }

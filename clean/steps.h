@@ -58,3 +58,6 @@ bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBu
 
 // Deletes a folder tree: files first, sub-folders depth first, the folder last.
 void RemoveFolderTree(const wchar_t* path);
+// Appends an entry's name to a folder path; true only when the result fit and is
+// exactly the folder, one backslash and the name.
+bool AppendEntryName(PathBuffer& path, const wchar_t* name);

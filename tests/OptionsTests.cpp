@@ -63,14 +63,14 @@ private:
 TEST_F(OptionsTest, QuietRunLogsSeparatorHeaderAndFinishing)
 {
     RunWith(L"/Quiet /Log:" + log);
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
     EXPECT_FALSE(Exists(DefaultLog()));
 }
 
 TEST_F(OptionsTest, QuietAloneLogsToTheDefaultLocation)
 {
     RunWith(L"/Quiet");
-    EXPECT_EQ(ReadLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
 }
 
 TEST_F(OptionsTest, OptionNamesIgnoreCase)
@@ -80,7 +80,7 @@ TEST_F(OptionsTest, OptionNamesIgnoreCase)
         SCOPED_TRACE(quietForms[i]);
         std::wstring path = folder / (L"case-" + std::to_wstring(i) + L".log");
         RunWith(std::wstring(quietForms[i]) + L" /LOG:" + path + L" /sIgNaTuRe:AbC");
-        EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, L"Using signature [AbC]", LogLocation(path),
+        EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, L"Using signature [AbC]", LogLocation(path),
                                              L"Finishing"}));
     }
 }
@@ -90,47 +90,47 @@ TEST_F(OptionsTest, ValuesKeepTheirCaseAndText)
     // The log path keeps its case in the header; percent signs are not expanded in a signature.
     std::wstring path = folder / L"MiXeD.Log";
     RunWith(L"/Quiet /SIGNATURE:aBc%TEMP%100% /Log:" + path);
-    EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, L"Using signature [aBc%TEMP%100%]", LogLocation(path),
+    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, L"Using signature [aBc%TEMP%100%]", LogLocation(path),
                                          L"Finishing"}));
 }
 
 TEST_F(OptionsTest, HeaderOrderDoesNotFollowTheCommandLine)
 {
     RunWith(L"/Log:" + log + L" /Signature:s1 /Quiet");
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, RepeatedOptionsTheLastOneWins)
 {
     std::wstring first = folder / L"first.log";
     RunWith(L"/Quiet /Quiet /Signature:one /Log:" + first + L" /Signature:two /QUIET /Log:" + log);
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, L"Using signature [two]", LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [two]", LogLocation(log), L"Finishing"}));
     EXPECT_FALSE(Exists(first));
 }
 
 TEST_F(OptionsTest, EmptySignatureClearsAnEarlierOne)
 {
     RunWith(L"/Quiet /Signature:one /Log:" + log + L" /Signature:");
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, EmptyLogClearsAnEarlierOne)
 {
     RunWith(L"/Quiet /Log:" + log + L" /Log:");
     EXPECT_FALSE(Exists(log));
-    EXPECT_EQ(ReadLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
 }
 
 TEST_F(OptionsTest, UnquotedBlankEndsTheSignature)
 {
     RunWith(L"/Quiet /Signature:first second /Log:" + log);
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, L"Using signature [first]", LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [first]", LogLocation(log), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, QuotedSignatureKeepsItsBlank)
 {
     RunWith(L"/Quiet /Signature:\"first second\" /Log:" + log);
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, L"Using signature [first second]", LogLocation(log),
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [first second]", LogLocation(log),
                                         L"Finishing"}));
 }
 
@@ -139,7 +139,7 @@ TEST_F(OptionsTest, LogPathWithBlankInQuotes)
     // The parser consumes these quotes: the value arrives without them.
     std::wstring path = folder / L"with blank.log";
     RunWith(L"/Quiet /Log:" + Quoted(path));
-    EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, EscapedQuotesAroundTheLogPathAreRemoved)
@@ -147,18 +147,18 @@ TEST_F(OptionsTest, EscapedQuotesAroundTheLogPathAreRemoved)
     // \" puts a real double quote into the argument: /Log:"<path>" and /Log:"""<path>"".
     std::wstring path = folder / L"escaped.log";
     RunWith(L"/Quiet /Log:\\\"" + path + L"\\\"");
-    EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
 
     std::wstring runs = folder / L"runs.log";
     RunWith(L"/Quiet /Log:\\\"\\\"\\\"" + runs + L"\\\"\\\"");
-    EXPECT_EQ(ReadLogLines(runs), (Lines{Separator, Quietly, LogLocation(runs), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(runs), (Lines{Separator, Quietly, LogLocation(runs), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, LogOfQuotesOnlyIsTheDefaultLog)
 {
     RunWith(L"/Quiet /Log:" + log + L" /Log:\\\"\\\"\\\"");
     EXPECT_FALSE(Exists(log));
-    EXPECT_EQ(ReadLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
 }
 
 TEST_F(OptionsTest, LogPathIsShownUnexpandedAndWrittenExpanded)
@@ -166,7 +166,7 @@ TEST_F(OptionsTest, LogPathIsShownUnexpandedAndWrittenExpanded)
     SetEnvironmentVariableW(L"ZC_OPTIONS_FOLDER", folder.Path().c_str());
     RunWith(L"/Quiet /Log:%ZC_OPTIONS_FOLDER%\\expanded.log");
     SetEnvironmentVariableW(L"ZC_OPTIONS_FOLDER", nullptr);
-    EXPECT_EQ(ReadLogLines(folder / L"expanded.log"),
+    EXPECT_EQ(ShellLogLines(folder / L"expanded.log"),
               (Lines{Separator, Quietly, LogLocation(L"%ZC_OPTIONS_FOLDER%\\expanded.log"), L"Finishing"}));
     EXPECT_FALSE(Exists(DefaultLog()));
 }
@@ -178,7 +178,7 @@ TEST_F(OptionsTest, TempInTheLogPathIsExpanded)
     ASSERT_EQ(folder.Path().compare(0, temp.size(), temp), 0);
     std::wstring relative = folder.Path().substr(temp.size()) + L"\\temp.log";
     RunWith(L"/Quiet /Log:%TEMP%" + relative);
-    EXPECT_EQ(ReadLogLines(folder / L"temp.log"),
+    EXPECT_EQ(ShellLogLines(folder / L"temp.log"),
               (Lines{Separator, Quietly, LogLocation(L"%TEMP%" + relative), L"Finishing"}));
 }
 
@@ -186,18 +186,18 @@ TEST_F(OptionsTest, FirstTokenIsExaminedToo)
 {
     // No program path in front: the first token is an option like any other.
     Run(L"/Quiet /Log:" + log);
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
 
     std::wstring second = folder / L"second.log";
     Run(L"/Log:" + second + L" /QUIET");
-    EXPECT_EQ(ReadLogLines(second), (Lines{Separator, Quietly, LogLocation(second), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(second), (Lines{Separator, Quietly, LogLocation(second), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, HyphenFormsAndOtherWordsAreIgnored)
 {
     std::wstring hyphen = folder / L"hyphen.log";
     RunWith(L"/Quiet /Log:" + log + L" -Log:" + hyphen + L" -Signature:x /Signature /Log quiet Quiet /Signaturex");
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
     EXPECT_FALSE(Exists(hyphen));
 }
 
@@ -223,7 +223,7 @@ void ExpectInteractive(const std::wstring& commandLine, const std::wstring& log,
     GetExitCodeProcess(process, &exitCode);
     CloseHandle(process);
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(ReadLogLines(log), expected);
+    EXPECT_EQ(ShellLogLines(log), expected);
 }
 
 TEST_F(OptionsTest, QuietWithSomethingBehindItOrAHyphenIsNotQuiet)
@@ -242,7 +242,7 @@ TEST_F(OptionsTest, SignatureOf259CharactersIsKept)
     value[0] = L'A';
     value[258] = L'Z';
     RunWith(L"/Quiet /Signature:" + value + L" /Log:" + log);
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, Quietly, L"Using signature [" + value + L"]", LogLocation(log),
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [" + value + L"]", LogLocation(log),
                                         L"Finishing"}));
 }
 
@@ -254,7 +254,7 @@ TEST_F(OptionsTest, OverLongSignatureIsCleared)
         SCOPED_TRACE(length);
         std::wstring path = folder / (std::to_wstring(length) + L".log");
         RunWith(L"/Quiet /Signature:kept /Signature:" + std::wstring(length, L'x') + L" /Log:" + path);
-        EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
+        EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
     }
 }
 
@@ -276,11 +276,11 @@ TEST_F(OptionsTest, LogPathOf259CharactersIsUsed)
     std::wstring path = PathOfLength(folder.Path(), 259);
     ASSERT_EQ(path.size(), 259u);
     RunWith(L"/Quiet /Log:" + path);
-    EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
     // Quotes are removed before the length counts: 261 characters with them still fit.
     DeleteFileW(path.c_str());
     RunWith(L"/Quiet /Log:\\\"" + path + L"\\\"");
-    EXPECT_EQ(ReadLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
 }
 
 TEST_F(OptionsTest, OverLongLogPathIsClearedAndTheDefaultLogUsed)
@@ -290,7 +290,7 @@ TEST_F(OptionsTest, OverLongLogPathIsClearedAndTheDefaultLogUsed)
     RunWith(L"/Quiet /Log:" + log + L" /Signature:s /Log:" + path);
     EXPECT_FALSE(Exists(path));
     EXPECT_FALSE(Exists(log));
-    EXPECT_EQ(ReadLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Using signature [s]", L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Using signature [s]", L"Finishing"}));
 }
 
 // The parser itself, for values the log cannot show.

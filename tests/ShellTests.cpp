@@ -215,7 +215,7 @@ TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
     ASSERT_TRUE(finished);
     ExpectFinished();
     EXPECT_TRUE(StillRunning(300)) << "the dialog must stay until it is closed";
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
     SendMessageW(cancel_, BM_CLICK, 0, 0);
     DWORD exitCode = 99;
     ASSERT_TRUE(WaitForExit(20000, &exitCode));
@@ -256,7 +256,7 @@ TEST_F(ShellTest, AcceleratorsAndDialogKeysChangeNothing)
     TypeDialogKeys();
     EXPECT_TRUE(StillRunning(500));
     ExpectFinished();
-    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
 
     // The keyboard does reach the dialog: Alt+F4 is a close request, which ends it now.
     Type({VK_MENU}, VK_F4);
@@ -295,7 +295,7 @@ TEST_F(ShellTest, QuietRunEndsByItselfAfterFinishing)
     DWORD exitCode = 99;
     ASSERT_TRUE(WaitForExit(60000, &exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(ReadLogLines(log),
+    EXPECT_EQ(ShellLogLines(log),
               (Lines{Separator, L"Running quietly (no UI)", L"Using log file location [" + log + L"]", L"Finishing"}));
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <wctype.h>
 
 std::wstring BinaryFolder()
@@ -676,4 +678,156 @@ bool WaitUntilVisible(HWND window, DWORD timeoutMs)
         Sleep(10);
     }
     return true;
+}
+
+std::string UnixPath(const std::wstring& path)
+{
+    typedef char*(CDECL * UnixFileName)(const wchar_t*);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    UnixFileName toUnix = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+    if (toUnix == nullptr)
+        return std::string();
+    char* name = toUnix(path.c_str());
+    if (name == nullptr)
+        return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+namespace {
+
+std::wstring Widen(const std::string& text)
+{
+    int count = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (count <= 0)
+        return std::wstring();
+    std::wstring result(count, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &result[0], count);
+    result.resize(count - 1);
+    return result;
+}
+
+// Waits until the path's existence is as wanted: Wine starts a Unix program detached,
+// with no process handle to wait on.
+bool AwaitExistence(const std::wstring& path, bool wanted)
+{
+    for (int i = 0; i < 200; i++) {
+        if (Exists(path) == wanted)
+            return true;
+        Sleep(25);
+    }
+    return false;
+}
+
+} // namespace
+
+bool RunUnixProgram(const std::wstring& program, const std::wstring& arguments)
+{
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    if (info.hThread != nullptr)
+        CloseHandle(info.hThread);
+    if (info.hProcess != nullptr) {
+        WaitForSingleObject(info.hProcess, 10000);
+        CloseHandle(info.hProcess);
+    }
+    return true;
+}
+
+DirectoryLink::DirectoryLink(const std::wstring& linkPath, const std::wstring& target) : linkPath_(linkPath)
+{
+    std::string unixTarget = UnixPath(target);
+    std::string unixFolder = UnixPath(linkPath.substr(0, linkPath.find_last_of(L'\\')));
+    if (unixTarget.empty() || unixFolder.empty())
+        return;
+    unixLink_ = unixFolder + "/" + std::string(linkPath.begin() + linkPath.find_last_of(L'\\') + 1, linkPath.end());
+    if (RunUnixProgram(L"Z:\\bin\\ln", L"-s \"" + Widen(unixTarget) + L"\" \"" + Widen(unixLink_) + L"\""))
+        AwaitExistence(linkPath_, true);
+}
+
+DirectoryLink::~DirectoryLink()
+{
+    // Without a trailing slash rm removes the link itself, never what it points to.
+    if (!unixLink_.empty() && RunUnixProgram(L"Z:\\bin\\rm", L"-f \"" + Widen(unixLink_) + L"\""))
+        AwaitExistence(linkPath_, false);
+}
+
+bool DirectoryLink::Planted() const
+{
+    DWORD attributes = GetFileAttributesW(linkPath_.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+namespace {
+
+void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out)
+{
+    WIN32_FIND_DATAW entry;
+    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::wstring path = relative.empty() ? name : relative + L"\\" + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            out.push_back(path + L"\\");
+            ListInto(root, path, out);
+        } else {
+            out.push_back(path);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+} // namespace
+
+std::vector<std::wstring> ListTree(const std::wstring& root)
+{
+    std::vector<std::wstring> out;
+    ListInto(root, L"", out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+ScopedVariable::ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name), existed_(false)
+{
+    wchar_t buffer[32768];
+    DWORD length = GetEnvironmentVariableW(name, buffer, ARRAYSIZE(buffer));
+    if (length > 0 && length < ARRAYSIZE(buffer)) {
+        existed_ = true;
+        saved_ = buffer;
+    }
+    SetEnvironmentVariableW(name, value);
+}
+
+ScopedVariable::~ScopedVariable()
+{
+    SetEnvironmentVariableW(name_.c_str(), existed_ ? saved_.c_str() : nullptr);
+}
+
+std::vector<std::wstring> ShellLogLines(const std::wstring& path)
+{
+    const std::wstring shellLines[] = {std::wstring(64, L'='), L"Running quietly (no UI)", L"Finishing"};
+    const std::wstring headerStarts[] = {L"Using signature [", L"Using log file location ["};
+    std::vector<std::wstring> lines;
+    for (const std::wstring& line : ReadLogLines(path)) {
+        bool shell = std::find(std::begin(shellLines), std::end(shellLines), line) != std::end(shellLines);
+        for (const std::wstring& start : headerStarts)
+            shell = shell || line.compare(0, start.size(), start) == 0;
+        if (shell)
+            lines.push_back(line);
+    }
+    return lines;
 }

@@ -204,3 +204,51 @@ std::wstring WindowText(HWND window);
 
 // Waits for a window (of any process) to become visible; false on timeout.
 bool WaitUntilVisible(HWND window, DWORD timeoutMs = 10000);
+
+// Unix directory links planted inside drive_c. Wine reports such a link as
+// DIRECTORY | REPARSE_POINT but follows it when asked to remove it, so the tests point
+// links only at non-empty folders and remove them through Unix, never through Windows.
+// Under Wine: the Unix path of a Windows path, empty elsewhere or on failure.
+std::string UnixPath(const std::wstring& path);
+// Starts a Unix program (Wine runs an ELF image given to CreateProcessW, detached,
+// without a handle to wait on); true when it was started.
+bool RunUnixProgram(const std::wstring& program, const std::wstring& arguments);
+
+// A link at linkPath to the folder target, removed (the link alone) when the object goes.
+class DirectoryLink {
+public:
+    DirectoryLink(const std::wstring& linkPath, const std::wstring& target);
+    ~DirectoryLink();
+    DirectoryLink(const DirectoryLink&) = delete;
+    DirectoryLink& operator=(const DirectoryLink&) = delete;
+    // True when the link exists and Windows sees it as a link to a folder.
+    bool Planted() const;
+
+private:
+    std::wstring linkPath_;
+    std::string unixLink_;
+};
+
+// Files of a folder tree, as paths relative to root ("a\b.txt"), folders with a final
+// backslash, sorted; links are listed but not entered.
+std::vector<std::wstring> ListTree(const std::wstring& root);
+
+// An environment variable set (or removed, for a null value) for one test and put back
+// afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::wstring name_;
+    std::wstring saved_;
+    bool existed_;
+};
+
+// The lines of a log that the shell writes itself: the separator, the header lines
+// and "Finishing". The clean run's step lines in between depend on what the machine
+// holds (users, products), so tests of the shell and its options leave them out.
+std::vector<std::wstring> ShellLogLines(const std::wstring& path);

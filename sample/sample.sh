@@ -56,17 +56,18 @@ product|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $DEPLOY)
 product|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {5A3E0C11-0D2B-4C61-9E1A-7C0000000101})
 product|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {5A3E0C11-0D2B-4C61-9E1A-7C0000000104})
 product|key|64|$USERDATA\\$USER_SID\\Products\\$(pack $PERUSER)
-product|key|64|HKLM\\Software\\Quorvex
-product|key|32|HKLM\\Software\\Quorvex
+product|key|64|HKLM\\Software\\Quorvex\\Zamo
+product|key|32|HKLM\\Software\\Quorvex\\Zamo
 product|key|64|HKLM\\Software\\Zamo
+product|key|64|HKLM\\Software\\Quorvex\\Outlook Add-In
 product|key|64|HKLM\\$ADDINKEY
 product|key|32|HKLM\\$ADDINKEY
 product|value|32|HKLM\\Software\\Fenwick Shared Settings|ZamoDeployment
-product|key|64|HKU\\$USER_SID\\Software\\Quorvex
+product|key|64|HKU\\$USER_SID\\Software\\Quorvex\\Zamo
 product|key|64|HKU\\$USER_SID\\Software\\Zamo
 product|key|64|HKU\\$USER_SID\\Software\\Microsoft\\Installer\\Products\\$(pack $PERUSER)
 product|key|64|HKU\\$USER_SID\\$ADDINKEY
-product|key|64|HKU\\$SECOND_SID\\Software\\Quorvex
+product|key|64|HKU\\$SECOND_SID\\Software\\Quorvex\\Zamo
 product|key|64|HKU\\$SECOND_SID\\Software\\Zamo
 product|key|64|HKU\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoWebInstallerPerUser
 product|path||C:\\Program Files (x86)\\Quorvex
@@ -144,7 +145,10 @@ write_registry() {
         echo "\"Startup\"=$(expand_sz "%USERPROFILE%\\$STARTUP")"
         # A per-user class hive, as Windows loads it beside the user's own: never swept.
         echo "[HKEY_USERS\\${SECOND_SID}_Classes\\*]"
-    } >"$reg"
+    } >"$reg.txt"
+    # In UTF-16 with its byte-order mark: reg import reads the hex(2) data of an 8-bit
+    # file as 8-bit text.
+    { printf '\xff\xfe'; sed 's/$/\r/' "$reg.txt" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
 }
 
 put() { mkdir -p "$(dirname "$UNIX_C/$1")"; printf '%s\n' "${2:-sample}" >"$UNIX_C/$1"; }

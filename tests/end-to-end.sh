@@ -12,6 +12,9 @@ SECOND_SID=S-1-5-21-4021-3317-2203-1107
 rm -rf "$OUT"
 mkdir -p "$OUT"
 failures=0
+# Signatures of this run alone: a marker left in the prefix by an earlier run must not match.
+SIGNATURE=E2E-$(date +%s%N)
+LOWER=$(tr 'A-Z' 'a-z' <<<"$SIGNATURE")
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # The log's lines without their time stamps.
@@ -26,13 +29,13 @@ echo "== quiet run"
 bash "$SAMPLE" seed "$OUT" "$BIN"
 bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the sample was not seeded"
 QUIET="$OUT/quiet.log"
-"$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:E2E-1 "/Log:$(winpath "$QUIET")" </dev/null || fail "exit code $?"
+"$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:$SIGNATURE "/Log:$(winpath "$QUIET")" </dev/null || fail "exit code $?"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the quiet run left product items or removed others"
 log_lines "$QUIET" | head -n 4
 [ "$(log_lines "$QUIET" | head -n 1)" = "================================================================" ] || fail "no separator first"
 [ "$(log_lines "$QUIET" | tail -n 1)" = "Finishing" ] || fail "the log does not end with Finishing"
 expect_line "$QUIET" "Running quietly (no UI)"
-expect_line "$QUIET" "Using signature [E2E-1]"
+expect_line "$QUIET" "Using signature [$SIGNATURE]"
 expect_match "$QUIET" 'Stopping process [0-9]+ \[Zamo\.exe\]'
 expect_match "$QUIET" 'Stopping process [0-9]+ \[ZamoCrashHandler\.exe\]'
 expect_no_match "$QUIET" 'Stopping process .*Fenwick'
@@ -57,17 +60,19 @@ expect_no_match "$QUIET" 'Fenwick|ZamoViewerClassic'
 echo "== second run, same signature"
 AGAIN="$OUT/again.log"
 bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null
-"$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:e2e-1 "/Log:$(winpath "$AGAIN")" </dev/null || fail "exit code $?"
-expect_line "$AGAIN" "Skipping clean-up for [HKLM,-] since signature [e2e-1] has been marked for this scope."
-expect_line "$AGAIN" "Skipping clean-up for [HKU,S-1-5-21-0-0-0-1000] since signature [e2e-1] has been marked for this scope."
+"$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:$LOWER "/Log:$(winpath "$AGAIN")" </dev/null || fail "exit code $?"
+expect_line "$AGAIN" "Skipping clean-up for [HKLM,-] since signature [$LOWER] has been marked for this scope."
+expect_line "$AGAIN" "Skipping clean-up for [HKU,S-1-5-21-0-0-0-1000] since signature [$LOWER] has been marked for this scope."
 expect_no_match "$AGAIN" 'Attempting to uninstall|Removing |Successfully removed|Attempting to remove application'
+bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the second run removed what the first run's marks protect"
 [ "$(log_lines "$AGAIN" | tail -n 1)" = "Finishing" ] || fail "the second log does not end with Finishing"
 # The seed only adds keys, so the second user's scope still bears its marker too.
-expect_line "$AGAIN" "Skipping clean-up for [HKU,$SECOND_SID] since signature [e2e-1] has been marked for this scope."
+expect_line "$AGAIN" "Skipping clean-up for [HKU,$SECOND_SID] since signature [$LOWER] has been marked for this scope."
 
 echo "== interactive run, from the Clean button"
 CLICK="$OUT/interactive.log"
-"$WINE" "$BIN/ClickClean.exe" "$(winpath "$BIN/ZamoClean.exe")" /Signature:E2E-2 "/Log:$(winpath "$CLICK")" </dev/null \
+bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null
+"$WINE" "$BIN/ClickClean.exe" "$(winpath "$BIN/ZamoClean.exe")" /Signature:$SIGNATURE-click "/Log:$(winpath "$CLICK")" </dev/null \
     || fail "the dialog run did not end as expected (exit $?)"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the interactive run left product items or removed others"
 expect_no_match "$CLICK" 'Running quietly'

@@ -56,13 +56,16 @@ int wmain(int argc, wchar_t** argv)
         Sleep(50);
         EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     }
+    // A click reaches the button only once the dialog is shown.
+    for (int i = 0; i < 200 && search.window != nullptr && !IsWindowVisible(search.window); i++)
+        Sleep(50);
     int result = 91;
-    if (search.window != nullptr) {
+    if (search.window != nullptr && IsWindowVisible(search.window)) {
         SendMessageW(GetDlgItem(search.window, 1), BM_CLICK, 0, 0);
         wprintf(L"Clean pressed\n");
         result = 92;
         // The run includes uninstallers and a pause after stopping processes.
-        for (int i = 0; i < 6000; i++) {
+        for (int i = 0; i < 2400; i++) {
             if (StatusReads(search.window, L"Finished.") && IsWindowEnabled(GetDlgItem(search.window, IDCANCEL))) {
                 wprintf(L"Finished. shown\n");
                 SendMessageW(GetDlgItem(search.window, IDCANCEL), BM_CLICK, 0, 0);

@@ -3,11 +3,9 @@
 
   profile.py LOG
 
-The time between two lines is charged to the later line's kind (its text up to the first
-"[" or digit), so a line that ends a long scan carries the scan's time; "Deleting file"
-lines carry the removal of the file before them. Also prints the time of each scope.
+The time between two lines is charged to the step that the earlier line begins or
+belongs to (a scan that logs nothing is charged to the line before it).
 """
-import re
 import sys
 from collections import OrderedDict
 from datetime import datetime
@@ -29,12 +27,35 @@ def read(path):
     return lines
 
 
-def kind(message):
-    m = re.match(r"[^\[0-9]*", message)
-    head = m.group(0).strip() if m else message
-    if head.startswith("Removing component") or head.startswith("Removing product"):
-        return head + " (after scanning for it)"
-    return head or message
+def step(message, state):
+    """What the program does after writing this line, until the next one."""
+    if message.startswith("Attempting to uninstall"):
+        state["passive"] = 32 if state.get("passive") == 64 else 64
+        return "passive uninstall scan, %d-bit view" % state["passive"]
+    # The passive scans log their matches too; the purge's matches are each followed
+    # by a removal line.
+    if state.get("passive") and message.startswith("Attempting to remove") and "[" in message \
+            and not message.startswith(("Attempting to remove application", "Attempting to remove items")):
+        return "passive uninstall scan, %d-bit view" % state["passive"]
+    state["passive"] = None
+    if message.startswith("Removing component"):
+        return "Installer component records (scan and delete)"
+    if message.startswith("Removing product"):
+        return "Installer product records (scan and delete)"
+    if message.startswith(("Attempting to remove application", "Deleting file", "Removing package cache",
+                           "Attempting to remove items from MSI")):
+        if "Program Files" in message:
+            return "program folders (files, one log line each)"
+        if "Package Cache" in message:
+            return "package cache"
+        return "application folders (files, one log line each)"
+    if message.startswith(("Attempting to remove", "Successfully removed", "Failed to remove")):
+        return "registry purge (product keys, settings, add-ins)"
+    if message.startswith("Deleted startup shortcut"):
+        return "marker, and the next scope up to its first line"
+    if message.startswith("Skipping"):
+        return "scope checks"
+    return "start-up and process stopper"
 
 
 def main():
@@ -43,40 +64,19 @@ def main():
         print("  the log holds no run")
         return
     total = (lines[-1][0] - lines[0][0]).total_seconds()
-    kinds = OrderedDict()
-    for (before, _), (stamp, message) in zip(lines, lines[1:]):
-        k = kind(message)
-        seconds, count = kinds.get(k, (0.0, 0))
-        kinds[k] = (seconds + (stamp - before).total_seconds(), count + 1)
-    print("  program log: %d lines over %.2f s; time charged to the kind of the line that ends it:" % (len(lines), total))
-    for k, (seconds, count) in sorted(kinds.items(), key=lambda item: -item[1][0])[:12]:
-        print("    %8.3f s %6d  %s" % (seconds, count, k))
-
-    # Phases. The user scopes come first; each ends with its Startup shortcut. After
-    # the last line about a user's keys or files the machine scope begins with the
-    # Installer data purge, whose last removal line precedes the machine's registry sweep.
-    def user_line(message):
-        return "HKU\\" in message or "C:\\users\\" in message or message.startswith("Deleted startup")
-    last_user = max((i for i, (_, m) in enumerate(lines) if user_line(m)), default=0)
-    last_installer = max((i for i, (_, m) in enumerate(lines)
-                          if m.startswith("Removing component") or m.startswith("Removing product")),
-                         default=last_user)
-    marks = [(0, "start (processes)")]
-    marks += [(i, "user scope") for i, (_, m) in enumerate(lines[:last_user + 1])
-              if m.startswith("Attempting to uninstall") and (i == 0 or not lines[i - 1][1].startswith("Attempting to uninstall"))]
-    marks += [(last_user, "machine: Installer data purge"), (max(last_installer, last_user), "machine: registry sweep"),
-              (len(lines) - 1, "end")]
-    print("  phases (from the time stamps):")
-    users = []
-    for (i, name), (j, _) in zip(marks, marks[1:]):
-        seconds = (lines[j][0] - lines[i][0]).total_seconds()
-        if name == "user scope":
-            users.append(seconds)
-        else:
-            print("    %8.3f s  %s" % (seconds, name))
-    if users:
-        print("    %8.3f s  user scopes: %d, %.3f s each on average, the slowest %.3f s"
-              % (sum(users), len(users), sum(users) / len(users), max(users)))
+    last_user = max((i for i, (_, m) in enumerate(lines)
+                     if "HKU\\" in m or "C:\\users\\" in m or m.startswith("Deleted startup")), default=-1)
+    steps = OrderedDict()
+    state = {}
+    for i, ((stamp, message), (after, _)) in enumerate(zip(lines, lines[1:])):
+        name = step(message, state)
+        if i == last_user:
+            name = "Installer component records (scan and delete)"
+        seconds, count = steps.get(name, (0.0, 0))
+        steps[name] = (seconds + (after - stamp).total_seconds(), count + 1)
+    print("  program log: %d lines over %.2f s; time after each kind of line until the next one:" % (len(lines), total))
+    for name, (seconds, count) in sorted(steps.items(), key=lambda item: -item[1][0]):
+        print("    %8.3f s %6d lines  %s" % (seconds, count, name))
 
 
 if __name__ == "__main__":

@@ -45,8 +45,14 @@ void SweepMachineScope()
 
 DWORD WINAPI CleanRun(void*)
 {
+    StopProductProcesses();
     SweepUserScopes();
-    SweepMachineScope();
+    // The sweep deletes Software\Quorvex, marker included: so the marker is read
+    // before the sweep and written after it.
+    if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
+        SweepMachineScope();
+        MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
+    }
     LogLine(L"Finishing");
     ReportCompletion();
     return 0;

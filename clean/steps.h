@@ -20,6 +20,9 @@ const wchar_t* RootLabel(HKEY root);
 // Process stopper: terminates every process whose executable name contains a
 // catalogue process name; pauses 5000 ms when it asked any to terminate.
 void StopProductProcesses();
+// True when the opened process (with query rights) runs the image whose file name is
+// exeFile, ignoring case: how a snapshot entry is confirmed before it is stopped.
+bool ProcessImageIs(HANDLE process, const wchar_t* exeFile);
 
 // Scope marker. A scope is HKEY_LOCAL_MACHINE with no SID, or HKEY_USERS and a SID.
 // True when the scope is to be swept; false when it bears the current signature

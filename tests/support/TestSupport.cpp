@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include "app/app.h"
+#include "log/log.h"
+
 #include <gtest/gtest.h>
 
 #include <wctype.h>
@@ -238,4 +241,124 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
         RegCloseKey(key);
     }
     RegDeleteKeyExW(root, path.c_str(), view, 0);
+}
+
+TestRunLog::TestRunLog() : path_(folder_ / L"run.log")
+{
+    wcscpy(LogPath, path_.c_str());
+    OpenRunLog();
+    EXPECT_NE(LogFile, INVALID_HANDLE_VALUE) << "test log not opened";
+}
+
+TestRunLog::~TestRunLog()
+{
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+    LogPath[0] = L'\0';
+}
+
+namespace {
+
+ULONGLONG SystemTimeMilliseconds(const SYSTEMTIME& time)
+{
+    FILETIME file;
+    if (!SystemTimeToFileTime(&time, &file))
+        return 0;
+    ULARGE_INTEGER value;
+    value.LowPart = file.dwLowDateTime;
+    value.HighPart = file.dwHighDateTime;
+    return value.QuadPart / 10000;
+}
+
+} // namespace
+
+ULONGLONG NowMilliseconds()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return SystemTimeMilliseconds(now);
+}
+
+std::vector<LogEntry> ReadLogEntries(const std::wstring& path)
+{
+    std::vector<LogEntry> entries;
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    std::wstring text(bytes.size() / 2, L'\0');
+    if (!text.empty())
+        memcpy(&text[0], bytes.data(), text.size() * 2);
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        start = end + 2;
+        LogEntry entry;
+        if (IsTimeStamp(line)) {
+            // YYYY-MM-DDThh:mm:ss.mmmZ
+            SYSTEMTIME time = {};
+            time.wYear = static_cast<WORD>(std::stoi(line.substr(0, 4)));
+            time.wMonth = static_cast<WORD>(std::stoi(line.substr(5, 2)));
+            time.wDay = static_cast<WORD>(std::stoi(line.substr(8, 2)));
+            time.wHour = static_cast<WORD>(std::stoi(line.substr(11, 2)));
+            time.wMinute = static_cast<WORD>(std::stoi(line.substr(14, 2)));
+            time.wSecond = static_cast<WORD>(std::stoi(line.substr(17, 2)));
+            time.wMilliseconds = static_cast<WORD>(std::stoi(line.substr(20, 3)));
+            entry.milliseconds = SystemTimeMilliseconds(time);
+            entry.text = line.substr(25);
+        } else {
+            ADD_FAILURE() << "line without a time stamp";
+            entry.text = line;
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+std::wstring CopyFakeProduct(const std::wstring& folder, const std::wstring& name)
+{
+    std::wstring path = folder + L"\\" + name;
+    if (!CopyFileW((BinaryFolder() + L"\\FakeProduct.exe").c_str(), path.c_str(), TRUE))
+        return std::wstring();
+    return path;
+}
+
+ChildProcess::ChildProcess(const std::wstring& path, PSECURITY_DESCRIPTOR security)
+{
+    std::wstring commandLine = L"\"" + path + L"\"";
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), security, FALSE};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(path.c_str(), line.data(), security != nullptr ? &attributes : nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info))
+        return;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (process_ == nullptr)
+        return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+}
+
+bool ChildProcess::Running() const
+{
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool ChildProcess::EndsWithin(DWORD timeoutMs, DWORD* exitCode) const
+{
+    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    return GetExitCodeProcess(process_, exitCode) != 0;
 }

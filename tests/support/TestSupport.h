@@ -60,3 +60,53 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KE
 bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* value,
                 REGSAM view = KEY_WOW64_64KEY, DWORD* type = nullptr);
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// A run log opened in a fresh temporary folder for tests that call the engine in
+// this process (LogPath and LogFile set as the shell would); closed when the object
+// goes.
+class TestRunLog {
+public:
+    TestRunLog();
+    ~TestRunLog();
+    TestRunLog(const TestRunLog&) = delete;
+    TestRunLog& operator=(const TestRunLog&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::vector<std::wstring> Lines() const { return ReadLogLines(path_); }
+
+private:
+    TempFolder folder_;
+    std::wstring path_;
+};
+
+// Log lines with their time stamps, as milliseconds of UTC since 1601, and the
+// current system time in the same unit.
+struct LogEntry {
+    ULONGLONG milliseconds = 0;
+    std::wstring text;
+};
+std::vector<LogEntry> ReadLogEntries(const std::wstring& path);
+ULONGLONG NowMilliseconds();
+
+// Copies the FakeProduct stand-in into folder under the given file name; returns
+// the copy's path, or an empty string when the copy failed.
+std::wstring CopyFakeProduct(const std::wstring& folder, const std::wstring& name);
+
+// A program started from its path, optionally with a security descriptor of its
+// own; terminated (if still running) and waited for when the object goes.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::wstring& path, PSECURITY_DESCRIPTOR security = nullptr);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
+    bool Running() const;
+    // True when the process ends within timeoutMs; its exit code goes to exitCode.
+    bool EndsWithin(DWORD timeoutMs, DWORD* exitCode) const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};

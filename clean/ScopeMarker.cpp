@@ -1,0 +1,62 @@
+// Scope marker: the signature stored in a cleaned scope, so that later runs with the
+// same signature leave that scope alone.
+#include "steps.h"
+
+#include "../app/app.h"
+#include "../common/Registry.h"
+#include "../log/log.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace {
+
+const wchar_t MarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
+
+// The marker lives in the 64-bit view only, so a 32-bit and a 64-bit build of the
+// program on one machine read and write the same marker.
+const REGSAM MarkerReadAccess = KEY_READ | KEY_WOW64_64KEY;
+const REGSAM MarkerWriteAccess = KEY_WRITE | KEY_WOW64_64KEY;
+
+} // namespace
+
+bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
+{
+    if (Signature[0] == L'\0')
+        return true;
+    // A SID too long for the key path is never looked up in a cut form, which would
+    // be another key: such a scope counts as unmarked.
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, MarkerKeyPath))
+        return true;
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, MarkerReadAccess, &key) != ERROR_SUCCESS)
+        return true;
+
+    // Only a REG_SZ counts; a stored value without its NUL ends with its data.
+    PathBuffer stored;
+    bool marked = ReadRegistryText(key, nullptr, stored, false) && StrCmpIW(Signature, stored) == 0;
+    if (marked)
+        LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.",
+                RootLabel(root), (sid != nullptr && sid[0] != L'\0') ? sid : L"-", Signature);
+    RegCloseKey(key);
+    return !marked;
+}
+
+void MarkScopeCleaned(HKEY root, const wchar_t* sid)
+{
+    if (Signature[0] == L'\0')
+        return;
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, MarkerKeyPath))
+        return;
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, MarkerWriteAccess, &key) != ERROR_SUCCESS &&
+        RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, MarkerWriteAccess, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    // Stored with its NUL, so that any reader finds a terminated string.
+    DWORD size = static_cast<DWORD>((wcsnlen(Signature, MAX_PATH - 1) + 1) * sizeof(wchar_t));
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(Signature), size);
+    RegCloseKey(key);
+}

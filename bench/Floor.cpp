@@ -5,6 +5,13 @@
 //   Floor.exe run LIST      deletes; prints the time each kind of object took
 //   Floor.exe check LIST    deletes nothing; prints how many product objects are left
 //                           and how many other objects are present
+//   Floor.exe run LIST [--open-per-value] [--passes]
+//                           the same deletions, with the access pattern of the cleaner's
+//                           registry sweep, to measure what each costs: a subkey opened
+//                           once for each value read; each uninstall list read twice in a
+//                           sweep before its deletions (the passive scans of both views) and,
+//                           under HKEY_USERS where both views show the same list, once more
+//                           after them
 // Each line of LIST (UTF-8, fields separated by tabs):
 //   keys ROOT VIEW PATH     subkeys of PATH whose DisplayName or ProductName is a catalogue name
 //   components SID          Installer component records whose value data mention the maker
@@ -26,6 +33,9 @@ namespace {
 const wchar_t UserData[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
 
 bool Checking = false;
+bool OpenPerValue = false;
+bool ProgramPasses = false;
+bool ReadOnlyPass = false;
 int LeftProductObjects = 0;
 int PresentOtherObjects = 0;
 
@@ -73,7 +83,15 @@ void ScanList(HKEY root, const wchar_t* path, REGSAM view, Kind kind)
         bool match = false;
         HKEY child;
         if (kind == KindKeys) {
-            if (RegOpenKeyExW(list, name, 0, KEY_READ | view, &child) == ERROR_SUCCESS) {
+            if (OpenPerValue) {
+                const wchar_t* const valueNames[2] = {L"DisplayName", L"ProductName"};
+                for (const wchar_t* valueName : valueNames) {
+                    if (!match && RegOpenKeyExW(list, name, 0, KEY_READ | view, &child) == ERROR_SUCCESS) {
+                        match = IsCatalogueName(child, valueName);
+                        RegCloseKey(child);
+                    }
+                }
+            } else if (RegOpenKeyExW(list, name, 0, KEY_READ | view, &child) == ERROR_SUCCESS) {
                 match = IsCatalogueName(child, L"DisplayName") || IsCatalogueName(child, L"ProductName");
                 RegCloseKey(child);
             }
@@ -98,8 +116,8 @@ void ScanList(HKEY root, const wchar_t* path, REGSAM view, Kind kind)
             }
             RegCloseKey(child);
         }
-        if (!match) {
-            PresentOtherObjects += Checking ? 1 : 0;
+        if (!match || ReadOnlyPass) {
+            PresentOtherObjects += Checking && !match ? 1 : 0;
             index++;
         } else if (!TakeMatch(list, name, view, kind)) {
             index++;
@@ -157,7 +175,18 @@ void Handle(wchar_t* fields[4], int count)
     PathBuffer path;
     switch (kind) {
     case KindKeys:
-        ScanList(root, fields[3], view, kind);
+        if (ProgramPasses && !Checking && StrStrIW(fields[3], L"\\Uninstall")) {
+            bool shared = root == HKEY_USERS;
+            ReadOnlyPass = true;
+            for (int pass = 0; pass < (shared ? 2 : 1); pass++)
+                ScanList(root, fields[3], view, kind);
+            ReadOnlyPass = false;
+            ScanList(root, fields[3], view, kind);
+            if (shared)
+                ScanList(root, fields[3], view, kind);
+        } else {
+            ScanList(root, fields[3], view, kind);
+        }
         break;
     case KindComponents:
     case KindProducts:
@@ -200,9 +229,13 @@ void Handle(wchar_t* fields[4], int count)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 3 || (StrCmpW(argv[1], L"run") != 0 && StrCmpW(argv[1], L"check") != 0)) {
-        fputs("usage: Floor.exe run|check LIST\n", stderr);
+    if (argc < 3 || (StrCmpW(argv[1], L"run") != 0 && StrCmpW(argv[1], L"check") != 0)) {
+        fputs("usage: Floor.exe run|check LIST [--open-per-value] [--passes]\n", stderr);
         return 2;
+    }
+    for (int i = 3; i < argc; i++) {
+        OpenPerValue = OpenPerValue || StrCmpW(argv[i], L"--open-per-value") == 0;
+        ProgramPasses = ProgramPasses || StrCmpW(argv[i], L"--passes") == 0;
     }
     Checking = StrCmpW(argv[1], L"check") == 0;
     FILE* list = _wfopen(argv[2], L"rb");

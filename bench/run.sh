@@ -63,7 +63,7 @@ timed() {
     after=$(check)
     local others_before=${before#*, } others_after=${after#*, }
     calc "$end - $start" >"$DATA/$name.time"
-    printf '  %-8s %7.2f s   before: %s; after: %s\n' "$name" "$(cat "$DATA/$name.time")" "$before" "$after"
+    printf '  %-12s %7.2f s   before: %s; after: %s\n' "$name" "$(cat "$DATA/$name.time")" "$before" "$after"
     if [ "${after%%,*}" != "left 0 product objects" ] || [ "$others_before" != "$others_after" ]; then
         echo "  FAIL: $name did not remove exactly the product's objects"
         failures=$((failures + 1))
@@ -79,7 +79,7 @@ for _ in 1 2 3; do
     took=$(calc "$(now) - $start")
     [ -z "$startup" ] || awk "BEGIN { exit !($took < $startup) }" && startup=$took
 done
-printf '  %-8s %7.2f s   (starting one Windows process, in each time below)\n' startup "$startup"
+printf '  %-12s %7.2f s   (starting one Windows process, in each time below)\n' startup "$startup"
 
 rm -f "$DRIVE_C/bench/program.log"
 timed program "$WINE" "$PROGRAM" /Quiet '/Log:C:\bench\program.log'
@@ -89,6 +89,11 @@ timed batch "$WINE" cmd /c "$(winpath "$DATA/batch.bat")"
 
 echo "== Where the time goes"
 sed 's/\r$//' "$DATA/floor.out"
+# The floor again with the cleaner's registry access pattern, one trait at a time.
+timed floor+opens "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value
+echo "           (the floor, opening an uninstall entry once for each value it reads)"
+timed floor+passes "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value --passes
+echo "           (and reading each uninstall list as often as a sweep does)"
 [ -f "$DATA/program.log" ] && python3 bench/profile.py "$DATA/program.log"
 
 program=$(cat "$DATA/program.time")

@@ -1,7 +1,8 @@
 // One clean run, start to end. This file fixes the order of the removal steps:
 //   1. stop the product's processes, so nothing holds files or keys open;
 //   2. sweep every user scope under HKEY_USERS;
-//   3. sweep the machine scope, unless it bears the signature;
+//   3. sweep the machine scope, unless it bears the signature: uninstall its
+//      products, purge the Installer's data, then purge its registry keys;
 //   4. log "Finishing" and report completion to the dialog.
 #include "clean.h"
 
@@ -27,18 +28,31 @@ void SweepUserScopes()
     RegCloseKey(users);
 }
 
-void SweepMachineScope()
+// The Installer's per-user data of every SID under UserData.
+void PurgeInstallerData()
 {
     HKEY userData;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, KEY_READ | KEY_WOW64_64KEY, &userData) == ERROR_SUCCESS) {
-        for (DWORD index = 0;; index++) {
-            PathBuffer sid;
-            DWORD sidCount = MAX_PATH;
-            if (RegEnumKeyExW(userData, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-        }
-        RegCloseKey(userData);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, KEY_READ | KEY_WOW64_64KEY, &userData) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0;; index++) {
+        PathBuffer sid;
+        DWORD sidCount = MAX_PATH;
+        if (RegEnumKeyExW(userData, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        PurgeInstallerComponents(sid);
+        PurgeInstallerProducts(sid);
     }
+    RegCloseKey(userData);
+}
+
+// MsiExec works from the Installer's own records under UserData\S-1-5-18: the
+// per-machine products are uninstalled before those records are purged, and the
+// records before the machine's product keys.
+void SweepMachineScope()
+{
+    UninstallScopeProducts(HKEY_LOCAL_MACHINE, nullptr);
+    PurgeInstallerData();
+    PurgeScopeRegistry(HKEY_LOCAL_MACHINE, nullptr);
 }
 
 } // namespace

@@ -232,11 +232,11 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
             if (RegEnumKeyExW(key, 0, name, &count, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
             DeleteKeyTree(key, name, view);
-            HKEY check;
-            if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &check) == ERROR_SUCCESS) {
-                RegCloseKey(check);
+            wchar_t first[512];
+            DWORD firstCount = ARRAYSIZE(first);
+            if (RegEnumKeyExW(key, 0, first, &firstCount, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                wcscmp(first, name) == 0)
                 break;  // undeletable: stop rather than spin
-            }
         }
         RegCloseKey(key);
     }
@@ -361,4 +361,281 @@ bool ChildProcess::EndsWithin(DWORD timeoutMs, DWORD* exitCode) const
     if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
         return false;
     return GetExitCodeProcess(process_, exitCode) != 0;
+}
+
+RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    RunResult result;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return result;
+    result.started = true;
+    CloseHandle(info.hThread);
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        result.ended = true;
+        GetExitCodeProcess(info.hProcess, &result.exitCode);
+    } else {
+        TerminateProcess(info.hProcess, 99);
+        WaitForSingleObject(info.hProcess, 5000);
+    }
+    CloseHandle(info.hProcess);
+    return result;
+}
+
+LogCapture::LogCapture() : path_(folder_ / L"engine.log")
+{
+    LogFile = CreateFileW(path_.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
+}
+
+LogCapture::~LogCapture()
+{
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+}
+
+void LogCapture::Clear()
+{
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = CreateFileW(path_.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
+}
+
+namespace {
+
+const wchar_t UndeletableLink[] = L"ZcDanglingLink";
+
+} // namespace
+
+bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY link;
+    LONG rc = RegCreateKeyExW(key, UndeletableLink, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZcNowhere\\Missing";
+    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                        sizeof(target) - sizeof(wchar_t));
+    RegCloseKey(link);
+    return rc == ERROR_SUCCESS;
+}
+
+bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view)
+{
+    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
+    auto ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    HKEY key;
+    if (ntDeleteKey == nullptr || RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY link;
+    bool removed = false;
+    if (RegOpenKeyExW(key, UndeletableLink, REG_OPTION_OPEN_LINK, DELETE | view, &link) == ERROR_SUCCESS) {
+        removed = ntDeleteKey(link) == 0;
+        RegCloseKey(link);
+    }
+    RegCloseKey(key);
+    return removed;
+}
+
+namespace {
+
+bool RunMsiExec(const std::wstring& arguments)
+{
+    RunResult result = RunCommandLine(L"\"" + Expand(L"%SystemRoot%\\System32\\msiexec.exe") + L"\" " + arguments);
+    return result.ended && result.exitCode == 0;
+}
+
+} // namespace
+
+bool InstallTestPackage(const std::wstring& fileName)
+{
+    return RunMsiExec(L"/i \"" + BinaryFolder() + L"\\" + fileName + L"\" /quiet");
+}
+
+bool UninstallTestProduct(const std::wstring& productCode)
+{
+    return RunMsiExec(L"/x \"" + productCode + L"\" /quiet");
+}
+
+std::vector<std::wstring> MaskProcessIds(const std::vector<std::wstring>& lines)
+{
+    const std::wstring head = L"Waiting for process [";
+    const std::wstring tail = L"] to complete";
+    std::vector<std::wstring> masked;
+    for (const std::wstring& line : lines) {
+        if (line.size() > head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+            line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
+            std::wstring digits = line.substr(head.size(), line.size() - head.size() - tail.size());
+            bool allDigits = true;
+            for (wchar_t c : digits)
+                allDigits = allDigits && iswdigit(c);
+            if (allDigits) {
+                masked.push_back(head + L"#" + tail);
+                continue;
+            }
+        }
+        masked.push_back(line);
+    }
+    return masked;
+}
+
+ScratchKeys::~ScratchKeys()
+{
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+        DeleteKeyTree(it->root, it->path, it->view);
+}
+
+bool ScratchKeys::Create(HKEY root, const std::wstring& path, REGSAM view)
+{
+    for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
+        std::wstring prefix = path.substr(0, end);
+        if (!KeyExists(root, prefix, view)) {
+            made_.push_back({root, prefix, view});
+            break;
+        }
+        if (end == std::wstring::npos)
+            break;
+    }
+    return CreateKey(root, path, view);
+}
+
+bool ScratchKeys::SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value,
+                            REGSAM view, DWORD type)
+{
+    return Create(root, path, view) && ::SetString(root, path, name, value, view, type);
+}
+
+namespace {
+
+void CaptureKeys(HKEY key, const std::wstring& relative, RegistryTree* tree, REGSAM view)
+{
+    std::map<std::wstring, RegistryValueData>& values = tree->keys[relative];
+    for (DWORD index = 0;; index++) {
+        wchar_t name[16384];
+        DWORD nameCount = ARRAYSIZE(name);
+        DWORD size = 0;
+        if (RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        RegistryValueData data;
+        data.bytes.resize(size + 2);
+        nameCount = ARRAYSIZE(name);
+        if (RegEnumValueW(key, index, name, &nameCount, nullptr, &data.type, data.bytes.data(), &size) != ERROR_SUCCESS)
+            break;
+        data.bytes.resize(size);
+        values[std::wstring(name, nameCount)] = data;
+    }
+    for (DWORD index = 0;; index++) {
+        wchar_t name[512];
+        DWORD nameCount = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY child;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &child) != ERROR_SUCCESS)
+            continue;
+        CaptureKeys(child, relative.empty() ? name : relative + L"\\" + name, tree, view);
+        RegCloseKey(child);
+    }
+}
+
+} // namespace
+
+bool CaptureKeyTree(HKEY root, const std::wstring& path, RegistryTree* tree, REGSAM view)
+{
+    tree->keys.clear();
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    CaptureKeys(key, L"", tree, view);
+    RegCloseKey(key);
+    return true;
+}
+
+bool RestoreKeyTree(HKEY root, const std::wstring& path, const RegistryTree& tree, REGSAM view)
+{
+    bool ok = true;
+    for (const auto& key : tree.keys) {
+        std::wstring keyPath = key.first.empty() ? path : path + L"\\" + key.first;
+        ok = CreateKey(root, keyPath, view) && ok;
+        for (const auto& value : key.second) {
+            ok = SetBinary(root, keyPath, value.first.c_str(), value.second.bytes.data(),
+                           static_cast<DWORD>(value.second.bytes.size()), value.second.type, view) && ok;
+        }
+    }
+    return ok;
+}
+
+namespace {
+
+const wchar_t PinName[] = L"Pinned";
+
+} // namespace
+
+bool PinKey(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY link;
+    LONG rc = RegCreateKeyExW(key, PinName, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | view, nullptr, &link, nullptr);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    // A link's target is a native path, and no data is stored behind this one.
+    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZamoCleanTests Missing Link Target";
+    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                        sizeof(target) - sizeof(wchar_t));
+    RegCloseKey(link);
+    return rc == ERROR_SUCCESS;
+}
+
+void UnpinKey(HKEY root, const std::wstring& path, REGSAM view)
+{
+    // Every deletion by name follows the link; only NtDeleteKey on a handle of the
+    // link itself removes it.
+    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
+    NtDeleteKeyFunction deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    HKEY link;
+    std::wstring linkPath = path + L"\\" + PinName;
+    if (deleteKey == nullptr ||
+        RegOpenKeyExW(root, linkPath.c_str(), REG_OPTION_OPEN_LINK, DELETE | view, &link) != ERROR_SUCCESS)
+        return;
+    deleteKey(link);
+    RegCloseKey(link);
+}
+
+DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return STILL_ACTIVE;
+    CloseHandle(info.hThread);
+    DWORD exitCode = STILL_ACTIVE;
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &exitCode);
+    else
+        TerminateProcess(info.hProcess, STILL_ACTIVE);
+    CloseHandle(info.hProcess);
+    return exitCode;
 }

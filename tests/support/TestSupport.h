@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -110,3 +111,86 @@ private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
+
+// Runs a command line (the program comes from its first token) to its end.
+RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+
+// The engine's log for one test: a fresh file in a temporary folder becomes LogFile
+// while the object lives, so operations can be called directly and their lines read.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    std::vector<std::wstring> Lines() const { return ReadLogLines(path_); }
+    // Forgets the lines logged so far.
+    void Clear();
+
+private:
+    TempFolder folder_;
+    std::wstring path_;
+};
+
+// Makes a key undeletable as a tree: it gets a child that is a registry link to a key
+// that does not exist, which can be listed but neither opened nor deleted through
+// the link, so the key itself keeps a subkey. (Wine grants DELETE even where a DACL
+// denies it.) True when the link was made.
+bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+// Removes that link again; true when the key can be deleted once more.
+bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// Test MSI packages built beside the tests, installed and removed with the prefix's
+// own msiexec, quietly. True when msiexec ended with 0.
+bool InstallTestPackage(const std::wstring& fileName);
+bool UninstallTestProduct(const std::wstring& productCode);
+
+// "Waiting for process [1234] to complete" becomes "Waiting for process [#] to
+// complete", so lines with a process ID compare whole; other lines stay as they are.
+std::vector<std::wstring> MaskProcessIds(const std::vector<std::wstring>& lines);
+
+// Keys a test creates under a shared root (HKEY_LOCAL_MACHINE): each call remembers
+// the highest key of the path that did not exist yet, and the object deletes those
+// trees again when it goes, so the root is left as the test found it.
+class ScratchKeys {
+public:
+    ScratchKeys() = default;
+    ~ScratchKeys();
+    ScratchKeys(const ScratchKeys&) = delete;
+    ScratchKeys& operator=(const ScratchKeys&) = delete;
+    bool Create(HKEY root, const std::wstring& path, REGSAM view);
+    bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value,
+                   REGSAM view, DWORD type = REG_SZ);
+
+private:
+    struct Made {
+        HKEY root;
+        std::wstring path;
+        REGSAM view;
+    };
+    std::vector<Made> made_;
+};
+
+// A registry tree with every key and value, paths relative to its top ("" is the top).
+struct RegistryValueData {
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> bytes;
+    bool operator==(const RegistryValueData& other) const { return type == other.type && bytes == other.bytes; }
+};
+struct RegistryTree {
+    std::map<std::wstring, std::map<std::wstring, RegistryValueData>> keys;
+};
+// Reads the tree at path; false when its top cannot be opened.
+bool CaptureKeyTree(HKEY root, const std::wstring& path, RegistryTree* tree, REGSAM view = KEY_WOW64_64KEY);
+// Creates every key and writes every value of tree again under path.
+bool RestoreKeyTree(HKEY root, const std::wstring& path, const RegistryTree& tree, REGSAM view = KEY_WOW64_64KEY);
+
+// Makes a key undeletable by any ordinary deletion: it gets a (volatile) child that is
+// a registry link to a key that does not exist, so that child can be neither opened
+// nor deleted by name. UnpinKey deletes the link itself.
+bool PinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+void UnpinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// Runs a command line (the program found on the search path) hidden, to its end; the
+// exit code, or STILL_ACTIVE when it could not start or did not end in time.
+DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs = 120000);

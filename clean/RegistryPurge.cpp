@@ -1,0 +1,204 @@
+// Registry purge: the registry sweep of one scope, and the deletion of the product
+// family's keys, settings keys and add-in keys in one registry view.
+#include "steps.h"
+
+#include "../common/Registry.h"
+#include "../log/log.h"
+
+namespace {
+
+// The first is also the uninstall list of the passive uninstaller.
+const wchar_t* const ProductKeyPaths[4] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    L"Software\\Microsoft\\Installer\\Products",
+    L"Software\\Classes\\Installer\\Products",
+    L"Software\\Classes\\Installer\\Dependencies",
+};
+
+// Undeletable matching subkeys remembered by index; a key with more of them than
+// this is still handled exactly, only with more reading after each deletion.
+const DWORD TrackedFailureCapacity = 16;
+const DWORD NoIndex = 0xFFFFFFFF;
+
+enum class Visit { End, NoMatch, Removed, Failed };
+
+struct ProductKeyScan {
+    HKEY key;
+    REGSAM view;
+    const wchar_t* label;
+    const wchar_t* path;
+};
+
+// Takes the subkey at one index: match test, deletion and their log lines.
+Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
+{
+    PathBuffer name;
+    DWORD nameCount = MAX_PATH;
+    if (RegEnumKeyExW(scan.key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return Visit::End;
+    const REGSAM access = KEY_READ | scan.view;
+    if (!MatchCatalogueName(scan.key, access, name, L"DisplayName") &&
+        !MatchCatalogueName(scan.key, access, name, L"ProductName"))
+        return Visit::NoMatch;
+    if (DeleteRegistryTree(scan.key, name, scan.view)) {
+        LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
+        return Visit::Removed;
+    }
+    LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
+    return Visit::Failed;
+}
+
+// What a scan knows of the subkeys below its position: each either did not match or
+// could not be deleted.
+struct KnownSubkeys {
+    DWORD failed[TrackedFailureCapacity];  // ascending indexes of undeletable matches
+    DWORD failedCount;
+    DWORD untrackedFrom;  // from here to the position, subkeys of both kinds, unlisted
+    DWORD position;
+};
+
+// Drops one known failure; when it was deleted, the later subkeys moved down by one.
+void ForgetFailure(KnownSubkeys& known, DWORD at, bool removed)
+{
+    for (DWORD i = at + 1; i < known.failedCount && i < TrackedFailureCapacity; i++)
+        known.failed[i - 1] = known.failed[i] - (removed ? 1 : 0);
+    known.failedCount--;
+}
+
+// Does what a rescan from index 0 would do to the subkeys below the position: the
+// undeletable ones are matched, tried and logged again in index order, the others
+// are not read again. A deletion starts the rescan over, as it moves every later
+// subkey down by one. False when the enumeration ended on the way.
+bool RescanKnownSubkeys(const ProductKeyScan& scan, KnownSubkeys& known)
+{
+    bool restart = true;
+    while (restart) {
+        restart = false;
+        DWORD i = 0;
+        while (i < known.failedCount && !restart) {
+            Visit visit = VisitSubkey(scan, known.failed[i]);
+            if (visit == Visit::End)
+                return false;
+            if (visit == Visit::Failed) {
+                i++;
+                continue;
+            }
+            // Deleted now, or no longer matching: no more a known failure.
+            bool removed = visit == Visit::Removed;
+            ForgetFailure(known, i, removed);
+            if (removed) {
+                if (known.untrackedFrom != NoIndex)
+                    known.untrackedFrom--;
+                known.position--;
+                restart = true;
+            }
+        }
+        if (restart || known.untrackedFrom == NoIndex)
+            continue;
+        for (DWORD index = known.untrackedFrom; index < known.position && !restart;) {
+            Visit visit = VisitSubkey(scan, index);
+            if (visit == Visit::End)
+                return false;
+            if (visit == Visit::Removed) {
+                known.position--;
+                restart = true;
+            } else {
+                index++;
+            }
+        }
+    }
+    return true;
+}
+
+// Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
+// catalogue name is deleted with its tree.
+void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+{
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, keyPath))
+        return;
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    const ProductKeyScan scan = {key, view, RootLabel(root), path};
+    KnownSubkeys known = {};
+    known.untrackedFrom = NoIndex;
+    for (;;) {
+        Visit visit = VisitSubkey(scan, known.position);
+        if (visit == Visit::End)
+            break;
+        if (visit == Visit::NoMatch) {
+            known.position++;
+        } else if (visit == Visit::Failed) {
+            if (known.untrackedFrom == NoIndex && known.failedCount < TrackedFailureCapacity)
+                known.failed[known.failedCount++] = known.position;
+            else if (known.untrackedFrom == NoIndex)
+                known.untrackedFrom = known.position;
+            known.position++;
+        } else if (!RescanKnownSubkeys(scan, known)) {
+            break;  // removed, and the enumeration ended during the rescan
+        }
+    }
+    RegCloseKey(key);
+}
+
+// Step B: the maker's and the product's keys under the scope's "Software" key. Only a
+// deletion is logged, so a key is reported by the one call that removed it.
+void PurgeSettingsKeys(HKEY root, const wchar_t* sid, REGSAM view)
+{
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, L"Software"))
+        return;
+    HKEY software;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &software) != ERROR_SUCCESS)
+        return;
+    const wchar_t* const settingsKeys[2] = {MakerWord, ProductWord};
+    for (const wchar_t* name : settingsKeys) {
+        if (DeleteRegistryTree(software, name, view))
+            LogLine(L"Successfully removed from %s\\%s\\%s", RootLabel(root), path, name);
+    }
+    RegCloseKey(software);
+}
+
+// Step C: the add-in keys, silently, in the view of the call: under
+// HKEY_LOCAL_MACHINE the 64-bit and the 32-bit add-in are registered apart.
+void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
+{
+    for (const wchar_t* addInPath : AddInKeyPaths) {
+        PathBuffer path;
+        if (ScopeKeyPath(path, sid, addInPath))
+            DeleteRegistryTree(root, path, view);
+    }
+}
+
+} // namespace
+
+void SweepScopeRegistry(HKEY root, const wchar_t* sid)
+{
+    // Every uninstaller of both views runs before the first key is deleted, so
+    // MsiExec still finds the records of the products it removes.
+    UninstallScopeProducts(root, sid);
+    PurgeScopeRegistry(root, sid);
+}
+
+void UninstallScopeProducts(HKEY root, const wchar_t* sid)
+{
+    UninstallProductsPassively(root, sid, KEY_WOW64_64KEY);
+    UninstallProductsPassively(root, sid, KEY_WOW64_32KEY);
+}
+
+void PurgeScopeRegistry(HKEY root, const wchar_t* sid)
+{
+    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (REGSAM view : views) {
+        for (const wchar_t* keyPath : ProductKeyPaths)
+            PurgeRegistryScope(root, sid, keyPath, view);
+    }
+}
+
+void PurgeRegistryScope(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+{
+    PurgeProductKeys(root, sid, keyPath, view);
+    PurgeSettingsKeys(root, sid, view);
+    PurgeAddInKeys(root, sid, view);
+}

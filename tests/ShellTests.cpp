@@ -1,1 +1,302 @@
+// The dialog as a person meets it, driven from this process against the real program.
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
+
+namespace {
+
+typedef std::vector<std::wstring> Lines;
+
+const std::wstring Separator(64, L'=');
+const std::wstring Explanation =
+    L"This tool removes any installation of Zamo for all active users on this machine. For the best results, "
+    L"right-click and 'Run as Administrator' if that option is available to you. Press 'Clean' to continue.";
+const std::wstring PleaseWait = L"Please wait while Zamo components are removed.";
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+// One instance of the program with its dialog, ended (by force if need be) when the
+// test is over.
+class ShellTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (process_ != nullptr) {
+            if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process_, 99);
+                WaitForSingleObject(process_, 5000);
+            }
+            CloseHandle(process_);
+        }
+    }
+
+    // Starts the program with the given arguments and waits for its dialog.
+    void Start(const std::wstring& arguments, bool waitForVisible = true)
+    {
+        process_ = StartProgram(Quoted(ProgramPath()) + L" " + arguments, &processId_);
+        ASSERT_NE(process_, nullptr);
+        dialog_ = FindProgramWindow(processId_, 20000);
+        ASSERT_NE(dialog_, nullptr) << "no dialog";
+        if (waitForVisible) {
+            ASSERT_TRUE(WaitUntilVisible(dialog_, 20000));
+        }
+        clean_ = GetDlgItem(dialog_, 1);
+        cancel_ = GetDlgItem(dialog_, IDCANCEL);
+        status_ = FindStatusText(dialog_);
+    }
+
+    static HWND FindStatusText(HWND dialog)
+    {
+        HWND status = GetDlgItem(dialog, -1);
+        if (status != nullptr)
+            return status;
+        // Some window managers keep the id as 0xFFFF: look for the static control itself.
+        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t className[64] = {};
+            GetClassNameW(child, className, ARRAYSIZE(className));
+            if (lstrcmpiW(className, L"Static") == 0)
+                return child;
+        }
+        return nullptr;
+    }
+
+    // True when the process ended within the time; its exit code in *exitCode.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode)
+    {
+        if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+            return false;
+        GetExitCodeProcess(process_, exitCode);
+        return true;
+    }
+    bool StillRunning(DWORD forMs) { return WaitForSingleObject(process_, forMs) == WAIT_TIMEOUT; }
+
+    void ExpectReady()
+    {
+        EXPECT_TRUE(IsWindowVisible(clean_));
+        EXPECT_TRUE(IsWindowEnabled(clean_));
+        EXPECT_EQ(WindowText(clean_), L"&Clean");
+        EXPECT_TRUE(IsWindowVisible(cancel_));
+        EXPECT_TRUE(IsWindowEnabled(cancel_));
+        EXPECT_EQ(WindowText(cancel_), L"&Cancel");
+        EXPECT_EQ(WindowText(status_), Explanation);
+    }
+    void ExpectRunning()
+    {
+        EXPECT_FALSE(IsWindowVisible(clean_));
+        EXPECT_EQ(WindowText(cancel_), L"&Close");
+        EXPECT_FALSE(IsWindowEnabled(cancel_));
+        EXPECT_EQ(WindowText(status_), PleaseWait);
+    }
+    void ExpectFinished()
+    {
+        EXPECT_FALSE(IsWindowVisible(clean_));
+        EXPECT_EQ(WindowText(cancel_), L"&Close");
+        EXPECT_TRUE(IsWindowEnabled(cancel_));
+        EXPECT_TRUE(IsWindowVisible(cancel_));
+        EXPECT_EQ(WindowText(status_), L"Finished.");
+    }
+    // The run's end can be seen only when the dialog has taken the completion report.
+    bool WaitForFinished(DWORD timeoutMs)
+    {
+        DWORD start = GetTickCount();
+        while (!IsWindowEnabled(cancel_)) {
+            if (GetTickCount() - start >= timeoutMs)
+                return false;
+            Sleep(10);
+        }
+        return true;
+    }
+
+    // Keys typed on the keyboard (to the foreground window's focus): each modifier
+    // is held while the key is pressed and released.
+    static void Type(std::initializer_list<WORD> modifiers, WORD key)
+    {
+        INPUT inputs[8] = {};
+        UINT n = 0;
+        auto add = [&](WORD vk, bool up) {
+            inputs[n].type = INPUT_KEYBOARD;
+            inputs[n].ki.wVk = vk;
+            inputs[n].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+            n++;
+        };
+        for (WORD modifier : modifiers)
+            add(modifier, false);
+        add(key, false);
+        add(key, true);
+        for (auto it = modifiers.end(); it != modifiers.begin();)
+            add(*--it, true);
+        EXPECT_EQ(SendInput(n, inputs, sizeof(INPUT)), n);
+    }
+    // Alt+?, Alt+/, Enter, Escape and Tab, typed to the dialog.
+    void TypeDialogKeys()
+    {
+        SetForegroundWindow(dialog_);
+        Type({VK_MENU, VK_SHIFT}, VK_OEM_2);  // Alt+? on a US keyboard
+        Type({VK_MENU}, VK_OEM_2);            // Alt+/
+        Type({}, VK_RETURN);
+        Type({}, VK_ESCAPE);
+        Type({}, VK_TAB);
+        Type({}, VK_RETURN);
+    }
+
+    TempFolder folder;
+    std::wstring log = folder / L"shell.log";
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    HWND dialog_ = nullptr;
+    HWND clean_ = nullptr;
+    HWND cancel_ = nullptr;
+    HWND status_ = nullptr;
+};
+
+TEST_F(ShellTest, ReadyDialogShowsItsCaptionAndControls)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    EXPECT_EQ(WindowText(dialog_), L"Zamo Clean");
+    ASSERT_NE(status_, nullptr);
+    // Creation order: Clean, Cancel, then the status text.
+    EXPECT_EQ(GetWindow(dialog_, GW_CHILD), clean_);
+    EXPECT_EQ(GetWindow(clean_, GW_HWNDNEXT), cancel_);
+    EXPECT_EQ(GetWindow(cancel_, GW_HWNDNEXT), status_);
+    EXPECT_EQ(GetWindow(status_, GW_HWNDNEXT), nullptr);
+    ExpectReady();
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(ShellTest, CancelBeforeCleanEndsWithoutARun)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Signature:sig /Log:" + log));
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadLogLines(log),
+              (Lines{Separator, L"Using signature [sig]", L"Using log file location [" + log + L"]"}));
+}
+
+TEST_F(ShellTest, CloseRequestBeforeCleanEndsLikeCancel)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]"}));
+}
+
+TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    // The handler has run: whatever the run's progress, the Clean button is gone and
+    // the Cancel button has become Close.
+    EXPECT_FALSE(IsWindowVisible(clean_));
+    EXPECT_EQ(WindowText(cancel_), L"&Close");
+    // The report sets "Finished." before it enables Close: whenever Close is seen
+    // enabled, the text read after it must already be the final one.
+    DWORD start = GetTickCount();
+    bool finished = false;
+    while (!finished && GetTickCount() - start < 30000) {
+        bool enabled = IsWindowEnabled(cancel_) != 0;
+        std::wstring status = WindowText(status_);
+        if (enabled) {
+            EXPECT_EQ(status, L"Finished.") << "Close enabled before the run had ended";
+            finished = true;
+        } else if (status != L"Finished.") {
+            EXPECT_EQ(status, PleaseWait);
+        }
+    }
+    ASSERT_TRUE(finished);
+    ExpectFinished();
+    EXPECT_TRUE(StillRunning(300)) << "the dialog must stay until it is closed";
+    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(ShellTest, CloseRequestIsRefusedWhileCancelIsDisabled)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    // The state a run leaves the button in, forced from outside.
+    EnableWindow(cancel_, FALSE);
+    SendMessageW(dialog_, WM_CLOSE, 0, 0);
+    PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    SetForegroundWindow(dialog_);
+    Type({VK_MENU}, VK_F4);
+    EXPECT_TRUE(StillRunning(500)) << "the close request was not refused";
+    EXPECT_TRUE(IsWindow(dialog_));
+    EXPECT_TRUE(IsWindowVisible(clean_)) << "the close request must not start or change anything";
+
+    EnableWindow(cancel_, TRUE);
+    SendMessageW(dialog_, WM_CLOSE, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]"}));
+}
+
+TEST_F(ShellTest, AcceleratorsAndDialogKeysChangeNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    TypeDialogKeys();
+    // Without a dialog keyboard step Enter presses nothing and Escape closes nothing.
+    EXPECT_TRUE(StillRunning(500));
+    ExpectReady();
+
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(20000));
+    TypeDialogKeys();
+    EXPECT_TRUE(StillRunning(500));
+    ExpectFinished();
+    EXPECT_EQ(ReadLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
+
+    // The keyboard does reach the dialog: Alt+F4 is a close request, which ends it now.
+    Type({VK_MENU}, VK_F4);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(ShellTest, QuietDialogExistsButIsNeverShown)
+{
+    // A quiet run lasts a fraction of a second; watch its window for as long as it lives.
+    process_ = StartProgram(Quoted(ProgramPath()) + L" /Quiet /Log:" + log, &processId_);
+    ASSERT_NE(process_, nullptr);
+    int looks = 0;
+    while (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        HWND dialog = FindProgramWindow(processId_, 0);
+        if (dialog == nullptr)
+            continue;
+        bool visible = IsWindowVisible(dialog) != 0;
+        if (IsWindow(dialog)) {
+            EXPECT_FALSE(visible) << "the quiet dialog was shown";
+            looks++;
+        }
+    }
+    EXPECT_GT(looks, 0) << "the quiet dialog was never seen";
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(0, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(ShellTest, QuietRunEndsByItselfAfterFinishing)
+{
+    DWORD processId = 0;
+    process_ = StartProgram(Quoted(ProgramPath()) + L" /Quiet /Log:" + log, &processId);
+    ASSERT_NE(process_, nullptr);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(60000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadLogLines(log),
+              (Lines{Separator, L"Running quietly (no UI)", L"Using log file location [" + log + L"]", L"Finishing"}));
+}
+
+} // namespace

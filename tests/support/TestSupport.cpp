@@ -639,3 +639,41 @@ DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs)
     CloseHandle(info.hProcess);
     return exitCode;
 }
+
+HWND FindProgramWindow(DWORD processId, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        for (HWND window = FindWindowExW(nullptr, nullptr, nullptr, L"Zamo Clean"); window != nullptr;
+             window = FindWindowExW(nullptr, window, nullptr, L"Zamo Clean")) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId)
+                return window;
+        }
+        if (GetTickCount() - start >= timeoutMs)
+            return nullptr;
+        Sleep(10);
+    }
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[1024] = {};
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 10000,
+                             &length))
+        return L"<no answer>";
+    return std::wstring(text, length);
+}
+
+bool WaitUntilVisible(HWND window, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!IsWindowVisible(window)) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}

@@ -194,3 +194,13 @@ void UnpinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY
 // Runs a command line (the program found on the search path) hidden, to its end; the
 // exit code, or STILL_ACTIVE when it could not start or did not end in time.
 DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+
+// The program's dialog ("Zamo Clean", visible or not) owned by the given process,
+// waited for up to timeoutMs; null when it did not appear.
+HWND FindProgramWindow(DWORD processId, DWORD timeoutMs = 10000);
+
+// A window's text through WM_GETTEXT (works across processes).
+std::wstring WindowText(HWND window);
+
+// Waits for a window (of any process) to become visible; false on timeout.
+bool WaitUntilVisible(HWND window, DWORD timeoutMs = 10000);

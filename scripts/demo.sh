@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs one quiet clean run in a throwaway Wine
+# prefix of its own (never ~/.wine, never the test suite's prefix), then prints the log.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+cd "$ROOT"
+
+bash scripts/setup.sh
+
+# The program and the two small helpers of the sample: no test suite.
+build_program() {
+    local preset=$1
+    shift
+    cmake --preset "$preset" -Wno-dev "$@" >/dev/null
+    cmake --build --preset "$preset" --target ZamoClean FakeProduct SampleInventory -j"$(nproc)" -- --no-print-directory -s
+}
+echo "== Building ZamoClean.exe (i686)"
+build_program i686
+if [ "$RUN_ARCH" != i686 ]; then
+    echo "== This kernel cannot run 32-bit Wine: the demo runs the x86_64 build of the same sources"
+    build_program "$RUN_ARCH"
+fi
+program="$ROOT/build/$RUN_ARCH/ZamoClean.exe"
+[ -f "$program" ] || program="$ROOT/build/$RUN_ARCH/bin/ZamoClean.exe"
+
+# A fresh sandbox each time: whatever the last demo left behind is thrown away.
+export WINEPREFIX="$ROOT/build/$RUN_ARCH/demo-prefix"
+"$WINESERVER" -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+make_prefix "$WINEPREFIX"
+"$WINESERVER" -p
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+"$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+
+# The sample: the product family installed with real MSI packages, plus what installers and
+# the product leave besides (add-in keys in both views, settings keys, a second loaded user with
+# an application folder, package cache entries and a Startup shortcut, running processes), and
+# things of another maker that must stay.
+bin="$ROOT/build/$RUN_ARCH/bin"
+sample_out="$ROOT/build/$RUN_ARCH/demo-sample"
+echo "== Seeding the sample installation"
+bash sample/sample.sh seed "$sample_out" "$bin"
+echo "== What is installed before the run"
+bash sample/sample.sh inventory "$sample_out" "$bin"
+
+log_folder="$WINEPREFIX/drive_c/zamo-demo"
+mkdir -p "$log_folder"
+signature=ZamoCleanDemo
+status=0
+for run in first second; do
+    echo "== Running ($run time): ZamoClean.exe /Quiet /Signature:$signature /Log:C:\\zamo-demo\\ZamoClean.log"
+    start=$(date +%s)
+    "$WINE" "$program" /Quiet "/Signature:$signature" '/Log:C:\zamo-demo\ZamoClean.log' </dev/null || status=$?
+    echo "== Exit code $status after $(( $(date +%s) - start )) s"
+    if [ $run = first ]; then
+        echo "== What is left after the run (the product's items absent, the others present)"
+        bash sample/sample.sh inventory "$sample_out" "$bin"
+        bash sample/sample.sh verify "$sample_out" "$bin" && echo "== Verified: every product item is gone, every other item stays"
+    fi
+done
+
+echo "== The log (C:\\zamo-demo\\ZamoClean.log, UTF-16LE), both runs; the second skips every marked scope:"
+if [ -f "$log_folder/ZamoClean.log" ]; then
+    iconv -f UTF-16LE -t UTF-8 "$log_folder/ZamoClean.log" | tr -d '\r'
+else
+    echo "(no log was written)"
+    exit 1
+fi
+bash sample/sample.sh teardown "$sample_out" "$bin"
+exit $status

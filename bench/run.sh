@@ -113,6 +113,7 @@ done
 timed batch "$WINE" cmd /c "$(winpath "$DATA/batch.bat")"
 
 echo "== Where the time goes"
+echo "  the floor's last run, by kind of object:"
 sed 's/\r$//' "$DATA/floor.out"
 # The floor again with the cleaner's registry access pattern, one trait at a time.
 timed floor+opens "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value

@@ -4,7 +4,8 @@
   profile.py LOG
 
 The time between two lines is charged to the step that the earlier line begins or
-belongs to (a scan that logs nothing is charged to the line before it).
+belongs to (a scan that logs nothing is charged to the line before it), except that
+the time before a record scan's first removal line is charged to that scan.
 """
 import sys
 from collections import OrderedDict
@@ -64,14 +65,15 @@ def main():
         print("  the log holds no run")
         return
     total = (lines[-1][0] - lines[0][0]).total_seconds()
-    last_user = max((i for i, (_, m) in enumerate(lines)
-                     if "HKU\\" in m or "C:\\users\\" in m or m.startswith("Deleted startup")), default=-1)
     steps = OrderedDict()
     state = {}
-    for i, ((stamp, message), (after, _)) in enumerate(zip(lines, lines[1:])):
+    for (stamp, message), (after, following) in zip(lines, lines[1:]):
         name = step(message, state)
-        if i == last_user:
-            name = "Installer component records (scan and delete)"
+        # A record scan logs only its removals: the time up to its first removal line
+        # belongs to it, whatever came before.
+        for kind in ("Removing component", "Removing product"):
+            if following.startswith(kind) and not message.startswith(kind):
+                name = step(following, dict(state))
         seconds, count = steps.get(name, (0.0, 0))
         steps[name] = (seconds + (after - stamp).total_seconds(), count + 1)
     print("  program log: %d lines over %.2f s; time after each kind of line until the next one:" % (len(lines), total))

@@ -33,7 +33,7 @@ protected:
     void TearDown() override
     {
         for (const std::wstring& path : pinned_)
-            UnpinKey(Machine, path);
+            MakeKeyDeletable(Machine, path);
         for (const std::wstring& path : madeSids_)
             DeleteKeyTree(Machine, UserData + L"\\" + path);
         DeleteKeyTree(Machine, SidPath());
@@ -88,7 +88,7 @@ protected:
     // Pins a record so that no deletion removes it; false when Wine cannot.
     bool Pin(const std::wstring& path)
     {
-        if (!PinKey(Machine, path))
+        if (!MakeKeyUndeletable(Machine, path))
             return false;
         pinned_.push_back(path);
         return true;

@@ -338,6 +338,8 @@ TEST(ScopeMarkerRun, SecondQuietRunWithTheSameSignatureSkipsTheMachineScope)
     EXPECT_EQ(data, StoredForm(L"Wave-7"));
     DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Zamo");
     DeleteKeyTree(HKEY_LOCAL_MACHINE, MakerKey);
+    // The runs swept and marked the running user's scope too.
+    DeleteKeyTree(HKEY_CURRENT_USER, MakerKey);
 
     std::vector<LogEntry> entries = ReadLogEntries(logPath);
     const std::wstring skip = SkipLine(L"HKLM", L"-", L"Wave-7");

@@ -580,47 +580,6 @@ bool RestoreKeyTree(HKEY root, const std::wstring& path, const RegistryTree& tre
     return ok;
 }
 
-namespace {
-
-const wchar_t PinName[] = L"Pinned";
-
-} // namespace
-
-bool PinKey(HKEY root, const std::wstring& path, REGSAM view)
-{
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
-        return false;
-    HKEY link;
-    LONG rc = RegCreateKeyExW(key, PinName, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS | view, nullptr, &link, nullptr);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
-        return false;
-    // A link's target is a native path, and no data is stored behind this one.
-    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZamoCleanTests Missing Link Target";
-    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
-                        sizeof(target) - sizeof(wchar_t));
-    RegCloseKey(link);
-    return rc == ERROR_SUCCESS;
-}
-
-void UnpinKey(HKEY root, const std::wstring& path, REGSAM view)
-{
-    // Every deletion by name follows the link; only NtDeleteKey on a handle of the
-    // link itself removes it.
-    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
-    NtDeleteKeyFunction deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-    HKEY link;
-    std::wstring linkPath = path + L"\\" + PinName;
-    if (deleteKey == nullptr ||
-        RegOpenKeyExW(root, linkPath.c_str(), REG_OPTION_OPEN_LINK, DELETE | view, &link) != ERROR_SUCCESS)
-        return;
-    deleteKey(link);
-    RegCloseKey(link);
-}
-
 DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs)
 {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());

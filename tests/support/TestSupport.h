@@ -185,12 +185,6 @@ bool CaptureKeyTree(HKEY root, const std::wstring& path, RegistryTree* tree, REG
 // Creates every key and writes every value of tree again under path.
 bool RestoreKeyTree(HKEY root, const std::wstring& path, const RegistryTree& tree, REGSAM view = KEY_WOW64_64KEY);
 
-// Makes a key undeletable by any ordinary deletion: it gets a (volatile) child that is
-// a registry link to a key that does not exist, so that child can be neither opened
-// nor deleted by name. UnpinKey deletes the link itself.
-bool PinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-void UnpinKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-
 // Runs a command line (the program found on the search path) hidden, to its end; the
 // exit code, or STILL_ACTIVE when it could not start or did not end in time.
 DWORD RunCommand(const std::wstring& commandLine, DWORD timeoutMs = 120000);

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake make python3 g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
           mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest
-          wine wine64 wine32:i386 wixl)
+          wine wine64 wine32:i386 wixl procps util-linux)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

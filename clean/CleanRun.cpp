@@ -14,36 +14,28 @@ namespace {
 
 const wchar_t InstallerUserData[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
 
-void SweepUserScopes()
+// Calls visit with the name of each subkey of root\path (64-bit view), in
+// enumeration order; a key that cannot be opened has none.
+void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name))
 {
-    HKEY users;
-    if (RegOpenKeyExW(HKEY_USERS, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, &users) != ERROR_SUCCESS)
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return;
     for (DWORD index = 0;; index++) {
         PathBuffer name;
         DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(users, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        SweepUserScope(name);
+        visit(name);
     }
-    RegCloseKey(users);
+    RegCloseKey(key);
 }
 
-// The Installer's per-user data of every SID under UserData.
-void PurgeInstallerData()
+// The Installer's per-user data of one SID under UserData.
+void PurgeInstallerData(const wchar_t* sid)
 {
-    HKEY userData;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, KEY_READ | KEY_WOW64_64KEY, &userData) != ERROR_SUCCESS)
-        return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(userData, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        PurgeInstallerComponents(sid);
-        PurgeInstallerProducts(sid);
-    }
-    RegCloseKey(userData);
+    PurgeInstallerComponents(sid);
+    PurgeInstallerProducts(sid);
 }
 
 // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
@@ -52,7 +44,7 @@ void PurgeInstallerData()
 void SweepMachineScope()
 {
     UninstallScopeProducts(HKEY_LOCAL_MACHINE, nullptr);
-    PurgeInstallerData();
+    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
     PurgeScopeRegistry(HKEY_LOCAL_MACHINE, nullptr);
 }
 
@@ -61,7 +53,7 @@ void SweepMachineScope()
 DWORD WINAPI CleanRun(void*)
 {
     StopProductProcesses();
-    SweepUserScopes();
+    ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
     // The sweep deletes Software\Quorvex, marker included: so the marker is read
     // before the sweep and written after it.
     if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {

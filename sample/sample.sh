@@ -192,9 +192,20 @@ seed() {
     done
     # Wait until the three processes run.
     for _ in $(seq 50); do
-        [ "$(pgrep -fc '/(Zamo|ZamoCrashHandler|FenwickNotes)\.exe 600')" -ge 3 ] && break
+        [ "$(prefix_pids '/(Zamo|ZamoCrashHandler|FenwickNotes)\.exe 600' | wc -l)" -ge 3 ] && break
         sleep 0.2
     done
+}
+
+# The processes of this prefix whose command line matches a pattern: other prefixes on the same
+# machine (another checkout's tests, say) run processes of the same names.
+prefix_pids() {
+    local pid environment
+    for pid in $(pgrep -f "$1"); do
+        environment=$'\n'$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" || true)$'\n'
+        [[ $environment == *$'\n'"WINEPREFIX=$WINEPREFIX"$'\n'* ]] && echo "$pid"
+    done
+    return 0
 }
 
 winepath_of() { printf 'Z:%s' "${1//\//\\}"; }
@@ -211,7 +222,7 @@ teardown() {
     "$WINE" reg delete "HKU\\${SECOND_SID}_Classes" /f >/dev/null 2>&1 || true
     rm -rf "$UNIX_C/users/sampleuser" "$UNIX_C/Program Files (x86)/Fenwick" \
         "$UNIX_C/users/$WINUSER/AppData/Local/Package Cache"
-    pkill -f '/(Zamo|ZamoCrashHandler)\.exe 600' 2>/dev/null || true
+    prefix_pids '/(Zamo|ZamoCrashHandler)\.exe 600' | xargs -r kill 2>/dev/null || true
 }
 
 OUT=${2:-}

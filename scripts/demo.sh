@@ -8,23 +8,13 @@ cd "$ROOT"
 bash scripts/setup.sh
 
 # The program and the two small helpers of the sample: no test suite.
-build_program() {
-    local preset=$1
-    shift
-    cmake --preset "$preset" -Wno-dev "$@" >/dev/null
-    cmake --build --preset "$preset" --target ZamoClean FakeProduct SampleInventory -j"$(nproc)" -- --no-print-directory -s
-}
-echo "== Building ZamoClean.exe (i686)"
-build_program i686
-if [ "$RUN_ARCH" != i686 ]; then
-    echo "== This kernel cannot run 32-bit Wine: the demo runs the x86_64 build of the same sources"
-    build_program "$RUN_ARCH"
-fi
-program="$ROOT/build/$RUN_ARCH/ZamoClean.exe"
-[ -f "$program" ] || program="$ROOT/build/$RUN_ARCH/bin/ZamoClean.exe"
+echo "== Building ZamoClean.exe (i686, the shipped build)"
+cmake --preset i686 -Wno-dev >/dev/null
+cmake --build --preset i686 --target ZamoClean FakeProduct SampleInventory -j"$(nproc)" -- --no-print-directory -s
+program="$ROOT/build/i686/bin/ZamoClean.exe"
 
 # A fresh sandbox each time: whatever the last demo left behind is thrown away.
-export WINEPREFIX="$ROOT/build/$RUN_ARCH/demo-prefix"
+export WINEPREFIX="$ROOT/build/i686/demo-prefix"
 "$WINESERVER" -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 make_prefix "$WINEPREFIX"
@@ -36,8 +26,8 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 # the product leave besides (add-in keys in both views, settings keys, a second loaded user with
 # an application folder, package cache entries and a Startup shortcut, running processes), and
 # things of another maker that must stay.
-bin="$ROOT/build/$RUN_ARCH/bin"
-sample_out="$ROOT/build/$RUN_ARCH/demo-sample"
+bin="$ROOT/build/i686/bin"
+sample_out="$ROOT/build/i686/demo-sample"
 echo "== Seeding the sample installation"
 bash sample/sample.sh seed "$sample_out" "$bin"
 echo "== What is installed before the run"

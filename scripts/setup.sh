@@ -17,3 +17,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# The shipped program is 32-bit: make sure Wine's 32-bit side can run it on this kernel.
+bash "$(dirname "${BASH_SOURCE[0]}")/i386-emulation.sh"

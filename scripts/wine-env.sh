@@ -1,18 +1,12 @@
-# Sourced by the scripts: chooses the build that this host's Wine can run and points
-# Wine at a throwaway prefix of the build's own (never the user's ~/.wine).
+# Sourced by the scripts: the shipped 32-bit build is what runs, and Wine works in a
+# throwaway prefix of the build's own (never the user's ~/.wine).
 #
-# ZamoClean.exe is a 32-bit program. Some kernels are booted without 32-bit
-# emulation, and there Wine's 32-bit loader cannot start at all; on such a host the
-# same sources are built for x86_64 as well and the tests run that build under wine64.
+# On a kernel that cannot execute 32-bit code, scripts/setup.sh has Wine's 32-bit side run
+# under user-mode emulation (scripts/i386-emulation.sh), so the same i686 build runs there too.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    RUN_ARCH=i686
-    WINE=/usr/lib/wine/wine
-else
-    RUN_ARCH=x86_64
-    WINE=/usr/lib/wine/wine64
-fi
+RUN_ARCH=i686
+WINE=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 export WINE WINESERVER RUN_ARCH
 export WINEARCH=win64

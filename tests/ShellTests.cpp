@@ -169,6 +169,21 @@ TEST_F(ShellTest, ReadyDialogShowsItsCaptionAndControls)
     EXPECT_EQ(exitCode, 0u);
 }
 
+// The suite tests the program that users get: the 32-bit build, running under WOW64 as on
+// 64-bit Windows, with the 32-bit default registry view and program folder.
+TEST_F(ShellTest, ProgramIsThe32BitBuildRunningUnderWow64)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(process_, &wow64));
+    EXPECT_TRUE(wow64) << "ZamoClean.exe is not a 32-bit process on 64-bit Windows";
+    EXPECT_EQ(sizeof(void*), 4u) << "the tests link the engine as 32-bit code too";
+    EXPECT_EQ(Expand(L"%ProgramFiles%"), Expand(L"%ProgramFiles(x86)%"));
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+}
+
 TEST_F(ShellTest, CancelBeforeCleanEndsWithoutARun)
 {
     ASSERT_NO_FATAL_FAILURE(Start(L"/Signature:sig /Log:" + log));

@@ -17,23 +17,34 @@ SIGNATURE=E2E-$(date +%s%N)
 LOWER=$(tr 'A-Z' 'a-z' <<<"$SIGNATURE")
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-# The log's lines without their time stamps.
-log_lines() { iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r' | cut -c26-; }
-expect_line() { grep -qxF -- "$2" <(log_lines "$1") || fail "no line '$2' in $(basename "$1")"; }
-expect_match() { grep -qxE -- "$2" <(log_lines "$1") || fail "no line matching '$2' in $(basename "$1")"; }
-expect_no_match() { ! grep -qE -- "$2" <(log_lines "$1") || fail "unexpected line matching '$2' in $(basename "$1")"; }
+# A log's lines without their time stamps, read once into LOG.txt beside it after its run. Every
+# check reads that text file: nothing here ends the script early, every failure is reported.
+read_log() {
+    if [ -f "$1" ]; then
+        iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r' | cut -c26- >"$1.txt" || fail "cannot read $(basename "$1")"
+    else
+        fail "no log $(basename "$1")"
+        : >"$1.txt"
+    fi
+}
+first_line() { sed -n 1p "$1.txt"; }
+last_line() { sed -n '$p' "$1.txt"; }
+expect_line() { grep -qxF -- "$2" "$1.txt" || fail "no line '$2' in $(basename "$1")"; }
+expect_match() { grep -qxE -- "$2" "$1.txt" || fail "no line matching '$2' in $(basename "$1")"; }
+expect_no_match() { ! grep -qE -- "$2" "$1.txt" || fail "unexpected line matching '$2' in $(basename "$1")"; }
 
 trap 'bash "$SAMPLE" teardown "$OUT" "$BIN" >/dev/null 2>&1 || true' EXIT
 
 echo "== quiet run"
-bash "$SAMPLE" seed "$OUT" "$BIN"
+bash "$SAMPLE" seed "$OUT" "$BIN" || fail "seeding the sample failed"
 bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the sample was not seeded"
 QUIET="$OUT/quiet.log"
 "$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:$SIGNATURE "/Log:$(winpath "$QUIET")" </dev/null || fail "exit code $?"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the quiet run left product items or removed others"
-log_lines "$QUIET" | head -n 4
-[ "$(log_lines "$QUIET" | head -n 1)" = "================================================================" ] || fail "no separator first"
-[ "$(log_lines "$QUIET" | tail -n 1)" = "Finishing" ] || fail "the log does not end with Finishing"
+read_log "$QUIET"
+sed -n 1,4p "$QUIET.txt"
+[ "$(first_line "$QUIET")" = "================================================================" ] || fail "no separator first"
+[ "$(last_line "$QUIET")" = "Finishing" ] || fail "the log does not end with Finishing"
 expect_line "$QUIET" "Running quietly (no UI)"
 expect_line "$QUIET" "Using signature [$SIGNATURE]"
 expect_match "$QUIET" 'Stopping process [0-9]+ \[Zamo\.exe\]'
@@ -59,25 +70,27 @@ expect_no_match "$QUIET" 'Fenwick|ZamoViewerClassic'
 
 echo "== second run, same signature"
 AGAIN="$OUT/again.log"
-bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null
+bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null || fail "seeding the sample failed"
 "$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:$LOWER "/Log:$(winpath "$AGAIN")" </dev/null || fail "exit code $?"
+read_log "$AGAIN"
 expect_line "$AGAIN" "Skipping clean-up for [HKLM,-] since signature [$LOWER] has been marked for this scope."
 expect_line "$AGAIN" "Skipping clean-up for [HKU,S-1-5-21-0-0-0-1000] since signature [$LOWER] has been marked for this scope."
 expect_no_match "$AGAIN" 'Attempting to uninstall|Removing |Successfully removed|Attempting to remove application'
 bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the second run removed what the first run's marks protect"
-[ "$(log_lines "$AGAIN" | tail -n 1)" = "Finishing" ] || fail "the second log does not end with Finishing"
+[ "$(last_line "$AGAIN")" = "Finishing" ] || fail "the second log does not end with Finishing"
 # The seed only adds keys, so the second user's scope still bears its marker too.
 expect_line "$AGAIN" "Skipping clean-up for [HKU,$SECOND_SID] since signature [$LOWER] has been marked for this scope."
 
 echo "== interactive run, from the Clean button"
 CLICK="$OUT/interactive.log"
-bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null
+bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null || fail "seeding the sample failed"
 "$WINE" "$BIN/ClickClean.exe" "$(winpath "$BIN/ZamoClean.exe")" /Signature:$SIGNATURE-click "/Log:$(winpath "$CLICK")" </dev/null \
     || fail "the dialog run did not end as expected (exit $?)"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the interactive run left product items or removed others"
+read_log "$CLICK"
 expect_no_match "$CLICK" 'Running quietly'
 expect_match "$CLICK" 'Stopping process [0-9]+ \[Zamo\.exe\]'
-[ "$(log_lines "$CLICK" | tail -n 1)" = "Finishing" ] || fail "the interactive log does not end with Finishing"
+[ "$(last_line "$CLICK")" = "Finishing" ] || fail "the interactive log does not end with Finishing"
 
 echo "== end to end: $failures failures"
 exit $((failures > 0))

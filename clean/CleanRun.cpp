@@ -1,6 +1,7 @@
 // One clean run, start to end. This file fixes the order of the removal steps:
 //   1. stop the product's processes, so nothing holds files or keys open;
-//   2. sweep every user scope under HKEY_USERS;
+//   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
+//      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys;
 //   4. log "Finishing" and report completion to the dialog.
@@ -54,6 +55,10 @@ DWORD WINAPI CleanRun(void*)
 {
     StopProductProcesses();
     ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
+    // After the enumeration above, which would otherwise find the hives loaded here and
+    // sweep them a second time.
+    if (AllProfiles)
+        SweepUnloadedProfiles();
     // The sweep deletes Software\Quorvex, marker included: so the marker is read
     // before the sweep and written after it.
     if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {

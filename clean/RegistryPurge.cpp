@@ -110,6 +110,8 @@ bool RescanKnownSubkeys(const ProductKeyScan& scan, KnownSubkeys& known)
     return true;
 }
 
+} // namespace
+
 // Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
 // catalogue name is deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
@@ -141,6 +143,8 @@ void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REG
     }
     RegCloseKey(key);
 }
+
+namespace {
 
 // Step B: the maker's and the product's keys under the scope's "Software" key. Only a
 // deletion is logged, so a key is reported by the one call that removed it.

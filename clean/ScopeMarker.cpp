@@ -20,27 +20,33 @@ const REGSAM MarkerWriteAccess = KEY_WRITE | KEY_WOW64_64KEY;
 
 } // namespace
 
-bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
+bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
 {
     if (Signature[0] == L'\0')
-        return true;
+        return false;
     // A SID too long for the key path is never looked up in a cut form, which would
     // be another key: such a scope counts as unmarked.
     PathBuffer path;
     if (!ScopeKeyPath(path, sid, MarkerKeyPath))
-        return true;
+        return false;
     HKEY key;
     if (RegOpenKeyExW(root, path, 0, MarkerReadAccess, &key) != ERROR_SUCCESS)
-        return true;
+        return false;
 
     // Only a REG_SZ counts; a stored value without its NUL ends with its data.
     PathBuffer stored;
     bool marked = ReadRegistryText(key, nullptr, stored, false) && StrCmpIW(Signature, stored) == 0;
-    if (marked)
-        LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.",
-                RootLabel(root), (sid != nullptr && sid[0] != L'\0') ? sid : L"-", Signature);
     RegCloseKey(key);
-    return !marked;
+    return marked;
+}
+
+bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
+{
+    if (!ScopeBearsSignature(root, sid))
+        return true;
+    LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RootLabel(root),
+            (sid != nullptr && sid[0] != L'\0') ? sid : L"-", Signature);
+    return false;
 }
 
 void MarkScopeCleaned(HKEY root, const wchar_t* sid)

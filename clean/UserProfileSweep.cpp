@@ -17,16 +17,6 @@ const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion
 const wchar_t ProfileReference[] = L"%userprofile%";
 const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;
 
-// A drive path ("C:\...") or a UNC path ("\\server\..."): anything else would be taken
-// relative to the current directory or drive, a folder nobody meant.
-bool IsFullPath(const wchar_t* path)
-{
-    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
-                 path[1] == L':' && path[2] == L'\\';
-    bool unc = path[0] == L'\\' && path[1] == L'\\';
-    return drive || unc;
-}
-
 // RemoveFolderTree expands the path it is given: a path that would expand into another
 // one (a folder name such as "%NAME%") is not handed to it.
 bool ExpandsToItself(const PathBuffer& path)
@@ -203,6 +193,16 @@ void DeleteStartupShortcut(const wchar_t* sid)
 }
 
 } // namespace
+
+// A drive path ("C:\...") or a UNC path ("\\server\..."): anything else would be taken
+// relative to the current directory or drive, a folder nobody meant.
+bool IsFullPath(const wchar_t* path)
+{
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                 path[1] == L':' && path[2] == L'\\';
+    bool unc = path[0] == L'\\' && path[1] == L'\\';
+    return drive || unc;
+}
 
 bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
 {

@@ -28,6 +28,8 @@ bool ProcessImageIs(HANDLE process, const wchar_t* exeFile);
 // True when the scope is to be swept; false when it bears the current signature
 // (the skip line is then logged already).
 bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid);
+// The same test without the skip line: true when the scope bears the current signature.
+bool ScopeBearsSignature(HKEY root, const wchar_t* sid);
 // Stores the current signature as the scope's marker (nothing without a signature).
 void MarkScopeCleaned(HKEY root, const wchar_t* sid);
 
@@ -45,6 +47,9 @@ void UninstallScopeProducts(HKEY root, const wchar_t* sid);
 void PurgeScopeRegistry(HKEY root, const wchar_t* sid);
 // Product keys under keyPath, the settings keys and the add-in keys, in one view.
 void PurgeRegistryScope(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
+// The product keys alone: every subkey of "<sid>\<keyPath>" in one view whose
+// "DisplayName" or "ProductName" is a catalogue name, deleted with its tree.
+void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
 
 // Windows Installer data purge for one SID under UserData (machine, 64-bit view).
 void PurgeInstallerComponents(const wchar_t* sid);
@@ -55,6 +60,13 @@ void SweepUserScope(const wchar_t* sid);
 // Resolves one of a user's shell folders ("Local AppData", "Startup") against that
 // user's own profile folder. True when out holds the folder's path.
 bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out);
+// A drive path ("C:\...") or a UNC path ("\\server\..."), never one taken relative to
+// the current folder or drive.
+bool IsFullPath(const wchar_t* path);
+
+// Profiles whose hives are not loaded: each one of the profile list is loaded, swept
+// as a loaded user is, its class hive's product keys purged, and unloaded again.
+void SweepUnloadedProfiles();
 
 // Deletes a folder tree: files first, sub-folders depth first, the folder last.
 void RemoveFolderTree(const wchar_t* path);

@@ -11,6 +11,7 @@ typedef std::vector<std::wstring> Lines;
 
 const std::wstring Separator(64, L'=');
 const std::wstring Quietly = L"Running quietly (no UI)";
+const std::wstring Including = L"Including user profiles that are not loaded";
 
 std::wstring Quoted(const std::wstring& text)
 {
@@ -201,6 +202,22 @@ TEST_F(OptionsTest, HyphenFormsAndOtherWordsAreIgnored)
     EXPECT_FALSE(Exists(hyphen));
 }
 
+TEST_F(OptionsTest, AllProfilesInAnyCaseAddsTheLastHeaderLineAndNothingBehindIt)
+{
+    const wchar_t* forms[] = {L"/AllProfiles", L"/allprofiles", L"/ALLPROFILES", L"/AllProfiles:", L"/AllProfilesX",
+                              L"-AllProfiles"};
+    for (size_t i = 0; i < ARRAYSIZE(forms); i++) {
+        SCOPED_TRACE(forms[i]);
+        std::wstring path = folder / (L"all-" + std::to_wstring(i) + L".log");
+        // Given first, it still comes after the other header lines.
+        RunWith(std::wstring(forms[i]) + L" /Quiet /Signature:s /Log:" + path);
+        Lines expected = {Separator, Quietly, L"Using signature [s]", LogLocation(path), Including, L"Finishing"};
+        if (i >= 3)
+            expected.erase(expected.begin() + 4);
+        EXPECT_EQ(ShellLogLines(path), expected);
+    }
+}
+
 // A "/Quiet" that does not match leaves the dialog up: close it and read the log.
 void ExpectInteractive(const std::wstring& commandLine, const std::wstring& log, const Lines& expected)
 {
@@ -301,6 +318,7 @@ protected:
     static void Reset()
     {
         QuietMode = false;
+        AllProfiles = false;
         Signature[0] = L'\0';
         LogPath[0] = L'\0';
     }
@@ -344,6 +362,15 @@ TEST_F(ParseOptionsTest, OverLongValuesLeaveTheOtherSettingsAlone)
 
     Parse({L"/Log:\"" + std::wstring(259, L'z') + L"\""});
     EXPECT_EQ(std::wstring(LogPath), std::wstring(259, L'z'));
+}
+
+TEST_F(ParseOptionsTest, AllProfilesIsTheWholeArgumentOnly)
+{
+    Parse({L"/AllProfiles:", L"/AllProfiles ", L"/AllProfilesX", L"\"/AllProfiles\""});
+    EXPECT_FALSE(AllProfiles);
+    Parse({L"x", L"/aLLpROFILES"});
+    EXPECT_TRUE(AllProfiles);
+    EXPECT_FALSE(QuietMode);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)

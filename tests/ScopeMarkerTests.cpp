@@ -55,23 +55,6 @@ std::vector<BYTE> StoredForm(const std::wstring& text)
     return bytes;
 }
 
-std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return names;
-    for (DWORD index = 0;; index++) {
-        wchar_t name[512];
-        DWORD count = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key, index, name, &count, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.push_back(name);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
 // A SID-like name of exactly length characters.
 std::wstring SidOfLength(size_t length)
 {

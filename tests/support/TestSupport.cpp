@@ -84,7 +84,10 @@ bool Exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-HANDLE StartProgram(const std::wstring& commandLine, DWORD* processId)
+namespace {
+
+// The program started with the process's own token, or with the given one.
+HANDLE StartProgramAs(HANDLE token, const std::wstring& commandLine, DWORD* processId)
 {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -92,7 +95,12 @@ HANDLE StartProgram(const std::wstring& commandLine, DWORD* processId)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     std::wstring program = ProgramPath();
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    BOOL started = token == nullptr
+                       ? CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &info)
+                       : CreateProcessAsUserW(token, program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                              nullptr, &startup, &info);
+    if (!started)
         return nullptr;
     CloseHandle(info.hThread);
     if (processId != nullptr)
@@ -100,10 +108,11 @@ HANDLE StartProgram(const std::wstring& commandLine, DWORD* processId)
     return info.hProcess;
 }
 
-RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs)
+// Waits for a started process (null when it did not start), ends it when it outlives
+// the wait, and closes its handle.
+RunResult AwaitProcess(HANDLE process, DWORD timeoutMs)
 {
     RunResult result;
-    HANDLE process = StartProgram(commandLine);
     if (process == nullptr)
         return result;
     result.started = true;
@@ -116,6 +125,23 @@ RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs)
     }
     CloseHandle(process);
     return result;
+}
+
+} // namespace
+
+HANDLE StartProgram(const std::wstring& commandLine, DWORD* processId)
+{
+    return StartProgramAs(nullptr, commandLine, processId);
+}
+
+RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    return AwaitProcess(StartProgram(commandLine), timeoutMs);
+}
+
+RunResult RunProgramWithToken(HANDLE token, const std::wstring& commandLine, DWORD timeoutMs)
+{
+    return AwaitProcess(StartProgramAs(token, commandLine, nullptr), timeoutMs);
 }
 
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path)
@@ -222,6 +248,23 @@ bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::w
     while (!value->empty() && value->back() == L'\0')
         value->pop_back();
     return true;
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return names;
+    for (DWORD index = 0;; index++) {
+        wchar_t name[512];
+        DWORD count = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, index, name, &count, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
 }
 
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
@@ -367,25 +410,15 @@ bool ChildProcess::EndsWithin(DWORD timeoutMs, DWORD* exitCode) const
 
 RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
 {
-    RunResult result;
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return result;
-    result.started = true;
+        return RunResult();
     CloseHandle(info.hThread);
-    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        result.ended = true;
-        GetExitCodeProcess(info.hProcess, &result.exitCode);
-    } else {
-        TerminateProcess(info.hProcess, 99);
-        WaitForSingleObject(info.hProcess, 5000);
-    }
-    CloseHandle(info.hProcess);
-    return result;
+    return AwaitProcess(info.hProcess, timeoutMs);
 }
 
 LogCapture::LogCapture() : path_(folder_ / L"engine.log")
@@ -778,7 +811,8 @@ ScopedVariable::~ScopedVariable()
 
 std::vector<std::wstring> ShellLogLines(const std::wstring& path)
 {
-    const std::wstring shellLines[] = {std::wstring(64, L'='), L"Running quietly (no UI)", L"Finishing"};
+    const std::wstring shellLines[] = {std::wstring(64, L'='), L"Running quietly (no UI)",
+                                       L"Including user profiles that are not loaded", L"Finishing"};
     const std::wstring headerStarts[] = {L"Using signature [", L"Using log file location ["};
     std::vector<std::wstring> lines;
     for (const std::wstring& line : ReadLogLines(path)) {

@@ -41,6 +41,8 @@ struct RunResult {
     DWORD exitCode = 0;
 };
 RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+// The same, the program running with the given primary token.
+RunResult RunProgramWithToken(HANDLE token, const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 // Starts the program without waiting; the caller owns the returned handle.
 HANDLE StartProgram(const std::wstring& commandLine, DWORD* processId = nullptr);
@@ -61,6 +63,9 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KE
 bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* value,
                 REGSAM view = KEY_WOW64_64KEY, DWORD* type = nullptr);
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+// The names of a key's subkeys (64-bit view) in enumeration order; none when it cannot
+// be opened.
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 
 // A run log opened in a fresh temporary folder for tests that call the engine in
 // this process (LogPath and LogFile set as the shell would); closed when the object

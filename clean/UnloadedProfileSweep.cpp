@@ -1,0 +1,244 @@
+// Unloaded profile sweep: the profiles of the machine's profile list whose hives are not
+// loaded under HKEY_USERS are loaded from their hive files, swept as a logged-on user's
+// scope is, and unloaded again.
+#include "steps.h"
+
+#include "../common/Registry.h"
+#include "../log/log.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace {
+
+const size_t WellKnownNameLength = 10;
+const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const wchar_t UserHiveFile[] = L"NTUSER.DAT";
+const wchar_t ClassHiveFile[] = L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
+
+// A logged-on user's Software\Classes is the class hive itself; in a hive loaded here it
+// is a key of its own, so the class hive's product keys are purged apart.
+const wchar_t* const ClassHiveProductKeyPaths[2] = {
+    L"Installer\\Products",
+    L"Installer\\Dependencies",
+};
+
+// Room for the two privileges that loading and unloading a hive need.
+struct HivePrivileges {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[2];
+};
+
+// One profile to load: its SID, the name its class hive gets, and the hive files. The
+// class hive file is empty when the profile has none.
+struct UnloadedProfile {
+    PathBuffer sid;
+    PathBuffer classesName;
+    PathBuffer userHive;
+    PathBuffer classHive;
+};
+
+// The SIDs this run has tried to load, so that a profile list that changes while it is
+// enumerated never has a profile loaded twice.
+struct TriedProfiles {
+    PathBuffer* sids;
+    DWORD count;
+    DWORD capacity;
+};
+
+// Enables both privileges on the process token and keeps what they were before in
+// previous. AdjustTokenPrivileges succeeds when the token lacks one and reports that
+// as ERROR_NOT_ALL_ASSIGNED, which counts as a failure here. On false, error holds
+// the code.
+bool EnableHivePrivileges(HANDLE token, HivePrivileges& previous, DWORD& error)
+{
+    HivePrivileges wanted = {};
+    wanted.PrivilegeCount = 2;
+    if (!LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &wanted.Privileges[0].Luid) ||
+        !LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &wanted.Privileges[1].Luid)) {
+        error = GetLastError();
+        return false;
+    }
+    wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    wanted.Privileges[1].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD previousSize = sizeof(previous);
+    if (!AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted), sizeof(previous),
+                               reinterpret_cast<TOKEN_PRIVILEGES*>(&previous), &previousSize)) {
+        previous.PrivilegeCount = 0;
+        error = GetLastError();
+        return false;
+    }
+    error = GetLastError();
+    return error == ERROR_SUCCESS;
+}
+
+// A name under HKEY_USERS counts as loaded unless opening it finds no such key: a key
+// that cannot be opened for another reason is someone's hive all the same.
+bool IsLoaded(const wchar_t* name)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ | KEY_WOW64_64KEY, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result != ERROR_FILE_NOT_FOUND;
+}
+
+// An existing file that is neither a folder nor a link of any kind.
+bool IsPlainFile(const PathBuffer& path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// The profile folder of one profile list entry: its "ProfileImagePath", expanded, and
+// only when that is a full path.
+bool ReadProfileFolder(HKEY list, const wchar_t* sid, PathBuffer& out)
+{
+    HKEY entry;
+    if (RegOpenKeyExW(list, sid, 0, KEY_READ | KEY_WOW64_64KEY, &entry) != ERROR_SUCCESS)
+        return false;
+    PathBuffer value;
+    bool read = ReadRegistryText(entry, L"ProfileImagePath", value, true);
+    RegCloseKey(entry);
+    return read && ExpandText(out, value) && IsFullPath(out);
+}
+
+// True when the profile list entry sid is a profile to load here; out then describes it.
+bool FindUnloadedProfile(HKEY list, const wchar_t* sid, UnloadedProfile& out)
+{
+    if (wcslen(sid) < WellKnownNameLength)
+        return false;
+    if (!TextCopy(out.sid, sid) || !FormatText(out.classesName, L"%s_Classes", sid))
+        return false;
+    if (IsLoaded(out.sid) || IsLoaded(out.classesName))
+        return false;
+    PathBuffer profile;
+    if (!ReadProfileFolder(list, sid, profile))
+        return false;
+    if (!TextCopy(out.userHive, profile) || !AppendEntryName(out.userHive, UserHiveFile) || !IsPlainFile(out.userHive))
+        return false;
+    if (!TextCopy(out.classHive, profile) || !AppendEntryName(out.classHive, ClassHiveFile) ||
+        !IsPlainFile(out.classHive))
+        out.classHive[0] = L'\0';
+    return true;
+}
+
+bool WasTried(const TriedProfiles& tried, const wchar_t* sid)
+{
+    for (DWORD i = 0; i < tried.count; i++) {
+        if (StrCmpIW(tried.sids[i], sid) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Adds a SID to the tried ones; false when there was no memory for it, and then the
+// profile is not tried, since a later repeat of it could not be recognised.
+bool RememberTried(TriedProfiles& tried, const wchar_t* sid)
+{
+    if (tried.count == tried.capacity) {
+        DWORD capacity = tried.capacity == 0 ? 16 : tried.capacity * 2;
+        SIZE_T size = capacity * sizeof(PathBuffer);
+        void* grown = tried.sids == nullptr ? HeapAlloc(GetProcessHeap(), 0, size)
+                                            : HeapReAlloc(GetProcessHeap(), 0, tried.sids, size);
+        if (grown == nullptr)
+            return false;
+        tried.sids = static_cast<PathBuffer*>(grown);
+        tried.capacity = capacity;
+    }
+    if (!TextCopy(tried.sids[tried.count], sid))
+        return false;
+    tried.count++;
+    return true;
+}
+
+void PurgeClassHive(const wchar_t* classesName)
+{
+    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (REGSAM view : views) {
+        for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
+            PurgeProductKeys(HKEY_USERS, classesName, keyPath, view);
+    }
+}
+
+void UnloadHive(const wchar_t* name)
+{
+    LONG result = RegUnLoadKeyW(HKEY_USERS, name);
+    if (result != ERROR_SUCCESS)
+        LogLine(L"Failed to unload user profile [%s] [%d]", name, static_cast<int>(result));
+}
+
+// Loads the profile's hives, sweeps the user's scope and unloads them again. Every step
+// closes the keys it opens, so no handle into the hives is left when they are unloaded.
+void SweepUnloadedProfile(const UnloadedProfile& profile)
+{
+    LogLine(L"Loading user profile [%s] from [%s]", profile.sid, profile.userHive);
+    LONG result = RegLoadKeyW(HKEY_USERS, profile.sid, profile.userHive);
+    if (result != ERROR_SUCCESS) {
+        LogLine(L"Failed to load user profile [%s] [%d]", profile.sid, static_cast<int>(result));
+        return;
+    }
+    // Without its class hive the user's scope is swept all the same; only the class
+    // hive's own product keys stay.
+    bool classesLoaded = false;
+    if (profile.classHive[0] != L'\0') {
+        result = RegLoadKeyW(HKEY_USERS, profile.classesName, profile.classHive);
+        classesLoaded = result == ERROR_SUCCESS;
+        if (!classesLoaded)
+            LogLine(L"Failed to load user profile [%s] [%d]", profile.classesName, static_cast<int>(result));
+    }
+
+    // The mark is read before the sweep, which writes it: a scope that the sweep leaves
+    // alone keeps its class hive's keys too.
+    bool marked = ScopeBearsSignature(HKEY_USERS, profile.sid);
+    SweepUserScope(profile.sid);
+    if (classesLoaded && !marked)
+        PurgeClassHive(profile.classesName);
+
+    LogLine(L"Unloading user profile [%s]", profile.sid);
+    if (classesLoaded)
+        UnloadHive(profile.classesName);
+    UnloadHive(profile.sid);
+}
+
+void SweepProfileList()
+{
+    HKEY list;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProfileListKey, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
+        return;
+    TriedProfiles tried = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer sid;
+        DWORD sidCount = MAX_PATH;
+        if (RegEnumKeyExW(list, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        UnloadedProfile profile;
+        if (FindUnloadedProfile(list, sid, profile) && !WasTried(tried, sid) && RememberTried(tried, sid))
+            SweepUnloadedProfile(profile);
+    }
+    RegCloseKey(list);
+    if (tried.sids != nullptr)
+        HeapFree(GetProcessHeap(), 0, tried.sids);
+}
+
+} // namespace
+
+void SweepUnloadedProfiles()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        LogLine(L"Cannot load user profiles: [%d]", static_cast<int>(GetLastError()));
+        return;
+    }
+    // The privileges are enabled for this step alone and put back as they were after it.
+    HivePrivileges previous = {};
+    DWORD error = ERROR_SUCCESS;
+    if (EnableHivePrivileges(token, previous, error))
+        SweepProfileList();
+    else
+        LogLine(L"Cannot load user profiles: [%d]", static_cast<int>(error));
+    if (previous.PrivilegeCount > 0)
+        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&previous), 0, nullptr, nullptr);
+    CloseHandle(token);
+}

@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 bool QuietMode = false;
+bool PreviewMode = false;
 PathBuffer Signature = L"";
 PathBuffer LogPath = L"";
 HWND MainWindow = nullptr;
@@ -49,6 +50,8 @@ void ParseOptions(int count, wchar_t** arguments)
         const wchar_t* argument = arguments[i];
         if (StrCmpIW(argument, L"/Quiet") == 0)
             QuietMode = true;
+        else if (StrCmpIW(argument, L"/Preview") == 0)
+            PreviewMode = true;
         else if (StartsWithOption(argument, L"/Signature:"))
             StoreValue(Signature, argument + 11);
         else if (StartsWithOption(argument, L"/Log:"))

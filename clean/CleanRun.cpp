@@ -7,6 +7,7 @@
 #include "clean.h"
 
 #include "../app/app.h"
+#include "../common/Changes.h"
 #include "../log/log.h"
 #include "steps.h"
 
@@ -52,6 +53,7 @@ void SweepMachineScope()
 
 DWORD WINAPI CleanRun(void*)
 {
+    ClearPreviewRecord();
     StopProductProcesses();
     ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
     // The sweep deletes Software\Quorvex, marker included: so the marker is read

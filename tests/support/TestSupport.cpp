@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <wctype.h>
+#include <winternl.h>
 
 std::wstring BinaryFolder()
 {
@@ -411,9 +412,30 @@ void LogCapture::Clear()
     EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
 }
 
+extern "C" NTSTATUS NTAPI NtCreateKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, ULONG index,
+                                      PUNICODE_STRING className, ULONG options, PULONG disposition);
+extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+
 namespace {
 
-const wchar_t UndeletableLink[] = L"ZcDanglingLink";
+// A child name with a NUL inside: listed whole by the registry, read back as "ZcStuck".
+const wchar_t StuckChild[] = L"ZcStuck\0Hidden";
+
+// Opens or creates the stuck child of key through the native calls, the only ones that
+// take a name with a NUL inside it.
+bool OpenStuckChild(HKEY key, bool create, ACCESS_MASK access, HANDLE* child)
+{
+    UNICODE_STRING name;
+    name.Buffer = const_cast<wchar_t*>(StuckChild);
+    name.Length = static_cast<USHORT>((ARRAYSIZE(StuckChild) - 1) * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, key, nullptr);
+    NTSTATUS status = create ? NtCreateKey(child, access, &attributes, 0, nullptr, REG_OPTION_VOLATILE, nullptr)
+                             : NtOpenKey(child, access, &attributes);
+    return status >= 0;
+}
 
 } // namespace
 
@@ -422,32 +444,31 @@ bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view)
     HKEY key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
         return false;
-    HKEY link;
-    LONG rc = RegCreateKeyExW(key, UndeletableLink, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr);
+    HANDLE child = nullptr;
+    bool made = OpenStuckChild(key, true, KEY_ALL_ACCESS, &child);
+    if (made)
+        CloseHandle(child);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
+    if (!made)
         return false;
-    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZcNowhere\\Missing";
-    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
-                        sizeof(target) - sizeof(wchar_t));
-    RegCloseKey(link);
-    return rc == ERROR_SUCCESS;
+    // The child must be listed but not reachable by the name a caller reads back.
+    HKEY probe;
+    bool reachable = RegOpenKeyExW(root, (path + L"\\ZcStuck").c_str(), 0, KEY_READ | view, &probe) == ERROR_SUCCESS;
+    if (reachable)
+        RegCloseKey(probe);
+    return !reachable;
 }
 
 bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view)
 {
-    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
-    auto ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
     HKEY key;
-    if (ntDeleteKey == nullptr || RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
-    HKEY link;
+    HANDLE child = nullptr;
     bool removed = false;
-    if (RegOpenKeyExW(key, UndeletableLink, REG_OPTION_OPEN_LINK, DELETE | view, &link) == ERROR_SUCCESS) {
-        removed = ntDeleteKey(link) == 0;
-        RegCloseKey(link);
+    if (OpenStuckChild(key, false, DELETE, &child)) {
+        removed = NtDeleteKey(child) >= 0;
+        CloseHandle(child);
     }
     RegCloseKey(key);
     return removed;

@@ -132,12 +132,13 @@ private:
     std::wstring path_;
 };
 
-// Makes a key undeletable as a tree: it gets a child that is a registry link to a key
-// that does not exist, which can be listed but neither opened nor deleted through
-// the link, so the key itself keeps a subkey. (Wine grants DELETE even where a DACL
-// denies it.) True when the link was made.
+// Makes a key undeletable as a tree: it gets a volatile child whose name has a NUL inside
+// ("ZcStuck", NUL, "Hidden"). The registry lists that child, but its name read back as text
+// is "ZcStuck", which names no key, so no caller can open or delete it by that name and the
+// key itself keeps a subkey. (Wine grants DELETE even where a DACL denies it, and a registry
+// link inside a tree is deleted as a link.) True when the child was made and is out of reach.
 bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-// Removes that link again; true when the key can be deleted once more.
+// Removes that child again; true when the key can be deleted once more.
 bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 
 // Test MSI packages built beside the tests, installed and removed with the prefix's

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "app/app.h"
+#include "common/Changes.h"
 #include "log/log.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,11 @@
 
 #include <wctype.h>
 #include <winternl.h>
+
+extern "C" NTSTATUS NTAPI NtCreateKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, ULONG index,
+                                      PUNICODE_STRING className, ULONG options, PULONG disposition);
+extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
 std::wstring BinaryFolder()
 {
@@ -227,8 +233,9 @@ bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::w
 
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
 {
+    // A registry link left in the tree is not followed: what it leads to is not the test's.
     HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
         wchar_t name[512];
         for (;;) {
             DWORD count = ARRAYSIZE(name);
@@ -241,9 +248,9 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
                 wcscmp(first, name) == 0)
                 break;  // undeletable: stop rather than spin
         }
+        NtDeleteKey(key);
         RegCloseKey(key);
     }
-    RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
 TestRunLog::TestRunLog() : path_(folder_ / L"run.log")
@@ -412,11 +419,6 @@ void LogCapture::Clear()
     EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
 }
 
-extern "C" NTSTATUS NTAPI NtCreateKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, ULONG index,
-                                      PUNICODE_STRING className, ULONG options, PULONG disposition);
-extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
-extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
-
 namespace {
 
 // A child name with a NUL inside: listed whole by the registry, read back as "ZcStuck".
@@ -472,6 +474,52 @@ bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view)
     }
     RegCloseKey(key);
     return removed;
+}
+
+RegistryLink::RegistryLink(HKEY root, const std::wstring& path, const std::wstring& target, REGSAM view)
+    : root_(root), path_(path), view_(view)
+{
+    HKEY link;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr) != ERROR_SUCCESS)
+        return;
+    LONG rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                             static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(link);
+    HKEY followed;
+    made_ = rc == ERROR_SUCCESS && RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &followed) == ERROR_SUCCESS;
+    if (made_)
+        RegCloseKey(followed);
+}
+
+RegistryLink::~RegistryLink()
+{
+    HKEY link;
+    if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE | view_, &link) == ERROR_SUCCESS) {
+        NtDeleteKey(link);
+        RegCloseKey(link);
+    }
+}
+
+bool RegistryLink::Exists() const
+{
+    HKEY link;
+    if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view_, &link) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(link);
+    return true;
+}
+
+PreviewRun::PreviewRun()
+{
+    PreviewMode = true;
+    ClearPreviewRecord();
+}
+
+PreviewRun::~PreviewRun()
+{
+    PreviewMode = false;
+    ClearPreviewRecord();
 }
 
 namespace {
@@ -799,7 +847,8 @@ ScopedVariable::~ScopedVariable()
 
 std::vector<std::wstring> ShellLogLines(const std::wstring& path)
 {
-    const std::wstring shellLines[] = {std::wstring(64, L'='), L"Running quietly (no UI)", L"Finishing"};
+    const std::wstring shellLines[] = {std::wstring(64, L'='), L"Running quietly (no UI)",
+                                       L"Preview: nothing will be changed", L"Finishing"};
     const std::wstring headerStarts[] = {L"Using signature [", L"Using log file location ["};
     std::vector<std::wstring> lines;
     for (const std::wstring& line : ReadLogLines(path)) {

@@ -141,6 +141,36 @@ bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_W
 // Removes that child again; true when the key can be deleted once more.
 bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
 
+// A registry link at path (volatile, created in the view) to the key whose kernel name is
+// target ("\\REGISTRY\\Machine\\Software\\..."); the link alone is deleted when the object goes.
+class RegistryLink {
+public:
+    RegistryLink(HKEY root, const std::wstring& path, const std::wstring& target, REGSAM view = KEY_WOW64_64KEY);
+    ~RegistryLink();
+    RegistryLink(const RegistryLink&) = delete;
+    RegistryLink& operator=(const RegistryLink&) = delete;
+    // True when the link was made and opening its path leads to the target.
+    bool Made() const { return made_; }
+    // True while the link key itself exists.
+    bool Exists() const;
+
+private:
+    HKEY root_;
+    std::wstring path_;
+    REGSAM view_;
+    bool made_ = false;
+};
+
+// A preview for one test: PreviewMode is set and the preview's record empty; both are
+// reset when the object goes.
+class PreviewRun {
+public:
+    PreviewRun();
+    ~PreviewRun();
+    PreviewRun(const PreviewRun&) = delete;
+    PreviewRun& operator=(const PreviewRun&) = delete;
+};
+
 // Test MSI packages built beside the tests, installed and removed with the prefix's
 // own msiexec, quietly. True when msiexec ended with 0.
 bool InstallTestPackage(const std::wstring& fileName);

@@ -11,6 +11,7 @@ typedef std::vector<std::wstring> Lines;
 
 const std::wstring Separator(64, L'=');
 const std::wstring Quietly = L"Running quietly (no UI)";
+const std::wstring Previewing = L"Preview: nothing will be changed";
 
 std::wstring Quoted(const std::wstring& text)
 {
@@ -98,6 +99,13 @@ TEST_F(OptionsTest, HeaderOrderDoesNotFollowTheCommandLine)
 {
     RunWith(L"/Log:" + log + L" /Signature:s1 /Quiet");
     EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), L"Finishing"}));
+}
+
+TEST_F(OptionsTest, PreviewHeaderLineComesAfterTheOtherHeaderLines)
+{
+    RunWith(L"/preview /Log:" + log + L" /Signature:s1 /Quiet");
+    EXPECT_EQ(ShellLogLines(log),
+              (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), Previewing, L"Finishing"}));
 }
 
 TEST_F(OptionsTest, RepeatedOptionsTheLastOneWins)
@@ -301,6 +309,7 @@ protected:
     static void Reset()
     {
         QuietMode = false;
+        PreviewMode = false;
         Signature[0] = L'\0';
         LogPath[0] = L'\0';
     }
@@ -344,6 +353,15 @@ TEST_F(ParseOptionsTest, OverLongValuesLeaveTheOtherSettingsAlone)
 
     Parse({L"/Log:\"" + std::wstring(259, L'z') + L"\""});
     EXPECT_EQ(std::wstring(LogPath), std::wstring(259, L'z'));
+}
+
+TEST_F(ParseOptionsTest, PreviewIsOneWholeArgumentInAnyLetterCase)
+{
+    Parse({L"/Preview:", L"/Previewer", L"-Preview", L"Preview", L"/Preview:1"});
+    EXPECT_FALSE(PreviewMode);
+    Parse({L"/pReViEw"});
+    EXPECT_TRUE(PreviewMode);
+    EXPECT_FALSE(QuietMode);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)

@@ -29,6 +29,8 @@ void LogHeader()
         LogLine(L"Using signature [%s]", Signature);
     if (LogPath[0] != L'\0')
         LogLine(L"Using log file location [%s]", LogPath);
+    if (PreviewMode)
+        LogLine(L"Preview: nothing will be changed");
     if (AllProfiles)
         LogLine(L"Including user profiles that are not loaded");
 }

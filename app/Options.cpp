@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 bool QuietMode = false;
+bool PreviewMode = false;
 bool AllProfiles = false;
 PathBuffer Signature = L"";
 PathBuffer LogPath = L"";
@@ -50,6 +51,8 @@ void ParseOptions(int count, wchar_t** arguments)
         const wchar_t* argument = arguments[i];
         if (StrCmpIW(argument, L"/Quiet") == 0)
             QuietMode = true;
+        else if (StrCmpIW(argument, L"/Preview") == 0)
+            PreviewMode = true;
         else if (StrCmpIW(argument, L"/AllProfiles") == 0)
             AllProfiles = true;
         else if (StartsWithOption(argument, L"/Signature:"))

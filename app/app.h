@@ -6,6 +6,7 @@
 #include "../common/Bounded.h"
 
 extern bool QuietMode;          // "/Quiet": no window, the run starts at once
+extern bool PreviewMode;        // "/Preview": the run logs what it would change and changes nothing
 extern bool AllProfiles;        // "/AllProfiles": also sweep the profiles whose hives are not loaded
 extern PathBuffer Signature;    // "/Signature:": the scope marker's text, empty for none
 extern PathBuffer LogPath;      // "/Log:": the log file, unexpanded, empty for the default

@@ -22,6 +22,7 @@
 //   keep ROOT VIEW PATH     a key that must stay (ROOT "path": a file or folder that must stay)
 // ROOT is HKLM or HKU, VIEW 64 or 32.
 #include "../clean/steps.h"
+#include "../common/Changes.h"
 #include "../common/Registry.h"
 
 #include <shlwapi.h>
@@ -62,7 +63,7 @@ bool TakeMatch(HKEY list, const wchar_t* name, REGSAM view, Kind kind)
         LeftProductObjects++;
         return false;
     }
-    if (!DeleteRegistryTree(list, name, view))
+    if (DeleteRegistryTree(list, name, view, {}) != Change::Made)
         return false;
     Deleted[kind]++;
     return true;
@@ -196,7 +197,7 @@ void Handle(wchar_t* fields[4], int count)
     case KindTree:
         if (Checking)
             LeftProductObjects += KeyExists(root, fields[3], view) ? 1 : 0;
-        else if (DeleteRegistryTree(root, fields[3], view))
+        else if (DeleteRegistryTree(root, fields[3], view, {}) == Change::Made)
             Deleted[kind]++;
         break;
     case KindFolder:

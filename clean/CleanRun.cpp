@@ -8,6 +8,7 @@
 #include "clean.h"
 
 #include "../app/app.h"
+#include "../common/Changes.h"
 #include "../log/log.h"
 #include "steps.h"
 
@@ -53,6 +54,7 @@ void SweepMachineScope()
 
 DWORD WINAPI CleanRun(void*)
 {
+    ClearPreviewRecord();
     StopProductProcesses();
     ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
     // After the enumeration above, which would otherwise find the hives loaded here and

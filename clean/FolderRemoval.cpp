@@ -2,7 +2,7 @@
 // folder itself last, with a log line before each file's deletion.
 #include "steps.h"
 
-#include "../log/log.h"
+#include "../common/Changes.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -52,14 +52,14 @@ void RemoveTree(const wchar_t* path, bool expand)
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             RemoveTree(working, false);
         } else {
-            LogLine(L"Deleting file [%s]", working);
-            DeleteFileW(working);
+            LogChange(L"Deleting file [%s]", working);
+            DeleteFileAt(working);
         }
     } while (FindNextFileW(find, &entry));
     FindClose(find);
 
     if (FolderPath(working, path, expand))
-        RemoveDirectoryW(working);
+        RemoveFolder(working);
 }
 
 } // namespace

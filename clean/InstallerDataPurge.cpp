@@ -1,5 +1,7 @@
 // Windows Installer data purge: deletes the product family's component and product
 // records under HKLM\...\Installer\UserData\<SID>, always in the 64-bit view.
+#include "../app/app.h"
+#include "../common/Changes.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 #include "steps.h"
@@ -90,15 +92,15 @@ void LogProductRemoval(bool removed, const wchar_t* listPath, const wchar_t* nam
 }
 
 // Deletes one record through a handle of its list opened for this deletion alone,
-// beside the one the scan enumerates with. True when the record is gone.
-bool DeleteRecord(const wchar_t* listPath, const wchar_t* name)
+// beside the one the scan enumerates with. Made when the record is gone.
+Change DeleteRecord(const wchar_t* listPath, const wchar_t* name)
 {
     HKEY list;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, listPath, 0, ReadAccess, &list) != ERROR_SUCCESS)
-        return false;
-    bool removed = DeleteRegistryTree(list, name, KEY_WOW64_64KEY);
+        return PreviewMode ? Change::Previewed : Change::Failed;
+    Change change = DeleteRegistryTree(list, name, KEY_WOW64_64KEY, {L"HKLM", listPath, name});
     RegCloseKey(list);
-    return removed;
+    return change;
 }
 
 // Drops entry position of the remembered failures; when the record was removed, the
@@ -148,7 +150,15 @@ void PurgeRecordList(const wchar_t* listPath, const wchar_t* sid, RecordMatcher 
             }
             continue;
         }
-        bool removed = DeleteRecord(listPath, name);
+        Change change = DeleteRecord(listPath, name);
+        if (change == Change::Previewed) {
+            // A preview deletes nothing: the record is passed like one that does not match.
+            if (index == settled)
+                settled++;
+            next = index + 1;
+            continue;
+        }
+        bool removed = change == Change::Made;
         logRemoval(removed, listPath, name);
         if (removed) {
             if (retry) {

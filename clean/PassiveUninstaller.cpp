@@ -2,6 +2,7 @@
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "steps.h"
 
+#include "../common/Changes.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 
@@ -19,38 +20,24 @@ bool MatchEitherName(HKEY list, REGSAM access, const wchar_t* name)
            MatchCatalogueName(list, access, name, L"ProductName");
 }
 
-// Runs MsiExec /x quietly for one product code and waits for it. A command line
-// that does not fit its buffer is never run: cut, it could lose its closing quote
-// and "/quiet" and show the installer's UI in an unattended run. True when a child
-// was started.
-bool RunUninstaller(const wchar_t* productCode)
+// The command line for one product code, composed and expanded; ERROR_SUCCESS, or the
+// error that stopped it. A command line that does not fit its buffer is never run: cut, it
+// could lose its closing quote and "/quiet" and show the installer's UI in an unattended run.
+DWORD ComposeUninstallCommand(const wchar_t* productCode, PathBuffer& commandLine)
 {
     PathBuffer composed;
-    if (!FormatText(composed, L"\"%s\" /x \"%s\" /quiet", MsiExecPath, productCode)) {
-        LogLine(L"Failed to execute [%d]", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
-        return false;
-    }
-    PathBuffer commandLine;
-    if (!ExpandText(commandLine, composed)) {
-        LogLine(L"Failed to execute [%d]", static_cast<int>(ERROR_INSUFFICIENT_BUFFER));
-        return false;
-    }
-    LogLine(L"Executing [%s]", commandLine);
+    if (!FormatText(composed, L"\"%s\" /x \"%s\" /quiet", MsiExecPath, productCode))
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (!ExpandText(commandLine, composed))
+        return ERROR_INSUFFICIENT_BUFFER;
+    return ERROR_SUCCESS;
+}
 
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION child;
-    ZeroMemory(&child, sizeof(child));
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &child)) {
-        LogLine(L"Failed to execute [%d]", static_cast<int>(GetLastError()));
-        return false;
-    }
+// Waits for a started uninstaller and closes its handles. A child that outlives the wait
+// is left running; the sweep goes on without it.
+void AwaitUninstaller(const PROCESS_INFORMATION& child)
+{
     LogLine(L"Waiting for process [%d] to complete", static_cast<int>(child.dwProcessId));
-    // A child that outlives the wait is left running; the sweep goes on without it.
     DWORD waited = WaitForSingleObject(child.hProcess, UninstallerWaitMs);
     if (waited == WAIT_OBJECT_0)
         LogLine(L"Process completed");
@@ -60,6 +47,28 @@ bool RunUninstaller(const wchar_t* productCode)
         LogLine(L"Process failed");
     CloseHandle(child.hProcess);
     CloseHandle(child.hThread);
+}
+
+// Runs MsiExec /x quietly for one product code and waits for it (a preview only logs the
+// command line it would run). True when a child was started, or would have been.
+bool RunUninstaller(const wchar_t* productCode)
+{
+    PathBuffer commandLine;
+    DWORD error = ComposeUninstallCommand(productCode, commandLine);
+    Change started = Change::Failed;
+    PROCESS_INFORMATION child;
+    if (error == ERROR_SUCCESS) {
+        LogChange(L"Executing [%s]", commandLine);
+        started = StartHiddenProcess(commandLine, child);
+        if (started == Change::Failed)
+            error = GetLastError();
+    }
+    if (started == Change::Failed) {
+        LogLine(L"Failed to execute [%d]", static_cast<int>(error));
+        return false;
+    }
+    if (started == Change::Made)
+        AwaitUninstaller(child);
     return true;
 }
 
@@ -91,11 +100,21 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view)
         DWORD nameCount = MAX_PATH;
         if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        // An uninstaller that removed its own entry moved the next entry down to this
-        // index: it is taken next instead of being passed over.
-        if (MatchEitherName(list, access, name) && name[0] == L'{' && RunUninstaller(name) &&
-            !SubkeyExists(list, access, name))
+        // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
+        // has passed already is passed over, as a real run finds it gone.
+        if (PreviewHasRemoved(list, name, view)) {
+            index++;
             continue;
+        }
+        if (MatchEitherName(list, access, name) && name[0] == L'{' && RunUninstaller(name)) {
+            // An uninstaller removes its own entry; a preview, which runs none, counts it
+            // as removed so that no later step reports it again.
+            NotePreviewRemoval(list, name, view);
+            // An uninstaller that removed its own entry moved the next entry down to this
+            // index: it is taken next instead of being passed over.
+            if (!SubkeyExists(list, access, name))
+                continue;
+        }
         index++;
     }
     RegCloseKey(list);

@@ -3,6 +3,7 @@
 // hold open.
 #include "steps.h"
 
+#include "../common/Changes.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -61,15 +62,16 @@ void StopProductProcesses()
             HANDLE process = OpenSnapshotProcess(entry);
             if (process == nullptr)
                 continue;
-            LogLine(L"Stopping process %d [%s]", static_cast<int>(entry.th32ProcessID), entry.szExeFile);
-            TerminateProcess(process, 0);
+            LogChange(L"Stopping process %d [%s]", static_cast<int>(entry.th32ProcessID), entry.szExeFile);
+            if (StopProcess(process, entry.th32ProcessID, entry.szExeFile) != Change::Previewed)
+                stoppedAny = true;
             CloseHandle(process);
-            stoppedAny = true;
         }
     }
 
     // One pause however many were stopped: termination completes asynchronously,
-    // and the later steps must not find the processes' files still in use.
+    // and the later steps must not find the processes' files still in use. A preview
+    // stops none and so does not pause.
     if (stoppedAny)
         Sleep(PauseAfterStopMs);
     CloseHandle(snapshot);

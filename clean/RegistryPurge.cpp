@@ -2,7 +2,7 @@
 // family's keys, settings keys and add-in keys in one registry view.
 #include "steps.h"
 
-#include "../common/Registry.h"
+#include "../common/Changes.h"
 #include "../log/log.h"
 
 namespace {
@@ -20,7 +20,8 @@ const wchar_t* const ProductKeyPaths[4] = {
 const DWORD TrackedFailureCapacity = 16;
 const DWORD NoIndex = 0xFFFFFFFF;
 
-enum class Visit { End, NoMatch, Removed, Failed };
+// Passed: a preview passed a matching subkey as removed; the scan goes on at the next index.
+enum class Visit { End, NoMatch, Removed, Failed, Passed };
 
 struct ProductKeyScan {
     HKEY key;
@@ -36,16 +37,25 @@ Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
     DWORD nameCount = MAX_PATH;
     if (RegEnumKeyExW(scan.key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return Visit::End;
+    // What a real run would have deleted already (in the other view of a shared key, or
+    // by its uninstaller) is not reported again by a preview, which deletes nothing.
+    if (PreviewHasRemoved(scan.key, name, scan.view))
+        return Visit::NoMatch;
     const REGSAM access = KEY_READ | scan.view;
     if (!MatchCatalogueName(scan.key, access, name, L"DisplayName") &&
         !MatchCatalogueName(scan.key, access, name, L"ProductName"))
         return Visit::NoMatch;
-    if (DeleteRegistryTree(scan.key, name, scan.view)) {
+    switch (DeleteRegistryTree(scan.key, name, scan.view, {scan.label, scan.path, name})) {
+    case Change::Made:
         LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
         return Visit::Removed;
+    case Change::Failed:
+        LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
+        return Visit::Failed;
+    case Change::Previewed:
+        break;
     }
-    LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
-    return Visit::Failed;
+    return Visit::Passed;
 }
 
 // What a scan knows of the subkeys below its position: each either did not match or
@@ -129,7 +139,7 @@ void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REG
         Visit visit = VisitSubkey(scan, known.position);
         if (visit == Visit::End)
             break;
-        if (visit == Visit::NoMatch) {
+        if (visit == Visit::NoMatch || visit == Visit::Passed) {
             known.position++;
         } else if (visit == Visit::Failed) {
             if (known.untrackedFrom == NoIndex && known.failedCount < TrackedFailureCapacity)
@@ -158,7 +168,7 @@ void PurgeSettingsKeys(HKEY root, const wchar_t* sid, REGSAM view)
         return;
     const wchar_t* const settingsKeys[2] = {MakerWord, ProductWord};
     for (const wchar_t* name : settingsKeys) {
-        if (DeleteRegistryTree(software, name, view))
+        if (DeleteRegistryTree(software, name, view, {RootLabel(root), path, name}) == Change::Made)
             LogLine(L"Successfully removed from %s\\%s\\%s", RootLabel(root), path, name);
     }
     RegCloseKey(software);
@@ -171,7 +181,7 @@ void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
     for (const wchar_t* addInPath : AddInKeyPaths) {
         PathBuffer path;
         if (ScopeKeyPath(path, sid, addInPath))
-            DeleteRegistryTree(root, path, view);
+            DeleteRegistryTree(root, path, view, {RootLabel(root), path, nullptr});
     }
 }
 

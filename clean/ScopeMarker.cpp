@@ -3,11 +3,11 @@
 #include "steps.h"
 
 #include "../app/app.h"
+#include "../common/Changes.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
-#include <wchar.h>
 
 namespace {
 
@@ -15,8 +15,13 @@ const wchar_t MarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
 
 // The marker lives in the 64-bit view only, so a 32-bit and a 64-bit build of the
 // program on one machine read and write the same marker.
-const REGSAM MarkerReadAccess = KEY_READ | KEY_WOW64_64KEY;
-const REGSAM MarkerWriteAccess = KEY_WRITE | KEY_WOW64_64KEY;
+const REGSAM MarkerView = KEY_WOW64_64KEY;
+
+// How log lines name a scope's SID: "-" for the machine scope.
+const wchar_t* ShownSid(const wchar_t* sid)
+{
+    return (sid != nullptr && sid[0] != L'\0') ? sid : L"-";
+}
 
 } // namespace
 
@@ -30,7 +35,7 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
     if (!ScopeKeyPath(path, sid, MarkerKeyPath))
         return false;
     HKEY key;
-    if (RegOpenKeyExW(root, path, 0, MarkerReadAccess, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | MarkerView, &key) != ERROR_SUCCESS)
         return false;
 
     // Only a REG_SZ counts; a stored value without its NUL ends with its data.
@@ -45,7 +50,7 @@ bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
     if (!ScopeBearsSignature(root, sid))
         return true;
     LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RootLabel(root),
-            (sid != nullptr && sid[0] != L'\0') ? sid : L"-", Signature);
+            ShownSid(sid), Signature);
     return false;
 }
 
@@ -56,13 +61,5 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
     PathBuffer path;
     if (!ScopeKeyPath(path, sid, MarkerKeyPath))
         return;
-    HKEY key;
-    if (RegOpenKeyExW(root, path, 0, MarkerWriteAccess, &key) != ERROR_SUCCESS &&
-        RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, MarkerWriteAccess, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    // Stored with its NUL, so that any reader finds a terminated string.
-    DWORD size = static_cast<DWORD>((wcsnlen(Signature, MAX_PATH - 1) + 1) * sizeof(wchar_t));
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(Signature), size);
-    RegCloseKey(key);
+    WriteMarker(root, path, MarkerView, Signature, {RootLabel(root), ShownSid(sid)});
 }

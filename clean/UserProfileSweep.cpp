@@ -3,6 +3,7 @@
 // package cache entries and Startup shortcut, then marks the scope.
 #include "steps.h"
 
+#include "../common/Changes.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 
@@ -188,7 +189,7 @@ void DeleteStartupShortcut(const wchar_t* sid)
     DWORD attributes = GetFileAttributesW(shortcut);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
-    if (DeleteFileW(shortcut))
+    if (DeleteShortcut(shortcut) == Change::Made)
         LogLine(L"Deleted startup shortcut [%s]", shortcut);
 }
 

@@ -60,3 +60,10 @@ bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePa
     }
     return TextAppend(out, relativePath);
 }
+
+bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name)
+{
+    if (name == nullptr)
+        return SUCCEEDED(StringCchCopyW(out, ARRAYSIZE(out), path));
+    return SUCCEEDED(StringCchPrintfW(out, ARRAYSIZE(out), L"%s\\%s", path, name));
+}

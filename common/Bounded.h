@@ -26,3 +26,11 @@ bool FormatText(PathBuffer& out, const wchar_t* format, ...);
 // A scope's key path: "<sid>\<relativePath>", or relativePath alone when sid is
 // null or empty. True when it fit.
 bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePath);
+
+// Room for a key path and one name below it, each of which fits a PathBuffer: how a log line
+// shows a key found in a list.
+typedef wchar_t ShownPathBuffer[2 * MAX_PATH];
+
+// "<path>\<name>", or path alone when name is null; true when it fit, which it always does
+// for a path and a name that each fit a PathBuffer.
+bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name);

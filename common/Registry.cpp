@@ -1,4 +1,4 @@
-// Registry value reading and view-exact tree deletion.
+// Registry value reading.
 #include "Registry.h"
 
 bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable)
@@ -20,24 +20,4 @@ bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool 
         return false;
     data[length] = L'\0';
     return TextCopy(out, data);
-}
-
-bool DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view)
-{
-    HKEY key;
-    if (RegOpenKeyExW(parent, subkey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    // Each deletion moves the later children down, so the scan stays at an index
-    // until the child there cannot be deleted.
-    DWORD index = 0;
-    for (;;) {
-        wchar_t name[MAX_PATH];
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (!DeleteRegistryTree(key, name, view))
-            index++;
-    }
-    RegCloseKey(key);
-    return RegDeleteKeyExW(parent, subkey, view, 0) == ERROR_SUCCESS;
 }

@@ -1,4 +1,4 @@
-// Registry helpers shared by the removal steps.
+// Registry reading shared by the removal steps (deletion is in Changes.h).
 #pragma once
 
 #include "Bounded.h"
@@ -9,9 +9,3 @@
 // terminator. The registry is given 520 bytes, so a longer value counts as absent.
 bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable);
 
-// Deletes subkey (a path relative to parent) and everything below it in one registry
-// view (KEY_WOW64_64KEY or KEY_WOW64_32KEY), depth first, naming that view on every
-// open and delete so that a 32-bit process on 64-bit Windows never strays into the
-// other view. True when the key itself was deleted; a missing key or a partial
-// deletion is false.
-bool DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view);

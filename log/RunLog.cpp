@@ -44,6 +44,14 @@ void OpenRunLog()
 
 void LogLine(const wchar_t* format, ...)
 {
+    va_list arguments;
+    va_start(arguments, format);
+    LogLineArguments(format, arguments);
+    va_end(arguments);
+}
+
+void LogLineArguments(const wchar_t* format, va_list arguments)
+{
     if (LogFile == INVALID_HANDLE_VALUE)
         return;
 
@@ -54,11 +62,8 @@ void LogLine(const wchar_t* format, ...)
     wsprintfW(line, L"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ ", now.wYear, now.wMonth, now.wDay, now.wHour,
               now.wMinute, now.wSecond, now.wMilliseconds);
 
-    va_list arguments;
-    va_start(arguments, format);
     // A message too long for the line is cut silently; the cut line is still written.
     StringCchVPrintfW(line + TimeStampLength, LineCapacity - TimeStampLength, format, arguments);
-    va_end(arguments);
 
     size_t length = 0;
     StringCchLengthW(line, LineCapacity, &length);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <stdarg.h>
+
 // The open log file, or INVALID_HANDLE_VALUE while logging is off.
 extern HANDLE LogFile;
 
@@ -13,3 +15,5 @@ void OpenRunLog();
 // Appends one line: the UTC time stamp, the message formatted printf-style (%s a
 // wide string, %d a 32-bit integer), CR LF. Does nothing while logging is off.
 void LogLine(const wchar_t* format, ...);
+// The same with the arguments already collected.
+void LogLineArguments(const wchar_t* format, va_list arguments);

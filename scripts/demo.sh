@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs one quiet clean run in a throwaway Wine
+# Installs what is missing, builds, and runs a preview and one quiet clean run in a throwaway Wine
 # prefix of its own (never ~/.wine, never the test suite's prefix), then prints the log.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
@@ -37,6 +37,22 @@ log_folder="$WINEPREFIX/drive_c/zamo-demo"
 mkdir -p "$log_folder"
 signature=ZamoCleanDemo
 status=0
+
+# A preview first: the log says what the run would change, and the inventory stays as it was.
+echo "== Previewing: ZamoClean.exe /Quiet /Preview /Signature:$signature /Log:C:\\zamo-demo\\ZamoClean-preview.log"
+bash sample/sample.sh inventory "$sample_out" "$bin" >"$sample_out/before-preview.txt"
+"$WINE" "$program" /Quiet /Preview "/Signature:$signature" '/Log:C:\zamo-demo\ZamoClean-preview.log' </dev/null || status=$?
+echo "== The preview's log (C:\\zamo-demo\\ZamoClean-preview.log):"
+if [ -f "$log_folder/ZamoClean-preview.log" ]; then
+    iconv -f UTF-16LE -t UTF-8 "$log_folder/ZamoClean-preview.log" | tr -d '\r'
+else
+    echo "(no log was written)"
+    status=1
+fi
+bash sample/sample.sh inventory "$sample_out" "$bin" | cmp -s - "$sample_out/before-preview.txt" &&
+    echo "== Verified: the preview changed nothing (the inventory is the same)" ||
+    { echo "== The preview changed the inventory"; status=1; }
+
 for run in first second; do
     echo "== Running ($run time): ZamoClean.exe /Quiet /Signature:$signature /Log:C:\\zamo-demo\\ZamoClean.log"
     start=$(date +%s)

@@ -102,6 +102,33 @@ TEST_F(FolderRemovalTest, FilesThatCannotGoKeepTheirFoldersAndEverythingElseGoes
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// The preview walks the tree as a real run does and names the same files in the same
+// order; a second call names nothing, as a real run would find the tree gone.
+TEST_F(FolderRemovalTest, PreviewNamesTheFilesARealRunDeletesAndKeepsTheTree)
+{
+    Build({L"one.txt", L"a\\", L"a\\b\\", L"a\\b\\deep.txt", L"a\\two.txt", L"empty\\", L"z.txt"});
+    const std::vector<std::wstring> before = ListTree(tree);
+    std::vector<std::wstring> previewed;
+    {
+        PreviewRun preview;
+        RemoveFolderTree(tree.c_str());
+        RemoveFolderTree(tree.c_str());
+        previewed = Logged();
+    }
+    EXPECT_EQ(ListTree(tree), before);
+
+    RemoveFolderTree(tree.c_str());
+
+    std::vector<std::wstring> lines = Logged();
+    std::vector<std::wstring> real(lines.begin() + previewed.size(), lines.end());
+    ASSERT_EQ(real.size(), 4u);
+    ASSERT_EQ(previewed.size(), real.size());
+    for (size_t i = 0; i < real.size(); i++)
+        EXPECT_EQ(L"Would delete file" + previewed[i].substr(17), L"Would delete file" + real[i].substr(13))
+            << "line " << i;
+    EXPECT_FALSE(Exists(tree));
+}
+
 TEST_F(FolderRemovalTest, PathThatIsAFileIsLeftAlone)
 {
     std::wstring file = folder / L"file.txt";

@@ -230,6 +230,27 @@ TEST_F(InstallerDataPurgeTest, SidWithoutEitherListLogsNothing)
     EXPECT_TRUE(Exists(SidPath() + L"\\Patches\\0A11"));
 }
 
+// A preview names each matching record with its whole key path, root first, in place of
+// the removal line, and the scan ends having deleted nothing.
+TEST_F(InstallerDataPurgeTest, PreviewNamesEachMatchingRecordAndKeepsIt)
+{
+    ASSERT_TRUE(SetString(Machine, Components() + L"\\A1", L"01", L"C:\\Quorvex\\a.exe"));
+    ASSERT_TRUE(SetString(Machine, Components() + L"\\B2", L"01", L"C:\\Other\\b.exe"));
+    ASSERT_TRUE(SetString(Machine, Components() + L"\\C3", L"01", L"C:\\quorvex\\c.exe"));
+    MakeProduct(L"1111", L"Zamo (per-user)");
+    MakeProduct(L"2222", L"Brindle Notes");
+    PreviewRun preview;
+
+    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerProducts(sid_.c_str());
+
+    const std::wstring would = L"Would remove HKLM\\";
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{would + Components() + L"\\A1", would + Components() + L"\\C3",
+                                                   would + Products() + L"\\1111"}));
+    for (const std::wstring& kept : {Components() + L"\\A1", Components() + L"\\C3", Products() + L"\\1111\\Features"})
+        EXPECT_TRUE(Exists(kept)) << std::string(kept.begin(), kept.end());
+}
+
 TEST_F(InstallerDataPurgeTest, UndeletableComponentIsLoggedAndRetriedAfterEachLaterRemoval)
 {
     ASSERT_TRUE(SetString(Machine, Components() + L"\\A1", L"01", L"C:\\Quorvex\\a.exe"));

@@ -11,6 +11,7 @@ typedef std::vector<std::wstring> Lines;
 
 const std::wstring Separator(64, L'=');
 const std::wstring Quietly = L"Running quietly (no UI)";
+const std::wstring Previewing = L"Preview: nothing will be changed";
 const std::wstring Including = L"Including user profiles that are not loaded";
 
 std::wstring Quoted(const std::wstring& text)
@@ -99,6 +100,19 @@ TEST_F(OptionsTest, HeaderOrderDoesNotFollowTheCommandLine)
 {
     RunWith(L"/Log:" + log + L" /Signature:s1 /Quiet");
     EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), L"Finishing"}));
+}
+
+TEST_F(OptionsTest, PreviewHeaderLineComesAfterTheOtherHeaderLines)
+{
+    RunWith(L"/preview /Log:" + log + L" /Signature:s1 /Quiet");
+    EXPECT_EQ(ShellLogLines(log),
+              (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), Previewing, L"Finishing"}));
+}
+
+TEST_F(OptionsTest, WithBothNewOptionsThePreviewLineComesBeforeTheProfilesLine)
+{
+    RunWith(L"/AllProfiles /Quiet /Preview /Log:" + log);
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), Previewing, Including, L"Finishing"}));
 }
 
 TEST_F(OptionsTest, RepeatedOptionsTheLastOneWins)
@@ -318,6 +332,7 @@ protected:
     static void Reset()
     {
         QuietMode = false;
+        PreviewMode = false;
         AllProfiles = false;
         Signature[0] = L'\0';
         LogPath[0] = L'\0';
@@ -370,6 +385,15 @@ TEST_F(ParseOptionsTest, AllProfilesIsTheWholeArgumentOnly)
     EXPECT_FALSE(AllProfiles);
     Parse({L"x", L"/aLLpROFILES"});
     EXPECT_TRUE(AllProfiles);
+    EXPECT_FALSE(QuietMode);
+}
+
+TEST_F(ParseOptionsTest, PreviewIsOneWholeArgumentInAnyLetterCase)
+{
+    Parse({L"/Preview:", L"/Previewer", L"-Preview", L"Preview", L"/Preview:1"});
+    EXPECT_FALSE(PreviewMode);
+    Parse({L"/pReViEw"});
+    EXPECT_TRUE(PreviewMode);
     EXPECT_FALSE(QuietMode);
 }
 

@@ -207,6 +207,24 @@ TEST_F(PassiveUninstallerTest, CommandLineThatDoesNotFitIsNeverRun)
                      Attempting(tooLong, L"Zamo Deployment"), L"Failed to execute [206]"}));
 }
 
+// The preview composes and checks the command line as a real run does: one that does not
+// fit still fails, one that fits is named and not run.
+TEST_F(PassiveUninstallerTest, PreviewChecksTheCommandLineAsARealRunDoes)
+{
+    const std::wstring fits = L"{" + std::wstring(209, L'A') + L"}";
+    const std::wstring tooLong = L"{" + std::wstring(210, L'B') + L"}";
+    ASSERT_TRUE(UserEntry(fits, L"DisplayName", L"Zamo Deployment"));
+    ASSERT_TRUE(UserEntry(tooLong, L"DisplayName", L"Zamo Deployment"));
+    PreviewRun preview;
+
+    UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+
+    const std::wstring executing = Executing(fits);
+    EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(fits, L"Zamo Deployment"),
+                                  L"Would execute" + executing.substr(std::wstring(L"Executing").size()),
+                                  Attempting(tooLong, L"Zamo Deployment"), L"Failed to execute [206]"}));
+}
+
 TEST_F(PassiveUninstallerTest, ExpansionThatDoesNotFitIsNeverRun)
 {
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F1}";

@@ -133,6 +133,27 @@ TEST_F(ProcessStopperTest, StopsEveryMatchingProcessThenPausesOnce)
     EXPECT_TRUE(survivor.Running());
 }
 
+TEST_F(ProcessStopperTest, PreviewNamesEveryProcessItWouldStopStopsNoneAndDoesNotPause)
+{
+    ChildProcess& zamo = Start(L"Zamo.exe");
+    const std::wstring doubleName = L"ZamoCptr.exe-Zamo.exe";
+    ChildProcess& twice = Start(doubleName);
+    ChildProcess& other = Start(L"ZamoClean.exe");
+    PreviewRun preview;
+
+    EXPECT_LT(TimedStop(), NoPauseLimitMs);
+
+    auto would = [](const ChildProcess& child, const std::wstring& name) {
+        return L"Would stop process " + std::to_wstring(child.Id()) + L" [" + name + L"]";
+    };
+    std::vector<std::wstring> lines = log.Lines();
+    lines.erase(lines.begin());  // the separator
+    EXPECT_EQ(Sorted(lines), Sorted({would(zamo, L"Zamo.exe"), would(twice, doubleName), would(twice, doubleName)}));
+    EXPECT_TRUE(zamo.Running());
+    EXPECT_TRUE(twice.Running());
+    EXPECT_TRUE(other.Running());
+}
+
 TEST_F(ProcessStopperTest, ProductProcessThatCannotBeOpenedIsPassedOverWithoutPause)
 {
     // A DACL without entries grants no one anything: the stopper cannot open it.

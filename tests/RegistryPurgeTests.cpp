@@ -343,6 +343,71 @@ TEST_F(RegistryPurgeTest, KeyPathsThatDoNotFitAreSkippedNeverCut)
     EXPECT_FALSE(KeyExists(HKEY_USERS, longSid + L"\\Software\\Quorvex"));
 }
 
+// Both views show one key under HKEY_USERS and each of the eight purge calls meets the
+// settings and add-in keys again: a preview names each key once, as a real run removes it
+// once, and the product code's entry goes with its uninstaller. Nothing is deleted.
+TEST_F(RegistryPurgeTest, PreviewOfAUserScopeNamesEachKeyOnceAndKeepsThem)
+{
+    const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F3}";
+    ASSERT_TRUE(UserEntry(L"ZcA-match", L"Zamo (per-user)"));
+    ASSERT_TRUE(UserValue(UninstallList + L"\\ZcA-match\\Child", L"Value", L"x"));
+    ASSERT_TRUE(UserEntry(code, L"Zamo Deployment"));
+    ASSERT_TRUE(UserValue(AddIn2, L"LoadBehavior", L"3"));
+    ASSERT_TRUE(UserValue(L"Software\\Zamo", L"Channel", L"beta"));
+    ASSERT_TRUE(UserValue(AddIn1, L"LoadBehavior", L"3"));
+    RegistryTree before;
+    ASSERT_TRUE(CaptureKeyTree(HKEY_USERS, TestSid, &before));
+    PreviewRun preview;
+
+    SweepScopeRegistry(HKEY_USERS, TestSid);
+
+    const std::wstring attempt = Attempting(L"ZcA-match", L"Zamo (per-user)");
+    const std::wstring would = L"Would remove HKU\\";
+    EXPECT_EQ(log.Lines(),
+              (Lines{FirstLine, attempt, Attempting(code, L"Zamo Deployment"),
+                     L"Would execute [\"" + Expand(L"%SystemRoot%") + L"\\System32\\MsiExec.exe\" /x \"" + code +
+                         L"\" /quiet]",
+                     FirstLine, attempt, attempt, would + User(UninstallList + L"\\ZcA-match"),
+                     would + User(L"Software\\Quorvex"), would + User(L"Software\\Zamo"), would + User(AddIn1)}));
+    RegistryTree after;
+    ASSERT_TRUE(CaptureKeyTree(HKEY_USERS, TestSid, &after));
+    EXPECT_TRUE(after.keys == before.keys) << "the preview changed the scope's keys";
+}
+
+// Under HKEY_LOCAL_MACHINE the two views hold two keys of one name, each named, except in
+// the Classes branch, which both views share.
+TEST_F(RegistryPurgeTest, PreviewOfTheMachineScopeNamesEachViewsKeys)
+{
+    const REGSAM v64 = KEY_WOW64_64KEY, v32 = KEY_WOW64_32KEY;
+    HKEY lm = HKEY_LOCAL_MACHINE;
+    ASSERT_TRUE(machine.SetString(lm, UninstallList + L"\\ZcPreview64", L"DisplayName", L"Zamo (per-machine)", v64));
+    ASSERT_TRUE(machine.SetString(lm, UninstallList + L"\\ZcPreview32", L"DisplayName", L"Zamo Deployment", v32));
+    ASSERT_TRUE(machine.SetString(lm, Dependencies + L"\\ZcPreviewDependency", L"DisplayName", L"Zamo Deployment", v32));
+    for (REGSAM view : {v64, v32})
+        ASSERT_TRUE(machine.SetString(lm, L"Software\\Quorvex\\Settings", L"Level", L"1", view));
+    ASSERT_TRUE(machine.SetString(lm, AddIn1, L"LoadBehavior", L"3", v32));
+
+    {
+        PreviewRun preview;
+        PurgeScopeRegistry(lm, nullptr);
+    }
+
+    EXPECT_EQ(log.Lines(),
+              (Lines{Attempting(L"ZcPreview64", L"Zamo (per-machine)"),
+                     L"Would remove HKLM\\" + UninstallList + L"\\ZcPreview64", L"Would remove HKLM\\Software\\Quorvex",
+                     Attempting(L"ZcPreviewDependency", L"Zamo Deployment"),
+                     L"Would remove HKLM\\" + Dependencies + L"\\ZcPreviewDependency",
+                     Attempting(L"ZcPreview32", L"Zamo Deployment"),
+                     L"Would remove HKLM\\" + UninstallList + L"\\ZcPreview32", L"Would remove HKLM\\Software\\Quorvex",
+                     L"Would remove HKLM\\" + AddIn1}));
+    EXPECT_TRUE(KeyExists(lm, UninstallList + L"\\ZcPreview64", v64));
+    EXPECT_TRUE(KeyExists(lm, UninstallList + L"\\ZcPreview32", v32));
+    EXPECT_TRUE(KeyExists(lm, Dependencies + L"\\ZcPreviewDependency", v64));
+    EXPECT_TRUE(KeyExists(lm, L"Software\\Quorvex\\Settings", v64));
+    EXPECT_TRUE(KeyExists(lm, L"Software\\Quorvex\\Settings", v32));
+    EXPECT_TRUE(KeyExists(lm, AddIn1, v32));
+}
+
 double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
 {
     LARGE_INTEGER frequency;

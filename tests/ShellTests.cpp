@@ -237,6 +237,22 @@ TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
     EXPECT_EQ(exitCode, 0u);
 }
 
+// The same dialog; its Clean button starts the preview.
+TEST_F(ShellTest, CleanInAPreviewRunsThePreviewToFinished)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Preview /Log:" + log));
+    ExpectReady();
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinished();
+    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]",
+                                        L"Preview: nothing will be changed", L"Finishing"}));
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
 TEST_F(ShellTest, CloseRequestIsRefusedWhileCancelIsDisabled)
 {
     ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));

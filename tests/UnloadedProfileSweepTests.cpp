@@ -222,7 +222,11 @@ protected:
         ASSERT_TRUE(EnableHivePrivileges());
         before = LoadedNames();
     }
-    void TearDown() override { Signature[0] = L'\0'; }
+    void TearDown() override
+    {
+        Signature[0] = L'\0';
+        PreviewMode = false;
+    }
 
     // Runs the step; nothing may be left loaded that was not loaded before.
     void Sweep()
@@ -266,6 +270,40 @@ TEST_F(UnloadedProfileSweepTest, ProfilesAreLoadedSweptWithTheirClassHivesAndUnl
     EXPECT_TRUE(Exists(marked.AppFolder() + L"\\Settings.ini"));
     EXPECT_TRUE(Exists(marked.Cache() + L"\\{Entry}\\ZamoSetupPerUserX64.msi"));
     EXPECT_TRUE(Exists(marked.Shortcut()));
+}
+
+// A preview loads and unloads the hives like a real run, and changes nothing inside them.
+TEST_F(UnloadedProfileSweepTest, PreviewLoadsAndUnloadsTheHivesAndChangesNothingInThem)
+{
+    wcscpy(Signature, L"Wave-8");
+    PreviewMode = true;
+    HiveProfile product(L"S-1-5-21-9931-1006", L"Previewed");
+    ASSERT_TRUE(PlantProduct(product));
+    ASSERT_TRUE(product.Save());
+
+    Sweep();
+    PreviewMode = false;
+
+    const std::wstring entry = Attempting(L"ZcUserEntry", L"Zamo (per-user)");
+    const std::wstring cacheEntry = product.Cache() + L"\\{Entry}";
+    const std::wstring user = L"Would remove HKU\\" + product.Sid() + L"\\";
+    const std::wstring classes = L"Would remove HKU\\" + product.Classes() + L"\\Installer\\";
+    EXPECT_EQ(log.Lines(),
+              (Lines{product.LoadingLine(), PassiveLine, entry, PassiveLine, entry, entry,
+                     user + UninstallList + L"\\ZcUserEntry", user + L"Software\\Quorvex",
+                     L"Attempting to remove application folder [" + product.AppFolder() + L"]",
+                     L"Would delete file [" + product.AppFolder() + L"\\Settings.ini]",
+                     L"Attempting to remove items from MSI package cache [" + product.Cache() + L"]",
+                     L"Removing package cache for [ZamoSetupPerUserX64.msi] at [" + cacheEntry + L"]",
+                     L"Would delete file [" + cacheEntry + L"\\ZamoSetupPerUserX64.msi]",
+                     L"Would delete startup shortcut [" + product.Shortcut() + L"]",
+                     L"Would mark [HKU," + product.Sid() + L"] with signature [Wave-8]",
+                     Attempting(L"ZcPacked", L"Zamo (per-user)"), classes + L"Products\\ZcPacked",
+                     Attempting(L"ZcDependency", L"Zamo Web Installer (per-user)"),
+                     classes + L"Dependencies\\ZcDependency", product.UnloadingLine()}));
+    EXPECT_TRUE(Exists(product.AppFolder() + L"\\Settings.ini"));
+    EXPECT_TRUE(Exists(cacheEntry + L"\\ZamoSetupPerUserX64.msi"));
+    EXPECT_TRUE(Exists(product.Shortcut()));
 }
 
 TEST_F(UnloadedProfileSweepTest, HivesThatCannotBeLoadedArePassedOverInProfileListOrder)

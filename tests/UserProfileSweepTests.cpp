@@ -229,6 +229,50 @@ TEST_F(UserProfileSweepTest, SweepRemovesEveryProductFolderAndMarksTheScope)
     EXPECT_TRUE(user.Marked(Signature));
 }
 
+// A preview of two users: each user's items are named, the program folder once (the second
+// user's sweep would find it gone), and nothing is removed or marked.
+TEST_F(UserProfileSweepTest, PreviewOfTwoUsersNamesEachItemOnceAndChangesNothing)
+{
+    TestUser first(L"S-1-5-21-9901-1011", L"First User");
+    TestUser second(L"S-1-5-21-9901-1012", L"Second User");
+    for (const TestUser* user : {&first, &second}) {
+        ASSERT_TRUE(TestUser::Plant(user->AppFolder() + L"\\Settings.ini"));
+        ASSERT_TRUE(TestUser::Plant(user->Cache() + L"\\{Entry}\\ZamoSetupPerUserX64.msi"));
+        ASSERT_TRUE(TestUser::Plant(user->Shortcut()));
+    }
+    ASSERT_TRUE(TestUser::Plant(programs / L"PF86\\Quorvex\\AddIn.dll"));
+    const std::vector<std::wstring> files[] = {ListTree(first.Profile()), ListTree(second.Profile()),
+                                               ListTree(programs.Path())};
+    PreviewRun preview;
+
+    SweepUserScope(first.Sid());
+    SweepUserScope(second.Sid());
+
+    // programFile: the program folder's file, named in the first user's sweep only.
+    auto userLines = [](const TestUser& user, const std::wstring& programFile) {
+        std::vector<std::wstring> lines = {
+            PassiveLine, PassiveLine, L"Attempting to remove application folder [" + user.AppFolder() + L"]",
+            L"Would delete file [" + user.AppFolder() + L"\\Settings.ini]"};
+        if (!programFile.empty())
+            lines.push_back(L"Would delete file [" + programFile + L"]");
+        lines.push_back(L"Attempting to remove items from MSI package cache [" + user.Cache() + L"]");
+        lines.push_back(L"Removing package cache for [ZamoSetupPerUserX64.msi] at [" + user.Cache() + L"\\{Entry}]");
+        lines.push_back(L"Would delete file [" + user.Cache() + L"\\{Entry}\\ZamoSetupPerUserX64.msi]");
+        lines.push_back(L"Would delete startup shortcut [" + user.Shortcut() + L"]");
+        lines.push_back(L"Would mark [HKU," + std::wstring(user.Sid()) + L"] with signature [Sweep-Test]");
+        return lines;
+    };
+    std::vector<std::wstring> expected = userLines(first, programs / L"PF86\\Quorvex\\AddIn.dll");
+    std::vector<std::wstring> secondLines = userLines(second, L"");
+    expected.insert(expected.end(), secondLines.begin(), secondLines.end());
+    EXPECT_EQ(Logged(), expected);
+    EXPECT_EQ(ListTree(first.Profile()), files[0]);
+    EXPECT_EQ(ListTree(second.Profile()), files[1]);
+    EXPECT_EQ(ListTree(programs.Path()), files[2]);
+    EXPECT_FALSE(first.Marked(Signature));
+    EXPECT_FALSE(second.Marked(Signature));
+}
+
 TEST_F(UserProfileSweepTest, ProgramW6432NamingAFolderAlreadySweptIsNotSweptAgain)
 {
     // As in a 64-bit process: the 64-bit reference names the first folder again.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The sample installation cleaned end to end under Wine: a quiet run with a signature
-# removes every item of the product family and nothing else, a second run with the same
-# signature leaves every scope alone, and the Clean button does the same as the quiet run.
+# The sample installation cleaned end to end under Wine: a preview changes nothing and names
+# only items that the real run then removes; a quiet run with a signature removes every item
+# of the product family and nothing else, a second run with the same signature leaves every
+# scope alone, and the Clean button does the same as the quiet run, in a preview too.
 #   end-to-end.sh BIN OUT     (WINE and WINEPREFIX from scripts/wine-env.sh)
 set -euo pipefail
 BIN=$1
@@ -32,12 +33,54 @@ last_line() { sed -n '$p' "$1.txt"; }
 expect_line() { grep -qxF -- "$2" "$1.txt" || fail "no line '$2' in $(basename "$1")"; }
 expect_match() { grep -qxE -- "$2" "$1.txt" || fail "no line matching '$2' in $(basename "$1")"; }
 expect_no_match() { ! grep -qE -- "$2" "$1.txt" || fail "unexpected line matching '$2' in $(basename "$1")"; }
+# The lines a real run writes as it changes something, which a preview never writes.
+CHANGE_LINES='^(Stopping process|Executing \[|Waiting for process|Deleting file|Successfully removed|Failed to remove|Deleted startup shortcut|Removing (component|product) \[)'
+# Milliseconds since midnight (UTC) of a log line's time stamp.
+stamp_ms() { awk -F'[T:.Z]' '{ printf "%d\n", (($2 * 60 + $3) * 60 + $4) * 1000 + $5 }' <<<"$1"; }
 
 trap 'bash "$SAMPLE" teardown "$OUT" "$BIN" >/dev/null 2>&1 || true' EXIT
 
-echo "== quiet run"
+echo "== preview"
 bash "$SAMPLE" seed "$OUT" "$BIN" || fail "seeding the sample failed"
 bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the sample was not seeded"
+bash "$SAMPLE" inventory "$OUT" "$BIN" >"$OUT/before-preview.txt"
+PREVIEW="$OUT/preview.log"
+"$WINE" "$BIN/ZamoClean.exe" /Quiet /Preview /Signature:$SIGNATURE "/Log:$(winpath "$PREVIEW")" </dev/null || fail "exit code $?"
+bash "$SAMPLE" inventory "$OUT" "$BIN" >"$OUT/after-preview.txt"
+cmp -s "$OUT/before-preview.txt" "$OUT/after-preview.txt" ||
+    fail "the preview changed the sample: $(diff "$OUT/before-preview.txt" "$OUT/after-preview.txt" | tr '\n' ' ')"
+bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the preview removed the product's items"
+read_log "$PREVIEW"
+expect_line "$PREVIEW" "Preview: nothing will be changed"
+[ "$(sed -n 5p "$PREVIEW.txt")" = "Preview: nothing will be changed" ] || fail "the preview line is not the last header line"
+expect_no_match "$PREVIEW" "$CHANGE_LINES"
+expect_match "$PREVIEW" 'Would stop process [0-9]+ \[Zamo\.exe\]'
+expect_match "$PREVIEW" 'Would stop process [0-9]+ \[ZamoCrashHandler\.exe\]'
+for code in 5A3E0C11-0D2B-4C61-9E1A-7C0000000001 5A3E0C11-0D2B-4C61-9E1A-7C0000000002 5A3E0C11-0D2B-4C61-9E1A-7C0000000003; do
+    expect_line "$PREVIEW" "Would execute [\"C:\\windows\\System32\\MsiExec.exe\" /x \"{$code}\" /quiet]"
+done
+expect_line "$PREVIEW" 'Attempting to remove ZamoWebInstaller [Zamo Web Installer (per-machine)]'
+expect_line "$PREVIEW" 'Would remove HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZamoWebInstaller'
+expect_line "$PREVIEW" "Would remove HKU\\$SECOND_SID\\Software\\Quorvex"
+expect_line "$PREVIEW" 'Would delete file [C:\users\sampleuser\appdata\local\Quorvex\Zamo\settings.json]'
+expect_line "$PREVIEW" 'Would delete startup shortcut [C:\users\sampleuser\appdata\roaming\microsoft\windows\start menu\programs\startup\Zamo.lnk]'
+expect_line "$PREVIEW" "Would mark [HKLM,-] with signature [$SIGNATURE]"
+expect_no_match "$PREVIEW" 'Fenwick|ZamoViewerClassic'
+# Each item is named once, though the eight purge calls and every user's sweep meet it again;
+# a key under HKLM may be named twice, once for each registry view, which hold a key each.
+duplicated=$(grep '^Would ' "$PREVIEW.txt" | sort | uniq -c | awk '$1 > ($3 == "remove" && $4 ~ /^HKLM/ ? 2 : 1)')
+[ -z "$duplicated" ] || fail "named too often in the preview: $duplicated"
+# No pause: the line after the last process line follows it at once (a real run waits 5 s there).
+stop_line=$(iconv -f UTF-16LE -t UTF-8 "$PREVIEW" | tr -d '\r' | grep -n 'Would stop process' | tail -n 1 | cut -d: -f1)
+if [ -n "$stop_line" ]; then
+    stamps=$(iconv -f UTF-16LE -t UTF-8 "$PREVIEW" | tr -d '\r' | sed -n "${stop_line}p;$((stop_line + 1))p" | cut -c1-24)
+    gap=$(( $(stamp_ms "$(sed -n 2p <<<"$stamps")") - $(stamp_ms "$(sed -n 1p <<<"$stamps")") ))
+    [ "$gap" -ge 0 ] || gap=$((gap + 86400000))  # midnight in between
+    echo "after the last process line the preview went on in $gap ms"
+    [ "$gap" -ge 0 ] && [ "$gap" -lt 2500 ] || fail "the preview paused $gap ms after naming the processes"
+fi
+
+echo "== quiet run"
 QUIET="$OUT/quiet.log"
 "$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:$SIGNATURE "/Log:$(winpath "$QUIET")" </dev/null || fail "exit code $?"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the quiet run left product items or removed others"
@@ -68,6 +111,37 @@ expect_line "$QUIET" 'Successfully removed from HKLM\Software\Zamo'
 expect_line "$QUIET" "Successfully removed from HKU\\$SECOND_SID\\Software\\Quorvex"
 expect_no_match "$QUIET" 'Fenwick|ZamoViewerClassic'
 
+echo "== the preview's items against the real run"
+# Every item the preview named is one the real run removed: the real log names it, or it is gone
+# afterwards (a key in both views); the marks are made; processes and uninstallers named by the
+# preview are the ones the real run stopped and ran.
+checked=0
+: >"$OUT/previewed.txt"
+while IFS= read -r line; do
+    checked=$((checked + 1))
+    case $line in
+    "Would stop process "*) expect_line "$QUIET" "Stopping process ${line#Would stop process }" ;;
+    "Would execute "*) expect_line "$QUIET" "Executing ${line#Would execute }" ;;
+    "Would delete startup shortcut "*) expect_line "$QUIET" "Deleted startup shortcut ${line#Would delete startup shortcut }" ;;
+    "Would remove "*)
+        item=${line#Would remove }
+        grep -qxF -- "Successfully removed from $item" "$QUIET.txt" ||
+            printf 'product|key|64|%s\nproduct|key|32|%s\n' "$item" "$item" >>"$OUT/previewed.txt" ;;
+    "Would delete file ["*)
+        item=${line#Would delete file [}
+        grep -qxF -- "Deleting file [$item" "$QUIET.txt" || printf 'product|path||%s\n' "${item%]}" >>"$OUT/previewed.txt" ;;
+    "Would mark ["*)
+        scope=${line#Would mark [}; scope=${scope%%]*}
+        if [ "${scope#*,}" = - ]; then key='HKLM\Software\Quorvex\Cleaned'; else key="HKU\\${scope#*,}\\Software\\Quorvex\\Cleaned"; fi
+        printf 'other|key|64|%s\n' "$key" >>"$OUT/previewed.txt" ;;
+    *) fail "unknown preview line: $line" ;;
+    esac
+done < <(grep '^Would ' "$PREVIEW.txt")
+echo "$checked preview lines checked"
+[ "$checked" -gt 20 ] || fail "the preview named only $checked items"
+"$WINE" "$BIN/SampleInventory.exe" "$(winpath "$OUT/previewed.txt")" verify </dev/null | tr -d '\r' ||
+    fail "items the preview named are still there after the real run, or marks are missing"
+
 echo "== second run, same signature"
 AGAIN="$OUT/again.log"
 bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null || fail "seeding the sample failed"
@@ -81,9 +155,20 @@ bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the second run removed w
 # The seed only adds keys, so the second user's scope still bears its marker too.
 expect_line "$AGAIN" "Skipping clean-up for [HKU,$SECOND_SID] since signature [$LOWER] has been marked for this scope."
 
-echo "== interactive run, from the Clean button"
+echo "== interactive preview and run, from the Clean button"
 CLICK="$OUT/interactive.log"
+CLICK_PREVIEW="$OUT/interactive-preview.log"
 bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null || fail "seeding the sample failed"
+bash "$SAMPLE" inventory "$OUT" "$BIN" >"$OUT/before-click-preview.txt"
+"$WINE" "$BIN/ClickClean.exe" "$(winpath "$BIN/ZamoClean.exe")" /Preview "/Log:$(winpath "$CLICK_PREVIEW")" </dev/null \
+    || fail "the dialog's preview did not end as expected (exit $?)"
+bash "$SAMPLE" inventory "$OUT" "$BIN" >"$OUT/after-click-preview.txt"
+cmp -s "$OUT/before-click-preview.txt" "$OUT/after-click-preview.txt" || fail "the dialog's preview changed the sample"
+read_log "$CLICK_PREVIEW"
+expect_line "$CLICK_PREVIEW" "Preview: nothing will be changed"
+expect_match "$CLICK_PREVIEW" 'Would stop process [0-9]+ \[Zamo\.exe\]'
+expect_no_match "$CLICK_PREVIEW" "$CHANGE_LINES"
+[ "$(last_line "$CLICK_PREVIEW")" = "Finishing" ] || fail "the dialog's preview log does not end with Finishing"
 "$WINE" "$BIN/ClickClean.exe" "$(winpath "$BIN/ZamoClean.exe")" /Signature:$SIGNATURE-click "/Log:$(winpath "$CLICK")" </dev/null \
     || fail "the dialog run did not end as expected (exit $?)"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the interactive run left product items or removed others"

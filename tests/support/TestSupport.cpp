@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "app/app.h"
+#include "common/Changes.h"
 #include "log/log.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,12 @@
 #include <algorithm>
 
 #include <wctype.h>
+#include <winternl.h>
+
+extern "C" NTSTATUS NTAPI NtCreateKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, ULONG index,
+                                      PUNICODE_STRING className, ULONG options, PULONG disposition);
+extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
 std::wstring BinaryFolder()
 {
@@ -269,8 +276,9 @@ std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
 
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
 {
+    // A registry link left in the tree is not followed: what it leads to is not the test's.
     HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
         wchar_t name[512];
         for (;;) {
             DWORD count = ARRAYSIZE(name);
@@ -283,9 +291,9 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
                 wcscmp(first, name) == 0)
                 break;  // undeletable: stop rather than spin
         }
+        NtDeleteKey(key);
         RegCloseKey(key);
     }
-    RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
 TestRunLog::TestRunLog() : path_(folder_ / L"run.log")
@@ -446,7 +454,23 @@ void LogCapture::Clear()
 
 namespace {
 
-const wchar_t UndeletableLink[] = L"ZcDanglingLink";
+// A child name with a NUL inside: listed whole by the registry, read back as "ZcStuck".
+const wchar_t StuckChild[] = L"ZcStuck\0Hidden";
+
+// Opens or creates the stuck child of key through the native calls, the only ones that
+// take a name with a NUL inside it.
+bool OpenStuckChild(HKEY key, bool create, ACCESS_MASK access, HANDLE* child)
+{
+    UNICODE_STRING name;
+    name.Buffer = const_cast<wchar_t*>(StuckChild);
+    name.Length = static_cast<USHORT>((ARRAYSIZE(StuckChild) - 1) * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, key, nullptr);
+    NTSTATUS status = create ? NtCreateKey(child, access, &attributes, 0, nullptr, REG_OPTION_VOLATILE, nullptr)
+                             : NtOpenKey(child, access, &attributes);
+    return status >= 0;
+}
 
 } // namespace
 
@@ -455,35 +479,80 @@ bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view)
     HKEY key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_CREATE_SUB_KEY | view, &key) != ERROR_SUCCESS)
         return false;
-    HKEY link;
-    LONG rc = RegCreateKeyExW(key, UndeletableLink, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr);
+    HANDLE child = nullptr;
+    bool made = OpenStuckChild(key, true, KEY_ALL_ACCESS, &child);
+    if (made)
+        CloseHandle(child);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
+    if (!made)
         return false;
-    const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZcNowhere\\Missing";
-    rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
-                        sizeof(target) - sizeof(wchar_t));
-    RegCloseKey(link);
-    return rc == ERROR_SUCCESS;
+    // The child must be listed but not reachable by the name a caller reads back.
+    HKEY probe;
+    bool reachable = RegOpenKeyExW(root, (path + L"\\ZcStuck").c_str(), 0, KEY_READ | view, &probe) == ERROR_SUCCESS;
+    if (reachable)
+        RegCloseKey(probe);
+    return !reachable;
 }
 
 bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view)
 {
-    typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
-    auto ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
     HKEY key;
-    if (ntDeleteKey == nullptr || RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
-    HKEY link;
+    HANDLE child = nullptr;
     bool removed = false;
-    if (RegOpenKeyExW(key, UndeletableLink, REG_OPTION_OPEN_LINK, DELETE | view, &link) == ERROR_SUCCESS) {
-        removed = ntDeleteKey(link) == 0;
-        RegCloseKey(link);
+    if (OpenStuckChild(key, false, DELETE, &child)) {
+        removed = NtDeleteKey(child) >= 0;
+        CloseHandle(child);
     }
     RegCloseKey(key);
     return removed;
+}
+
+RegistryLink::RegistryLink(HKEY root, const std::wstring& path, const std::wstring& target, REGSAM view)
+    : root_(root), path_(path), view_(view)
+{
+    HKEY link;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr) != ERROR_SUCCESS)
+        return;
+    LONG rc = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                             static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(link);
+    HKEY followed;
+    made_ = rc == ERROR_SUCCESS && RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &followed) == ERROR_SUCCESS;
+    if (made_)
+        RegCloseKey(followed);
+}
+
+RegistryLink::~RegistryLink()
+{
+    HKEY link;
+    if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE | view_, &link) == ERROR_SUCCESS) {
+        NtDeleteKey(link);
+        RegCloseKey(link);
+    }
+}
+
+bool RegistryLink::Exists() const
+{
+    HKEY link;
+    if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view_, &link) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(link);
+    return true;
+}
+
+PreviewRun::PreviewRun()
+{
+    PreviewMode = true;
+    ClearPreviewRecord();
+}
+
+PreviewRun::~PreviewRun()
+{
+    PreviewMode = false;
+    ClearPreviewRecord();
 }
 
 namespace {
@@ -812,6 +881,7 @@ ScopedVariable::~ScopedVariable()
 std::vector<std::wstring> ShellLogLines(const std::wstring& path)
 {
     const std::wstring shellLines[] = {std::wstring(64, L'='), L"Running quietly (no UI)",
+                                       L"Preview: nothing will be changed",
                                        L"Including user profiles that are not loaded", L"Finishing"};
     const std::wstring headerStarts[] = {L"Using signature [", L"Using log file location ["};
     std::vector<std::wstring> lines;

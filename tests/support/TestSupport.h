@@ -137,13 +137,44 @@ private:
     std::wstring path_;
 };
 
-// Makes a key undeletable as a tree: it gets a child that is a registry link to a key
-// that does not exist, which can be listed but neither opened nor deleted through
-// the link, so the key itself keeps a subkey. (Wine grants DELETE even where a DACL
-// denies it.) True when the link was made.
+// Makes a key undeletable as a tree: it gets a volatile child whose name has a NUL inside
+// ("ZcStuck", NUL, "Hidden"). The registry lists that child, but its name read back as text
+// is "ZcStuck", which names no key, so no caller can open or delete it by that name and the
+// key itself keeps a subkey. (Wine grants DELETE even where a DACL denies it, and a registry
+// link inside a tree is deleted as a link.) True when the child was made and is out of reach.
 bool MakeKeyUndeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-// Removes that link again; true when the key can be deleted once more.
+// Removes that child again; true when the key can be deleted once more.
 bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
+// A registry link at path (volatile, created in the view) to the key whose kernel name is
+// target ("\\REGISTRY\\Machine\\Software\\..."); the link alone is deleted when the object goes.
+class RegistryLink {
+public:
+    RegistryLink(HKEY root, const std::wstring& path, const std::wstring& target, REGSAM view = KEY_WOW64_64KEY);
+    ~RegistryLink();
+    RegistryLink(const RegistryLink&) = delete;
+    RegistryLink& operator=(const RegistryLink&) = delete;
+    // True when the link was made and opening its path leads to the target.
+    bool Made() const { return made_; }
+    // True while the link key itself exists.
+    bool Exists() const;
+
+private:
+    HKEY root_;
+    std::wstring path_;
+    REGSAM view_;
+    bool made_ = false;
+};
+
+// A preview for one test: PreviewMode is set and the preview's record empty; both are
+// reset when the object goes.
+class PreviewRun {
+public:
+    PreviewRun();
+    ~PreviewRun();
+    PreviewRun(const PreviewRun&) = delete;
+    PreviewRun& operator=(const PreviewRun&) = delete;
+};
 
 // Test MSI packages built beside the tests, installed and removed with the prefix's
 // own msiexec, quietly. True when msiexec ended with 0.

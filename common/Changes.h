@@ -1,0 +1,82 @@
+// Changes: the one place where the program changes the machine. No other file of the
+// program calls TerminateProcess, CreateProcessW, RegDeleteKeyExW, RegDeleteTreeW,
+// RegDeleteValueW, DeleteFileW, RemoveDirectoryW, RegSetValueExW or RegCreateKeyExW
+// (grep app/ log/ common/ clean/ for them).
+//
+// In a real run each function acts and logs nothing; the steps log what they did. In a
+// preview (PreviewMode) each logs its "Would ..." line instead and changes nothing, and
+// what the preview has passed as removed is kept in a small record, so that a later step
+// that would find it gone in a real run passes it over too.
+#pragma once
+
+#include "Bounded.h"
+
+// What a change function did.
+enum class Change {
+    Made,       // a real run: done
+    Failed,     // a real run: tried, not done
+    Previewed,  // a preview: nothing done; the "Would ..." line is logged if there was something to change
+};
+
+// A key as "Would remove" shows it: the root label, the key path below the root and, for a
+// key found in a list, its name below that path (null otherwise).
+struct ShownKey {
+    const wchar_t* label;
+    const wchar_t* path;
+    const wchar_t* name;
+};
+
+// A scope as "Would mark" shows it: the root label and the SID, or "-" for none.
+struct ShownScope {
+    const wchar_t* label;
+    const wchar_t* sid;
+};
+
+// Logs a line that reports a change as it is made: in a real run only, since in a preview
+// the change function reports it with its own "Would ..." line.
+void LogChange(const wchar_t* format, ...);
+
+// Terminates an opened process (exit code 0). Made when termination was asked for, which
+// completes later, whatever TerminateProcess returned. Preview: "Would stop process %d [%s]".
+Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile);
+
+// Starts a command line as a hidden child process. Made: child holds its handles, which the
+// caller waits on and closes. Failed: GetLastError tells why. Preview: "Would execute [%s]".
+Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child);
+
+// Deletes subkey (a path relative to parent) and everything below it in one registry view
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY), depth first, naming that view on every open. Every key
+// of the tree is opened as itself and deleted through its own handle: a registry link met in
+// the tree is deleted as the link, and nothing it points to is entered or deleted. Made when the
+// key itself is gone; a missing key or a partial deletion is Failed. Preview: "Would remove
+// %s\%s" with the shown key, when the key can be opened as the deletion opens it and the
+// preview has not passed it (or a key above it) as removed already.
+Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown);
+
+// Deletes one file. Preview: "Would delete file [%s]", unless the file lies in a folder the
+// preview has passed as removed.
+Change DeleteFileAt(const wchar_t* path);
+
+// Removes one folder, which must be empty by then. Preview: nothing is logged; the folder
+// counts as removed from then on, with everything in it.
+Change RemoveFolder(const wchar_t* path);
+
+// Deletes the Startup shortcut. Preview: "Would delete startup shortcut [%s]", once per path.
+Change DeleteShortcut(const wchar_t* path);
+
+// Stores text (a REG_SZ with its NUL) as the default value of keyPath under root in one view,
+// creating the key (and the keys above it) if needed. Preview: "Would mark [%s,%s] with
+// signature [%s]".
+Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t* text, const ShownScope& shown);
+
+// The preview's record of what it has passed as removed. It is cleared when a run starts and
+// holds a fixed number of characters; when it is full, later items are not recorded and are
+// reported again where a real run would have found them gone, never passed over.
+void ClearPreviewRecord();
+// True in a preview when parent\subkey (in that view) is a key the preview has passed as
+// removed, or lies below one; always false in a real run. Keys are compared by the names the
+// kernel gives them, so that one key seen through two views or two roots is one key.
+bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view);
+// In a preview, records parent\subkey as removed by a change that the preview has not made
+// (an uninstaller that removes its own uninstall entry); nothing in a real run.
+void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view);

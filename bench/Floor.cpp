@@ -46,13 +46,7 @@ int Deleted[KindCount];
 
 bool IsCatalogueName(HKEY key, const wchar_t* valueName)
 {
-    PathBuffer text;
-    if (!ReadRegistryText(key, valueName, text, false))
-        return false;
-    for (const wchar_t* name : ProductDisplayNames)
-        if (StrCmpIW(text, name) == 0)
-            return true;
-    return false;
+    return KeyCatalogueName(key, valueName) != nullptr;
 }
 
 // Deletes (or, when checking, counts) the child at index; true when the list shrank.

@@ -5,7 +5,7 @@
 #include "../common/Registry.h"
 #include "../log/log.h"
 
-#include <shlwapi.h>
+#include <wchar.h>
 
 namespace {
 
@@ -13,16 +13,10 @@ const wchar_t UninstallListPath[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 const wchar_t MsiExecPath[] = L"%SystemRoot%\\System32\\MsiExec.exe";
 const DWORD UninstallerWaitMs = 180000;
 
-bool MatchEitherName(HKEY list, REGSAM access, const wchar_t* name)
-{
-    return MatchCatalogueName(list, access, name, L"DisplayName") ||
-           MatchCatalogueName(list, access, name, L"ProductName");
-}
-
 // Runs MsiExec /x quietly for one product code and waits for it. A command line
 // that does not fit its buffer is never run: cut, it could lose its closing quote
 // and "/quiet" and show the installer's UI in an unattended run. True when a child
-// was started.
+// was started: it may have changed any list, and no reading of one is kept past it.
 bool RunUninstaller(const wchar_t* productCode)
 {
     PathBuffer composed;
@@ -60,6 +54,7 @@ bool RunUninstaller(const wchar_t* productCode)
         LogLine(L"Process failed");
     CloseHandle(child.hProcess);
     CloseHandle(child.hThread);
+    ForgetListReadings();
     return true;
 }
 
@@ -85,18 +80,30 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view)
     HKEY list;
     if (RegOpenKeyExW(root, listPath, 0, access, &list) != ERROR_SUCCESS)
         return;
-    DWORD index = 0;
-    for (;;) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    // The matches of one reading are taken in index order. After an uninstaller has run
+    // the rest of the list is read again, and so is the rest of a reading that was full.
+    DWORD from = 0;
+    bool again = true;
+    while (again) {
+        const ListReading& reading = ReadProductKeyList(list, access, from);
+        again = reading.cut;
+        from = reading.end;
+        for (DWORD i = 0; i < reading.matchCount; i++) {
+            const ListMatch& match = reading.matches[i];
+            LogRemovalAttempt(match.name, match.displayName);
+            if (match.name[0] != L'{')
+                continue;
+            PathBuffer name;
+            wmemcpy(name, match.name, MAX_PATH);
+            DWORD index = match.index;
+            if (!RunUninstaller(name))
+                continue;
+            // An uninstaller that removed its own entry moved the next entry down to this
+            // index: it is taken next instead of being passed over.
+            from = SubkeyExists(list, access, name) ? index + 1 : index;
+            again = true;
             break;
-        // An uninstaller that removed its own entry moved the next entry down to this
-        // index: it is taken next instead of being passed over.
-        if (MatchEitherName(list, access, name) && name[0] == L'{' && RunUninstaller(name) &&
-            !SubkeyExists(list, access, name))
-            continue;
-        index++;
+        }
     }
     RegCloseKey(list);
 }
@@ -106,17 +113,14 @@ bool MatchCatalogueName(HKEY parent, REGSAM access, const wchar_t* subkey, const
     HKEY key;
     if (RegOpenKeyExW(parent, subkey, 0, access, &key) != ERROR_SUCCESS)
         return false;
-    bool matched = false;
-    PathBuffer text;
-    if (ReadRegistryText(key, valueName, text, false)) {
-        for (const wchar_t* displayName : ProductDisplayNames) {
-            if (StrCmpIW(text, displayName) == 0) {
-                LogLine(L"Attempting to remove %s [%s]", subkey, displayName);
-                matched = true;
-                break;
-            }
-        }
-    }
+    const wchar_t* displayName = KeyCatalogueName(key, valueName);
+    if (displayName != nullptr)
+        LogRemovalAttempt(subkey, displayName);
     RegCloseKey(key);
-    return matched;
+    return displayName != nullptr;
+}
+
+void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)
+{
+    LogLine(L"Attempting to remove %s [%s]", name, displayName);
 }

@@ -29,6 +29,17 @@ struct ProductKeyScan {
     const wchar_t* path;
 };
 
+// Deletes a matching subkey with its tree and logs how that went; true when it is gone.
+bool RemoveMatch(const ProductKeyScan& scan, const wchar_t* name)
+{
+    if (DeleteRegistryTree(scan.key, name, scan.view)) {
+        LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
+        return true;
+    }
+    LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
+    return false;
+}
+
 // Takes the subkey at one index: match test, deletion and their log lines.
 Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
 {
@@ -36,16 +47,29 @@ Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
     DWORD nameCount = MAX_PATH;
     if (RegEnumKeyExW(scan.key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return Visit::End;
-    const REGSAM access = KEY_READ | scan.view;
-    if (!MatchCatalogueName(scan.key, access, name, L"DisplayName") &&
-        !MatchCatalogueName(scan.key, access, name, L"ProductName"))
+    const wchar_t* displayName = EntryCatalogueName(scan.key, KEY_READ | scan.view, name);
+    if (displayName == nullptr)
         return Visit::NoMatch;
-    if (DeleteRegistryTree(scan.key, name, scan.view)) {
-        LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
-        return Visit::Removed;
+    LogRemovalAttempt(name, displayName);
+    return RemoveMatch(scan, name) ? Visit::Removed : Visit::Failed;
+}
+
+// Step A on a whole reading of the list: what a scan from index 0 that starts over after
+// each deletion does. Only matches log lines, so the matches alone are walked: after a
+// deletion the undeletable ones before it are tried and logged again, in index order.
+void PurgeReadMatches(const ProductKeyScan& scan, ListReading& reading)
+{
+    DWORD i = 0;
+    while (i < reading.matchCount) {
+        const ListMatch& match = reading.matches[i];
+        LogRemovalAttempt(match.name, match.displayName);
+        if (RemoveMatch(scan, match.name)) {
+            DropListMatch(scan.key, reading, i);
+            i = 0;
+        } else {
+            i++;
+        }
     }
-    LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
-    return Visit::Failed;
 }
 
 // What a scan knows of the subkeys below its position: each either did not match or
@@ -110,17 +134,10 @@ bool RescanKnownSubkeys(const ProductKeyScan& scan, KnownSubkeys& known)
     return true;
 }
 
-// Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
-// catalogue name is deleted with its tree.
-void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+// Step A on a list with more matches than a reading holds: the same, one subkey at a
+// time.
+void PurgeSubkeysOneByOne(const ProductKeyScan& scan)
 {
-    PathBuffer path;
-    if (!ScopeKeyPath(path, sid, keyPath))
-        return;
-    HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return;
-    const ProductKeyScan scan = {key, view, RootLabel(root), path};
     KnownSubkeys known = {};
     known.untrackedFrom = NoIndex;
     for (;;) {
@@ -139,6 +156,24 @@ void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REG
             break;  // removed, and the enumeration ended during the rescan
         }
     }
+}
+
+// Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
+// catalogue name is deleted with its tree.
+void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+{
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, keyPath))
+        return;
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    const ProductKeyScan scan = {key, view, RootLabel(root), path};
+    ListReading& reading = ReadProductKeyList(key, KEY_READ | view, 0);
+    if (reading.cut)
+        PurgeSubkeysOneByOne(scan);
+    else
+        PurgeReadMatches(scan, reading);
     RegCloseKey(key);
 }
 
@@ -176,9 +211,12 @@ void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
 void SweepScopeRegistry(HKEY root, const wchar_t* sid)
 {
     // Every uninstaller of both views runs before the first key is deleted, so
-    // MsiExec still finds the records of the products it removes.
+    // MsiExec still finds the records of the products it removes. The passes read each
+    // list once, where nothing but the sweep's own deletions changed it in between.
+    BeginListReadings();
     UninstallScopeProducts(root, sid);
     PurgeScopeRegistry(root, sid);
+    EndListReadings();
 }
 
 void UninstallScopeProducts(HKEY root, const wchar_t* sid)

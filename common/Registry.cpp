@@ -1,5 +1,7 @@
-// Registry value reading and view-exact tree deletion.
+// Registry value reading, view-exact tree deletion and the registry's own key names.
 #include "Registry.h"
+
+#include <wchar.h>
 
 bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable)
 {
@@ -40,4 +42,37 @@ bool DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view)
     }
     RegCloseKey(key);
     return RegDeleteKeyExW(parent, subkey, view, 0) == ERROR_SUCCESS;
+}
+
+namespace {
+
+// NtQueryKey's KeyNameInformation: the name's length in bytes, then the name.
+struct KeyNameInformation {
+    ULONG nameLength;
+    wchar_t name[2 * MAX_PATH];
+};
+const int KeyNameInformationClass = 3;
+typedef LONG(WINAPI* QueryKeyFunction)(HANDLE key, int informationClass, void* information, ULONG length,
+                                       ULONG* resultLength);
+
+} // namespace
+
+bool RegistryKeyName(HKEY key, wchar_t (&out)[2 * MAX_PATH])
+{
+    // NtQueryKey is ntdll's alone, which every process has loaded: it is looked up
+    // there rather than imported.
+    static const QueryKeyFunction queryKey = reinterpret_cast<QueryKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    if (queryKey == nullptr)
+        return false;
+    KeyNameInformation information;
+    ULONG resultLength = 0;
+    if (queryKey(key, KeyNameInformationClass, &information, sizeof(information), &resultLength) != 0)
+        return false;
+    ULONG count = information.nameLength / sizeof(wchar_t);
+    if (count == 0 || count >= ARRAYSIZE(out))
+        return false;
+    wmemcpy(out, information.name, count);
+    out[count] = L'\0';
+    return true;
 }

@@ -15,3 +15,8 @@ bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool 
 // other view. True when the key itself was deleted; a missing key or a partial
 // deletion is false.
 bool DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view);
+
+// The full name the registry itself gives an open key ("\REGISTRY\MACHINE\..."), which
+// tells whether two handles, opened through different views, are one key. True when the
+// whole name fit into out.
+bool RegistryKeyName(HKEY key, wchar_t (&out)[2 * MAX_PATH]);

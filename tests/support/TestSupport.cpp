@@ -453,6 +453,21 @@ bool MakeKeyDeletable(HKEY root, const std::wstring& path, REGSAM view)
     return removed;
 }
 
+bool UndeletableKeys::Make(HKEY root, const std::wstring& path)
+{
+    if (!MakeKeyUndeletable(root, path))
+        return false;
+    made_.emplace_back(root, path);
+    return true;
+}
+
+void UndeletableKeys::Release()
+{
+    for (const auto& made : made_)
+        MakeKeyDeletable(made.first, made.second);
+    made_.clear();
+}
+
 namespace {
 
 bool RunMsiExec(const std::wstring& arguments)

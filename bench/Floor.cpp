@@ -24,10 +24,10 @@
 #include "../clean/steps.h"
 #include "../common/Changes.h"
 #include "../common/Registry.h"
+#include "ListFile.h"
 
 #include <shlwapi.h>
 #include <stdio.h>
-#include <string.h>
 
 namespace {
 
@@ -47,13 +47,7 @@ int Deleted[KindCount];
 
 bool IsCatalogueName(HKEY key, const wchar_t* valueName)
 {
-    PathBuffer text;
-    if (!ReadRegistryText(key, valueName, text, false))
-        return false;
-    for (const wchar_t* name : ProductDisplayNames)
-        if (StrCmpIW(text, name) == 0)
-            return true;
-    return false;
+    return KeyCatalogueName(key, valueName) != nullptr;
 }
 
 // Deletes (or, when checking, counts) the child at index; true when the list shrank.
@@ -239,30 +233,10 @@ int wmain(int argc, wchar_t** argv)
         ProgramPasses = ProgramPasses || StrCmpW(argv[i], L"--passes") == 0;
     }
     Checking = StrCmpW(argv[1], L"check") == 0;
-    FILE* list = _wfopen(argv[2], L"rb");
-    if (!list) {
+    if (!ForEachListLine(argv[2], Handle)) {
         fputs("cannot open the list\n", stderr);
         return 2;
     }
-    char line[2048];
-    while (fgets(line, sizeof(line), list)) {
-        line[strcspn(line, "\r\n")] = '\0';
-        if (line[0] == '\0')
-            continue;
-        wchar_t wide[2048];
-        if (!MultiByteToWideChar(CP_UTF8, 0, line, -1, wide, 2048))
-            continue;
-        wchar_t* fields[4] = {wide, nullptr, nullptr, nullptr};
-        int count = 1;
-        for (wchar_t* at = wide; *at && count < 4; at++) {
-            if (*at == L'\t') {
-                *at = L'\0';
-                fields[count++] = at + 1;
-            }
-        }
-        Handle(fields, count);
-    }
-    fclose(list);
     if (Checking) {
         printf("left %d product objects, %d other objects present\n", LeftProductObjects, PresentOtherObjects);
         return LeftProductObjects == 0 ? 0 : 1;

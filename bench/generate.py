@@ -5,6 +5,9 @@
       machine64.reg   HKEY_USERS and the 64-bit view of HKEY_LOCAL_MACHINE (one import)
       machine32.reg   the 32-bit view of HKEY_LOCAL_MACHINE (one import)
       objects.txt     what the floor program enumerates and deletes, and what must stay
+      reset.txt       the key trees each seed deletes first (a list for the floor program)
+      targets.txt     every key, file and folder of the product, in deletion order: what
+                      the known-targets program deletes, one call each
       batch.bat       the batch script an administrator would write instead
       summary.txt     the sizes, for the report
   generate.py files DRIVE_C SCALE  (re)creates the machine's files below DRIVE_C
@@ -91,6 +94,9 @@ class Machine:
         self.objects = []                # lines of objects.txt
         self.batch = []                  # lines of batch.bat
         self.files = []                  # (path below drive_c, content)
+        self.product_trees = []          # (view, key path with root) of every product key tree
+        self.product_folders = []        # folders of the product, paths below drive_c
+        self.shortcuts = []              # the product's single files, paths below drive_c
         self.counts = {"product_keys": 0, "product_files": 0, "other_keys": 0}
         self.sids = ["S-1-5-21-3041-2175-1296-%d" % (1101 + i) for i in range(self.s["users"])]
         self.build_users()
@@ -125,6 +131,7 @@ class Machine:
                       '"EstimatedSize"=dword:%08x' % rng.randrange(1 << 20)]
             self.key(view, "%s\\%s" % (root_path, name), values)
             if i in match_at:
+                self.product_trees.append((view, "%s\\%s" % (root_path, name)))
                 self.batch.append('reg delete "%s\\%s" /f /reg:%d' % (batch_root, name, view))
                 self.counts["product_keys"] += 1
             else:
@@ -141,6 +148,7 @@ class Machine:
                      ['"%s"=%s' % (value_name, reg_string(text)), '"Language"=dword:00000409',
                       '"PackageCode"="%s"' % packed(rng)])
             if i in match_at:
+                self.product_trees.append((view, "%s\\%s" % (root_path, name)))
                 self.batch.append('reg delete "%s\\%s" /f /reg:%d' % (batch_root, name, view))
                 self.counts["product_keys"] += 1
             else:
@@ -153,10 +161,12 @@ class Machine:
             for sub in subkeys:
                 self.key(view, "%s\\Software\\%s\\%s" % (reg_root, name, sub),
                          ['"Value%d"="%s"' % (j, "x" * 20) for j in range(4)])
+            self.product_trees.append((view, "%s\\Software\\%s" % (reg_root, name)))
             self.batch.append('reg delete "%s\\Software\\%s" /f /reg:%d' % (batch_root, name, view))
             self.counts["product_keys"] += 1
         self.key(view, "%s\\%s" % (reg_root, ADDIN_KEYS[0]),
                  ['"FriendlyName"="Zamo for Outlook"', '"LoadBehavior"=dword:00000003'])
+        self.product_trees.append((view, "%s\\%s" % (reg_root, ADDIN_KEYS[0])))
         self.batch.append('reg delete "%s\\%s" /f /reg:%d' % (batch_root, ADDIN_KEYS[0], view))
         self.counts["product_keys"] += 1
         self.key(view, "%s\\Software\\Fenwick\\Notes" % reg_root, ['"Kept"="yes"'])
@@ -197,6 +207,7 @@ class Machine:
             self.files.append(("%s/%s/file%04d.dat" % (app, sub, i), "zamo user data %d\n" % i))
         self.counts["product_files"] += s["app_files"]
         self.objects.append("folder\t%s\\AppData\\Local\\Quorvex" % profile)
+        self.product_folders.append(app)
         self.batch.append('rd /s /q "%s\\AppData\\Local\\Quorvex"' % profile)
         marked = set(rng.sample(range(s["cache_entries"]), s["cache_marked"]))
         for i in range(s["cache_entries"]):
@@ -208,12 +219,14 @@ class Machine:
                 self.files.append(("%s/%s.cab" % (folder, entry[1:9]), "cab\n"))
                 self.counts["product_files"] += 2
                 self.objects.append("folder\t" + win)
+                self.product_folders.append(folder)
                 self.batch.append('rd /s /q "%s"' % win)
             else:
                 self.files.append(("%s/FenwickNotes.msi" % folder, "other\n"))
                 self.objects.append("keep\tpath\t\t" + win)
         startup = "users/%s/%s" % (user, STARTUP.replace("\\", "/"))
         self.files.append((startup + "/Zamo.lnk", "link\n"))
+        self.shortcuts.append(startup + "/Zamo.lnk")
         self.files.append((startup + "/Fenwick.lnk", "link\n"))
         self.counts["product_files"] += 1
         self.objects.append("file\t%s\\%s\\Zamo.lnk" % (profile, STARTUP))
@@ -249,6 +262,7 @@ class Machine:
                 self.files.append(("%s/Quorvex/%s/part%05d.bin" % (root, sub, i), "program file %d\n" % i))
             self.counts["product_files"] += s["program_files"]
             self.objects.append("folder\tC:\\%s\\Quorvex" % root)
+            self.product_folders.append("%s/Quorvex" % root)
             self.batch.append('rd /s /q "C:\\%s\\Quorvex"' % root)
             self.files.append(("%s/Fenwick/Notes/notes.exe" % root, "kept\n"))
             self.objects.append("keep\tpath\t\tC:\\%s\\Fenwick\\Notes\\notes.exe" % root)
@@ -272,6 +286,7 @@ class Machine:
                 values.reverse()
             self.key(64, "%s\\Components\\%s" % (base, name), values)
             if i in match_at:
+                self.product_trees.append((64, "%s\\Components\\%s" % (base, name)))
                 self.batch.append('reg delete "%s\\Components\\%s" /f /reg:64' % (batch_base, name))
                 self.counts["product_keys"] += 1
             else:
@@ -287,6 +302,7 @@ class Machine:
                       '"LocalPackage"=%s' % reg_string(r"C:\windows\Installer\%x.msi" % i)])
             self.key(64, "%s\\Products\\%s\\Features" % (base, name), ['"Main"="y"'])
             if i in match_at:
+                self.product_trees.append((64, "%s\\Products\\%s" % (base, name)))
                 self.batch.append('reg delete "%s\\Products\\%s" /f /reg:64' % (batch_base, name))
                 self.counts["product_keys"] += 1
             else:
@@ -299,16 +315,16 @@ class Machine:
         for view in (64, 32):
             with open(os.path.join(out, "machine%d.reg" % view), "w", encoding="utf-16") as f:
                 f.write("Windows Registry Editor Version 5.00\r\n")
-                # Whatever an earlier run or seed left goes first, so every seed
-                # builds the same lists.
-                for path in self.reset_keys(view):
-                    f.write("\r\n[-%s]\r\n" % path)
                 for path, values in self.reg[view]:
                     f.write("\r\n[%s]\r\n" % path)
                     for line in values:
                         f.write(line + "\r\n")
         with open(os.path.join(out, "objects.txt"), "w", encoding="utf-8", newline="\n") as f:
             f.write("\n".join(self.objects) + "\n")
+        with open(os.path.join(out, "targets.txt"), "w", encoding="utf-8", newline="\n") as f:
+            f.write("\n".join(self.targets()) + "\n")
+        with open(os.path.join(out, "reset.txt"), "w", encoding="utf-8", newline="\n") as f:
+            f.write("\n".join(self.reset_keys()) + "\n")
         with open(os.path.join(out, "batch.bat"), "w", encoding="ascii", newline="\r\n") as f:
             f.write("@echo off\n")
             for name in PROCESS_NAMES:
@@ -326,17 +342,56 @@ class Machine:
                        len(self.files), self.counts["product_files"], total_keys))
             f.write("batch commands %d\n" % (len(self.batch) + len(PROCESS_NAMES)))
 
-    def reset_keys(self, view):
-        # All in the 64-bit file: Wine's reg import deletes in its own view whatever
-        # /reg: says, so the 32-bit view's keys are named by their Wow6432Node paths.
-        if view != 64:
-            return []
+    def targets(self):
+        """Every key, file and folder the product leaves, each one line, in an order in
+        which each can be deleted by itself: a key after its subkeys, a folder after
+        what it holds."""
+        lines = []
+        trees = {}
+        for view, root in self.product_trees:
+            trees.setdefault(view, {})[root] = []
+        for view, roots in trees.items():
+            for path, _ in self.reg[view]:
+                # The key and every key between it and the root the import made for it.
+                ancestor = path
+                while ancestor:
+                    if ancestor in roots:
+                        for below in range(path.count("\\") - ancestor.count("\\") + 1):
+                            key = path.rsplit("\\", below)[0] if below else path
+                            if key not in roots[ancestor]:
+                                roots[ancestor].append(key)
+                        break
+                    ancestor = ancestor.rpartition("\\")[0]
+        for view, root in self.product_trees:
+            for key in sorted(trees[view][root], key=lambda k: -k.count("\\")):
+                hive, _, rest = key.partition("\\")
+                lines.append("key\t%s\t%d\t%s" % ("HKU" if hive == "HKEY_USERS" else "HKLM", view, rest))
+        windows = lambda path: "C:\\" + path.replace("/", "\\")
+        for folder in self.product_folders:
+            inside = [p for p, _ in self.files if p.startswith(folder + "/")]
+            lines += ["file\t" + windows(p) for p in inside]
+            folders = set()
+            for p in inside:
+                parent = os.path.dirname(p)
+                while parent != folder:
+                    folders.add(parent)
+                    parent = os.path.dirname(parent)
+            lines += ["folder\t" + windows(p) for p in sorted(folders, key=lambda p: -p.count("/"))]
+            lines.append("folder\t" + windows(folder))
+        lines += ["file\t" + windows(p) for p in self.shortcuts]
+        return lines
+
+    def reset_keys(self):
+        """The key trees that each seed deletes before its import, as lines of the floor
+        program's list ("tree ROOT VIEW PATH"), so every seed builds the same lists
+        whatever an earlier run or seed of another scale left. (Wine's reg import does
+        not delete a tree named "[-...]": the floor program does it.)"""
         keys = []
-        for node in ("Software\\", "Software\\Wow6432Node\\"):
+        for view in (64, 32):
             for path in (UNINSTALL, r"Software\Quorvex", r"Software\Zamo", r"Software\Fenwick", ADDIN_KEYS[0]):
-                keys.append("HKEY_LOCAL_MACHINE\\" + node + path[len("Software\\"):])
-        keys += ["HKEY_LOCAL_MACHINE\\" + path for path in (CLASS_PRODUCTS, DEPENDENCIES, USERDATA + r"\S-1-5-18")]
-        keys += ["HKEY_USERS\\" + sid for sid in self.sids]
+                keys.append("tree\tHKLM\t%d\t%s" % (view, path))
+        keys += ["tree\tHKLM\t64\t" + path for path in (CLASS_PRODUCTS, DEPENDENCIES, USERDATA + r"\S-1-5-18")]
+        keys += ["tree\tHKU\t64\t" + sid for sid in self.sids]
         return keys
 
     def write_files(self, drive_c):

@@ -1,28 +1,45 @@
 #!/usr/bin/env bash
-# The benchmark: ZamoClean.exe on a large synthetic machine, against the least a cleaner
-# must do (the floor) and against the batch script an administrator would write instead.
-#   bench/run.sh [SCALE]    SCALE 1 (default) is the full machine; 0.1 for a quick try
-# Each of the three runs starts from a freshly seeded, identical machine in the
-# benchmark's own Wine prefix (build/<arch>/bench-prefix), under one wineserver that
-# lives for the whole benchmark.
+# The benchmark: the shipped ZamoClean.exe (i686) on a large synthetic machine at two
+# sizes, 4 times apart, against the least any cleaner must do there.
+#   bench/run.sh [SCALE]    sizes SCALE and 4 x SCALE; SCALE 1 (the default) is the
+#                           machine of bench/generate.py, 0.1 a quick try
+#   REPEAT=n                runs of the program and of each reference per size (default 2)
+#   DETAIL=1                also the floor with a costlier registry access pattern, one trait at a time
+#   BATCH=1                 also the batch script an administrator would write, at the smaller size
+# Each timed run starts from a freshly seeded, identical machine in the benchmark's own
+# Wine prefix (build/i686/bench-prefix), under one wineserver that lives for the whole
+# benchmark. The references:
+#   known targets   bench/KnownTargets.cpp: deletes every key, file and folder of the
+#                   product from a list naming each, one call each: no enumeration, no
+#                   matching, no log
+#   floor           bench/Floor.cpp: reads each list once and deletes what matches, removes
+#                   the folders by enumerating them, and writes no log
 set -euo pipefail
 SCALE=${1:-1}
+REPEAT=${REPEAT:-2}
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
 cd "$ROOT"
 
+# The program ships as a 32-bit build: that is the one measured, never another.
+WINE=/usr/lib/wine/wine
+if ! "$WINE" --version >/dev/null 2>&1; then
+    echo "this host's Wine cannot run 32-bit programs: the benchmark measures only the i686 build" >&2
+    exit 1
+fi
 bash scripts/setup.sh
-echo "== Building ZamoClean.exe and the floor program ($RUN_ARCH)"
-cmake --preset "$RUN_ARCH" -Wno-dev >/dev/null
-cmake --build --preset "$RUN_ARCH" -j"$(nproc)" --target ZamoClean BenchFloor -- --no-print-directory -s
-BUILD="$ROOT/build/$RUN_ARCH"
+echo "== Building ZamoClean.exe and the reference programs (i686)"
+cmake --preset i686 -Wno-dev >/dev/null
+cmake --build --preset i686 -j"$(nproc)" --target ZamoClean BenchFloor BenchKnownTargets -- --no-print-directory -s
+BUILD="$ROOT/build/i686"
 PROGRAM="$BUILD/bin/ZamoClean.exe"
 FLOOR="$BUILD/bench/Floor.exe"
+KNOWN="$BUILD/bench/KnownTargets.exe"
 
 make_prefix "$BUILD/bench-prefix"
-DATA="$BUILD/bench-data"
 DRIVE_C="$WINEPREFIX/drive_c"
-rm -rf "$DATA"
-mkdir -p "$DATA" "$DRIVE_C/bench"
+DATA_ROOT="$BUILD/bench-data"
+rm -rf "$DATA_ROOT"
+mkdir -p "$DATA_ROOT" "$DRIVE_C/bench"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Keys under HKEY_USERS live only as long as the server: one server for everything.
@@ -41,15 +58,12 @@ done
 [ -n "$SERVER_PID" ] || { echo "cannot find the benchmark's wineserver" >&2; exit 1; }
 TICKS=$(getconf CLK_TCK)
 
-echo "== Generating the synthetic machine (scale $SCALE)"
-python3 bench/generate.py "$DATA" "$SCALE"
-cat "$DATA/summary.txt"
-: >"$DATA/empty.txt"
-
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
+# The machine of the current size: DATA and SIZE are set per size below.
 seed() {
-    python3 bench/generate.py files "$DRIVE_C" "$SCALE"
+    python3 bench/generate.py files "$DRIVE_C" "$SIZE"
+    "$WINE" "$FLOOR" run "$(winpath "$DATA/reset.txt")" </dev/null >/dev/null
     "$WINE" reg import "$(winpath "$DATA/machine64.reg")" /reg:64 </dev/null >/dev/null 2>&1
     "$WINE" reg import "$(winpath "$DATA/machine32.reg")" /reg:32 </dev/null >/dev/null 2>&1
 }
@@ -57,7 +71,8 @@ seed() {
 check() { "$WINE" "$FLOOR" check "$(winpath "$DATA/objects.txt")" </dev/null | tr -d '\r' || true; }
 
 failures=0
-# timed NAME COMMAND...: seeds, checks, runs the command once with the clock on, checks again.
+# timed NAME COMMAND...: seeds, checks, runs the command once with the clock on, checks
+# again, and keeps the quicker of this and earlier runs of NAME at this size.
 timed() {
     local name=$1
     shift
@@ -83,7 +98,7 @@ timed() {
         '{ if ($1 < t) t = $1; if ($2 < c) c = $2 } END { print t, c }' "$DATA/$name.best" 2>/dev/null >"$DATA/$name.tmp" \
         || printf '%s %s\n' "$(cat "$DATA/$name.time")" "$(cat "$DATA/$name.cpu")" >"$DATA/$name.tmp"
     mv "$DATA/$name.tmp" "$DATA/$name.best"
-    printf '  %-12s %7.2f s wall %7.2f s CPU   before: %s; after: %s\n' "$name" "$(cat "$DATA/$name.time")" \
+    printf '  %-14s %7.2f s wall %7.2f s CPU   before: %s; after: %s\n' "$name" "$(cat "$DATA/$name.time")" \
         "$(cat "$DATA/$name.cpu")" "$before" "$after"
     if [ "${after%%,*}" != "left 0 product objects" ] || [ "$others_before" != "$others_after" ]; then
         echo "  FAIL: $name did not remove exactly the product's objects"
@@ -93,44 +108,64 @@ timed() {
 
 echo "== Timing (each run on a freshly seeded machine)"
 # The cost of starting one Windows process: the quickest of three empty runs.
+: >"$DATA_ROOT/empty.txt"
 startup=
 for _ in 1 2 3; do
     start=$(now)
-    "$WINE" "$FLOOR" run "$(winpath "$DATA/empty.txt")" </dev/null >/dev/null
+    "$WINE" "$FLOOR" run "$(winpath "$DATA_ROOT/empty.txt")" </dev/null >/dev/null
     took=$(calc "$(now) - $start")
     [ -z "$startup" ] || awk "BEGIN { exit !($took < $startup) }" && startup=$took
 done
-printf '  %-12s %7.2f s   (starting one Windows process, in each time below)\n' startup "$startup"
+printf '  %-14s %7.2f s   (starting one Windows process, in each time below)\n' startup "$startup"
 
-# The program and the floor take turns, REPEAT times each (default 2), so that a
-# change in the host's load falls on both; the quickest run of each counts.
-for _ in $(seq "${REPEAT:-2}"); do
-    rm -f "$DRIVE_C/bench/program.log"
-    timed program "$WINE" "$PROGRAM" /Quiet '/Log:C:\bench\program.log'
-    cp "$DRIVE_C/bench/program.log" "$DATA/program.log" 2>/dev/null || true
-    timed floor "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")"
+SIZES="$SCALE $(awk "BEGIN { print $SCALE * 4 }")"
+for SIZE in $SIZES; do
+    DATA="$DATA_ROOT/scale-$SIZE"
+    mkdir -p "$DATA"
+    echo "== Scale $SIZE"
+    python3 bench/generate.py "$DATA" "$SIZE"
+    sed 's/^/  /' "$DATA/summary.txt"
+    # The program and the references take turns, so that a change in the host's load
+    # falls on all of them; the quickest run of each counts.
+    for _ in $(seq "$REPEAT"); do
+        rm -f "$DRIVE_C/bench/program.log"
+        timed program "$WINE" "$PROGRAM" /Quiet '/Log:C:\bench\program.log'
+        cp "$DRIVE_C/bench/program.log" "$DATA/program.log" 2>/dev/null || true
+        timed known-targets "$WINE" "$KNOWN" "$(winpath "$DATA/targets.txt")"
+        timed floor "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")"
+    done
+    echo "  the references' last runs, by kind of object:"
+    sed 's/\r$//' "$DATA/known-targets.out" "$DATA/floor.out"
+    if [ "${DETAIL:-0}" = 1 ]; then
+        # The floor again, opening each uninstall entry per value, then reading each list per pass.
+        timed floor+opens "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value
+        echo "             (the floor, opening an uninstall entry once for each value it reads)"
+        timed floor+passes "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value --passes
+        echo "             (and reading each uninstall list four times per user scope, twice per machine view)"
+    fi
+    if [ "${BATCH:-0}" = 1 ] && [ "$SIZE" = "$SCALE" ]; then
+        timed batch "$WINE" cmd /c "$(winpath "$DATA/batch.bat")"
+    fi
+    [ -f "$DATA/program.log" ] && python3 bench/profile.py "$DATA/program.log"
 done
-timed batch "$WINE" cmd /c "$(winpath "$DATA/batch.bat")"
 
-echo "== Where the time goes"
-echo "  the floor's last run, by kind of object:"
-sed 's/\r$//' "$DATA/floor.out"
-# The floor again with the cleaner's registry access pattern, one trait at a time.
-timed floor+opens "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value
-echo "           (the floor, opening an uninstall entry once for each value it reads)"
-timed floor+passes "$WINE" "$FLOOR" run "$(winpath "$DATA/objects.txt")" --open-per-value --passes
-echo "           (and reading each uninstall list as often as a sweep does)"
-[ -f "$DATA/program.log" ] && python3 bench/profile.py "$DATA/program.log"
-
-read -r program program_cpu <"$DATA/program.best"
-read -r floor floor_cpu <"$DATA/floor.best"
-read -r batch _ <"$DATA/batch.best"
-echo "== Result (scale $SCALE, $RUN_ARCH build; the quickest of ${REPEAT:-2} runs of the program and of the floor)"
-printf '  program %.2f s, floor %.2f s, batch %.2f s\n' "$program" "$floor" "$batch"
-printf '  program/floor %.2f   program/batch %.2f\n' "$(calc "$program / $floor")" "$(calc "$program / $batch")"
-printf '  without the process start (%.2f s): program/floor %.2f   program/batch %.2f\n' "$startup" \
-    "$(calc "($program - $startup) / ($floor - $startup)")" \
-    "$(calc "($program - $startup) / ($batch - $startup)")"
-printf '  CPU time (the process and the wineserver; a batch script'"'"'s child processes are not all counted):\n'
-printf '  program %.2f s, floor %.2f s: program/floor %.2f\n' "$program_cpu" "$floor_cpu" "$(calc "$program_cpu / $floor_cpu")"
+echo "== Result (i686 build; the quickest of $REPEAT runs of the program and of each reference, wall time)"
+ratios=()
+for SIZE in $SIZES; do
+    DATA="$DATA_ROOT/scale-$SIZE"
+    read -r program program_cpu <"$DATA/program.best"
+    read -r known known_cpu <"$DATA/known-targets.best"
+    read -r floor _ <"$DATA/floor.best"
+    ratio=$(calc "$program / $known")
+    ratios+=("$ratio")
+    printf '  scale %-5s program %6.2f s, known targets %6.2f s, floor %6.2f s\n' "$SIZE" "$program" "$known" "$floor"
+    printf '              program/known-targets %.2f   program/floor %.2f   CPU (process and wineserver): program/known-targets %.2f\n' \
+        "$ratio" "$(calc "$program / $floor")" "$(calc "$program_cpu / $known_cpu")"
+    if [ -f "$DATA/batch.best" ]; then
+        read -r batch _ <"$DATA/batch.best"
+        printf '              batch script %.2f s: program/batch %.2f\n' "$batch" "$(calc "$program / $batch")"
+    fi
+done
+printf '  growth: program/known-targets at scale %s over that at scale %s: %.2f\n' "${SIZES#* }" "$SCALE" \
+    "$(calc "${ratios[1]} / ${ratios[0]}")"
 exit $((failures > 0))

@@ -6,19 +6,13 @@
 #include "../common/Registry.h"
 #include "../log/log.h"
 
-#include <shlwapi.h>
+#include <wchar.h>
 
 namespace {
 
 const wchar_t UninstallListPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t MsiExecPath[] = L"%SystemRoot%\\System32\\MsiExec.exe";
 const DWORD UninstallerWaitMs = 180000;
-
-bool MatchEitherName(HKEY list, REGSAM access, const wchar_t* name)
-{
-    return MatchCatalogueName(list, access, name, L"DisplayName") ||
-           MatchCatalogueName(list, access, name, L"ProductName");
-}
 
 // The command line for one product code, composed and expanded; ERROR_SUCCESS, or the
 // error that stopped it. A command line that does not fit its buffer is never run: cut, it
@@ -67,8 +61,11 @@ bool RunUninstaller(const wchar_t* productCode)
         LogLine(L"Failed to execute [%d]", static_cast<int>(error));
         return false;
     }
-    if (started == Change::Made)
+    // A child may have changed any list: no reading of one is kept past it.
+    if (started == Change::Made) {
         AwaitUninstaller(child);
+        ForgetListReadings();
+    }
     return true;
 }
 
@@ -94,28 +91,37 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view)
     HKEY list;
     if (RegOpenKeyExW(root, listPath, 0, access, &list) != ERROR_SUCCESS)
         return;
-    DWORD index = 0;
-    for (;;) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
-        // has passed already is passed over, as a real run finds it gone.
-        if (PreviewHasRemoved(list, name, view)) {
-            index++;
-            continue;
-        }
-        if (MatchEitherName(list, access, name) && name[0] == L'{' && RunUninstaller(name)) {
-            // An uninstaller removes its own entry; a preview, which runs none, counts it
-            // as removed so that no later step reports it again.
+    // The matches of one reading are taken in index order. After an uninstaller has run
+    // the rest of the list is read again, and so is the rest of a reading that was full.
+    DWORD from = 0;
+    bool again = true;
+    while (again) {
+        const ListReading& reading = ReadProductKeyList(list, access, from);
+        again = reading.cut;
+        from = reading.end;
+        for (DWORD i = 0; i < reading.matchCount; i++) {
+            const ListMatch& match = reading.matches[i];
+            // Under HKEY_USERS both views show one list: an entry whose uninstaller the
+            // preview has passed already is passed over, as a real run finds it gone.
+            if (PreviewHasRemoved(list, match.name, view))
+                continue;
+            LogRemovalAttempt(match.name, match.displayName);
+            if (match.name[0] != L'{')
+                continue;
+            PathBuffer name;
+            wmemcpy(name, match.name, MAX_PATH);
+            DWORD index = match.index;
+            if (!RunUninstaller(name))
+                continue;
+            // An uninstaller removes its own entry; a preview, which runs none, counts it as
+            // removed so that no later step reports it again.
             NotePreviewRemoval(list, name, view);
             // An uninstaller that removed its own entry moved the next entry down to this
             // index: it is taken next instead of being passed over.
-            if (!SubkeyExists(list, access, name))
-                continue;
+            from = SubkeyExists(list, access, name) ? index + 1 : index;
+            again = true;
+            break;
         }
-        index++;
     }
     RegCloseKey(list);
 }
@@ -125,17 +131,14 @@ bool MatchCatalogueName(HKEY parent, REGSAM access, const wchar_t* subkey, const
     HKEY key;
     if (RegOpenKeyExW(parent, subkey, 0, access, &key) != ERROR_SUCCESS)
         return false;
-    bool matched = false;
-    PathBuffer text;
-    if (ReadRegistryText(key, valueName, text, false)) {
-        for (const wchar_t* displayName : ProductDisplayNames) {
-            if (StrCmpIW(text, displayName) == 0) {
-                LogLine(L"Attempting to remove %s [%s]", subkey, displayName);
-                matched = true;
-                break;
-            }
-        }
-    }
+    const wchar_t* displayName = KeyCatalogueName(key, valueName);
+    if (displayName != nullptr)
+        LogRemovalAttempt(subkey, displayName);
     RegCloseKey(key);
-    return matched;
+    return displayName != nullptr;
+}
+
+void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)
+{
+    LogLine(L"Attempting to remove %s [%s]", name, displayName);
 }

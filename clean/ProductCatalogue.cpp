@@ -2,6 +2,8 @@
 // keys of the Zamo product family, and the maker's and product's words.
 #include "steps.h"
 
+#include <shlwapi.h>
+
 const wchar_t* const AddInKeyPaths[2] = {
     L"Software\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn",
     L"Software\\Quorvex\\Outlook Add-In",
@@ -34,6 +36,15 @@ const wchar_t* const ProcessNames[4] = {
 
 const wchar_t MakerWord[] = L"Quorvex";
 const wchar_t ProductWord[] = L"Zamo";
+
+const wchar_t* CatalogueDisplayName(const wchar_t* text)
+{
+    for (const wchar_t* displayName : ProductDisplayNames) {
+        if (StrCmpIW(text, displayName) == 0)
+            return displayName;
+    }
+    return nullptr;
+}
 
 const wchar_t* RootLabel(HKEY root)
 {

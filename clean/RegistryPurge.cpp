@@ -30,21 +30,9 @@ struct ProductKeyScan {
     const wchar_t* path;
 };
 
-// Takes the subkey at one index: match test, deletion and their log lines.
-Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
+// Deletes a matching subkey with its tree and logs how that went.
+Visit RemoveMatch(const ProductKeyScan& scan, const wchar_t* name)
 {
-    PathBuffer name;
-    DWORD nameCount = MAX_PATH;
-    if (RegEnumKeyExW(scan.key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return Visit::End;
-    // What a real run would have deleted already (in the other view of a shared key, or
-    // by its uninstaller) is not reported again by a preview, which deletes nothing.
-    if (PreviewHasRemoved(scan.key, name, scan.view))
-        return Visit::NoMatch;
-    const REGSAM access = KEY_READ | scan.view;
-    if (!MatchCatalogueName(scan.key, access, name, L"DisplayName") &&
-        !MatchCatalogueName(scan.key, access, name, L"ProductName"))
-        return Visit::NoMatch;
     switch (DeleteRegistryTree(scan.key, name, scan.view, {scan.label, scan.path, name})) {
     case Change::Made:
         LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
@@ -56,6 +44,47 @@ Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
         break;
     }
     return Visit::Passed;
+}
+
+// Takes the subkey at one index: match test, deletion and their log lines.
+Visit VisitSubkey(const ProductKeyScan& scan, DWORD index)
+{
+    PathBuffer name;
+    DWORD nameCount = MAX_PATH;
+    if (RegEnumKeyExW(scan.key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return Visit::End;
+    // What a real run would have deleted already (in the other view of a shared key, or
+    // by its uninstaller) is not reported again by a preview, which deletes nothing.
+    if (PreviewHasRemoved(scan.key, name, scan.view))
+        return Visit::NoMatch;
+    const wchar_t* displayName = EntryCatalogueName(scan.key, KEY_READ | scan.view, name);
+    if (displayName == nullptr)
+        return Visit::NoMatch;
+    LogRemovalAttempt(name, displayName);
+    return RemoveMatch(scan, name);
+}
+
+// Step A on a whole reading of the list: what a scan from index 0 that starts over after
+// each deletion does. Only matches log lines, so the matches alone are walked: after a
+// deletion the undeletable ones before it are tried and logged again, in index order. A
+// preview deletes nothing and so never starts over.
+void PurgeReadMatches(const ProductKeyScan& scan, ListReading& reading)
+{
+    DWORD i = 0;
+    while (i < reading.matchCount) {
+        const ListMatch& match = reading.matches[i];
+        if (PreviewHasRemoved(scan.key, match.name, scan.view)) {
+            i++;
+            continue;
+        }
+        LogRemovalAttempt(match.name, match.displayName);
+        if (RemoveMatch(scan, match.name) == Visit::Removed) {
+            DropListMatch(scan.key, reading, i);
+            i = 0;
+        } else {
+            i++;
+        }
+    }
 }
 
 // What a scan knows of the subkeys below its position: each either did not match or
@@ -120,19 +149,10 @@ bool RescanKnownSubkeys(const ProductKeyScan& scan, KnownSubkeys& known)
     return true;
 }
 
-} // namespace
-
-// Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
-// catalogue name is deleted with its tree.
-void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+// Step A on a list with more matches than a reading holds: the same, one subkey at a
+// time.
+void PurgeSubkeysOneByOne(const ProductKeyScan& scan)
 {
-    PathBuffer path;
-    if (!ScopeKeyPath(path, sid, keyPath))
-        return;
-    HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return;
-    const ProductKeyScan scan = {key, view, RootLabel(root), path};
     KnownSubkeys known = {};
     known.untrackedFrom = NoIndex;
     for (;;) {
@@ -151,6 +171,26 @@ void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REG
             break;  // removed, and the enumeration ended during the rescan
         }
     }
+}
+
+} // namespace
+
+// Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
+// catalogue name is deleted with its tree.
+void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+{
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, keyPath))
+        return;
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    const ProductKeyScan scan = {key, view, RootLabel(root), path};
+    ListReading& reading = ReadProductKeyList(key, KEY_READ | view, 0);
+    if (reading.cut)
+        PurgeSubkeysOneByOne(scan);
+    else
+        PurgeReadMatches(scan, reading);
     RegCloseKey(key);
 }
 
@@ -190,9 +230,12 @@ void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
 void SweepScopeRegistry(HKEY root, const wchar_t* sid)
 {
     // Every uninstaller of both views runs before the first key is deleted, so
-    // MsiExec still finds the records of the products it removes.
+    // MsiExec still finds the records of the products it removes. The passes read each
+    // list once, where nothing but the sweep's own deletions changed it in between.
+    BeginListReadings();
     UninstallScopeProducts(root, sid);
     PurgeScopeRegistry(root, sid);
+    EndListReadings();
 }
 
 void UninstallScopeProducts(HKEY root, const wchar_t* sid)

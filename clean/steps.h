@@ -14,6 +14,9 @@ extern const wchar_t* const ProcessNames[4];
 extern const wchar_t MakerWord[];    // "Quorvex"
 extern const wchar_t ProductWord[];  // "Zamo"
 
+// The catalogue's display name that text equals as a whole, ignoring case, or null.
+const wchar_t* CatalogueDisplayName(const wchar_t* text);
+
 // "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other root: how log lines name a scope.
 const wchar_t* RootLabel(HKEY root);
 
@@ -39,6 +42,42 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view);
 // True when the named REG_SZ value of the subkey equals a catalogue display name;
 // logs the match.
 bool MatchCatalogueName(HKEY parent, REGSAM access, const wchar_t* subkey, const wchar_t* valueName);
+// Logs that a list entry matched: the line that comes before its removal is tried.
+void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName);
+
+// Product key lists. A reading holds the subkeys of one list, from some index to the
+// end, whose "DisplayName" (else "ProductName") is a catalogue name, in index order.
+const DWORD ListMatchCapacity = 64;
+struct ListMatch {
+    DWORD index;
+    const wchar_t* displayName;  // the catalogue's entry that matched
+    PathBuffer name;
+};
+struct ListReading {
+    DWORD matchCount;
+    ListMatch matches[ListMatchCapacity];
+    DWORD end;  // the index where the reading stopped
+    bool cut;   // it stopped at a match it had no room for, not at the end of the list
+};
+// The catalogue name that the opened key's REG_SZ value equals, or null.
+const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName);
+// The catalogue name of the list entry's "DisplayName", else of its "ProductName", or
+// null; the entry is opened once for both. Logs nothing.
+const wchar_t* EntryCatalogueName(HKEY list, REGSAM access, const wchar_t* name);
+// Between these two calls (one sweep of a scope) a reading is kept and handed to every
+// later pass over the same key, whichever view opened it, until a child process has run
+// or the list's subkeys changed other than by the sweep's own deletions. Outside them
+// every pass reads afresh.
+void BeginListReadings();
+void EndListReadings();
+// Drops every kept reading: a child process may have changed any list.
+void ForgetListReadings();
+// The reading of the opened list from index from on: the kept one, or a new one. It
+// stays valid until the next call of any of these functions.
+ListReading& ReadProductKeyList(HKEY list, REGSAM access, DWORD from);
+// The sweep deleted the key of the match at position: it goes, and the later subkeys
+// move down one index.
+void DropListMatch(HKEY list, ListReading& reading, DWORD position);
 
 // Registry purge of one scope. SweepScopeRegistry is the two below in order: the
 // passive uninstall in both views, then the eight purge calls.

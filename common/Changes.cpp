@@ -3,21 +3,15 @@
 #include "Changes.h"
 
 #include "../app/app.h"
+#include "Registry.h"
 #include "../log/log.h"
 
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
-extern "C" LONG NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
-                                 ULONG* resultLength);
 
 namespace {
 
-const int KeyNameInformation = 3;
-
-// The kernel's name of a key ("\REGISTRY\Machine\Software\..."), with room for a root, a
-// SID and a key path and name that each fit a PathBuffer.
-typedef wchar_t KernelKeyName[3 * MAX_PATH];
 
 // What a preview has passed as removed: kernel names of keys and paths of files and folders,
 // each ended by its NUL, one after the other. An item covers itself and everything below it.
@@ -77,25 +71,14 @@ bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& ke
 }
 
 // The kernel's name of an open key; empty when it does not fit.
-void ReadKernelName(HKEY key, KernelKeyName& out)
+void ReadKernelName(HKEY key, RegistryName& out)
 {
-    struct {
-        ULONG length;  // in bytes
-        wchar_t name[ARRAYSIZE(out)];
-    } information;
-    ULONG size = 0;
-    out[0] = L'\0';
-    if (NtQueryKey(key, KeyNameInformation, &information, sizeof(information), &size) < 0)
-        return;
-    size_t count = information.length / sizeof(wchar_t);
-    if (count >= ARRAYSIZE(out))
-        return;
-    wmemcpy(out, information.name, count);
-    out[count] = L'\0';
+    if (!RegistryKeyName(key, out))
+        out[0] = L'\0';
 }
 
 // The kernel's name of parent\subkey opened with access; false when it cannot be opened so.
-bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, KernelKeyName& out)
+bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out)
 {
     HKEY key;
     if (!OpenKeyAsItself(parent, subkey, access, key))
@@ -129,7 +112,7 @@ bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
 
 void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {
-    KernelKeyName identity;
+    RegistryName identity;
     if (!KeyIdentity(parent, subkey, KEY_READ | DELETE | view, identity))
         return;
     if (identity[0] != L'\0' && RecordCovers(identity))
@@ -252,13 +235,13 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     if (!PreviewMode)
         return false;
-    KernelKeyName identity;
+    RegistryName identity;
     return KeyIdentity(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
 }
 
 void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
-    KernelKeyName identity;
+    RegistryName identity;
     if (PreviewMode && KeyIdentity(parent, subkey, KEY_READ | view, identity))
         RecordItem(identity);
 }

@@ -1,5 +1,10 @@
-// Registry value reading.
+// Registry value reading and the registry's own key names.
 #include "Registry.h"
+
+#include <wchar.h>
+
+extern "C" LONG NTAPI NtQueryKey(HANDLE key, int informationClass, void* information, ULONG length,
+                                 ULONG* resultLength);
 
 bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable)
 {
@@ -20,4 +25,22 @@ bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool 
         return false;
     data[length] = L'\0';
     return TextCopy(out, data);
+}
+
+bool RegistryKeyName(HKEY key, RegistryName& out)
+{
+    const int KeyNameInformation = 3;
+    struct {
+        ULONG length;  // in bytes
+        wchar_t name[ARRAYSIZE(out)];
+    } information;
+    ULONG size = 0;
+    if (NtQueryKey(key, KeyNameInformation, &information, sizeof(information), &size) < 0)
+        return false;
+    size_t count = information.length / sizeof(wchar_t);
+    if (count == 0 || count >= ARRAYSIZE(out))
+        return false;
+    wmemcpy(out, information.name, count);
+    out[count] = L'\0';
+    return true;
 }

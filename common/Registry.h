@@ -9,3 +9,9 @@
 // terminator. The registry is given 520 bytes, so a longer value counts as absent.
 bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable);
 
+// The full name the registry itself gives an open key ("\REGISTRY\MACHINE\..."), which
+// tells whether two handles, opened through different views or roots, are one key. It has
+// room for a root, a SID, and a key path and name that each fit a PathBuffer.
+typedef wchar_t RegistryName[3 * MAX_PATH];
+// True when the whole name fit into out.
+bool RegistryKeyName(HKEY key, RegistryName& out);

@@ -48,8 +48,7 @@ protected:
     void SetUp() override { DeleteKeyTree(HKEY_USERS, TestSid); }
     void TearDown() override
     {
-        for (const std::wstring& path : undeletable_)
-            MakeKeyDeletable(HKEY_USERS, path);
+        undeletable_.Release();
         DeleteKeyTree(HKEY_USERS, TestSid);
     }
     bool UserValue(const std::wstring& path, const wchar_t* name, const std::wstring& value)
@@ -62,19 +61,12 @@ protected:
     }
     bool UserKeyExists(const std::wstring& path) { return KeyExists(HKEY_USERS, User(path)); }
     // False when this Wine cannot make the key undeletable.
-    bool MakeUndeletable(const std::wstring& path)
-    {
-        std::wstring full = User(path);
-        if (!MakeKeyUndeletable(HKEY_USERS, full))
-            return false;
-        undeletable_.push_back(full);
-        return true;
-    }
+    bool MakeUndeletable(const std::wstring& path) { return undeletable_.Make(HKEY_USERS, User(path)); }
     LogCapture log;
     ScratchKeys machine;
 
 private:
-    std::vector<std::wstring> undeletable_;
+    UndeletableKeys undeletable_;
 };
 
 TEST_F(RegistryPurgeTest, UserScopeDeletesEveryMatchingEntryWithItsTree)

@@ -555,6 +555,21 @@ PreviewRun::~PreviewRun()
     ClearPreviewRecord();
 }
 
+bool UndeletableKeys::Make(HKEY root, const std::wstring& path)
+{
+    if (!MakeKeyUndeletable(root, path))
+        return false;
+    made_.emplace_back(root, path);
+    return true;
+}
+
+void UndeletableKeys::Release()
+{
+    for (const auto& made : made_)
+        MakeKeyDeletable(made.first, made.second);
+    made_.clear();
+}
+
 namespace {
 
 bool RunMsiExec(const std::wstring& arguments)

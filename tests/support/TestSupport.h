@@ -176,6 +176,22 @@ public:
     PreviewRun& operator=(const PreviewRun&) = delete;
 };
 
+// Keys a test made undeletable (64-bit view), made deletable again by Release or when
+// the object goes.
+class UndeletableKeys {
+public:
+    UndeletableKeys() = default;
+    ~UndeletableKeys() { Release(); }
+    UndeletableKeys(const UndeletableKeys&) = delete;
+    UndeletableKeys& operator=(const UndeletableKeys&) = delete;
+    // False when this Wine cannot make the key undeletable.
+    bool Make(HKEY root, const std::wstring& path);
+    void Release();
+
+private:
+    std::vector<std::pair<HKEY, std::wstring>> made_;
+};
+
 // Test MSI packages built beside the tests, installed and removed with the prefix's
 // own msiexec, quietly. True when msiexec ended with 0.
 bool InstallTestPackage(const std::wstring& fileName);

@@ -2,6 +2,7 @@
 // folder itself last, with a log line before each file's deletion.
 #include "steps.h"
 
+#include "../app/app.h"
 #include "../common/Changes.h"
 
 #include <shlwapi.h>
@@ -9,57 +10,92 @@
 
 namespace {
 
-// The folder's path for one use: the top level expands its references afresh each
-// time; a nested level holds a path composed from names found on disk, which is
-// taken as it is, since a name such as "%NAME%" would expand into another folder.
-bool FolderPath(PathBuffer& out, const wchar_t* path, bool expand)
-{
-    return expand ? ExpandText(out, path) : TextCopy(out, path);
-}
-
 bool IsLink(DWORD attributes)
 {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// The path as the file system stores its names, when it differs from path in letter
+// case alone: each component looked up in its parent. Wine looks every component of
+// a path up again on each call, and one that differs from the stored name only in
+// case (a shell folder definition is lower-cased) makes it read the parent folder
+// through; acting through the stored spelling spares that on every file of a walk.
+// Windows takes both spellings alike. False for anything but a drive path whose every
+// component is found under a name equal to its own, ignoring case.
+bool StoredSpelling(const PathBuffer& path, PathBuffer& out)
+{
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                 path[1] == L':' && path[2] == L'\\';
+    if (!drive || wcspbrk(path, L"*?") != nullptr)
+        return false;
+    wmemcpy(out, path, 3);
+    out[3] = L'\0';
+    size_t at = 3;
+    while (path[at] != L'\0') {
+        size_t length = wcscspn(path + at, L"\\");
+        PathBuffer probe;
+        if (length == 0 || !TextCopy(probe, path))
+            return false;
+        probe[at + length] = L'\0';
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileExW(probe, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(find);
+        if (CompareStringOrdinal(path + at, static_cast<int>(length), found.cFileName, -1, TRUE) != CSTR_EQUAL ||
+            !TextAppend(out, found.cFileName))
+            return false;
+        at += length;
+        if (path[at] == L'\\') {
+            if (!TextAppend(out, L"\\"))
+                return false;
+            at++;
+        }
+    }
+    return true;
+}
+
+// Removes the tree at logged, acting through acting: the same path, spelled as stored.
+// Both are composed alike from the names found on disk, which are taken as they are,
+// since a name such as "%NAME%" would expand into another folder.
+//
 // Wine follows a directory link when asked to remove it and so deletes the folder it
 // points to, and Windows removes only the link: a link (junction, symbolic link or any
 // other reparse point) is therefore never entered and never removed. It stays, and so
 // does every folder that encloses it.
-void RemoveTree(const wchar_t* path, bool expand)
+void RemoveTree(const wchar_t* logged, const wchar_t* acting)
 {
-    PathBuffer working;
-    if (!FolderPath(working, path, expand))
-        return;
-    DWORD attributes = GetFileAttributesW(working);
+    DWORD attributes = GetFileAttributesW(acting);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
         return;
-    if (!AppendEntryName(working, L"*.*"))
+    PathBuffer entryActing;
+    if (!TextCopy(entryActing, acting) || !AppendEntryName(entryActing, L"*.*"))
         return;
 
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(working, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    HANDLE find = FindFirstFileExW(entryActing, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
         if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
             continue;
         // An entry whose path does not fit stays, and so does this folder.
-        if (!FolderPath(working, path, expand) || !AppendEntryName(working, entry.cFileName))
+        PathBuffer entryLogged;
+        if (!TextCopy(entryLogged, logged) || !AppendEntryName(entryLogged, entry.cFileName) ||
+            !TextCopy(entryActing, acting) || !AppendEntryName(entryActing, entry.cFileName))
             continue;
         if (IsLink(entry.dwFileAttributes))
             continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(working, false);
+            RemoveTree(entryLogged, entryActing);
         } else {
-            LogChange(L"Deleting file [%s]", working);
-            DeleteFileAt(working);
+            LogChange(L"Deleting file [%s]", entryLogged);
+            DeleteFileAt(entryActing);
         }
     } while (FindNextFileW(find, &entry));
     FindClose(find);
 
-    if (FolderPath(working, path, expand))
-        RemoveFolder(working);
+    RemoveFolder(acting);
 }
 
 } // namespace
@@ -81,5 +117,11 @@ bool AppendEntryName(PathBuffer& path, const wchar_t* name)
 
 void RemoveFolderTree(const wchar_t* path)
 {
-    RemoveTree(path, true);
+    // Only the top level expands its references; the log shows the expansion. A preview
+    // names each file as the log of a real run does, so it acts through that spelling.
+    PathBuffer expanded;
+    if (!ExpandText(expanded, path))
+        return;
+    PathBuffer stored;
+    RemoveTree(expanded, !PreviewMode && StoredSpelling(expanded, stored) ? stored : expanded);
 }

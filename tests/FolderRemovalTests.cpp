@@ -154,6 +154,19 @@ TEST_F(FolderRemovalTest, EnvironmentReferenceIsExpandedAndLinesShowTheExpansion
     EXPECT_EQ(Sorted(Logged()), Sorted({Line(L"f.txt"), Line(L"sub\\g.txt")}));
 }
 
+TEST_F(FolderRemovalTest, PathInAnotherLetterCaseIsRemovedAndLoggedAsGiven)
+{
+    Build({L"Sub\\", L"Sub\\File.TXT", L"top.txt"});
+    std::wstring given = tree;
+    for (wchar_t& c : given)
+        c = static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : (c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c));
+    ASSERT_NE(given, tree);
+    RemoveFolderTree(given.c_str());
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(Sorted(Logged()), Sorted({L"Deleting file [" + given + L"\\Sub\\File.TXT]",
+                                        L"Deleting file [" + given + L"\\top.txt]"}));
+}
+
 TEST_F(FolderRemovalTest, NamesFoundInsideTheTreeAreNotExpanded)
 {
     // A sub-folder named like a reference must not lead the removal to the folder that

@@ -11,8 +11,6 @@
 
 namespace {
 
-const size_t WellKnownNameLength = 10;
-const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t UserHiveFile[] = L"NTUSER.DAT";
 const wchar_t ClassHiveFile[] = L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
 

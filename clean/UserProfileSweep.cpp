@@ -10,10 +10,10 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
+const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
 namespace {
 
-const size_t WellKnownNameLength = 10;
-const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t ProfileReference[] = L"%userprofile%";
 const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;

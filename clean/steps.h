@@ -94,6 +94,12 @@ void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REG
 void PurgeInstallerComponents(const wchar_t* sid);
 void PurgeInstallerProducts(const wchar_t* sid);
 
+// User profiles: names under HKEY_USERS shorter than this are the well-known accounts'
+// hives, and the machine's profile list (HKEY_LOCAL_MACHINE, 64-bit view) names the
+// profile folder of each SID.
+const size_t WellKnownNameLength = 10;
+extern const wchar_t ProfileListKey[];
+
 // User profile sweep of one name under HKEY_USERS.
 void SweepUserScope(const wchar_t* sid);
 // Resolves one of a user's shell folders ("Local AppData", "Startup") against that

@@ -1,7 +1,6 @@
 // Entry point: options, log and header lines, the dialog, the message loop.
 #include "app.h"
 
-#include "../clean/clean.h"
 #include "../log/log.h"
 #include "../res/resource.h"
 
@@ -60,11 +59,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     UpdateWindow(MainWindow);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    if (QuietMode) {
-        HANDLE worker = CreateThread(nullptr, 0, CleanRun, nullptr, 0, nullptr);
-        if (worker != nullptr)
-            CloseHandle(worker);
-    }
+    // A quiet run that cannot start ends the process: nothing else would.
+    if (QuietMode && !StartCleanRun())
+        PostQuitMessage(0);
 
     // No IsDialogMessageW step: Tab, Enter and Escape have no dialog meaning here.
     MSG message = {};

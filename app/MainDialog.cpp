@@ -2,6 +2,7 @@
 #include "app.h"
 
 #include "../clean/clean.h"
+#include "../log/log.h"
 #include "../res/resource.h"
 
 namespace {
@@ -14,12 +15,13 @@ void SetStringText(HWND window, int controlId, UINT stringId)
     SetDlgItemTextW(window, controlId, text);
 }
 
-// Starts the one clean run of this process, then turns the dialog to Running.
+// Starts the one clean run of this process, then turns the dialog to Running. The worker
+// cannot report completion before that: its report is sent to this thread, which takes it
+// only once this handler has returned. A run that cannot start leaves the dialog Ready.
 void OnClean(HWND window)
 {
-    HANDLE worker = CreateThread(nullptr, 0, CleanRun, nullptr, 0, nullptr);
-    if (worker != nullptr)
-        CloseHandle(worker);
+    if (!StartCleanRun())
+        return;
     ShowWindow(GetDlgItem(window, IDC_CLEAN), SW_HIDE);
     EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
     SetStringText(window, IDCANCEL, IDS_CLOSE);
@@ -47,6 +49,17 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     }
     return FALSE;
+}
+
+bool StartCleanRun()
+{
+    HANDLE worker = CreateThread(nullptr, 0, CleanRun, nullptr, 0, nullptr);
+    if (worker == nullptr) {
+        LogLine(L"Failed to start the clean-up [%d]", static_cast<int>(GetLastError()));
+        return false;
+    }
+    CloseHandle(worker);
+    return true;
 }
 
 void ReportCompletion()

@@ -13,9 +13,10 @@ HWND MainWindow = nullptr;
 
 namespace {
 
-bool StartsWithOption(const wchar_t* argument, const wchar_t* option)
+// The value behind an option that takes one ("/Log:"), or null when argument is not that option.
+const wchar_t* OptionValue(const wchar_t* argument, const wchar_t* option)
 {
-    return StrStrIW(argument, option) == argument;
+    return StrStrIW(argument, option) == argument ? argument + wcslen(option) : nullptr;
 }
 
 // A value too long for its 260-character setting is never cut into a different
@@ -49,15 +50,16 @@ void ParseOptions(int count, wchar_t** arguments)
 {
     for (int i = 0; i < count; i++) {
         const wchar_t* argument = arguments[i];
+        const wchar_t* value = nullptr;
         if (StrCmpIW(argument, L"/Quiet") == 0)
             QuietMode = true;
         else if (StrCmpIW(argument, L"/Preview") == 0)
             PreviewMode = true;
         else if (StrCmpIW(argument, L"/AllProfiles") == 0)
             AllProfiles = true;
-        else if (StartsWithOption(argument, L"/Signature:"))
-            StoreValue(Signature, argument + 11);
-        else if (StartsWithOption(argument, L"/Log:"))
-            StoreLogPath(argument + 5);
+        else if ((value = OptionValue(argument, L"/Signature:")) != nullptr)
+            StoreValue(Signature, value);
+        else if ((value = OptionValue(argument, L"/Log:")) != nullptr)
+            StoreLogPath(value);
     }
 }

@@ -1,19 +1,17 @@
-// Application shell: the process-wide settings and what the clean-up engine reports
-// back to the dialog. Settings are written by the main thread before the worker
-// thread exists and are only read afterwards.
+// Application shell: the options, the dialog, and what the clean-up engine reports back
+// to it.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../common/Settings.h"
 
-extern bool QuietMode;          // "/Quiet": no window, the run starts at once
-extern bool PreviewMode;        // "/Preview": the run logs what it would change and changes nothing
-extern bool AllProfiles;        // "/AllProfiles": also sweep the profiles whose hives are not loaded
-extern PathBuffer Signature;    // "/Signature:": the scope marker's text, empty for none
-extern PathBuffer LogPath;      // "/Log:": the log file, unexpanded, empty for the default
 extern HWND MainWindow;         // the main dialog, hidden in quiet mode
 
 // Sets the options from an argument vector, every element examined, the first too.
 void ParseOptions(int count, wchar_t** arguments);
+
+// Starts the clean run's worker thread. False when it could not be created: the failure
+// is logged and no run happens.
+bool StartCleanRun();
 
 // The end of a clean run, called by the worker after its last log line: ends the
 // process in quiet mode, otherwise shows "Finished." and enables Close.

@@ -3,14 +3,10 @@
 #include "steps.h"
 
 #include "../common/Changes.h"
-#include "../common/Registry.h"
 #include "../log/log.h"
-
-#include <wchar.h>
 
 namespace {
 
-const wchar_t UninstallListPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t MsiExecPath[] = L"%SystemRoot%\\System32\\MsiExec.exe";
 const DWORD UninstallerWaitMs = 180000;
 
@@ -44,8 +40,8 @@ void AwaitUninstaller(const PROCESS_INFORMATION& child)
 }
 
 // Runs MsiExec /x quietly for one product code and waits for it (a preview only logs the
-// command line it would run). True when a child was started, or would have been.
-bool RunUninstaller(const wchar_t* productCode)
+// command line it would run).
+Change RunUninstaller(const wchar_t* productCode)
 {
     PathBuffer commandLine;
     DWORD error = ComposeUninstallCommand(productCode, commandLine);
@@ -59,83 +55,49 @@ bool RunUninstaller(const wchar_t* productCode)
     }
     if (started == Change::Failed) {
         LogLine(L"Failed to execute [%d]", static_cast<int>(error));
-        return false;
+        return Change::Failed;
     }
-    // A child may have changed any list: no reading of one is kept past it.
-    if (started == Change::Made) {
+    if (started == Change::Made)
         AwaitUninstaller(child);
-        ForgetListReadings();
-    }
-    return true;
+    return started;
 }
 
-bool SubkeyExists(HKEY parent, REGSAM access, const wchar_t* name)
+// Takes one matching entry: a product code's uninstaller is run.
+Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* displayName)
 {
-    HKEY key;
-    if (RegOpenKeyExW(parent, name, 0, access, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    LogRemovalAttempt(name, displayName);
+    if (name[0] != L'{')
+        return Taken::Kept;
+    switch (RunUninstaller(name)) {
+    case Change::Made:
+        return Taken::Changed;
+    case Change::Previewed:
+        // An uninstaller removes its own entry; a preview, which runs none, counts it as
+        // removed so that no later step reports it again.
+        NotePreviewRemoval(scan.list, name, scan.view);
+        break;
+    case Change::Failed:
+        break;
+    }
+    return Taken::Kept;
 }
 
 } // namespace
 
-void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view)
+void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings)
 {
     PathBuffer listPath;
-    bool fits = ScopeKeyPath(listPath, sid, UninstallListPath);
+    bool fits = ScopeKeyPath(listPath, sid, ProductKeyPaths[0]);
     LogLine(L"Attempting to uninstall Zamo components passively");
     if (!fits)
         return;
-    const REGSAM access = KEY_READ | view;
     HKEY list;
-    if (RegOpenKeyExW(root, listPath, 0, access, &list) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, listPath, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return;
-    // The matches of one reading are taken in index order. After an uninstaller has run
-    // the rest of the list is read again, and so is the rest of a reading that was full.
-    DWORD from = 0;
-    bool again = true;
-    while (again) {
-        const ListReading& reading = ReadProductKeyList(list, access, from);
-        again = reading.cut;
-        from = reading.end;
-        for (DWORD i = 0; i < reading.matchCount; i++) {
-            const ListMatch& match = reading.matches[i];
-            // Under HKEY_USERS both views show one list: an entry whose uninstaller the
-            // preview has passed already is passed over, as a real run finds it gone.
-            if (PreviewHasRemoved(list, match.name, view))
-                continue;
-            LogRemovalAttempt(match.name, match.displayName);
-            if (match.name[0] != L'{')
-                continue;
-            PathBuffer name;
-            wmemcpy(name, match.name, MAX_PATH);
-            DWORD index = match.index;
-            if (!RunUninstaller(name))
-                continue;
-            // An uninstaller removes its own entry; a preview, which runs none, counts it as
-            // removed so that no later step reports it again.
-            NotePreviewRemoval(list, name, view);
-            // An uninstaller that removed its own entry moved the next entry down to this
-            // index: it is taken next instead of being passed over.
-            from = SubkeyExists(list, access, name) ? index + 1 : index;
-            again = true;
-            break;
-        }
-    }
+    // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
+    // has passed already is passed over by the matcher, as a real run finds it gone.
+    ScanList({list, view, MatchProductKey, UninstallEntry, RootLabel(root), listPath, sid}, readings);
     RegCloseKey(list);
-}
-
-bool MatchCatalogueName(HKEY parent, REGSAM access, const wchar_t* subkey, const wchar_t* valueName)
-{
-    HKEY key;
-    if (RegOpenKeyExW(parent, subkey, 0, access, &key) != ERROR_SUCCESS)
-        return false;
-    const wchar_t* displayName = KeyCatalogueName(key, valueName);
-    if (displayName != nullptr)
-        LogRemovalAttempt(subkey, displayName);
-    RegCloseKey(key);
-    return displayName != nullptr;
 }
 
 void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)

@@ -13,6 +13,20 @@ namespace {
 
 const DWORD PauseAfterStopMs = 5000;
 
+// True when the opened process (with query rights) runs the image whose file name is
+// exeFile, ignoring case.
+bool ProcessImageIs(HANDLE process, const wchar_t* exeFile)
+{
+    // An image path can be far longer than MAX_PATH; one that does not fit here
+    // fails the query and so is never confirmed.
+    wchar_t image[32768];
+    DWORD imageCount = ARRAYSIZE(image);
+    if (!QueryFullProcessImageNameW(process, 0, image, &imageCount))
+        return false;
+    // File names compare ordinally, ignoring case, as the file system does.
+    return CompareStringOrdinal(PathFindFileNameW(image), -1, PathFindFileNameW(exeFile), -1, TRUE) == CSTR_EQUAL;
+}
+
 // Opens the process of a snapshot entry for termination and confirms that it is
 // still the process the snapshot named: its ID may have gone to an unrelated process
 // since. Returns the handle, or null when it cannot be opened or is another process.
@@ -31,18 +45,6 @@ HANDLE OpenSnapshotProcess(const PROCESSENTRY32W& entry)
 }
 
 } // namespace
-
-bool ProcessImageIs(HANDLE process, const wchar_t* exeFile)
-{
-    // An image path can be far longer than MAX_PATH; one that does not fit here
-    // fails the query and so is never confirmed.
-    wchar_t image[32768];
-    DWORD imageCount = ARRAYSIZE(image);
-    if (!QueryFullProcessImageNameW(process, 0, image, &imageCount))
-        return false;
-    // File names compare ordinally, ignoring case, as the file system does.
-    return CompareStringOrdinal(PathFindFileNameW(image), -1, PathFindFileNameW(exeFile), -1, TRUE) == CSTR_EQUAL;
-}
 
 void StopProductProcesses()
 {

@@ -37,6 +37,15 @@ const wchar_t* const ProcessNames[4] = {
 const wchar_t MakerWord[] = L"Quorvex";
 const wchar_t ProductWord[] = L"Zamo";
 
+const wchar_t* const ProductKeyPaths[4] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    L"Software\\Microsoft\\Installer\\Products",
+    L"Software\\Classes\\Installer\\Products",
+    L"Software\\Classes\\Installer\\Dependencies",
+};
+
+const REGSAM RegistryViews[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+
 const wchar_t* CatalogueDisplayName(const wchar_t* text)
 {
     for (const wchar_t* displayName : ProductDisplayNames) {
@@ -44,6 +53,12 @@ const wchar_t* CatalogueDisplayName(const wchar_t* text)
             return displayName;
     }
     return nullptr;
+}
+
+const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName)
+{
+    PathBuffer text;
+    return ReadRegistryText(key, valueName, text, false) ? CatalogueDisplayName(text) : nullptr;
 }
 
 const wchar_t* RootLabel(HKEY root)

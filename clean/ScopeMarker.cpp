@@ -2,9 +2,9 @@
 // same signature leave that scope alone.
 #include "steps.h"
 
-#include "../app/app.h"
 #include "../common/Changes.h"
 #include "../common/Registry.h"
+#include "../common/Settings.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>

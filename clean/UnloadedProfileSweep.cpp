@@ -3,7 +3,6 @@
 // scope is, and unloaded again.
 #include "steps.h"
 
-#include "../common/Registry.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -89,21 +88,8 @@ bool IsPlainFile(const PathBuffer& path)
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
-// The profile folder of one profile list entry: its "ProfileImagePath", expanded, and
-// only when that is a full path.
-bool ReadProfileFolder(HKEY list, const wchar_t* sid, PathBuffer& out)
-{
-    HKEY entry;
-    if (RegOpenKeyExW(list, sid, 0, KEY_READ | KEY_WOW64_64KEY, &entry) != ERROR_SUCCESS)
-        return false;
-    PathBuffer value;
-    bool read = ReadRegistryText(entry, L"ProfileImagePath", value, true);
-    RegCloseKey(entry);
-    return read && ExpandText(out, value) && IsFullPath(out);
-}
-
 // True when the profile list entry sid is a profile to load here; out then describes it.
-bool FindUnloadedProfile(HKEY list, const wchar_t* sid, UnloadedProfile& out)
+bool FindUnloadedProfile(const wchar_t* sid, UnloadedProfile& out)
 {
     if (wcslen(sid) < WellKnownNameLength)
         return false;
@@ -112,7 +98,7 @@ bool FindUnloadedProfile(HKEY list, const wchar_t* sid, UnloadedProfile& out)
     if (IsLoaded(out.sid) || IsLoaded(out.classesName))
         return false;
     PathBuffer profile;
-    if (!ReadProfileFolder(list, sid, profile))
+    if (!ReadProfileFolder(sid, profile) || !IsFullPath(profile))
         return false;
     if (!TextCopy(out.userHive, profile) || !AppendEntryName(out.userHive, UserHiveFile) || !IsPlainFile(out.userHive))
         return false;
@@ -135,16 +121,10 @@ bool WasTried(const TriedProfiles& tried, const wchar_t* sid)
 // profile is not tried, since a later repeat of it could not be recognised.
 bool RememberTried(TriedProfiles& tried, const wchar_t* sid)
 {
-    if (tried.count == tried.capacity) {
-        DWORD capacity = tried.capacity == 0 ? 16 : tried.capacity * 2;
-        SIZE_T size = capacity * sizeof(PathBuffer);
-        void* grown = tried.sids == nullptr ? HeapAlloc(GetProcessHeap(), 0, size)
-                                            : HeapReAlloc(GetProcessHeap(), 0, tried.sids, size);
-        if (grown == nullptr)
-            return false;
-        tried.sids = static_cast<PathBuffer*>(grown);
-        tried.capacity = capacity;
-    }
+    void* sids = tried.sids;
+    if (!MakeRoom(sids, tried.count, tried.capacity, sizeof(PathBuffer)))
+        return false;
+    tried.sids = static_cast<PathBuffer*>(sids);
     if (!TextCopy(tried.sids[tried.count], sid))
         return false;
     tried.count++;
@@ -153,8 +133,7 @@ bool RememberTried(TriedProfiles& tried, const wchar_t* sid)
 
 void PurgeClassHive(const wchar_t* classesName)
 {
-    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-    for (REGSAM view : views) {
+    for (REGSAM view : RegistryViews) {
         for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
             PurgeProductKeys(HKEY_USERS, classesName, keyPath, view);
     }
@@ -212,7 +191,7 @@ void SweepProfileList()
         if (RegEnumKeyExW(list, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         UnloadedProfile profile;
-        if (FindUnloadedProfile(list, sid, profile) && !WasTried(tried, sid) && RememberTried(tried, sid))
+        if (FindUnloadedProfile(sid, profile) && !WasTried(tried, sid) && RememberTried(tried, sid))
             SweepUnloadedProfile(profile);
     }
     RegCloseKey(list);

@@ -79,6 +79,23 @@ bool ExpandDefinition(PathBuffer& definition, const PathBuffer& profile, PathBuf
     return expanded;
 }
 
+// Resolves one of a user's shell folders ("Local AppData", "Startup") against that
+// user's own profile folder. True when out holds the folder's path.
+bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
+{
+    PathBuffer profile;
+    if (!ReadProfileFolder(sid, profile))
+        return false;
+    PathBuffer keyPath;
+    PathBuffer value;
+    if (!ScopeKeyPath(keyPath, sid, ShellFoldersKey))
+        return false;
+    if (!ReadKeyText(HKEY_USERS, keyPath, valueName, value))
+        return false;
+    // An empty or relative result would name a folder under the current directory.
+    return ExpandDefinition(value, profile, out) && IsFullPath(out);
+}
+
 // A shell folder of the user with a name appended, ready to be removed: false when
 // anything did not resolve or fit.
 bool ResolveProductPath(const wchar_t* sid, const wchar_t* valueName, const wchar_t* name, PathBuffer& out)
@@ -199,33 +216,23 @@ void DeleteStartupShortcut(const wchar_t* sid)
 // relative to the current directory or drive, a folder nobody meant.
 bool IsFullPath(const wchar_t* path)
 {
-    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
-                 path[1] == L':' && path[2] == L'\\';
-    bool unc = path[0] == L'\\' && path[1] == L'\\';
-    return drive || unc;
+    return IsDrivePath(path) || (path[0] == L'\\' && path[1] == L'\\');
 }
 
-bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
+bool IsDrivePath(const wchar_t* path)
+{
+    return ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':' &&
+           path[2] == L'\\';
+}
+
+bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out)
 {
     // Key paths are joined as text: a key name is not a file path to canonicalise, and
-    // a SID too long for the buffer makes the resolution fail instead of opening
-    // another key.
+    // a SID too long for the buffer makes the read fail instead of opening another key.
     PathBuffer keyPath;
     PathBuffer value;
-    if (!TextCopy(keyPath, ProfileListKey) || !TextAppend(keyPath, L"\\") || !TextAppend(keyPath, sid))
-        return false;
-    if (!ReadKeyText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value))
-        return false;
-    PathBuffer profile;
-    if (!ExpandText(profile, value))
-        return false;
-
-    if (!ScopeKeyPath(keyPath, sid, ShellFoldersKey))
-        return false;
-    if (!ReadKeyText(HKEY_USERS, keyPath, valueName, value))
-        return false;
-    // An empty or relative result would name a folder under the current directory.
-    return ExpandDefinition(value, profile, out) && IsFullPath(out);
+    return TextCopy(keyPath, ProfileListKey) && TextAppend(keyPath, L"\\") && TextAppend(keyPath, sid) &&
+           ReadKeyText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
 }
 
 void SweepUserScope(const wchar_t* sid)
@@ -250,7 +257,7 @@ void SweepUserScope(const wchar_t* sid)
     // the maker's key; the mark comes after the last removal, whatever it achieved.
     if (!ScopeNeedsCleaning(HKEY_USERS, sid))
         return;
-    SweepScopeRegistry(HKEY_USERS, sid);
+    SweepScopeRegistry(HKEY_USERS, sid, nullptr);
     RemoveApplicationFolder(sid);
     RemoveProgramFolders();
     RemovePackageCacheEntries(sid);

@@ -2,7 +2,7 @@
 // steps call one another. Nothing outside clean/ (and its tests) uses this header.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../common/Registry.h"
 
 // Product catalogue: the fixed knowledge of what belongs to the product family.
 // Tables are walked first to last; where a first match decides a log line, the
@@ -13,9 +13,15 @@ extern const wchar_t* const PackageCacheMarkers[3];
 extern const wchar_t* const ProcessNames[4];
 extern const wchar_t MakerWord[];    // "Quorvex"
 extern const wchar_t ProductWord[];  // "Zamo"
+// The lists of product keys under a scope; the first is the uninstall list.
+extern const wchar_t* const ProductKeyPaths[4];
+// Product keys are visited in the 64-bit view first, then in the 32-bit view.
+extern const REGSAM RegistryViews[2];
 
 // The catalogue's display name that text equals as a whole, ignoring case, or null.
 const wchar_t* CatalogueDisplayName(const wchar_t* text);
+// The catalogue name that the opened key's REG_SZ value equals, or null.
+const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName);
 
 // "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other root: how log lines name a scope.
 const wchar_t* RootLabel(HKEY root);
@@ -23,9 +29,6 @@ const wchar_t* RootLabel(HKEY root);
 // Process stopper: terminates every process whose executable name contains a
 // catalogue process name; pauses 5000 ms when it asked any to terminate.
 void StopProductProcesses();
-// True when the opened process (with query rights) runs the image whose file name is
-// exeFile, ignoring case: how a snapshot entry is confirmed before it is stopped.
-bool ProcessImageIs(HANDLE process, const wchar_t* exeFile);
 
 // Scope marker. A scope is HKEY_LOCAL_MACHINE with no SID, or HKEY_USERS and a SID.
 // True when the scope is to be swept; false when it bears the current signature
@@ -36,56 +39,75 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid);
 // Stores the current signature as the scope's marker (nothing without a signature).
 void MarkScopeCleaned(HKEY root, const wchar_t* sid);
 
-// Passive uninstaller: runs MsiExec /x quietly for every matching product-code entry
-// of the scope's uninstall list in one view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
-void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view);
-// True when the named REG_SZ value of the subkey equals a catalogue display name;
-// logs the match.
-bool MatchCatalogueName(HKEY parent, REGSAM access, const wchar_t* subkey, const wchar_t* valueName);
-// Logs that a list entry matched: the line that comes before its removal is tried.
-void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName);
-
-// Product key lists. A reading holds the subkeys of one list, from some index to the
-// end, whose "DisplayName" (else "ProductName") is a catalogue name, in index order.
-const DWORD ListMatchCapacity = 64;
+// List scans. A list is a key whose subkeys are entries; a scan reads it once, noting
+// which entries match, and then takes the matches in index order. Taking a match that
+// deletes it starts the scan over at the first match, as a scan from index 0 would: only
+// the matches before it that are still there are taken again, never the other entries
+// read again. Each match is examined again right before it is taken.
+enum class Taken {
+    Kept,     // the entry is still there (kept, failed to go, or passed by a preview)
+    Removed,  // the entry is gone
+    Changed,  // a child process ran and may have changed any list: this one is read again,
+              // and the scan goes on after the entry's index (at it, if the entry is gone)
+};
+struct ListScan {
+    HKEY list;
+    REGSAM view;
+    // Examines one entry: what it matched (a catalogue name, or other text), or null.
+    const wchar_t* (*match)(const ListScan& scan, const wchar_t* name);
+    // Takes one match and logs what it did.
+    Taken (*take)(const ListScan& scan, const wchar_t* name, const wchar_t* matched);
+    // Whatever match and take need besides: the root label, the list's key path, the SID.
+    const wchar_t* label;
+    const wchar_t* path;
+    const wchar_t* sid;
+};
+// A reading of one list: its key's registry name, the matcher, and the matches found.
 struct ListMatch {
     DWORD index;
-    const wchar_t* displayName;  // the catalogue's entry that matched
     PathBuffer name;
 };
 struct ListReading {
-    DWORD matchCount;
-    ListMatch matches[ListMatchCapacity];
-    DWORD end;  // the index where the reading stopped
-    bool cut;   // it stopped at a match it had no room for, not at the end of the list
+    RegistryName identity;
+    const wchar_t* (*match)(const ListScan& scan, const wchar_t* name);
+    ListMatch* matches;  // on the heap
+    DWORD count;
+    DWORD capacity;
 };
-// The catalogue name that the opened key's REG_SZ value equals, or null.
-const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName);
-// The catalogue name of the list entry's "DisplayName", else of its "ProductName", or
-// null; the entry is opened once for both. Logs nothing.
-const wchar_t* EntryCatalogueName(HKEY list, REGSAM access, const wchar_t* name);
-// Between these two calls (one sweep of a scope) a reading is kept and handed to every
-// later pass over the same key, whichever view opened it, until a child process has run
-// or the list's subkeys changed other than by the sweep's own deletions. Outside them
-// every pass reads afresh.
-void BeginListReadings();
-void EndListReadings();
-// Drops every kept reading: a child process may have changed any list.
-void ForgetListReadings();
-// The reading of the opened list from index from on: the kept one, or a new one. It
-// stays valid until the next call of any of these functions.
-ListReading& ReadProductKeyList(HKEY list, REGSAM access, DWORD from);
-// The sweep deleted the key of the match at position: it goes, and the later subkeys
-// move down one index.
-void DropListMatch(HKEY list, ListReading& reading, DWORD position);
+// The readings kept for the passes of one scope sweep, which goes over the four product
+// key lists in two views. Where both views show one key (the registry gives it one name),
+// both views' passes share its reading. Between the passes only the sweep's own deletions
+// change the lists, and those the scans keep track of; a child process drops them all.
+struct ListReadings {
+    ListReading lists[8];
+    DWORD count;
+};
+// Scans one list: with the kept reading of its key when readings holds one for the same
+// matcher, otherwise with a new one, which readings (when not null) then keeps.
+void ScanList(const ListScan& scan, ListReadings* readings);
+// Drops and frees every kept reading.
+void ForgetListReadings(ListReadings& readings);
+// Makes room for one more item in a heap array that holds count items: doubles its capacity
+// (16 to begin with) when it is full. False when there was no memory; nothing changed then.
+bool MakeRoom(void*& items, DWORD count, DWORD& capacity, SIZE_T itemSize);
+// Calls visit with the name of each subkey of root\path (64-bit view), in enumeration
+// order; a key that cannot be opened has none.
+void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name));
 
-// Registry purge of one scope. SweepScopeRegistry is the two below in order: the
-// passive uninstall in both views, then the eight purge calls.
-void SweepScopeRegistry(HKEY root, const wchar_t* sid);
-void UninstallScopeProducts(HKEY root, const wchar_t* sid);
-void PurgeScopeRegistry(HKEY root, const wchar_t* sid);
-// Product keys under keyPath, the settings keys and the add-in keys, in one view.
-void PurgeRegistryScope(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
+// Passive uninstaller: runs MsiExec /x quietly for every matching product-code entry
+// of the scope's uninstall list in one view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
+void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings = nullptr);
+// Logs that a list entry matched: the line that comes before its removal is tried.
+void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName);
+
+// Registry purge of one scope: the passive uninstall in both views, then what
+// betweenPasses does (nothing when null), then the product, settings and add-in keys
+// of both views, all with one set of readings.
+void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)());
+// A product key list's matcher: the catalogue name of the entry's "DisplayName", else of
+// its "ProductName" (the entry opened once for both); null for an entry that a preview has
+// passed as removed already.
+const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name);
 // The product keys alone: every subkey of "<sid>\<keyPath>" in one view whose
 // "DisplayName" or "ProductName" is a catalogue name, deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
@@ -93,6 +115,8 @@ void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REG
 // Windows Installer data purge for one SID under UserData (machine, 64-bit view).
 void PurgeInstallerComponents(const wchar_t* sid);
 void PurgeInstallerProducts(const wchar_t* sid);
+// Both, for every SID under UserData.
+void PurgeInstallerData();
 
 // User profiles: names under HKEY_USERS shorter than this are the well-known accounts'
 // hives, and the machine's profile list (HKEY_LOCAL_MACHINE, 64-bit view) names the
@@ -102,18 +126,21 @@ extern const wchar_t ProfileListKey[];
 
 // User profile sweep of one name under HKEY_USERS.
 void SweepUserScope(const wchar_t* sid);
-// Resolves one of a user's shell folders ("Local AppData", "Startup") against that
-// user's own profile folder. True when out holds the folder's path.
-bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out);
+// The profile folder of a SID: its profile list entry's "ProfileImagePath" (REG_SZ or
+// REG_EXPAND_SZ), expanded. True when out holds it.
+bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out);
 // A drive path ("C:\...") or a UNC path ("\\server\..."), never one taken relative to
 // the current folder or drive.
 bool IsFullPath(const wchar_t* path);
+// A drive path: a letter, a colon and a backslash.
+bool IsDrivePath(const wchar_t* path);
 
 // Profiles whose hives are not loaded: each one of the profile list is loaded, swept
 // as a loaded user is, its class hive's product keys purged, and unloaded again.
 void SweepUnloadedProfiles();
 
-// Deletes a folder tree: files first, sub-folders depth first, the folder last.
+// Deletes a folder tree: its entries in the order the folder lists them, a sub-folder's
+// tree where it comes, the folder last.
 void RemoveFolderTree(const wchar_t* path);
 // Appends an entry's name to a folder path; true only when the result fit and is
 // exactly the folder, one backslash and the name.

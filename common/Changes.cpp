@@ -2,16 +2,15 @@
 // logged here as what would be done.
 #include "Changes.h"
 
-#include "../app/app.h"
-#include "Registry.h"
 #include "../log/log.h"
+#include "Registry.h"
+#include "Settings.h"
 
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
 namespace {
-
 
 // What a preview has passed as removed: kernel names of keys and paths of files and folders,
 // each ended by its NUL, one after the other. An item covers itself and everything below it.
@@ -176,11 +175,11 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
     return Outcome(DeleteTree(parent, subkey, view));
 }
 
-Change DeleteFileAt(const wchar_t* path)
+Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
 {
     if (PreviewMode) {
         if (!RecordCovers(path))
-            LogLine(L"Would delete file [%s]", path);
+            LogLine(L"Would delete file [%s]", shown != nullptr ? shown : path);
         return Change::Previewed;
     }
     return Outcome(DeleteFileW(path) != FALSE);

@@ -53,9 +53,9 @@ Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child);
 // preview has not passed it (or a key above it) as removed already.
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown);
 
-// Deletes one file. Preview: "Would delete file [%s]", unless the file lies in a folder the
-// preview has passed as removed.
-Change DeleteFileAt(const wchar_t* path);
+// Deletes one file. Preview: "Would delete file [%s]" with shown (path itself when null),
+// unless the file lies in a folder the preview has passed as removed.
+Change DeleteFileAt(const wchar_t* path, const wchar_t* shown = nullptr);
 
 // Removes one folder, which must be empty by then. Preview: nothing is logged; the folder
 // counts as removed from then on, with everything in it.

@@ -15,16 +15,22 @@ bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool 
         return false;
     if (!(type == REG_SZ || (acceptExpandable && type == REG_EXPAND_SZ)) || size == 0)
         return false;
-    // A value stored without its NUL comes back without one: the text ends with the
-    // data, and it must leave room for the terminator.
-    DWORD count = size / sizeof(wchar_t);
-    DWORD length = 0;
-    while (length < count && data[length] != L'\0')
-        length++;
+    // The text must leave room for the terminator.
+    DWORD length = RegistryTextLength(data, size);
     if (length >= MAX_PATH)
         return false;
     data[length] = L'\0';
     return TextCopy(out, data);
+}
+
+DWORD RegistryTextLength(const wchar_t* data, DWORD size)
+{
+    // A value stored without its NUL comes back without one: the text ends with the data.
+    DWORD count = size / sizeof(wchar_t);
+    DWORD length = 0;
+    while (length < count && data[length] != L'\0')
+        length++;
+    return length;
 }
 
 bool RegistryKeyName(HKEY key, RegistryName& out)

@@ -9,6 +9,10 @@
 // terminator. The registry is given 520 bytes, so a longer value counts as absent.
 bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable);
 
+// The length of data read from the registry (size bytes) as text: up to its first NUL, or
+// all of it when it has none.
+DWORD RegistryTextLength(const wchar_t* data, DWORD size);
+
 // The full name the registry itself gives an open key ("\REGISTRY\MACHINE\..."), which
 // tells whether two handles, opened through different views or roots, are one key. It has
 // room for a root, a SID, and a key path and name that each fit a PathBuffer.

@@ -2,8 +2,7 @@
 #define STRSAFE_NO_DEPRECATE
 #include "log.h"
 
-#include "../app/app.h"
-#include "../common/Bounded.h"
+#include "../common/Settings.h"
 
 #include <strsafe.h>
 

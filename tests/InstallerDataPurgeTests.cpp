@@ -383,7 +383,7 @@ TEST_F(InstallerDataPurgeTest, RecordPathThatDoesNotFitIsNeverExamined)
 
 // Thousands of records and dozens of removals: each record is examined once, so the
 // time grows with the number of records. The time is printed, not asserted.
-TEST_F(InstallerDataPurgeTest, ManyComponentsWithManyRemovalsAreScannedOnce)
+TEST_F(InstallerDataPurgeTest, ManyComponentsLoseExactlyTheMakersRecords)
 {
     const int records = 3000;
     const int matching = 60;

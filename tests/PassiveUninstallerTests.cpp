@@ -1,5 +1,5 @@
-// Passive uninstaller: the catalogue match of one value, the uninstall list of a scope
-// in each view, and MsiExec run for real against packages built with wixl.
+// Passive uninstaller: the catalogue match of an entry's values, the uninstall list of a
+// scope in each view, and MsiExec run for real against packages built with wixl.
 #include "clean/steps.h"
 #include "support/TestSupport.h"
 
@@ -30,6 +30,13 @@ std::wstring Attempting(const std::wstring& name, const std::wstring& catalogueN
 
 typedef std::vector<std::wstring> Lines;
 
+// The passive uninstaller in both views, as a scope's registry sweep runs it.
+void UninstallScopeProducts(HKEY root, const wchar_t* sid)
+{
+    for (REGSAM view : RegistryViews)
+        UninstallProductsPassively(root, sid, view);
+}
+
 // A test SID under HKEY_USERS, and the machine-wide keys a test makes, removed again
 // after each test: the machine scope is shared by every test of the suite.
 class PassiveUninstallerTest : public ::testing::Test {
@@ -51,24 +58,32 @@ private:
     ScratchKeys machineKeys_;
 };
 
-// One value under a test key, matched in the 64-bit view.
+// The values of one entry of a test user's uninstall list, matched by the passive
+// uninstaller's pass over the list (64-bit view), which logs each match and runs nothing
+// for a name that is not a product code.
 class MatchCatalogueNameTest : public PassiveUninstallerTest {
 protected:
-    bool Match(const wchar_t* valueName = L"DisplayName")
+    bool Match()
     {
-        HKEY parent;
-        if (RegOpenKeyExW(HKEY_USERS, UserList.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &parent) != ERROR_SUCCESS) {
-            ADD_FAILURE() << "no parent key";
+        log.Clear();
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        Lines lines = log.Lines();
+        if (lines.empty() || lines[0] != FirstLine) {
+            ADD_FAILURE() << "no pass over the list";
             return false;
         }
-        bool matched = MatchCatalogueName(parent, KEY_READ | KEY_WOW64_64KEY, L"ZcEntry", valueName);
-        RegCloseKey(parent);
-        return matched;
+        lines.erase(lines.begin());
+        log.Clear();
+        for (const std::wstring& line : lines)
+            matches_.push_back(line);
+        return !lines.empty();
     }
-    bool SetRaw(const void* data, DWORD size, DWORD type)
+    bool SetRaw(const void* data, DWORD size, DWORD type, const wchar_t* valueName = L"DisplayName")
     {
-        return SetBinary(HKEY_USERS, UserList + L"\\ZcEntry", L"DisplayName", data, size, type);
+        return SetBinary(HKEY_USERS, UserList + L"\\ZcEntry", valueName, data, size, type);
     }
+    // The lines of the matches, pass after pass.
+    Lines matches_;
 };
 
 struct ValueCase {
@@ -94,10 +109,10 @@ TEST_F(MatchCatalogueNameTest, WholeStringsIgnoringCaseOfRegSzOnly)
     };
     for (const ValueCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "value \"" << c.text << "\" of type " << c.type);
-        log.Clear();
+        matches_.clear();
         ASSERT_TRUE(UserEntry(L"ZcEntry", L"DisplayName", c.text, c.type));
         EXPECT_EQ(Match(), c.catalogueName != nullptr);
-        EXPECT_EQ(log.Lines(), c.catalogueName ? Lines{Attempting(L"ZcEntry", c.catalogueName)} : Lines{});
+        EXPECT_EQ(matches_, c.catalogueName ? Lines{Attempting(L"ZcEntry", c.catalogueName)} : Lines{});
     }
 }
 
@@ -109,7 +124,7 @@ TEST_F(MatchCatalogueNameTest, TextEndsAtFirstNulOrAtTheEndOfTheData)
     const wchar_t embedded[] = L"Zamo Deployment\0trailing text";
     ASSERT_TRUE(SetRaw(embedded, sizeof(embedded), REG_SZ));
     EXPECT_TRUE(Match());
-    EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcEntry", L"Zamo Deployment"), Attempting(L"ZcEntry", L"Zamo Deployment")}));
+    EXPECT_EQ(matches_, (Lines{Attempting(L"ZcEntry", L"Zamo Deployment"), Attempting(L"ZcEntry", L"Zamo Deployment")}));
 }
 
 TEST_F(MatchCatalogueNameTest, EmptyMissingOrTooLongValueIsNoMatch)
@@ -120,15 +135,16 @@ TEST_F(MatchCatalogueNameTest, EmptyMissingOrTooLongValueIsNoMatch)
     std::wstring padded = L"Zamo Deployment" + std::wstring(300, L'\0');
     ASSERT_TRUE(SetRaw(padded.data(), static_cast<DWORD>(padded.size() * sizeof(wchar_t)), REG_SZ));
     EXPECT_FALSE(Match());
-    EXPECT_FALSE(Match(L"ProductName"));
-    EXPECT_EQ(log.Lines(), Lines{});
+    ASSERT_TRUE(SetRaw(padded.data(), static_cast<DWORD>(padded.size() * sizeof(wchar_t)), REG_SZ, L"ProductName"));
+    EXPECT_FALSE(Match());
+    EXPECT_EQ(matches_, Lines{});
 }
 
 TEST_F(MatchCatalogueNameTest, MissingSubkeyIsNoMatch)
 {
     ASSERT_TRUE(CreateKey(HKEY_USERS, UserList));
     EXPECT_FALSE(Match());
-    EXPECT_EQ(log.Lines(), Lines{});
+    EXPECT_EQ(matches_, Lines{});
 }
 
 TEST_F(PassiveUninstallerTest, MatchesEitherValueNameAndRunsNothingForNamesThatAreNotProductCodes)

@@ -78,7 +78,7 @@ TEST_F(RegistryPurgeTest, UserScopeDeletesEveryMatchingEntryWithItsTree)
     ASSERT_TRUE(UserEntry(L"ZcD-suffix", L"Zamo (per-user) 3"));
     ASSERT_TRUE(UserEntry(L"ZcE-match", L"Zamo Deployment"));
 
-    PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcA-match", L"Zamo (per-user)"), Removed(L"HKU", parent),
@@ -96,7 +96,7 @@ TEST_F(RegistryPurgeTest, EntryThatIsNotAProductCodeIsAttemptedNotRunThenDeleted
 {
     ASSERT_TRUE(UserEntry(L"ZcNotAProductCode", L"Zamo Outlook Add-In (per-user)"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid);
+    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
 
     // Both views show the same key under HKEY_USERS: each passive pass matches it.
     const std::wstring attempt = Attempting(L"ZcNotAProductCode", L"Zamo Outlook Add-In (per-user)");
@@ -114,7 +114,7 @@ TEST_F(RegistryPurgeTest, SettingsKeysAreLoggedOnlyByTheCallThatRemovesThem)
     ASSERT_TRUE(UserValue(OtherAddIn, L"LoadBehavior", L"3"));
     ASSERT_TRUE(UserValue(L"Software\\ZcNeighbour", L"Value", L"x"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid);
+    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
 
     const std::wstring software = User(L"Software");
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, FirstLine, Removed(L"HKU", software) + L"\\Quorvex",
@@ -133,11 +133,11 @@ TEST_F(RegistryPurgeTest, MissingKeyPathStillGetsSettingsAndAddInSteps)
     ASSERT_TRUE(UserValue(AddIn1, L"LoadBehavior", L"3"));
     ASSERT_FALSE(UserKeyExists(Dependencies));
 
-    PurgeRegistryScope(HKEY_USERS, TestSid, Dependencies.c_str(), KEY_WOW64_64KEY);
+    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
 
-    // "Quorvex" goes in step B with the second add-in key inside it; the first add-in
-    // key goes silently in step C.
-    EXPECT_EQ(log.Lines(), (Lines{Removed(L"HKU", User(L"Software")) + L"\\Quorvex",
+    // "Quorvex" goes in step B of the first purge call, with the second add-in key inside
+    // it; the first add-in key goes silently in step C.
+    EXPECT_EQ(log.Lines(), (Lines{FirstLine, FirstLine, Removed(L"HKU", User(L"Software")) + L"\\Quorvex",
                                   Removed(L"HKU", User(L"Software")) + L"\\Zamo"}));
     EXPECT_FALSE(UserKeyExists(AddIn1));
     EXPECT_FALSE(UserKeyExists(L"Software\\Quorvex"));
@@ -169,10 +169,13 @@ TEST_F(RegistryPurgeTest, MachineScopeIsPurgedInBothViewsWithOneCallPerKeyPathAn
     // one key in both: the 64-bit pass finds the dependency that was written through the 32-bit view.
     ASSERT_TRUE(KeyExists(lm, Dependencies + L"\\ZcDependency32", v64)) << "Classes is shared by the views";
 
-    PurgeScopeRegistry(lm, nullptr);
+    SweepScopeRegistry(lm, nullptr, nullptr);
 
     EXPECT_EQ(log.Lines(),
-              (Lines{// 64-bit view
+              (Lines{// the passive uninstaller's two passes
+                     FirstLine, Attempting(L"ZcMachine64", L"Zamo (per-machine)"), FirstLine,
+                     Attempting(L"ZcMachine32", L"Zamo Outlook Add-In (per-machine)"),
+                     // 64-bit view
                      Attempting(L"ZcMachine64", L"Zamo (per-machine)"), Removed(L"HKLM", UninstallList),
                      L"Successfully removed from HKLM\\Software\\Quorvex",
                      Attempting(L"ZcMsi64", L"Zamo Deployment"), Removed(L"HKLM", InstallerProducts),
@@ -200,7 +203,7 @@ TEST_F(RegistryPurgeTest, EmptySidMeansTheMachinePathsThemselves)
     ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, UninstallList + L"\\ZcEmptySid", L"DisplayName",
                                   L"Zamo Deployment", KEY_WOW64_32KEY));
 
-    PurgeRegistryScope(HKEY_LOCAL_MACHINE, L"", UninstallList.c_str(), KEY_WOW64_32KEY);
+    PurgeProductKeys(HKEY_LOCAL_MACHINE, L"", UninstallList.c_str(), KEY_WOW64_32KEY);
 
     EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcEmptySid", L"Zamo Deployment"), Removed(L"HKLM", UninstallList)}));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallList + L"\\ZcEmptySid", KEY_WOW64_32KEY));
@@ -213,7 +216,7 @@ TEST_F(RegistryPurgeTest, UndeletableKeyIsTriedAgainAfterALaterDeletion)
     if (!MakeUndeletable(UninstallList + L"\\ZcFirst"))
         GTEST_SKIP() << "this Wine cannot make a registry link";
 
-    PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcFirst", L"Zamo (per-user)"), NotRemoved(L"HKU", parent),
@@ -239,7 +242,7 @@ TEST_F(RegistryPurgeTest, RescanRetriesEveryUndeletableKeyInIndexOrder)
             GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
-    PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     const Lines p2 = {Attempting(L"ZcP2-stuck", L"Zamo (per-user)"), NotRemoved(L"HKU", parent)};
@@ -279,7 +282,7 @@ TEST_F(RegistryPurgeTest, ManyUndeletableKeysAmongOthersAreAllTriedAgainInOrder)
             GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
-    PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     Lines expected;
@@ -325,7 +328,7 @@ TEST_F(RegistryPurgeTest, KeyPathsThatDoNotFitAreSkippedNeverCut)
     ASSERT_TRUE(SetString(HKEY_USERS, cutAddIn, L"LoadBehavior", L"3"));
     ASSERT_TRUE(SetString(HKEY_USERS, longSid + L"\\Software\\Quorvex", L"Level", L"1"));
 
-    SweepScopeRegistry(HKEY_USERS, longSid.c_str());
+    SweepScopeRegistry(HKEY_USERS, longSid.c_str(), nullptr);
 
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, FirstLine, Removed(L"HKU", longSid + L"\\Software\\Quorvex")}));
     EXPECT_TRUE(KeyExists(HKEY_USERS, list + L"\\" + code));
@@ -351,7 +354,7 @@ TEST_F(RegistryPurgeTest, PreviewOfAUserScopeNamesEachKeyOnceAndKeepsThem)
     ASSERT_TRUE(CaptureKeyTree(HKEY_USERS, TestSid, &before));
     PreviewRun preview;
 
-    SweepScopeRegistry(HKEY_USERS, TestSid);
+    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
 
     const std::wstring attempt = Attempting(L"ZcA-match", L"Zamo (per-user)");
     const std::wstring would = L"Would remove HKU\\";
@@ -381,11 +384,12 @@ TEST_F(RegistryPurgeTest, PreviewOfTheMachineScopeNamesEachViewsKeys)
 
     {
         PreviewRun preview;
-        PurgeScopeRegistry(lm, nullptr);
+        SweepScopeRegistry(lm, nullptr, nullptr);
     }
 
     EXPECT_EQ(log.Lines(),
-              (Lines{Attempting(L"ZcPreview64", L"Zamo (per-machine)"),
+              (Lines{FirstLine, Attempting(L"ZcPreview64", L"Zamo (per-machine)"), FirstLine,
+                     Attempting(L"ZcPreview32", L"Zamo Deployment"), Attempting(L"ZcPreview64", L"Zamo (per-machine)"),
                      L"Would remove HKLM\\" + UninstallList + L"\\ZcPreview64", L"Would remove HKLM\\Software\\Quorvex",
                      Attempting(L"ZcPreviewDependency", L"Zamo Deployment"),
                      L"Would remove HKLM\\" + Dependencies + L"\\ZcPreviewDependency",
@@ -407,10 +411,11 @@ double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
     return double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
 }
 
-TEST_F(RegistryPurgeTest, LargeListIsPurgedInOneScan)
+TEST_F(RegistryPurgeTest, LargeListLosesExactlyItsMatches)
 {
-    // 600 entries, 8 of them the product's, spread over the list. The time is
-    // reported beside the floor: one reading of every entry and the 8 deletions.
+    // 600 entries, 8 of them the product's, spread over the list: the 8 go, in index
+    // order, and nothing else. The time is reported beside the floor: one reading of
+    // every entry and the 8 deletions.
     const int count = 600;
     auto build = [&](const std::wstring& sid) {
         for (int i = 0; i < count; i++) {
@@ -428,7 +433,7 @@ TEST_F(RegistryPurgeTest, LargeListIsPurgedInOneScan)
 
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    PurgeRegistryScope(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
     QueryPerformanceCounter(&end);
     double purge = Seconds(start, end);
 

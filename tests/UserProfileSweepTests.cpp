@@ -411,17 +411,39 @@ TEST_F(UserProfileSweepTest, PackageCacheThatIsALinkIsNotListed)
     EXPECT_TRUE(Exists(outside / L"{E}\\ZamoInstallerPerUser.exe"));
 }
 
-// ResolveUserShellFolder on its own.
+// How a user's shell folder definition is resolved, seen in the application folder that a
+// preview of the user's sweep names: the folder a test expects is made, with an empty
+// "Quorvex" folder in it, so that the sweep names it when it resolves the definition there.
 class ResolveShellFolderTest : public ::testing::Test {
 protected:
-    std::wstring Resolve(const std::wstring& definition, bool* resolved)
+    std::wstring Resolve(const std::wstring& definition, bool* resolved, const std::wstring& expected = L"")
     {
         SetString(HKEY_USERS, std::wstring(user.Sid()) + ShellFolders, L"Local AppData", definition, KEY_WOW64_64KEY,
                   REG_EXPAND_SZ);
-        PathBuffer out;
-        wmemset(out, L'#', MAX_PATH);
-        *resolved = ResolveUserShellFolder(user.Sid(), L"Local AppData", out);
-        return *resolved ? std::wstring(out) : std::wstring();
+        std::vector<std::wstring> made;
+        const std::wstring folder = expected + L"\\Quorvex";
+        for (size_t at = folder.find(L'\\', 3); !expected.empty(); at = folder.find(L'\\', at + 1)) {
+            if (CreateDirectoryW(folder.substr(0, at).c_str(), nullptr))
+                made.push_back(folder.substr(0, at));
+            if (at == std::wstring::npos)
+                break;
+        }
+        const std::wstring prefix = L"Attempting to remove application folder [", suffix = L"\\Quorvex]";
+        std::wstring found;
+        {
+            LogCapture log;
+            PreviewRun preview;
+            SweepUserScope(user.Sid());
+            for (const std::wstring& line : log.Lines()) {
+                if (line.size() > prefix.size() + suffix.size() && line.compare(0, prefix.size(), prefix) == 0 &&
+                    line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
+                    found = line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+            }
+        }
+        for (auto folderMade = made.rbegin(); folderMade != made.rend(); ++folderMade)
+            RemoveDirectoryW(folderMade->c_str());
+        *resolved = !found.empty();
+        return found;
     }
     TestUser user{L"S-1-5-21-9901-2001", L"Mixed Case \u00C4"};
 };
@@ -431,11 +453,12 @@ TEST_F(ResolveShellFolderTest, DefinitionIsLowerCasedAndTheProfileKeepsItsCase)
     bool resolved = false;
     ScopedVariable other(L"ZC_OTHER", L"C:\\Other Place");
     // Letters outside A to Z keep their case.
-    std::wstring out = Resolve(L"%UserProfile%\\AppData\\\u00C4\u00D6\\%USERPROFILE%X", &resolved);
+    const std::wstring lowered = user.Profile() + L"\\appdata\\\u00C4\u00D6\\x";
+    std::wstring out = Resolve(L"%UserProfile%\\AppData\\\u00C4\u00D6\\X", &resolved, lowered);
     EXPECT_TRUE(resolved);
-    EXPECT_EQ(out, user.Profile() + L"\\appdata\\\u00C4\u00D6\\" + user.Profile() + L"x");
+    EXPECT_EQ(out, lowered);
     // Other references come from this process's environment, after lower-casing.
-    EXPECT_EQ(Resolve(L"%ZC_OTHER%\\Local", &resolved), L"C:\\Other Place\\local");
+    EXPECT_EQ(Resolve(L"%ZC_OTHER%\\Local", &resolved, L"C:\\Other Place\\local"), L"C:\\Other Place\\local");
 }
 
 TEST_F(ResolveShellFolderTest, ResultThatDoesNotFitOrIsNotAFullPathFails)
@@ -468,7 +491,8 @@ TEST_F(ResolveShellFolderTest, ValuesThatCannotBeReadFail)
     Resolve(L"%USERPROFILE%\\AppData\\Local", &resolved);
     EXPECT_FALSE(resolved);
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, key, L"ProfileImagePath", L"%SystemDrive%\\Users\\Plain"));
-    EXPECT_EQ(Resolve(L"%USERPROFILE%\\AppData\\Local", &resolved), Expand(L"%SystemDrive%") + L"\\Users\\Plain\\appdata\\local");
+    const std::wstring plain = Expand(L"%SystemDrive%") + L"\\Users\\Plain\\appdata\\local";
+    EXPECT_EQ(Resolve(L"%USERPROFILE%\\AppData\\Local", &resolved, plain), plain);
 }
 
 // Two quiet runs of the program with one signature over two users: the first sweeps

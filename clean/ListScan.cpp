@@ -1,0 +1,161 @@
+// List scans: one reading of a list's matches, walked with the rule that a deletion starts
+// the scan over, and the readings a scope sweep keeps for its later passes.
+#include "steps.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace {
+
+void FreeReading(ListReading& reading)
+{
+    if (reading.matches != nullptr)
+        HeapFree(GetProcessHeap(), 0, reading.matches);
+    reading.matches = nullptr;
+    reading.count = 0;
+    reading.capacity = 0;
+}
+
+bool AddMatch(ListReading& reading, DWORD index, const wchar_t* name)
+{
+    void* matches = reading.matches;
+    if (!MakeRoom(matches, reading.count, reading.capacity, sizeof(ListMatch)))
+        return false;
+    reading.matches = static_cast<ListMatch*>(matches);
+    ListMatch& match = reading.matches[reading.count];
+    if (!TextCopy(match.name, name))
+        return false;
+    match.index = index;
+    reading.count++;
+    return true;
+}
+
+// Reads every entry of the list and notes the matches. Out of memory, the reading ends
+// with the matches noted so far.
+void ReadList(const ListScan& scan, ListReading& reading)
+{
+    FreeReading(reading);
+    reading.match = scan.match;
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(scan.list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return;
+        if (scan.match(scan, name) != nullptr && !AddMatch(reading, index, name))
+            return;
+    }
+}
+
+// Drops the match at position; when its entry was deleted, the later entries moved down.
+void DropMatch(ListReading& reading, DWORD position, bool deleted)
+{
+    for (DWORD later = position + 1; later < reading.count; later++) {
+        reading.matches[later - 1] = reading.matches[later];
+        if (deleted)
+            reading.matches[later - 1].index--;
+    }
+    reading.count--;
+}
+
+// The reading to scan with: the one readings keeps for this key and matcher, a new one that
+// readings keeps, or, where none can be kept, a new one in own.
+ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListReading& own)
+{
+    RegistryName identity;
+    if (readings == nullptr || !RegistryKeyName(scan.list, identity)) {
+        ReadList(scan, own);
+        return own;
+    }
+    for (DWORD i = 0; i < readings->count; i++) {
+        ListReading& kept = readings->lists[i];
+        if (kept.match == scan.match && StrCmpIW(kept.identity, identity) == 0)
+            return kept;
+    }
+    ListReading& reading = readings->count < ARRAYSIZE(readings->lists) ? readings->lists[readings->count++] : own;
+    wmemcpy(reading.identity, identity, ARRAYSIZE(identity));
+    ReadList(scan, reading);
+    return reading;
+}
+
+bool SubkeyExists(HKEY list, REGSAM view, const wchar_t* name)
+{
+    HKEY key;
+    if (RegOpenKeyExW(list, name, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+} // namespace
+
+void ScanList(const ListScan& scan, ListReadings* readings)
+{
+    ListReading own = {};
+    ListReading* reading = &ChooseReading(scan, readings, own);
+    DWORD i = 0;
+    while (i < reading->count) {
+        PathBuffer name;
+        wmemcpy(name, reading->matches[i].name, MAX_PATH);
+        DWORD index = reading->matches[i].index;
+        const wchar_t* matched = scan.match(scan, name);
+        if (matched == nullptr) {
+            DropMatch(*reading, i, false);
+            continue;
+        }
+        Taken taken = scan.take(scan, name, matched);
+        if (taken == Taken::Kept) {
+            i++;
+        } else if (taken == Taken::Removed) {
+            DropMatch(*reading, i, true);
+            i = 0;
+        } else {
+            // An uninstaller that removed its own entry moved the next entry down to its
+            // index: that one is taken next instead of being passed over.
+            DWORD next = SubkeyExists(scan.list, scan.view, name) ? index + 1 : index;
+            if (readings != nullptr)
+                ForgetListReadings(*readings);
+            FreeReading(own);
+            reading = &ChooseReading(scan, readings, own);
+            i = 0;
+            while (i < reading->count && reading->matches[i].index < next)
+                i++;
+        }
+    }
+    FreeReading(own);
+}
+
+void ForgetListReadings(ListReadings& readings)
+{
+    for (DWORD i = 0; i < readings.count; i++)
+        FreeReading(readings.lists[i]);
+    readings.count = 0;
+}
+
+bool MakeRoom(void*& items, DWORD count, DWORD& capacity, SIZE_T itemSize)
+{
+    if (count < capacity)
+        return true;
+    DWORD grown = capacity == 0 ? 16 : capacity * 2;
+    void* moved = items == nullptr ? HeapAlloc(GetProcessHeap(), 0, grown * itemSize)
+                                   : HeapReAlloc(GetProcessHeap(), 0, items, grown * itemSize);
+    if (moved == nullptr)
+        return false;
+    items = moved;
+    capacity = grown;
+    return true;
+}
+
+void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name))
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        visit(name);
+    }
+    RegCloseKey(key);
+}

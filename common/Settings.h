@@ -1,0 +1,11 @@
+// The process-wide settings. The shell writes them from the command line on the main
+// thread before the worker thread exists; everything else only reads them.
+#pragma once
+
+#include "Bounded.h"
+
+extern bool QuietMode;          // "/Quiet": no window, the run starts at once
+extern bool PreviewMode;        // "/Preview": the run logs what it would change and changes nothing
+extern bool AllProfiles;        // "/AllProfiles": also sweep the profiles whose hives are not loaded
+extern PathBuffer Signature;    // "/Signature:": the scope marker's text, empty for none
+extern PathBuffer LogPath;      // "/Log:": the log file, unexpanded, empty for the default

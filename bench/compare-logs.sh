@@ -29,20 +29,38 @@ mkdir -p "$OUT" "$DRIVE_C/compare"
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# The log of a run as text, each line without its time stamp and with process IDs as "#".
+# The log of a run as text, each line without its time stamp and with process IDs as "#". The
+# processes of one seed get other IDs than those of the next, and the stopper takes them in the
+# snapshot's order: each run of stop lines is sorted.
 masked() {
     iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r' | cut -c26- |
-        sed -E 's/(process |process \[)[0-9]+/\1#/g'
+        sed -E 's/(process |process \[)[0-9]+/\1#/g' |
+        python3 -c '
+import sys
+lines, stops = [], []
+for line in sys.stdin:
+    if line.startswith(("Stopping process", "Would stop process")):
+        stops.append(line)
+        continue
+    lines += sorted(stops) + [line]
+    stops = []
+sys.stdout.writelines(lines + sorted(stops))'
+}
+# The marks of a run, which would make the next run skip its scopes.
+unmark() {
+    "$WINE" reg delete 'HKLM\Software\Quorvex\Cleaned' /reg:64 /f >/dev/null 2>&1 || true
+    "$WINE" reg delete 'HKCU\Software\Quorvex\Cleaned' /f >/dev/null 2>&1 || true
 }
 
 failures=0
-# run NAME EXE ARGS...: one quiet run into C:\compare\NAME.log, kept as OUT/NAME.txt
+# run NAME EXE ARGS...: one quiet run, its log (one name for every run: the header shows it)
+# kept as OUT/NAME.txt
 run() {
     local name=$1 exe=$2
     shift 2
-    rm -f "$DRIVE_C/compare/$name.log"
-    "$WINE" "$exe" /Quiet "$@" "/Log:C:\\compare\\$name.log" </dev/null >/dev/null 2>&1 || true
-    masked "$DRIVE_C/compare/$name.log" >"$OUT/$name.txt"
+    rm -f "$DRIVE_C/compare/run.log"
+    "$WINE" "$exe" /Quiet "$@" '/Log:C:\compare\run.log' </dev/null >/dev/null 2>&1 || true
+    masked "$DRIVE_C/compare/run.log" >"$OUT/$name.txt"
 }
 same() {
     if cmp -s "$OUT/old-$1.txt" "$OUT/new-$1.txt"; then
@@ -55,6 +73,7 @@ same() {
 }
 
 echo "== The synthetic machine"
+unmark
 for SIZE in $SCALE $(awk "BEGIN { print $SCALE * 4 }"); do
     DATA="$OUT/scale-$SIZE"
     mkdir -p "$DATA"
@@ -75,8 +94,7 @@ for SIZE in $SCALE $(awk "BEGIN { print $SCALE * 4 }"); do
         [ $build = new ] && exe=$NEW
         run "$build-real-$SIZE" "$exe" /Signature:Compare
         "$WINE" "$FLOOR" check "$(winpath "$DATA/objects.txt")" </dev/null | tr -d '\r' >"$OUT/$build-check-$SIZE.txt" || true
-        # The marks of this run would make the next one skip every scope.
-        "$WINE" reg delete 'HKLM\Software\Quorvex' /reg:64 /f >/dev/null 2>&1 || true
+        unmark
     done
     same "real-$SIZE"
     same "check-$SIZE"
@@ -94,11 +112,8 @@ for build in old new; do
     run "$build-sample-real" "$exe" /Signature:Compare
     bash sample/sample.sh inventory "$SAMPLE" "$BUILD/bin" >"$OUT/$build-sample-inventory.txt"
     bash sample/sample.sh teardown "$SAMPLE" "$BUILD/bin" >/dev/null
-    if [ $build = old ]; then
-        "$WINE" reg delete 'HKLM\Software\Quorvex' /reg:64 /f >/dev/null 2>&1 || true
-        "$WINE" reg delete 'HKCU\Software\Quorvex' /f >/dev/null 2>&1 || true
-        bash sample/sample.sh seed "$SAMPLE" "$BUILD/bin" >/dev/null
-    fi
+    unmark
+    [ $build = old ] && bash sample/sample.sh seed "$SAMPLE" "$BUILD/bin" >/dev/null
 done
 same sample-real
 same sample-inventory

@@ -12,6 +12,15 @@
 #include "../common/Changes.h"
 #include "../log/log.h"
 
+namespace {
+
+void PurgeInstallerRecords()
+{
+    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
+}
+
+} // namespace
+
 DWORD WINAPI CleanRun(void*)
 {
     ClearPreviewRecord();
@@ -27,7 +36,7 @@ DWORD WINAPI CleanRun(void*)
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
     if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
-        SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerData);
+        SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
     LogLine(L"Finishing");

@@ -7,9 +7,9 @@
 
 #include <shlwapi.h>
 
-namespace {
-
 const wchar_t InstallerUserData[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
+
+namespace {
 
 // The Installer's records live in the 64-bit view; naming it keeps a 32-bit process
 // on 64-bit Windows from being shown the 32-bit view instead.
@@ -94,24 +94,10 @@ void PurgeRecordList(const wchar_t* sid, const wchar_t* kind, const wchar_t* (*m
     RegCloseKey(list);
 }
 
-void PurgeInstallerDataOf(const wchar_t* sid)
-{
-    PurgeInstallerComponents(sid);
-    PurgeInstallerProducts(sid);
-}
 } // namespace
 
-void PurgeInstallerComponents(const wchar_t* sid)
+void PurgeInstallerData(const wchar_t* sid)
 {
     PurgeRecordList(sid, L"Components", ComponentMentionsMaker, RemoveComponent);
-}
-
-void PurgeInstallerProducts(const wchar_t* sid)
-{
     PurgeRecordList(sid, L"Products", ProductIsCatalogued, RemoveProduct);
-}
-
-void PurgeInstallerData()
-{
-    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerDataOf);
 }

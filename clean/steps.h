@@ -112,11 +112,10 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name);
 // "DisplayName" or "ProductName" is a catalogue name, deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
 
-// Windows Installer data purge for one SID under UserData (machine, 64-bit view).
-void PurgeInstallerComponents(const wchar_t* sid);
-void PurgeInstallerProducts(const wchar_t* sid);
-// Both, for every SID under UserData.
-void PurgeInstallerData();
+// Windows Installer data purge for one SID under UserData (machine, 64-bit view): the
+// component records, then the product records.
+extern const wchar_t InstallerUserData[];
+void PurgeInstallerData(const wchar_t* sid);
 
 // User profiles: names under HKEY_USERS shorter than this are the well-known accounts'
 // hives, and the machine's profile list (HKEY_LOCAL_MACHINE, 64-bit view) names the

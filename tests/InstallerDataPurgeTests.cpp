@@ -118,7 +118,7 @@ TEST_F(InstallerDataPurgeTest, ComponentNamingTheMakerInAnyValueAndAnyCaseIsRemo
     const std::wstring expandable = Components() + L"\\0D44";
     ASSERT_TRUE(SetString(Machine, expandable, L"01", L"%ProgramFiles%\\qUoRvEx", KEY_WOW64_64KEY, REG_EXPAND_SZ));
 
-    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{ComponentLine(1, L"0A11"), ComponentLine(1, L"0B22"),
                                                    ComponentLine(1, L"0C33"), ComponentLine(1, L"0D44")}));
@@ -142,7 +142,7 @@ TEST_F(InstallerDataPurgeTest, ComponentNotMentioningTheMakerStaysWhateverItsNam
     const std::wstring empty = Components() + L"\\0C33";
     ASSERT_TRUE(CreateKey(Machine, empty));
 
-    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), std::vector<std::wstring>{});
     EXPECT_TRUE(Exists(other));
@@ -171,7 +171,7 @@ TEST_F(InstallerDataPurgeTest, ComponentScanReadsDataUpTo520BytesAndStopsAtATooL
     const std::wstring longestName = Components() + L"\\0D44";
     ASSERT_TRUE(SetString(Machine, longestName, std::wstring(259, L'A').c_str(), L"C:\\Quorvex\\a.exe"));
 
-    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{ComponentLine(1, L"0A11"), ComponentLine(1, L"0D44")}));
     EXPECT_FALSE(Exists(fits));
@@ -193,7 +193,7 @@ TEST_F(InstallerDataPurgeTest, ProductIsRemovedOnlyForAWholeCatalogueNameInInsta
     ASSERT_TRUE(SetBinary(Machine, Products() + L"\\8888\\InstallProperties", L"DisplayName", L"", 0, REG_SZ));
     MakeProduct(L"9999", L"Zamo Deployment");
 
-    PurgeInstallerProducts(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{ProductLine(1, L"1111"), ProductLine(1, L"7777"),
                                                    ProductLine(1, L"9999")}));
@@ -209,8 +209,7 @@ TEST_F(InstallerDataPurgeTest, ComponentsAndProductsAreIndependentLists)
     ASSERT_TRUE(SetString(Machine, Components() + L"\\0A11", L"01", L"Zamo (per-machine)"));
     MakeProduct(L"1111", L"C:\\Quorvex");
 
-    PurgeInstallerComponents(sid_.c_str());
-    PurgeInstallerProducts(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), std::vector<std::wstring>{});
     EXPECT_TRUE(Exists(Components() + L"\\0A11"));
@@ -220,11 +219,9 @@ TEST_F(InstallerDataPurgeTest, ComponentsAndProductsAreIndependentLists)
 TEST_F(InstallerDataPurgeTest, SidWithoutEitherListLogsNothing)
 {
     ASSERT_TRUE(SetString(Machine, SidPath() + L"\\Patches\\0A11", L"01", L"C:\\Quorvex\\x.msp"));
-    PurgeInstallerComponents(sid_.c_str());
-    PurgeInstallerProducts(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
     std::wstring missing = sid_ + L"-9";  // no key at all
-    PurgeInstallerComponents(missing.c_str());
-    PurgeInstallerProducts(missing.c_str());
+    PurgeInstallerData(missing.c_str());
 
     EXPECT_EQ(Lines(), std::vector<std::wstring>{});
     EXPECT_TRUE(Exists(SidPath() + L"\\Patches\\0A11"));
@@ -241,8 +238,7 @@ TEST_F(InstallerDataPurgeTest, PreviewNamesEachMatchingRecordAndKeepsIt)
     MakeProduct(L"2222", L"Brindle Notes");
     PreviewRun preview;
 
-    PurgeInstallerComponents(sid_.c_str());
-    PurgeInstallerProducts(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     const std::wstring would = L"Would remove HKLM\\";
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{would + Components() + L"\\A1", would + Components() + L"\\C3",
@@ -260,7 +256,7 @@ TEST_F(InstallerDataPurgeTest, UndeletableComponentIsLoggedAndRetriedAfterEachLa
     ASSERT_TRUE(SetString(Machine, Components() + L"\\C3", L"01", L"C:\\Quorvex\\c.exe"));
     ASSERT_TRUE(SetString(Machine, Components() + L"\\D4", L"01", L"C:\\Quorvex\\d.exe"));
 
-    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{ComponentLine(0, L"A1"), ComponentLine(1, L"C3"),
                                                    ComponentLine(0, L"A1"), ComponentLine(1, L"D4"),
@@ -283,7 +279,7 @@ TEST_F(InstallerDataPurgeTest, UndeletableProductIsRetriedWhileItsDisplayNameRem
     MakeProduct(L"4444", L"Zamo Deployment");
     MakeProduct(L"5555", L"Zamo Web Installer");
 
-    PurgeInstallerProducts(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{ProductLine(0, L"1111"), ProductLine(0, L"3333"),
                                                    ProductLine(1, L"4444"), ProductLine(0, L"1111"),
@@ -316,7 +312,7 @@ TEST_F(InstallerDataPurgeTest, MoreUndeletableComponentsThanRememberedAreStillRe
     ASSERT_TRUE(SetString(Machine, Components() + L"\\V1", L"01", L"C:\\Quorvex\\v.exe"));
     ASSERT_TRUE(SetString(Machine, Components() + L"\\V2", L"01", L"C:\\Quorvex\\v.exe"));
 
-    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
 
     std::vector<std::wstring> expected;
     for (int pass = 0; pass < 3; pass++) {
@@ -345,8 +341,7 @@ TEST_F(InstallerDataPurgeTest, ListPathThatDoesNotFitIsNeverOpened)
     ASSERT_TRUE(SetString(Machine, sidPath + L"\\Components\\0A11", L"01", L"C:\\Quorvex\\x.exe"));
     MakeProduct(sidPath + L"\\Products", L"1111", L"Zamo (per-machine)");
 
-    PurgeInstallerComponents(longSid.c_str());
-    PurgeInstallerProducts(longSid.c_str());
+    PurgeInstallerData(longSid.c_str());
 
     EXPECT_EQ(Lines(), std::vector<std::wstring>{});
     EXPECT_TRUE(Exists(sidPath + L"\\Comp\\0A11"));
@@ -374,7 +369,7 @@ TEST_F(InstallerDataPurgeTest, RecordPathThatDoesNotFitIsNeverExamined)
     std::wstring longMatching(30, L'C');
     ASSERT_TRUE(SetString(Machine, list + L"\\" + longMatching, L"01", L"C:\\Quorvex\\x.exe"));
 
-    PurgeInstallerComponents(longSid.c_str());
+    PurgeInstallerData(longSid.c_str());
 
     EXPECT_EQ(Lines(), std::vector<std::wstring>{ComponentLine(0, list, shortName)});
     EXPECT_TRUE(Exists(list + L"\\" + longName));
@@ -402,7 +397,7 @@ TEST_F(InstallerDataPurgeTest, ManyComponentsLoseExactlyTheMakersRecords)
     ASSERT_EQ(removed.size(), static_cast<size_t>(matching));
 
     DWORD start = GetTickCount();
-    PurgeInstallerComponents(sid_.c_str());
+    PurgeInstallerData(sid_.c_str());
     DWORD elapsed = GetTickCount() - start;
     std::printf("%d component records, %d removals: %lu ms\n", records, matching, elapsed);
 
@@ -574,8 +569,7 @@ TEST_F(InstalledPackagesTest, RecordsOfTheFamilysPackageGoAndAnotherMakersStay)
         Save(systemPath + L"\\Components\\" + name);
     Save(systemPath + L"\\" + familyProduct);
 
-    PurgeInstallerComponents(system.c_str());
-    PurgeInstallerProducts(system.c_str());
+    PurgeInstallerData(system.c_str());
 
     std::vector<std::wstring> expected;
     for (const std::wstring& name : family)

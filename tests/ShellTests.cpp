@@ -237,6 +237,60 @@ TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
     EXPECT_EQ(exitCode, 0u);
 }
 
+// Takes up every free range of another process's address space, so that nothing more can
+// be allocated there: no thread stack, in particular.
+void ReserveAllFreeMemory(HANDLE process)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const ULONG_PTR grain = system.dwAllocationGranularity;
+    char* at = static_cast<char*>(system.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region;
+    while (VirtualQueryEx(process, at, &region, sizeof(region)) != 0) {
+        // A reservation starts and ends on the allocation granularity.
+        ULONG_PTR start = (reinterpret_cast<ULONG_PTR>(region.BaseAddress) + grain - 1) / grain * grain;
+        ULONG_PTR end = (reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize) / grain * grain;
+        if (region.State == MEM_FREE && end > start)
+            VirtualAllocEx(process, reinterpret_cast<void*>(start), end - start, MEM_RESERVE, PAGE_NOACCESS);
+        char* next = static_cast<char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at)
+            break;
+        at = next;
+    }
+}
+
+// A worker thread that cannot be created, because the program has no address space left
+// for its stack: the failure is logged with its error code and the dialog stays Ready.
+TEST_F(ShellTest, CleanWhoseThreadCannotStartIsLoggedAndLeavesTheDialogReady)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Preview /Log:" + log));
+    HANDLE program = OpenProcess(PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE, processId_);
+    ASSERT_NE(program, nullptr);
+    ReserveAllFreeMemory(program);
+    CloseHandle(program);
+
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+
+    if (!IsWindowVisible(clean_)) {
+        // The preview ran: let it finish and end the program before the test is skipped.
+        EXPECT_TRUE(WaitForFinished(30000));
+        SendMessageW(cancel_, BM_CLICK, 0, 0);
+        DWORD exitCode = 99;
+        EXPECT_TRUE(WaitForExit(20000, &exitCode));
+        GTEST_SKIP() << "Wine takes thread stacks from address space it keeps for itself, which no other process "
+                        "can reserve: the thread was created";
+    }
+    ExpectReady();
+    Lines lines = ShellLogLines(log);
+    ASSERT_EQ(lines.size(), 4u);
+    const std::wstring failed = L"Failed to start the clean-up [";
+    EXPECT_TRUE(lines[3] == failed + L"8]" || lines[3] == failed + L"14]") << "not out of memory";
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
 // The same dialog; its Clean button starts the preview.
 TEST_F(ShellTest, CleanInAPreviewRunsThePreviewToFinished)
 {

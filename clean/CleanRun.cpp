@@ -9,6 +9,7 @@
 #include "steps.h"
 
 #include "../app/app.h"  // ReportCompletion
+#include "../common/Settings.h"
 #include "../common/Changes.h"
 #include "../log/log.h"
 

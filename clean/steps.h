@@ -62,11 +62,12 @@ struct ListScan {
     const wchar_t* path;
     const wchar_t* sid;
 };
-// A reading of one list: its key's registry name, the matcher, and the matches found.
+// One match of a reading: the entry's index and name.
 struct ListMatch {
     DWORD index;
     PathBuffer name;
 };
+// A reading of one list: its key's registry name, the matcher, and the matches found.
 struct ListReading {
     RegistryName identity;
     const wchar_t* (*match)(const ListScan& scan, const wchar_t* name);

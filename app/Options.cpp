@@ -9,6 +9,8 @@ bool PreviewMode = false;
 bool AllProfiles = false;
 PathBuffer Signature = L"";
 PathBuffer LogPath = L"";
+bool DeleteAtRestart = false;
+bool ReportExitCode = false;
 HWND MainWindow = nullptr;
 
 namespace {
@@ -55,6 +57,10 @@ void ParseOptions(int count, wchar_t** arguments)
             PreviewMode = true;
         else if (StrCmpIW(argument, L"/AllProfiles") == 0)
             AllProfiles = true;
+        else if (StrCmpIW(argument, L"/DeleteAtRestart") == 0)
+            DeleteAtRestart = true;
+        else if (StrCmpIW(argument, L"/ExitCode") == 0)
+            ReportExitCode = true;
         else if (StartsWithOption(argument, L"/Signature:"))
             StoreValue(Signature, argument + 11);
         else if (StartsWithOption(argument, L"/Log:"))

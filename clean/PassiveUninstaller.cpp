@@ -2,6 +2,7 @@
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "steps.h"
 
+#include "../app/app.h"
 #include "../common/Changes.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
@@ -33,8 +34,14 @@ void AwaitUninstaller(const PROCESS_INFORMATION& child)
 {
     LogLine(L"Waiting for process [%d] to complete", static_cast<int>(child.dwProcessId));
     DWORD waited = WaitForSingleObject(child.hProcess, UninstallerWaitMs);
-    if (waited == WAIT_OBJECT_0)
+    if (waited == WAIT_OBJECT_0) {
         LogLine(L"Process completed");
+        DWORD exitCode = 0;
+        if (ReportExitCode && GetExitCodeProcess(child.hProcess, &exitCode)) {
+            LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
+            NoteUninstallerExit(exitCode);
+        }
+    }
     else if (waited == WAIT_TIMEOUT)
         LogLine(L"Process timed out");
     else
@@ -103,7 +110,7 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view)
             const ListMatch& match = reading.matches[i];
             // Under HKEY_USERS both views show one list: an entry whose uninstaller the
             // preview has passed already is passed over, as a real run finds it gone.
-            if (PreviewHasRemoved(list, match.name, view))
+            if (PreviewHasUninstalled(list, match.name, view))
                 continue;
             LogRemovalAttempt(match.name, match.displayName);
             if (match.name[0] != L'{')
@@ -113,9 +120,9 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view)
             DWORD index = match.index;
             if (!RunUninstaller(name))
                 continue;
-            // An uninstaller removes its own entry; a preview, which runs none, counts it as
-            // removed so that no later step reports it again.
-            NotePreviewRemoval(list, name, view);
+            // A preview, which runs none, notes the uninstaller as named; its entry stays to
+            // be named by the purge, which deletes it where the uninstaller fails.
+            NotePreviewUninstall(list, name, view);
             // An uninstaller that removed its own entry moved the next entry down to this
             // index: it is taken next instead of being passed over.
             from = SubkeyExists(list, access, name) ? index + 1 : index;

@@ -6,6 +6,7 @@
 #include "Registry.h"
 #include "../log/log.h"
 
+#include <shlwapi.h>
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
@@ -124,6 +125,37 @@ void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const Sh
     RecordItem(identity);
 }
 
+const wchar_t RenamePrefix[] = L"~ZamoClean-";
+
+// Renames a file within its folder to a name of this program's own; true when renamed. The
+// name is never one that exists: an existing file is not replaced.
+bool RenameForRestart(const wchar_t* path, PathBuffer& renamed)
+{
+    // A file renamed so by an earlier sweep of this run is not renamed again.
+    const wchar_t* name = PathFindFileNameW(path);
+    if (StrStrIW(name, RenamePrefix) == name)
+        return false;
+    PathBuffer folder;
+    if (!TextCopy(folder, path))
+        return false;
+    wchar_t* lastSeparator = wcsrchr(folder, L'\\');
+    if (lastSeparator == nullptr)
+        return false;
+    *lastSeparator = L'\0';
+    static LONG counter = 0;
+    for (int attempt = 0; attempt < 16; attempt++) {
+        if (!FormatText(renamed, L"%s\\%s%u-%u.deleted-at-restart", folder, RenamePrefix,
+                        static_cast<unsigned>(GetCurrentProcessId()),
+                        static_cast<unsigned>(InterlockedIncrement(&counter))))
+            return false;
+        if (MoveFileExW(path, renamed, 0))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
 Change Outcome(bool made)
 {
     return made ? Change::Made : Change::Failed;
@@ -143,6 +175,7 @@ void LogChange(const wchar_t* format, ...)
 
 Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
 {
+    NoteChange(ProcessItem, exeFile, nullptr, exeFile);
     if (PreviewMode) {
         LogLine(L"Would stop process %d [%s]", static_cast<int>(processId), exeFile);
         return Change::Previewed;
@@ -154,6 +187,7 @@ Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
 Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child)
 {
     ZeroMemory(&child, sizeof(child));
+    NoteChange(ProcessItem, commandLine, nullptr, commandLine);
     if (PreviewMode) {
         LogLine(L"Would execute [%s]", commandLine);
         return Change::Previewed;
@@ -169,6 +203,7 @@ Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child)
 
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {
+    NoteKeyChange(parent, subkey, view, nullptr, shown);
     if (PreviewMode) {
         PreviewKeyRemoval(parent, subkey, view, shown);
         return Change::Previewed;
@@ -178,6 +213,7 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
 
 Change DeleteFileAt(const wchar_t* path)
 {
+    NoteChange(FileItem, path, nullptr, path);
     if (PreviewMode) {
         if (!RecordCovers(path))
             LogLine(L"Would delete file [%s]", path);
@@ -188,6 +224,7 @@ Change DeleteFileAt(const wchar_t* path)
 
 Change RemoveFolder(const wchar_t* path)
 {
+    NoteChange(FolderItem, path, nullptr, path);
     if (PreviewMode) {
         RecordItem(path);
         return Change::Previewed;
@@ -197,6 +234,7 @@ Change RemoveFolder(const wchar_t* path)
 
 Change DeleteShortcut(const wchar_t* path)
 {
+    NoteChange(FileItem, path, nullptr, path);
     if (PreviewMode) {
         if (!RecordCovers(path)) {
             LogLine(L"Would delete startup shortcut [%s]", path);
@@ -205,6 +243,25 @@ Change DeleteShortcut(const wchar_t* path)
         return Change::Previewed;
     }
     return Outcome(DeleteFileW(path) != FALSE);
+}
+
+Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
+{
+    if (PreviewMode)
+        return Change::Previewed;
+    PathBuffer renamed;
+    bool moved = !isFolder && RenameForRestart(path, renamed);
+    if (MoveFileExW(moved ? renamed : path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        NoteScheduled(path);
+        return Change::Made;
+    }
+    DWORD error = GetLastError();
+    // Put back where it was, so that the file is not left under a name nobody knows; one
+    // that cannot be put back is recorded under its new name.
+    if (moved && !MoveFileExW(renamed, path, 0))
+        NoteChange(FileItem, renamed, nullptr, renamed);
+    SetLastError(error);
+    return Change::Failed;
 }
 
 Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t* text, const ShownScope& shown)
@@ -239,9 +296,26 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
     return KeyIdentity(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
 }
 
-void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view)
+// An uninstaller the preview has named is recorded under its entry's kernel name behind
+// this mark, which no kernel name starts with: it covers no key the purge looks for.
+const wchar_t UninstallMark = L'*';
+
+void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     RegistryName identity;
-    if (PreviewMode && KeyIdentity(parent, subkey, KEY_READ | view, identity))
-        RecordItem(identity);
+    if (PreviewMode && KeyIdentity(parent, subkey, KEY_READ | view, identity)) {
+        wchar_t marked[ARRAYSIZE(identity) + 1];
+        if (FormatTextCounted(marked, ARRAYSIZE(marked), L"%c%s", UninstallMark, identity))
+            RecordItem(marked);
+    }
+}
+
+bool PreviewHasUninstalled(HKEY parent, const wchar_t* subkey, REGSAM view)
+{
+    RegistryName identity;
+    if (!PreviewMode || !KeyIdentity(parent, subkey, KEY_READ | view, identity) || identity[0] == L'\0')
+        return false;
+    wchar_t marked[ARRAYSIZE(identity) + 1];
+    return RecordCovers(identity) ||
+           (FormatTextCounted(marked, ARRAYSIZE(marked), L"%c%s", UninstallMark, identity) && RecordCovers(marked));
 }

@@ -96,7 +96,9 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder);
 //     NoteChange(FileItem, path, nullptr, path);
 // In a real run (with "/ExitCode") the item is recorded once, in the order first tried; in a
 // preview the call counts as a change the preview names when the item is there now (always,
-// for a kind that has no check, such as a process to stop).
+// for a kind that has no check, such as a process to stop). Without "/ExitCode" it does
+// nothing. A new kind of item (a service, a scheduled task) is an ItemKind of its own whose
+// check tells whether the item named by identity is still there.
 struct ItemKind {
     // True when the item is still there, or cannot be told to be gone; null for a change
     // that removes nothing (a process stopped or started).

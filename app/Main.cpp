@@ -73,7 +73,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
 
     DestroyWindow(MainWindow);
-    if (LogFile != INVALID_HANDLE_VALUE)
-        CloseHandle(LogFile);
+    CloseRunLog();
     return static_cast<int>(message.wParam);
 }

@@ -7,6 +7,9 @@
 
 namespace {
 
+// What the process exits with once Close is pressed: the run's exit code.
+int RunExitCode = 0;
+
 void SetStringText(HWND window, int controlId, UINT stringId)
 {
     PathBuffer text;
@@ -45,7 +48,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (LOWORD(wParam) == IDC_CLEAN)
             OnClean(window);
         else if (LOWORD(wParam) == IDCANCEL)
-            PostQuitMessage(0);
+            PostQuitMessage(RunExitCode);
         break;
     }
     return FALSE;
@@ -62,12 +65,13 @@ bool StartCleanRun()
     return true;
 }
 
-void ReportCompletion()
+void ReportCompletion(int exitCode)
 {
     if (QuietMode) {
-        PostMessageW(MainWindow, WM_QUIT, 0, 0);
+        PostMessageW(MainWindow, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
         return;
     }
+    RunExitCode = exitCode;
     // The text is set before Close is enabled, so the user can never close the
     // dialog while it still reads as running.
     SetStringText(MainWindow, IDC_STATUS, IDS_FINISHED);

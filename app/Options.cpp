@@ -9,6 +9,8 @@ bool PreviewMode = false;
 bool AllProfiles = false;
 PathBuffer Signature = L"";
 PathBuffer LogPath = L"";
+bool DeleteAtRestart = false;
+bool ReportExitCode = false;
 HWND MainWindow = nullptr;
 
 namespace {
@@ -57,6 +59,10 @@ void ParseOptions(int count, wchar_t** arguments)
             PreviewMode = true;
         else if (StrCmpIW(argument, L"/AllProfiles") == 0)
             AllProfiles = true;
+        else if (StrCmpIW(argument, L"/DeleteAtRestart") == 0)
+            DeleteAtRestart = true;
+        else if (StrCmpIW(argument, L"/ExitCode") == 0)
+            ReportExitCode = true;
         else if ((value = OptionValue(argument, L"/Signature:")) != nullptr)
             StoreValue(Signature, value);
         else if ((value = OptionValue(argument, L"/Log:")) != nullptr)

@@ -14,5 +14,6 @@ void ParseOptions(int count, wchar_t** arguments);
 bool StartCleanRun();
 
 // The end of a clean run, called by the worker after its last log line: ends the
-// process in quiet mode, otherwise shows "Finished." and enables Close.
-void ReportCompletion();
+// process in quiet mode, otherwise shows "Finished." and enables Close. The process
+// exits with exitCode either way.
+void ReportCompletion(int exitCode);

@@ -4,13 +4,17 @@
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys;
-//   4. log "Finishing" and report completion to the dialog.
+//   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
+//      completion to the dialog.
+// The whole run holds a machine-wide lock: two runs at once would race each other's
+// uninstallers and deletions.
 #include "clean.h"
 #include "steps.h"
 
 #include "../app/app.h"  // ReportCompletion
 #include "../common/Settings.h"
 #include "../common/Changes.h"
+#include "../common/MachineMutex.h"
 #include "../log/log.h"
 
 namespace {
@@ -20,11 +24,41 @@ void PurgeInstallerRecords()
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
 }
 
+// Takes the lock, waiting with one line while another run holds it. A lock whose holder
+// ended without giving it back comes as abandoned, and is then this run's. Returns the
+// handle to give back, or null when there is no lock to take.
+HANDLE TakeRunLock()
+{
+    HANDLE lock = OpenMachineMutex(L"ZamoClean.CleanRun");
+    if (lock == nullptr)
+        return nullptr;
+    DWORD waited = WaitForSingleObject(lock, 0);
+    if (waited == WAIT_TIMEOUT) {
+        LogLine(L"Waiting for another clean-up run to finish");
+        waited = WaitForSingleObject(lock, INFINITE);
+    }
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(lock);
+        return nullptr;
+    }
+    return lock;
+}
+
+void GiveBackRunLock(HANDLE lock)
+{
+    if (lock == nullptr)
+        return;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
 } // namespace
 
 DWORD WINAPI CleanRun(void*)
 {
+    HANDLE lock = TakeRunLock();
     ClearPreviewRecord();
+    ClearTriedItems();
     StopProductProcesses();
     ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
     // After the enumeration above, which would otherwise find the hives loaded here and
@@ -40,7 +74,9 @@ DWORD WINAPI CleanRun(void*)
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
+    int exitCode = LogRunOutcome();
     LogLine(L"Finishing");
-    ReportCompletion();
+    GiveBackRunLock(lock);
+    ReportCompletion(exitCode);
     return 0;
 }

@@ -4,6 +4,8 @@
 #include "steps.h"
 
 #include "../common/Changes.h"
+#include "../common/Settings.h"
+#include "../log/log.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -89,12 +91,15 @@ void RemoveTree(const wchar_t* logged, const wchar_t* acting)
             RemoveTree(entryLogged, entryActing);
         } else {
             LogChange(L"Deleting file [%s]", entryLogged);
-            DeleteFileAt(entryActing, entryLogged);
+            if (DeleteFileAt(entryActing, entryLogged) == Change::Failed)
+                DeleteAtRestartIfAsked(entryLogged, entryActing, false);
         }
     } while (FindNextFileW(find, &entry));
     FindClose(find);
 
-    RemoveFolder(acting);
+    // Scheduled after everything in it, so that the restart finds it empty.
+    if (RemoveFolder(acting) == Change::Failed)
+        DeleteAtRestartIfAsked(logged, acting, true);
 }
 
 } // namespace
@@ -112,6 +117,16 @@ bool AppendEntryName(PathBuffer& path, const wchar_t* name)
     if (!TextAppend(expected, name) || !PathAppendName(path, name))
         return false;
     return wcscmp(path, expected) == 0;
+}
+
+void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool isFolder)
+{
+    if (!DeleteAtRestart)
+        return;
+    if (ScheduleDeletionAtRestart(acting, isFolder) == Change::Made)
+        LogLine(L"Scheduled for deletion at restart [%s]", logged);
+    else
+        LogLine(L"Failed to schedule deletion at restart [%s] [%d]", logged, static_cast<int>(GetLastError()));
 }
 
 void RemoveFolderTree(const wchar_t* path)

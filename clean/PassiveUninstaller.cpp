@@ -3,6 +3,7 @@
 #include "steps.h"
 
 #include "../common/Changes.h"
+#include "../common/Settings.h"
 #include "../log/log.h"
 
 namespace {
@@ -29,8 +30,14 @@ void AwaitUninstaller(const PROCESS_INFORMATION& child)
 {
     LogLine(L"Waiting for process [%d] to complete", static_cast<int>(child.dwProcessId));
     DWORD waited = WaitForSingleObject(child.hProcess, UninstallerWaitMs);
-    if (waited == WAIT_OBJECT_0)
+    if (waited == WAIT_OBJECT_0) {
         LogLine(L"Process completed");
+        DWORD exitCode = 0;
+        if (ReportExitCode && GetExitCodeProcess(child.hProcess, &exitCode)) {
+            LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
+            NoteUninstallerExit(exitCode);
+        }
+    }
     else if (waited == WAIT_TIMEOUT)
         LogLine(L"Process timed out");
     else
@@ -65,6 +72,10 @@ Change RunUninstaller(const wchar_t* productCode)
 // Takes one matching entry: a product code's uninstaller is run.
 Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* displayName)
 {
+    // Under HKEY_USERS both views show one list: an uninstaller the preview has named
+    // already is not named again, as a real run that ran it finds its entry gone.
+    if (PreviewHasUninstalled(scan.list, name, scan.view))
+        return Taken::Kept;
     LogRemovalAttempt(name, displayName);
     if (name[0] != L'{')
         return Taken::Kept;
@@ -72,9 +83,9 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     case Change::Made:
         return Taken::Changed;
     case Change::Previewed:
-        // An uninstaller removes its own entry; a preview, which runs none, counts it as
-        // removed so that no later step reports it again.
-        NotePreviewRemoval(scan.list, name, scan.view);
+        // The entry itself stays to be named by the purge, which deletes it in a real run
+        // where the uninstaller fails.
+        NotePreviewUninstall(scan.list, name, scan.view);
         break;
     case Change::Failed:
         break;

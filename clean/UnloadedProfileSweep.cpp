@@ -3,6 +3,7 @@
 // scope is, and unloaded again.
 #include "steps.h"
 
+#include "../common/Changes.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -141,6 +142,8 @@ void PurgeClassHive(const wchar_t* classesName)
 
 void UnloadHive(const wchar_t* name)
 {
+    // Once unloaded, the hive's keys could not be told apart from deleted ones.
+    SettleTriedItems();
     LONG result = RegUnLoadKeyW(HKEY_USERS, name);
     if (result != ERROR_SUCCESS)
         LogLine(L"Failed to unload user profile [%s] [%d]", name, static_cast<int>(result));

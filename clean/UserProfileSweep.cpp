@@ -206,8 +206,11 @@ void DeleteStartupShortcut(const wchar_t* sid)
     DWORD attributes = GetFileAttributesW(shortcut);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
-    if (DeleteShortcut(shortcut) == Change::Made)
+    Change change = DeleteShortcut(shortcut);
+    if (change == Change::Made)
         LogLine(L"Deleted startup shortcut [%s]", shortcut);
+    else if (change == Change::Failed)
+        DeleteAtRestartIfAsked(shortcut, shortcut, false);
 }
 
 } // namespace

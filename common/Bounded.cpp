@@ -51,6 +51,15 @@ bool FormatText(PathBuffer& out, const wchar_t* format, ...)
     return SUCCEEDED(result);
 }
 
+bool FormatTextCounted(wchar_t* out, size_t count, const wchar_t* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    HRESULT result = StringCchVPrintfW(out, count, format, arguments);
+    va_end(arguments);
+    return SUCCEEDED(result);
+}
+
 bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePath)
 {
     out[0] = L'\0';

@@ -22,6 +22,9 @@ bool ExpandText(PathBuffer& out, const wchar_t* text);
 
 // printf-style formatting (%s is a wide string) into out; true when nothing was cut.
 bool FormatText(PathBuffer& out, const wchar_t* format, ...);
+// The same into a buffer of count characters, for a text longer than a path (a kernel key
+// name with a subkey, a key shown with its root label).
+bool FormatTextCounted(wchar_t* out, size_t count, const wchar_t* format, ...);
 
 // A scope's key path: "<sid>\<relativePath>", or relativePath alone when sid is
 // null or empty. True when it fit.

@@ -77,6 +77,54 @@ void ClearPreviewRecord();
 // removed, or lies below one; always false in a real run. Keys are compared by the names the
 // kernel gives them, so that one key seen through two views or two roots is one key.
 bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view);
-// In a preview, records parent\subkey as removed by a change that the preview has not made
-// (an uninstaller that removes its own uninstall entry); nothing in a real run.
-void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view);
+// In a preview, records that the uninstaller of the list entry parent\subkey was named, and
+// tells whether it was (or the entry passed as removed): the other view of a shared list
+// passes it over, while the entry itself is still named by the purge, which deletes it in a
+// real run when its uninstaller fails.
+void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view);
+bool PreviewHasUninstalled(HKEY parent, const wchar_t* subkey, REGSAM view);
+
+// Deletes a file or an empty folder at the next restart (MoveFileExW with
+// MOVEFILE_DELAY_UNTIL_REBOOT, appended to the system's pending file operations). A file is
+// first renamed within its folder to a name of this program's own, so that a file installed
+// at its path before the restart stays; where the rename fails it is scheduled under its own
+// name. Made when scheduled; Failed: GetLastError tells why. Never called in a preview.
+Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder);
+
+// The run's record of what it tried to remove, which tells at the end of the run what is
+// still there and so the exit code. A change function takes part with one call, at its top:
+//     NoteChange(FileItem, path, nullptr, path);
+// In a real run (with "/ExitCode") the item is recorded once, in the order first tried; in a
+// preview the call counts as a change the preview names when the item is there now (always,
+// for a kind that has no check, such as a process to stop). Without "/ExitCode" it does
+// nothing. A new kind of item (a service, a scheduled task) is an ItemKind of its own whose
+// check tells whether the item named by identity is still there.
+struct ItemKind {
+    // True when the item is still there, or cannot be told to be gone; null for a change
+    // that removes nothing (a process stopped or started).
+    bool (*stillThere)(const wchar_t* identity, const wchar_t* detail);
+};
+extern const ItemKind KeyItem;      // identity: a kernel key name ("\REGISTRY\...")
+extern const ItemKind ValueItem;    // identity: a kernel key name; detail: the value name
+extern const ItemKind FileItem;     // identity: a path
+extern const ItemKind FolderItem;   // identity: a path
+extern const ItemKind ProcessItem;  // no identity: counted by a preview only
+void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown);
+// The same for the key parent\subkey (subkey null: parent itself) in one view, or for one of
+// its values (valueName not null): the identity is the key's kernel name; shown as
+// "HKLM\<path>" or "value [<name>] from HKLM\<path>".
+void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_t* valueName, const ShownKey& shown);
+// A file or folder of the record was scheduled for deletion at restart: it does not count
+// as not removed.
+void NoteScheduled(const wchar_t* path);
+// An uninstaller's exit code: 3010 and 1641 mean its work completes at restart.
+void NoteUninstallerExit(DWORD exitCode);
+// Decides now, for every item recorded so far, whether it is still there: called before a
+// loaded hive is unloaded, after which its keys could no longer be told apart from gone ones.
+void SettleTriedItems();
+// Empties the record: called when a run starts.
+void ClearTriedItems();
+// The run's exit code: with "/ExitCode", logs "Not removed: %s" for each item still there
+// and not scheduled, then "Exit code [%d]", and returns 0, 3010 or 1 (a preview: 1 when it
+// named any change, else 0); without it, logs nothing and returns 0.
+int LogRunOutcome();

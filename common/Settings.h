@@ -9,3 +9,5 @@ extern bool PreviewMode;        // "/Preview": the run logs what it would change
 extern bool AllProfiles;        // "/AllProfiles": also sweep the profiles whose hives are not loaded
 extern PathBuffer Signature;    // "/Signature:": the scope marker's text, empty for none
 extern PathBuffer LogPath;      // "/Log:": the log file, unexpanded, empty for the default
+extern bool DeleteAtRestart;    // "/DeleteAtRestart": files and folders that stay are deleted at the next restart
+extern bool ReportExitCode;     // "/ExitCode": the exit code and the log tell what stayed

@@ -2,6 +2,7 @@
 #define STRSAFE_NO_DEPRECATE
 #include "log.h"
 
+#include "../common/MachineMutex.h"
 #include "../common/Settings.h"
 
 #include <strsafe.h>
@@ -9,6 +10,13 @@
 HANDLE LogFile = INVALID_HANDLE_VALUE;
 
 namespace {
+
+// Held around each write by every process that logs into the same file; null when it
+// could not be made, and lines are then written unguarded.
+HANDLE AppendLock = nullptr;
+// A writer that hangs while holding the lock never stops a run: after this wait the line
+// is written all the same.
+const DWORD AppendLockWaitMs = 10000;
 
 const int LineCapacity = 4095;      // characters of one line's text, NUL included
 const int TimeStampLength = 25;     // "YYYY-MM-DDThh:mm:ss.mmmZ "
@@ -23,6 +31,23 @@ bool ChooseLogPath(PathBuffer& path)
     return PathAppendName(path, L"ZamoClean.log");
 }
 
+// Windows appends to an append-only handle atomically; Wine writes each append at an end
+// it read before, so that concurrent appends by two processes overwrite each other. The
+// writes to one file are serialised by a mutex named after the file's identity (volume and
+// file index, whatever path names it), shared by the runs of all users and sessions; runs
+// into other files never wait.
+HANDLE OpenAppendLock(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information))
+        return nullptr;
+    PathBuffer name;
+    if (!FormatText(name, L"ZamoClean.Log.%08X.%08X%08X", information.dwVolumeSerialNumber,
+                    information.nFileIndexHigh, information.nFileIndexLow))
+        return nullptr;
+    return OpenMachineMutex(name);
+}
+
 } // namespace
 
 void OpenRunLog()
@@ -31,13 +56,13 @@ void OpenRunLog()
     PathBuffer path;
     if (!ChooseLogPath(path))
         return;
-    // Append-only access makes every write land at the end of the file, so two
-    // instances logging into one file at once never overwrite each other's lines.
+    // Append-only access makes every write land at the end of the file.
     LogFile = CreateFileW(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (LogFile == INVALID_HANDLE_VALUE)
         return;
     SetFilePointer(LogFile, 0, nullptr, FILE_END);
+    AppendLock = OpenAppendLock(LogFile);
     LogLine(L"================================================================");
 }
 
@@ -69,6 +94,19 @@ void LogLineArguments(const wchar_t* format, va_list arguments)
     line[length] = L'\r';
     line[length + 1] = L'\n';
     // One write per line: a reader or another instance never sees half a line.
+    DWORD waited = AppendLock != nullptr ? WaitForSingleObject(AppendLock, AppendLockWaitMs) : WAIT_FAILED;
     DWORD written;
     WriteFile(LogFile, line, static_cast<DWORD>((length + 2) * sizeof(wchar_t)), &written, nullptr);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ReleaseMutex(AppendLock);
+}
+
+void CloseRunLog()
+{
+    if (AppendLock != nullptr)
+        CloseHandle(AppendLock);
+    AppendLock = nullptr;
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
 }

@@ -12,6 +12,9 @@ extern HANDLE LogFile;
 // separator line. Called once, on the main thread, before anything else is logged.
 void OpenRunLog();
 
+// Closes the log and what guards it; logging is off afterwards.
+void CloseRunLog();
+
 // Appends one line: the UTC time stamp, the message formatted printf-style (%s a
 // wide string, %d a 32-bit integer), CR LF. Does nothing while logging is off.
 void LogLine(const wchar_t* format, ...);

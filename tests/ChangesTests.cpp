@@ -211,7 +211,7 @@ TEST_F(ChangesTest, PreviewReportsAnItemOnceWhereARealRunWouldFindItGone)
     RemoveFolder((folder / L"Dir").c_str());
     for (const wchar_t* name : {L"Dir\\Sub\\a.txt", L"Dir\\b.txt", L"DirB\\c.txt"})
         DeleteFileAt((folder / name).c_str());
-    NotePreviewRemoval(HKEY_USERS, User(L"TreeB").c_str(), KEY_WOW64_64KEY);
+    NotePreviewUninstall(HKEY_USERS, User(L"TreeB").c_str(), KEY_WOW64_64KEY);
 
     EXPECT_EQ(log.Lines(), (Lines{L"Would remove HKU\\" + User(L"Tree"), L"Would remove HKU\\" + User(L"TreeB"),
                                   L"Would delete file [" + (folder / L"Dir\\Sub\\a.txt") + L"]",
@@ -257,3 +257,195 @@ TEST_F(ChangesTest, FullPreviewRecordReportsAgainAndNeverSkips)
 }
 
 } // namespace
+
+namespace {
+
+const wchar_t SessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t PendingOperations[] = L"PendingFileRenameOperations";
+
+// The system's pending file operations, as raw bytes; empty when there are none.
+std::vector<unsigned char> ReadPendingOperations()
+{
+    std::vector<unsigned char> bytes;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return bytes;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, PendingOperations, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size > 0) {
+        bytes.resize(size);
+        if (RegQueryValueExW(key, PendingOperations, nullptr, nullptr, bytes.data(), &size) != ERROR_SUCCESS)
+            bytes.clear();
+    }
+    RegCloseKey(key);
+    return bytes;
+}
+
+// Puts the pending operations back as they were, so that no later restart of the prefix
+// acts on what a test scheduled.
+void RestorePendingOperations(const std::vector<unsigned char>& bytes)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return;
+    if (bytes.empty())
+        RegDeleteValueW(key, PendingOperations);
+    else
+        RegSetValueExW(key, PendingOperations, 0, REG_MULTI_SZ, bytes.data(), static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+}
+
+std::wstring PendingText(const std::vector<unsigned char>& bytes)
+{
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    for (wchar_t& c : text)
+        if (c == L'\0')
+            c = L'|';
+    return text;
+}
+
+// A run with "/ExitCode": the record is empty when it starts and the option off afterwards.
+class ExitCodeRecordTest : public ChangesTest {
+protected:
+    void SetUp() override
+    {
+        ChangesTest::SetUp();
+        ReportExitCode = true;
+        ClearTriedItems();
+    }
+    void TearDown() override
+    {
+        ClearTriedItems();
+        ReportExitCode = false;
+        ChangesTest::TearDown();
+    }
+    // A file held open without delete sharing, as a running program holds its DLL.
+    HANDLE Hold(const std::wstring& path)
+    {
+        EXPECT_TRUE(Plant(path));
+        HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(held, INVALID_HANDLE_VALUE);
+        return held;
+    }
+};
+
+} // namespace
+
+TEST_F(ExitCodeRecordTest, WhatIsStillThereAtTheEndIsReportedOnceInTheOrderFirstTried)
+{
+    UndeletableKeys stuck;
+    ScratchKeys machine;
+    ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Gone")));
+    ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Shared")));
+    ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Stuck")));
+    ASSERT_TRUE(machine.Create(HKEY_LOCAL_MACHINE, L"Software\\ZcRecordStuck", KEY_WOW64_32KEY));
+    if (!stuck.Make(HKEY_USERS, User(L"Stuck")) || !stuck.Make(HKEY_USERS, User(L"Shared")) ||
+        !MakeKeyUndeletable(HKEY_LOCAL_MACHINE, L"Software\\ZcRecordStuck", KEY_WOW64_32KEY))
+        GTEST_SKIP() << "this Wine cannot make a key undeletable";
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Values"), L"Kept", L"1"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Values"), L"Dropped", L"2"));
+    const std::wstring held = folder / L"Full\\held.dll";
+    HANDLE holder = Hold(held);
+    ASSERT_TRUE(Plant(folder / L"free.txt"));
+
+    auto deleteKey = [](const wchar_t* name, REGSAM view) {
+        return DeleteRegistryTree(HKEY_USERS, User(name).c_str(), view, {L"HKU", Sid, name});
+    };
+    EXPECT_EQ(deleteKey(L"Stuck", KEY_WOW64_64KEY), Change::Failed);
+    EXPECT_EQ(deleteKey(L"Shared", KEY_WOW64_64KEY), Change::Failed);
+    EXPECT_EQ(DeleteFileAt(held.c_str()), Change::Failed);
+    EXPECT_EQ(DeleteFileAt((folder / L"free.txt").c_str()), Change::Made);
+    EXPECT_EQ(RemoveFolder((folder / L"Full").c_str()), Change::Failed);
+    HKEY machineSoftware;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ | KEY_WOW64_32KEY, &machineSoftware),
+              ERROR_SUCCESS);
+    EXPECT_EQ(DeleteRegistryTree(machineSoftware, L"ZcRecordStuck", KEY_WOW64_32KEY,
+                                 {L"HKLM", L"Software", L"ZcRecordStuck"}),
+              Change::Failed);
+    RegCloseKey(machineSoftware);
+    HKEY user;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, Sid, 0, KEY_READ | KEY_WOW64_64KEY, &user), ERROR_SUCCESS);
+    NoteKeyChange(user, L"Values", KEY_WOW64_64KEY, L"Kept", {L"HKU", Sid, L"Values"});
+    NoteKeyChange(user, L"Values", KEY_WOW64_64KEY, L"Dropped", {L"HKU", Sid, L"Values"});
+    RegCloseKey(user);
+    EXPECT_EQ(RegDeleteKeyValueW(HKEY_USERS, User(L"Values").c_str(), L"Dropped"), ERROR_SUCCESS);
+    // Tried again, and the shared key deleted through the other view: gone at the end.
+    EXPECT_EQ(deleteKey(L"Stuck", KEY_WOW64_32KEY), Change::Failed);
+    EXPECT_EQ(deleteKey(L"Gone", KEY_WOW64_64KEY), Change::Made);
+    ASSERT_TRUE(MakeKeyDeletable(HKEY_USERS, User(L"Shared")));
+    EXPECT_EQ(deleteKey(L"Shared", KEY_WOW64_32KEY), Change::Made);
+    log.Clear();
+
+    EXPECT_EQ(LogRunOutcome(), 1);
+    EXPECT_EQ(log.Lines(), (Lines{L"Not removed: HKU\\" + User(L"Stuck"), L"Not removed: " + held,
+                                  L"Not removed: " + (folder / L"Full"), L"Not removed: HKLM\\Software\\ZcRecordStuck",
+                                  L"Not removed: value [Kept] from HKU\\" + User(L"Values"), L"Exit code [1]"}));
+    CloseHandle(holder);
+    MakeKeyDeletable(HKEY_LOCAL_MACHINE, L"Software\\ZcRecordStuck", KEY_WOW64_32KEY);
+}
+
+TEST_F(ExitCodeRecordTest, ScheduledFilesAndARestartingUninstallerMake3010)
+{
+    const std::vector<unsigned char> pendingBefore = ReadPendingOperations();
+    const std::wstring held = folder / L"Product\\held.dll";
+    HANDLE holder = Hold(held);
+    ChildProcess running(CopyFakeProduct(folder / L"Product", L"Helper.exe"));
+    ASSERT_TRUE(running.Started());
+    const std::wstring image = folder / L"Product\\Helper.exe";
+
+    EXPECT_EQ(DeleteFileAt(held.c_str()), Change::Failed);
+    EXPECT_EQ(DeleteFileAt(image.c_str()), Change::Failed);
+    EXPECT_EQ(ScheduleDeletionAtRestart(held.c_str(), false), Change::Made);
+    EXPECT_EQ(ScheduleDeletionAtRestart(image.c_str(), false), Change::Made);
+    const std::wstring pending = PendingText(ReadPendingOperations());
+    RestorePendingOperations(pendingBefore);
+    log.Clear();
+
+    // The file in use without delete sharing cannot be renamed: scheduled as itself. The
+    // running program's image is renamed within its folder first.
+    EXPECT_TRUE(Exists(held));
+    EXPECT_FALSE(Exists(image));
+    std::vector<std::wstring> left = ListTree(folder / L"Product");
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0], L"held.dll");
+    EXPECT_EQ(left[1].rfind(L"~ZamoClean-", 0), 0u) << std::string(left[1].begin(), left[1].end());
+    EXPECT_NE(pending.find(L"\\??\\" + held + L"||"), std::wstring::npos);
+    EXPECT_NE(pending.find(L"\\??\\" + folder / (L"Product\\" + left[1]) + L"||"), std::wstring::npos);
+    EXPECT_EQ(LogRunOutcome(), 3010);
+    EXPECT_EQ(log.Lines(), Lines{L"Exit code [3010]"});
+
+    // An uninstaller's own codes: 3010 and 1641 complete at restart, others do not.
+    ClearTriedItems();
+    NoteUninstallerExit(1605);
+    EXPECT_EQ(LogRunOutcome(), 0);
+    NoteUninstallerExit(1641);
+    EXPECT_EQ(LogRunOutcome(), 3010);
+    CloseHandle(holder);
+}
+
+TEST_F(ExitCodeRecordTest, PreviewIsOneWhenItNamesAnyChangeAndNoneForAMarker)
+{
+    const std::wstring file = folder / L"product.txt";
+    ASSERT_TRUE(Plant(file));
+    PreviewRun preview;
+    EXPECT_EQ(DeleteFileAt((folder / L"missing.txt").c_str()), Change::Previewed);
+    EXPECT_EQ(DeleteRegistryTree(HKEY_USERS, User(L"Missing").c_str(), KEY_WOW64_64KEY, {L"HKU", Sid, L"Missing"}),
+              Change::Previewed);
+    EXPECT_EQ(WriteMarker(HKEY_USERS, User(L"Software\\Quorvex\\Cleaned").c_str(), KEY_WOW64_64KEY, L"Sig",
+                          {L"HKU", Sid}),
+              Change::Previewed);
+    EXPECT_EQ(LogRunOutcome(), 0);
+    EXPECT_EQ(DeleteFileAt(file.c_str()), Change::Previewed);
+    EXPECT_EQ(LogRunOutcome(), 1);
+    EXPECT_TRUE(Exists(file));
+    // A file is named as the walk found it, and counts only where it is there.
+    EXPECT_EQ(log.Lines(), (Lines{L"Would delete file [" + (folder / L"missing.txt") + L"]",
+                                  L"Would mark [HKU," + std::wstring(Sid) + L"] with signature [Sig]", L"Exit code [0]",
+                                  L"Would delete file [" + file + L"]", L"Exit code [1]"}));
+
+    ClearTriedItems();
+    ChildProcess child(CopyFakeProduct(folder.Path(), L"ZcPreviewed.exe"));
+    ASSERT_TRUE(child.Started());
+    StopProcess(child.Handle(), child.Id(), L"ZcPreviewed.exe");
+    EXPECT_EQ(LogRunOutcome(), 1) << "a process it would stop";
+    EXPECT_TRUE(child.Running());
+}

@@ -334,6 +334,8 @@ protected:
         QuietMode = false;
         PreviewMode = false;
         AllProfiles = false;
+        DeleteAtRestart = false;
+        ReportExitCode = false;
         Signature[0] = L'\0';
         LogPath[0] = L'\0';
     }
@@ -395,6 +397,20 @@ TEST_F(ParseOptionsTest, PreviewIsOneWholeArgumentInAnyLetterCase)
     Parse({L"/pReViEw"});
     EXPECT_TRUE(PreviewMode);
     EXPECT_FALSE(QuietMode);
+}
+
+TEST_F(ParseOptionsTest, DeploymentOptionsAreWholeArgumentsInAnyLetterCase)
+{
+    Parse({L"/ExitCode:", L"/ExitCodes", L"-ExitCode", L"ExitCode", L"/DeleteAtRestart:1", L"/DeleteAtRestarts",
+           L"/Delete"});
+    EXPECT_FALSE(ReportExitCode);
+    EXPECT_FALSE(DeleteAtRestart);
+    Parse({L"/eXiTcOdE"});
+    EXPECT_TRUE(ReportExitCode);
+    EXPECT_FALSE(DeleteAtRestart);
+    Parse({L"/Quiet", L"/DELETEATRESTART"});
+    EXPECT_TRUE(DeleteAtRestart);
+    EXPECT_FALSE(PreviewMode);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)

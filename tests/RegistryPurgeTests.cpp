@@ -340,7 +340,8 @@ TEST_F(RegistryPurgeTest, KeyPathsThatDoNotFitAreSkippedNeverCut)
 
 // Both views show one key under HKEY_USERS and each of the eight purge calls meets the
 // settings and add-in keys again: a preview names each key once, as a real run removes it
-// once, and the product code's entry goes with its uninstaller. Nothing is deleted.
+// once. The product code's uninstaller is named once, and its entry where the purge meets
+// it, since a real run deletes it there when the uninstaller fails. Nothing is deleted.
 TEST_F(RegistryPurgeTest, PreviewOfAUserScopeNamesEachKeyOnceAndKeepsThem)
 {
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F3}";
@@ -363,6 +364,7 @@ TEST_F(RegistryPurgeTest, PreviewOfAUserScopeNamesEachKeyOnceAndKeepsThem)
                      L"Would execute [\"" + Expand(L"%SystemRoot%") + L"\\System32\\MsiExec.exe\" /x \"" + code +
                          L"\" /quiet]",
                      FirstLine, attempt, attempt, would + User(UninstallList + L"\\ZcA-match"),
+                     Attempting(code, L"Zamo Deployment"), would + User(UninstallList + L"\\" + code),
                      would + User(L"Software\\Quorvex"), would + User(L"Software\\Zamo"), would + User(AddIn1)}));
     RegistryTree after;
     ASSERT_TRUE(CaptureKeyTree(HKEY_USERS, TestSid, &after));

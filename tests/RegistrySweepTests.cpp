@@ -3,6 +3,8 @@
 // seen through both views, uninstallers change the list, keys cannot be deleted, and a
 // list holds many of the product's entries.
 #include "clean/steps.h"
+#include "common/Changes.h"
+#include "common/Settings.h"
 #include "common/Registry.h"
 #include "support/TestSupport.h"
 
@@ -229,6 +231,46 @@ TEST_F(UninstallerSweepTest, UninstallerThatRemovesItsOwnEntryIsNotSeenAgain)
     EXPECT_FALSE(Listed(first));
     EXPECT_FALSE(Listed(second));
     EXPECT_FALSE(Listed(L"ZcNamed"));
+}
+
+// With "/ExitCode": the uninstaller's own code is logged, 3010 from it makes the run's code
+// 3010; an uninstaller that fails and leaves its entry (an orphaned entry) has the entry
+// deleted by the purge, which makes the run's code 0.
+TEST_F(UninstallerSweepTest, UninstallerExitCodesReachTheRunsExitCode)
+{
+    ASSERT_TRUE(ready_);
+    ScopedVariable systemRoot(L"SystemRoot", root_.Path().c_str());
+    struct Option {
+        Option() { ReportExitCode = true; ClearTriedItems(); }
+        ~Option() { ClearTriedItems(); ReportExitCode = false; }
+    } option;
+    const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000E4}";
+    ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
+    {
+        ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"3010");
+        SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    }
+    EXPECT_EQ(MaskProcessIds(log.Lines()),
+              (Lines{FirstLine, Attempting(code, L"Zamo (per-user)"), Executing(code), Waiting, L"Process completed",
+                     L"Process exit code [3010]", FirstLine}));
+    EXPECT_FALSE(Listed(code));
+    log.Clear();
+    EXPECT_EQ(LogRunOutcome(), 3010);
+
+    ClearTriedItems();
+    ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
+    {
+        ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1605");
+        ScopedVariable otherList(L"ZC_UNINSTALL_LIST", L"ZcNoSuchList");
+        SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    }
+    const std::wstring attempt = Attempting(code, L"Zamo (per-user)");
+    EXPECT_EQ(MaskProcessIds(log.Lines()),
+              (Lines{L"Exit code [3010]", FirstLine, attempt, Executing(code), Waiting, L"Process completed",
+                     L"Process exit code [1605]", FirstLine, attempt, Executing(code), Waiting, L"Process completed",
+                     L"Process exit code [1605]", attempt, Removed(UninstallList)}));
+    EXPECT_FALSE(Listed(code));
+    EXPECT_EQ(LogRunOutcome(), 0);
 }
 
 TEST_F(UninstallerSweepTest, EntryAnUninstallerAddsIsSeenByTheLaterPasses)

@@ -307,6 +307,81 @@ TEST_F(ShellTest, CleanInAPreviewRunsThePreviewToFinished)
     EXPECT_EQ(exitCode, 0u);
 }
 
+// While another run holds the machine's lock, the dialog's run waits with its line and the
+// dialog answers; once the lock is given back the run ends, and Close ends the process with
+// the run's exit code.
+TEST_F(ShellTest, RunWaitsForAnotherRunWhileTheDialogAnswers)
+{
+    HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\ZamoClean.CleanRun");
+    ASSERT_NE(lock, nullptr);
+    ASSERT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS)) << "another run is under way";
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Preview /ExitCode /Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    const std::wstring waiting = L"Waiting for another clean-up run to finish";
+    bool waited = false;
+    for (DWORD start = GetTickCount(); !waited && GetTickCount() - start < 20000; Sleep(50)) {
+        Lines lines = ReadLogLines(log);
+        waited = !lines.empty() && lines.back() == waiting;
+    }
+    EXPECT_TRUE(waited);
+    for (int i = 0; i < 5; i++) {
+        DWORD_PTR result = 0;
+        EXPECT_NE(SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result), 0)
+            << "the dialog does not answer";
+        EXPECT_EQ(WindowText(status_), PleaseWait);
+        EXPECT_FALSE(IsWindowEnabled(cancel_));
+        Sleep(200);
+    }
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    ASSERT_TRUE(WaitForFinished(30000));
+    Lines lines = ReadLogLines(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), waiting), 1);
+    ASSERT_GE(lines.size(), 2u);
+    const std::wstring exitLine = lines[lines.size() - 2];
+    EXPECT_TRUE(exitLine == L"Exit code [0]" || exitLine == L"Exit code [1]") << std::string(exitLine.begin(), exitLine.end());
+    SendMessageW(cancel_, BM_CLICK, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(WaitForExit(20000, &exitCode));
+    EXPECT_EQ(L"Exit code [" + std::to_wstring(exitCode) + L"]", exitLine);
+}
+
+// A thread that takes the machine's run lock and ends holding it; the handle goes to *out.
+DWORD WINAPI TakeRunLockAndEnd(void* out)
+{
+    HANDLE made = CreateMutexW(nullptr, TRUE, L"Global\\ZamoClean.CleanRun");
+    *static_cast<HANDLE*>(out) = made;
+    return made != nullptr && GetLastError() != ERROR_ALREADY_EXISTS ? 0 : 1;
+}
+
+// A lock whose holder ended without giving it back is taken over at once.
+TEST_F(ShellTest, AbandonedLockIsTakenOver)
+{
+    // The thread takes the lock and ends; the handle stays open so that the mutex lives on.
+    HANDLE lock = nullptr;
+    HANDLE holder = CreateThread(nullptr, 0, TakeRunLockAndEnd, &lock, 0, nullptr);
+    ASSERT_NE(holder, nullptr);
+    ASSERT_EQ(WaitForSingleObject(holder, 10000), WAIT_OBJECT_0);
+    DWORD held = 1;
+    GetExitCodeThread(holder, &held);
+    CloseHandle(holder);
+    struct Closer {
+        HANDLE handle;
+        ~Closer()
+        {
+            if (handle != nullptr)
+                CloseHandle(handle);
+        }
+    } closer{lock};
+    ASSERT_EQ(held, 0u) << "the lock could not be taken and left";
+    RunResult run = RunProgram(Quoted(ProgramPath()) + L" /Quiet /Preview /Log:" + log, 30000);
+    ASSERT_TRUE(run.ended) << "the run waits for a holder that is gone";
+    EXPECT_EQ(run.exitCode, 0u);
+    Lines lines = ReadLogLines(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"Waiting for another clean-up run to finish"), 0);
+    EXPECT_EQ(lines.back(), L"Finishing");
+}
+
 TEST_F(ShellTest, CloseRequestIsRefusedWhileCancelIsDisabled)
 {
     ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));

@@ -2,8 +2,11 @@
 // would: started as `MsiExec.exe /x "{code}" /quiet`, it deletes the entry named
 // {code} from the list HKEY_USERS\%ZC_UNINSTALL_LIST% and, when %ZC_UNINSTALL_ADDS% is
 // set, adds an entry of that name whose DisplayName is "Zamo Deployment".
-// Exit code 0, or 3 when the command line names no product code.
+// Exit code %ZC_UNINSTALL_EXIT% (0 when unset), or 3 when the command line names no
+// product code.
 #include <windows.h>
+
+#include <stdlib.h>
 
 #include <string>
 
@@ -38,5 +41,5 @@ int wmain()
             RegCloseKey(key);
         }
     }
-    return 0;
+    return _wtoi(Variable(L"ZC_UNINSTALL_EXIT").c_str());
 }

@@ -416,7 +416,7 @@ bool ChildProcess::EndsWithin(DWORD timeoutMs, DWORD* exitCode) const
     return GetExitCodeProcess(process_, exitCode) != 0;
 }
 
-RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
+HANDLE StartCommandLine(const std::wstring& commandLine)
 {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -424,9 +424,14 @@ RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return RunResult();
+        return nullptr;
     CloseHandle(info.hThread);
-    return AwaitProcess(info.hProcess, timeoutMs);
+    return info.hProcess;
+}
+
+RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    return AwaitProcess(StartCommandLine(commandLine), timeoutMs);
 }
 
 LogCapture::LogCapture() : path_(folder_ / L"engine.log")

@@ -119,6 +119,8 @@ private:
 
 // Runs a command line (the program comes from its first token) to its end.
 RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+// Starts it without waiting; the caller owns the returned handle (null on failure).
+HANDLE StartCommandLine(const std::wstring& commandLine);
 
 // The engine's log for one test: a fresh file in a temporary folder becomes LogFile
 // while the object lives, so operations can be called directly and their lines read.

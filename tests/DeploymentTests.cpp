@@ -1,0 +1,311 @@
+// The program as a deployment tool runs it, from a Windows parent that reads the whole exit
+// code: "/ExitCode" and "/DeleteAtRestart" on files in use, a restart of the prefix, one run
+// at a time, and one log shared by several processes.
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+typedef std::vector<std::wstring> Lines;
+
+const std::wstring Separator(64, L'=');
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// Creates each folder on the way and the file.
+bool Plant(const std::wstring& file, const std::string& content = "x")
+{
+    for (size_t at = file.find(L'\\', 3); at != std::wstring::npos; at = file.find(L'\\', at + 1))
+        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
+    return WriteTextFile(file, content);
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The last count lines of a log.
+Lines Tail(const Lines& lines, size_t count)
+{
+    return Lines(lines.end() - std::min(count, lines.size()), lines.end());
+}
+
+bool Has(const Lines& lines, const std::wstring& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+size_t Count(const Lines& lines, const std::wstring& line)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// "Stopping process 1234 [Zamo.exe]" becomes "Stopping process # [Zamo.exe]", and so for
+// the waits for an uninstaller.
+Lines MaskStoppedIds(const Lines& logLines)
+{
+    const std::wstring start = L"Stopping process ";
+    Lines lines = MaskProcessIds(logLines);
+    for (std::wstring& line : lines) {
+        if (line.compare(0, start.size(), start) == 0)
+            line = start + L"#" + line.substr(line.find(L' ', start.size()));
+    }
+    return lines;
+}
+
+class DeploymentTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        programFiles = Expand(L"%ProgramFiles%\\Quorvex");
+        programW6432 = Expand(L"%ProgramW6432%\\Quorvex");
+        ASSERT_NE(programFiles, programW6432) << "one program folder: the test needs both";
+        RemoveTree(programFiles);
+        RemoveTree(programW6432);
+    }
+    void TearDown() override
+    {
+        RemoveTree(programFiles);
+        RemoveTree(programW6432);
+    }
+
+    // The program run to its end with the arguments and a log of the test's own; its whole
+    // exit code, as a Windows parent reads it.
+    DWORD Run(const std::wstring& arguments, const std::wstring& log)
+    {
+        RunResult result = RunProgram(Quoted(ProgramPath()) + L" /Quiet " + arguments + L" " + Quoted(L"/Log:" + log));
+        EXPECT_TRUE(result.started && result.ended) << Narrow(arguments);
+        return result.exitCode;
+    }
+
+    TempFolder folder;
+    std::wstring programFiles;
+    std::wstring programW6432;
+};
+
+// A DLL held open by a running program without delete sharing, and a running program's own
+// image in the other program folder (it is no product process: nothing stops it).
+TEST_F(DeploymentTest, FilesInUseStayWithExitCode1OrGoAtRestartWith3010)
+{
+    const std::wstring addIn = programFiles + L"\\AddIn\\addin.dll";
+    ASSERT_TRUE(Plant(addIn));
+    HANDLE holder = CreateFileW(addIn.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const std::wstring updater = programW6432 + L"\\Updater\\Updater.exe";
+    CreateDirectoryW(programW6432.c_str(), nullptr);
+    CreateDirectoryW((programW6432 + L"\\Updater").c_str(), nullptr);
+    ASSERT_FALSE(CopyFakeProduct(programW6432 + L"\\Updater", L"Updater.exe").empty());
+    auto running = std::make_unique<ChildProcess>(updater);
+    ASSERT_TRUE(running->Started());
+
+    // Without the new options: the run logs what it always did and exits 0.
+    const std::wstring plain = folder / L"plain.log";
+    EXPECT_EQ(Run(L"", plain), 0u);
+    Lines lines = ReadLogLines(plain);
+    EXPECT_TRUE(Has(lines, L"Deleting file [" + addIn + L"]"));
+    EXPECT_EQ(lines.back(), L"Finishing");
+    for (const std::wstring& line : lines)
+        EXPECT_TRUE(line.rfind(L"Not removed: ", 0) != 0 && line.rfind(L"Exit code [", 0) != 0 &&
+                    line.rfind(L"Scheduled for deletion", 0) != 0)
+            << Narrow(line);
+
+    const std::wstring stayed = folder / L"stayed.log";
+    EXPECT_EQ(Run(L"/ExitCode", stayed), 1u);
+    EXPECT_EQ(Tail(ReadLogLines(stayed), 8),
+              (Lines{L"Not removed: " + addIn, L"Not removed: " + programFiles + L"\\AddIn",
+                     L"Not removed: " + programFiles, L"Not removed: " + updater,
+                     L"Not removed: " + programW6432 + L"\\Updater", L"Not removed: " + programW6432, L"Exit code [1]",
+                     L"Finishing"}));
+    EXPECT_TRUE(Exists(addIn) && Exists(updater));
+
+    const std::wstring scheduled = folder / L"scheduled.log";
+    EXPECT_EQ(Run(L"/DeleteAtRestart /ExitCode", scheduled), 3010u);
+    lines = ReadLogLines(scheduled);
+    // %ProgramFiles% and %ProgramFiles(x86)% both name the 32-bit folder here: its walk is
+    // made twice, as every run makes it, and what stays is scheduled again.
+    auto walk = [](const std::wstring& file, const std::wstring& top, const std::wstring& sub) {
+        const std::wstring line = L"Scheduled for deletion at restart [";
+        return Lines{L"Deleting file [" + file + L"]", line + file + L"]", line + top + L"\\" + sub + L"]",
+                     line + top + L"]"};
+    };
+    Lines expected = walk(addIn, programFiles, L"AddIn");
+    const Lines again = expected;
+    const Lines other = walk(updater, programW6432, L"Updater");
+    expected.insert(expected.end(), again.begin(), again.end());
+    expected.insert(expected.end(), other.begin(), other.end());
+    const std::wstring machineStep = L"Attempting to uninstall Zamo components passively";
+    expected.insert(expected.end(), {machineStep, machineStep, L"Exit code [3010]", L"Finishing"});
+    auto first = std::find(lines.begin(), lines.end(), expected[0]);
+    ASSERT_NE(first, lines.end());
+    EXPECT_EQ(Lines(first, lines.end()), expected);
+    // The DLL could not be renamed while held; the running image was, within its folder.
+    EXPECT_TRUE(Exists(addIn));
+    EXPECT_FALSE(Exists(updater));
+    Lines renamed = ListTree(programW6432 + L"\\Updater");
+    ASSERT_EQ(renamed.size(), 1u);
+    EXPECT_EQ(renamed[0].rfind(L"~ZamoClean-", 0), 0u) << Narrow(renamed[0]);
+
+    // The holders end; a reinstall writes the updater again before the restart.
+    CloseHandle(holder);
+    running.reset();
+    ASSERT_TRUE(Plant(updater, "reinstalled"));
+    ASSERT_EQ(RunCommand(L"wineboot.exe -r"), 0u);
+
+    EXPECT_FALSE(Exists(addIn));
+    EXPECT_FALSE(Exists(programFiles + L"\\AddIn"));
+    EXPECT_FALSE(Exists(programFiles));
+    EXPECT_EQ(ListTree(programW6432), (Lines{L"Updater\\", L"Updater\\Updater.exe"}));
+    EXPECT_EQ(ReadText(updater), "reinstalled");
+}
+
+TEST_F(DeploymentTest, ExitCodesOfARealRunAndAPreviewWithAndWithoutTheProduct)
+{
+    const std::wstring previewClean = folder / L"preview-clean.log";
+    const std::wstring runClean = folder / L"run-clean.log";
+    EXPECT_EQ(Run(L"/Preview /ExitCode", previewClean), 0u);
+    EXPECT_EQ(Tail(ReadLogLines(previewClean), 2), (Lines{L"Exit code [0]", L"Finishing"}));
+    EXPECT_EQ(Run(L"/ExitCode", runClean), 0u);
+    EXPECT_EQ(Tail(ReadLogLines(runClean), 2), (Lines{L"Exit code [0]", L"Finishing"}));
+
+    ScratchKeys machine;
+    ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", programFiles,
+                                  KEY_WOW64_32KEY));
+    const std::wstring file = programFiles + L"\\Zamo\\readme.txt";
+    ASSERT_TRUE(Plant(file));
+    const std::wstring preview = folder / L"preview.log";
+    EXPECT_EQ(Run(L"/Preview /ExitCode", preview), 1u);
+    Lines lines = ReadLogLines(preview);
+    EXPECT_TRUE(Has(lines, L"Would delete file [" + file + L"]"));
+    EXPECT_TRUE(Has(lines, L"Would remove HKLM\\Software\\Quorvex"));
+    EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [1]", L"Finishing"}));
+    EXPECT_TRUE(Exists(file));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_32KEY));
+
+    const std::wstring run = folder / L"run.log";
+    EXPECT_EQ(Run(L"/ExitCode", run), 0u);
+    EXPECT_EQ(Tail(ReadLogLines(run), 2), (Lines{L"Exit code [0]", L"Finishing"}));
+    EXPECT_FALSE(Exists(programFiles));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_32KEY));
+}
+
+// Two runs started together into one log, several times: the second waits for the first,
+// which holds the lock for its five-second pause after stopping a product process.
+TEST_F(DeploymentTest, TwoRunsAtOnceTakeTurnsAndLoseNoLine)
+{
+    const std::wstring alone = folder / L"alone.log";
+    EXPECT_EQ(Run(L"", alone), 0u);
+    const Lines aloneLines = ReadLogLines(alone);
+    const std::wstring waiting = L"Waiting for another clean-up run to finish";
+
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(round);
+        // A name of its own each round: the last round's image may still be held as it ends.
+        const std::wstring productName = L"Round" + std::to_wstring(round) + L"Zamo.exe";
+        ChildProcess product(CopyFakeProduct(folder.Path(), productName));
+        ASSERT_TRUE(product.Started());
+        const std::wstring shared = folder / (L"shared" + std::to_wstring(round) + L".log");
+        const std::wstring commandLine = Quoted(ProgramPath()) + L" /Quiet " + Quoted(L"/Log:" + shared);
+        HANDLE first = StartProgram(commandLine);
+        HANDLE second = StartProgram(commandLine);
+        ASSERT_TRUE(first != nullptr && second != nullptr);
+        HANDLE both[2] = {first, second};
+        EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 60000), WAIT_OBJECT_0) << "both finish";
+        DWORD firstCode = 99;
+        DWORD secondCode = 99;
+        GetExitCodeProcess(first, &firstCode);
+        GetExitCodeProcess(second, &secondCode);
+        CloseHandle(first);
+        CloseHandle(second);
+        EXPECT_EQ(firstCode, 0u);
+        EXPECT_EQ(secondCode, 0u);
+
+        // Every line whole (ReadLogLines checks each stamp), and each run's lines all there:
+        // twice what a run alone logs, one stop of the product and one wait.
+        Lines lines = MaskStoppedIds(ReadLogLines(shared));
+        Lines expected = aloneLines;
+        expected.insert(expected.end(), aloneLines.begin(), aloneLines.end());
+        expected.push_back(L"Stopping process # [" + productName + L"]");
+        expected.push_back(waiting);
+        for (std::wstring& line : expected) {
+            const std::wstring logLine = L"Using log file location [";
+            if (line.rfind(logLine, 0) == 0)
+                line = logLine + shared + L"]";
+        }
+        EXPECT_EQ(Count(lines, waiting), 1u);
+        std::vector<std::wstring> sortedLines = lines;
+        std::sort(sortedLines.begin(), sortedLines.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(sortedLines, expected);
+        // The waiting run's steps all come after the other run's last line.
+        auto waited = std::find(lines.begin(), lines.end(), waiting);
+        auto finished = std::find(lines.begin(), lines.end(), L"Finishing");
+        ASSERT_NE(waited, lines.end());
+        EXPECT_LT(waited, finished);
+        const std::wstring step = L"Attempting to uninstall Zamo components passively";
+        const size_t steps = Count(aloneLines, step);
+        EXPECT_EQ(Count(Lines(lines.begin(), finished), step), steps);
+        EXPECT_EQ(Count(Lines(finished, lines.end()), step), steps);
+    }
+}
+
+// Three processes append 3,000 lines each to one log through the program's own log code.
+TEST_F(DeploymentTest, ConcurrentAppendsToOneLogLoseAndTearNoLine)
+{
+    const std::wstring log = folder / L"appended.log";
+    const int lineCount = 3000;
+    std::vector<HANDLE> appenders;
+    for (int id = 1; id <= 3; id++) {
+        HANDLE appender = StartCommandLine(Quoted(BinaryFolder() + L"\\LogAppender.exe") + L" " +
+                                           std::to_wstring(id) + L" " + std::to_wstring(lineCount) + L" " +
+                                           Quoted(L"/Log:" + log));
+        ASSERT_NE(appender, nullptr);
+        appenders.push_back(appender);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(3, appenders.data(), TRUE, 300000), WAIT_OBJECT_0);
+    for (HANDLE appender : appenders) {
+        if (WaitForSingleObject(appender, 0) == WAIT_TIMEOUT)
+            TerminateProcess(appender, 99);
+        DWORD exitCode = 99;
+        GetExitCodeProcess(appender, &exitCode);
+        EXPECT_EQ(exitCode, 0u);
+        CloseHandle(appender);
+    }
+
+    Lines lines = ReadLogLines(log);
+    Lines expected;
+    for (int id = 1; id <= 3; id++) {
+        expected.push_back(Separator);
+        for (int n = 1; n <= lineCount; n++)
+            expected.push_back(L"Appender " + std::to_wstring(id) + L" line " + std::to_wstring(n));
+    }
+    EXPECT_EQ(lines.size(), expected.size());
+    // Each appender's lines in its own order, none lost, none torn.
+    for (int id = 1; id <= 3; id++) {
+        Lines own;
+        const std::wstring prefix = L"Appender " + std::to_wstring(id) + L" ";
+        for (const std::wstring& line : lines)
+            if (line.rfind(prefix, 0) == 0)
+                own.push_back(line);
+        EXPECT_EQ(own, Lines(expected.begin() + 1 + (id - 1) * (lineCount + 1),
+                             expected.begin() + id * (lineCount + 1)))
+            << "appender " << id;
+    }
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(lines == expected) << "lost or torn lines";
+}
+
+} // namespace

@@ -3,7 +3,8 @@
 //   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
-//      products, purge the Installer's data, then purge its registry keys;
+//      products, purge the Installer's data, then purge its registry keys, then
+//      Click-to-Run's add-in keys and the machine's package cache;
 //   4. log "Finishing" and report completion to the dialog.
 #include "clean.h"
 
@@ -48,6 +49,8 @@ void SweepMachineScope()
     UninstallScopeProducts(HKEY_LOCAL_MACHINE, nullptr);
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
     PurgeScopeRegistry(HKEY_LOCAL_MACHINE, nullptr);
+    PurgeClickToRunAddIns();
+    RemoveMachinePackageCache();
 }
 
 } // namespace

@@ -33,12 +33,10 @@ struct ProductKeyScan {
 // Deletes a matching subkey with its tree and logs how that went.
 Visit RemoveMatch(const ProductKeyScan& scan, const wchar_t* name)
 {
-    switch (DeleteRegistryTree(scan.key, name, scan.view, {scan.label, scan.path, name})) {
+    switch (RemoveListedKey(scan.key, name, scan.view, scan.label, scan.path)) {
     case Change::Made:
-        LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
         return Visit::Removed;
     case Change::Failed:
-        LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
         return Visit::Failed;
     case Change::Previewed:
         break;
@@ -175,6 +173,16 @@ void PurgeSubkeysOneByOne(const ProductKeyScan& scan)
 
 } // namespace
 
+Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path)
+{
+    Change change = DeleteRegistryTree(parent, name, view, {label, path, name});
+    if (change == Change::Made)
+        LogLine(L"Successfully removed from %s\\%s", label, path);
+    else if (change == Change::Failed)
+        LogLine(L"Failed to remove from %s\\%s", label, path);
+    return change;
+}
+
 // Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
 // catalogue name is deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
@@ -251,6 +259,7 @@ void PurgeScopeRegistry(HKEY root, const wchar_t* sid)
         for (const wchar_t* keyPath : ProductKeyPaths)
             PurgeRegistryScope(root, sid, keyPath, view);
     }
+    PurgeComRegistration(root, sid);
 }
 
 void PurgeRegistryScope(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)

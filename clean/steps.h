@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../common/Bounded.h"
+#include "../common/Changes.h"
 
 // Product catalogue: the fixed knowledge of what belongs to the product family.
 // Tables are walked first to last; where a first match decides a log line, the
@@ -13,9 +14,14 @@ extern const wchar_t* const PackageCacheMarkers[3];
 extern const wchar_t* const ProcessNames[4];
 extern const wchar_t MakerWord[];    // "Quorvex"
 extern const wchar_t ProductWord[];  // "Zamo"
+extern const wchar_t AddInProgId[];  // "Zamo.Outlook.AddIn", the add-in's COM name
+extern const wchar_t* const ClickToRunAddInKeyPaths[2];
 
 // The catalogue's display name that text equals as a whole, ignoring case, or null.
 const wchar_t* CatalogueDisplayName(const wchar_t* text);
+
+// The registry views in the order every step visits them.
+const REGSAM BothViews[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 // "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other root: how log lines name a scope.
 const wchar_t* RootLabel(HKEY root);
@@ -90,6 +96,27 @@ void PurgeRegistryScope(HKEY root, const wchar_t* sid, const wchar_t* keyPath, R
 // "DisplayName" or "ProductName" is a catalogue name, deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
 
+// Deletes parent\name with its tree in one view, the parent shown as label\path: logs
+// "Successfully removed from %s\%s" or "Failed to remove from %s\%s" (a preview: "Would remove").
+Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path);
+
+// COM registration of the Outlook add-in: its ProgID key, and each class key that the ProgID
+// names and that names the ProgID back, under the scope's Software\Classes in both views.
+void PurgeComRegistration(HKEY root, const wchar_t* sid);
+// The same at the top of a class hive loaded at HKEY_USERS\<classesName>.
+void PurgeClassHiveComRegistration(const wchar_t* classesName);
+
+// Click-to-Run's copies of the add-in keys in the machine scope, both views, deleted silently.
+void PurgeClickToRunAddIns();
+
+// Outlook's own records of the add-in in a user scope, both views: its values in the resiliency
+// lists and load times of every Office version, and the disabled items that name it.
+void PurgeOutlookRecords(const wchar_t* sid);
+
+// Deletes one value of an open key (KEY_QUERY_VALUE | KEY_SET_VALUE) and logs "Removed value
+// [%s] from %s\%s" or the failure, the key shown as label\path.
+void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path);
+
 // Windows Installer data purge for one SID under UserData (machine, 64-bit view).
 void PurgeInstallerComponents(const wchar_t* sid);
 void PurgeInstallerProducts(const wchar_t* sid);
@@ -112,6 +139,17 @@ bool IsFullPath(const wchar_t* path);
 // Profiles whose hives are not loaded: each one of the profile list is loaded, swept
 // as a loaded user is, its class hive's product keys purged, and unloaded again.
 void SweepUnloadedProfiles();
+
+// Package caches. A user's: the entry folders of cache that hold a catalogue marker, announced
+// with the cache's line first. The machine's ("%ProgramData%\Package Cache"): the entry folders
+// that hold a marker or a Windows Installer package of a catalogue product, the cache's line
+// logged before the first of them.
+void RemoveUserPackageCache(const PathBuffer& cache);
+void RemoveMachinePackageCache();
+
+// RemoveFolderTree expands the path it is given: true when path expands to itself, so that a
+// folder name such as "%NAME%" is never handed to it.
+bool ExpandsToItself(const PathBuffer& path);
 
 // Deletes a folder tree: files first, sub-folders depth first, the folder last.
 void RemoveFolderTree(const wchar_t* path);

@@ -93,7 +93,6 @@ product|key|64|HKU\\$SECOND_SID\\Software\\Classes\\Zamo.Outlook.AddIn
 product|key|64|HKU\\$SECOND_SID\\Software\\Classes\\CLSID\\$ADDIN_CLASS
 product|key|64|HKU\\$SECOND_SID\\Software\\Classes\\Wow6432Node\\CLSID\\$ADDIN_CLASS
 product|key|64|$C2R\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn
-product|key|32|$C2R\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn
 product|key|64|$C2R\\Wow6432Node\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn
 product|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems|6k9
 product|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\CrashingAddinList|Zamo.Outlook.AddIn
@@ -122,11 +121,10 @@ other|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {7C1F2B33-4E5D-4A6B-8C7D-9E
 other|key|32|HKLM\\Software\\Fenwick\\Notes
 other|key|64|HKU\\$SECOND_SID\\Software\\Fenwick
 other|key|64|HKLM\\Software\\Classes\\$OTHER_PROGID
-other|key|64|HKLM\\Software\\Classes\\CLSID\\$OTHER_CLASS
+other|key|32|HKLM\\Software\\Classes\\CLSID\\$OTHER_CLASS
 other|key|64|HKU\\$SECOND_SID\\Software\\Classes\\$OTHER_PROGID
 other|key|64|HKU\\$SECOND_SID\\Software\\Classes\\CLSID\\$OTHER_CLASS
 other|key|64|$C2R\\Microsoft\\Office\\Outlook\\Addins\\$OTHER_PROGID
-other|key|32|$C2R\\Microsoft\\Office\\Outlook\\Addins\\$OTHER_PROGID
 other|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems|7a1
 other|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\CrashingAddinList|$OTHER_PROGID
 other|value|64|HKU\\$SECOND_SID\\$OUTLOOK15\\Resiliency\\DoNotDisableAddinList|$OTHER_PROGID
@@ -150,11 +148,48 @@ check() {
 inventory() { check; }
 verify() { check verify; }
 
+# What only a 64-bit writer leaves: the add-in's per-user COM registration in both class lists
+# and Click-to-Run's copies of the add-in keys. Written through the 32-bit view too, Wine's view
+# redirection would make copies of them that Windows never has.
+registry_64bit_only() {
+    # The add-in registered for the second user alone, in both class lists, beside
+    # Fenwick's add-in.
+    echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\Zamo.Outlook.AddIn\\CLSID]"
+    echo "@=\"$ADDIN_CLASS\""
+    for list in CLSID Wow6432Node\\CLSID; do
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$list\\$ADDIN_CLASS\\ProgID]"
+        echo '@="Zamo.Outlook.AddIn"'
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$list\\$ADDIN_CLASS\\InprocServer32]"
+        echo '@="C:\\Program Files\\Quorvex\\Outlook Add-In\\Zamo.Outlook.AddIn.dll"'
+    done
+    echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$OTHER_PROGID\\CLSID]"
+    echo "@=\"$OTHER_CLASS\""
+    echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\CLSID\\$OTHER_CLASS\\ProgID]"
+    echo "@=\"$OTHER_PROGID\""
+    # Click-to-Run's copies of both add-ins' keys.
+    for addins in 'Microsoft\Office\Outlook\Addins' 'Wow6432Node\Microsoft\Office\Outlook\Addins'; do
+        echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\Zamo.Outlook.AddIn]"
+        echo '"LoadBehavior"=dword:00000003'
+        echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\$OTHER_PROGID]"
+        echo '"LoadBehavior"=dword:00000003'
+    done
+}
+
+# Writes a .reg file: the registry items of both views, or those of the function given.
 write_registry() {
-    local reg=$1
+    local reg=$1 content=${2:-registry_both_views}
     {
         echo 'Windows Registry Editor Version 5.00'
         echo
+        "$content"
+    } >"$reg.txt"
+    # In UTF-16 with its byte-order mark: reg import reads the hex(2) data of an 8-bit
+    # file as 8-bit text.
+    { printf '\xff\xfe'; sed 's/$/\r/' "$reg.txt" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+}
+
+registry_both_views() {
+    {
         echo "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\Zamo]"
         echo '"Edition"="Business"'
         echo "[HKEY_LOCAL_MACHINE\\Software\\Zamo\\Settings]"
@@ -187,27 +222,6 @@ write_registry() {
         echo "[HKEY_USERS\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders]"
         echo "\"Local AppData\"=$(expand_sz '%USERPROFILE%\AppData\Local')"
         echo "\"Startup\"=$(expand_sz "%USERPROFILE%\\$STARTUP")"
-        # The add-in registered for the second user alone, in both class lists, beside
-        # Fenwick's add-in.
-        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\Zamo.Outlook.AddIn\\CLSID]"
-        echo "@=\"$ADDIN_CLASS\""
-        for list in CLSID Wow6432Node\\CLSID; do
-            echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$list\\$ADDIN_CLASS\\ProgID]"
-            echo '@="Zamo.Outlook.AddIn"'
-            echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$list\\$ADDIN_CLASS\\InprocServer32]"
-            echo '@="C:\\Program Files\\Quorvex\\Outlook Add-In\\Zamo.Outlook.AddIn.dll"'
-        done
-        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$OTHER_PROGID\\CLSID]"
-        echo "@=\"$OTHER_CLASS\""
-        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\CLSID\\$OTHER_CLASS\\ProgID]"
-        echo "@=\"$OTHER_PROGID\""
-        # Click-to-Run's copies of both add-ins' keys.
-        for addins in 'Microsoft\Office\Outlook\Addins' 'Wow6432Node\Microsoft\Office\Outlook\Addins'; do
-            echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\Zamo.Outlook.AddIn]"
-            echo '"LoadBehavior"=dword:00000003'
-            echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\$OTHER_PROGID]"
-            echo '"LoadBehavior"=dword:00000003'
-        done
         # What Outlook keeps of the add-ins it ran: Office 2016's for the first user, Office
         # 2013's for the second, and a policy that names the add-in.
         echo "[HKEY_USERS\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems]"
@@ -225,10 +239,7 @@ write_registry() {
         echo '"Zamo.Outlook.AddIn"=dword:00000001'
         # A per-user class hive, as Windows loads it beside the user's own: never swept.
         echo "[HKEY_USERS\\${SECOND_SID}_Classes\\*]"
-    } >"$reg.txt"
-    # In UTF-16 with its byte-order mark: reg import reads the hex(2) data of an 8-bit
-    # file as 8-bit text.
-    { printf '\xff\xfe'; sed 's/$/\r/' "$reg.txt" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+    }
 }
 
 put() { mkdir -p "$(dirname "$UNIX_C/$1")"; printf '%s\n' "${2:-sample}" >"$UNIX_C/$1"; }
@@ -251,6 +262,8 @@ seed() {
     for view in 64 32; do
         "$WINE" reg import "$(winepath_of "$out/sample.reg")" /reg:$view >/dev/null 2>&1
     done
+    write_registry "$out/sample64.reg" registry_64bit_only
+    "$WINE" reg import "$(winepath_of "$out/sample64.reg")" /reg:64 >/dev/null 2>&1
 
     for who in "$WINUSER" sampleuser; do
         put "users/$who/AppData/Local/Quorvex/Zamo/settings.json" '{"theme":"dark"}'

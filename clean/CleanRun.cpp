@@ -3,7 +3,8 @@
 //   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
-//      products, purge the Installer's data, then purge its registry keys;
+//      products, purge the Installer's data, then purge its registry keys, then
+//      Click-to-Run's add-in keys and the machine's package cache;
 //   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
 //      completion to the dialog.
 // The whole run holds a machine-wide lock: two runs at once would race each other's

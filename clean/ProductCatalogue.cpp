@@ -1,5 +1,5 @@
 // The product catalogue: processes, display names, package-cache markers and add-in
-// keys of the Zamo product family, and the maker's and product's words.
+// keys of the Zamo product family, the add-in's COM name, and the maker's and product's words.
 #include "steps.h"
 
 #include <shlwapi.h>
@@ -7,6 +7,14 @@
 const wchar_t* const AddInKeyPaths[2] = {
     L"Software\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn",
     L"Software\\Quorvex\\Outlook Add-In",
+};
+
+// Office from Click-to-Run reads add-ins from its own copy of the machine's registry.
+const wchar_t* const ClickToRunAddInKeyPaths[2] = {
+    L"Software\\Microsoft\\Office\\ClickToRun\\REGISTRY\\MACHINE\\Software\\Microsoft\\Office\\Outlook\\Addins\\"
+    L"Zamo.Outlook.AddIn",
+    L"Software\\Microsoft\\Office\\ClickToRun\\REGISTRY\\MACHINE\\Software\\Wow6432Node\\Microsoft\\Office\\Outlook\\"
+    L"Addins\\Zamo.Outlook.AddIn",
 };
 
 const wchar_t* const ProductDisplayNames[9] = {
@@ -36,6 +44,7 @@ const wchar_t* const ProcessNames[4] = {
 
 const wchar_t MakerWord[] = L"Quorvex";
 const wchar_t ProductWord[] = L"Zamo";
+const wchar_t AddInProgId[] = L"Zamo.Outlook.AddIn";
 
 const wchar_t* const ProductKeyPaths[4] = {
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",

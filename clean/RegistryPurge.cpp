@@ -5,19 +5,26 @@
 #include "../common/Changes.h"
 #include "../log/log.h"
 
+Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path)
+{
+    Change change = DeleteRegistryTree(parent, name, view, {label, path, name});
+    if (change == Change::Made)
+        LogLine(L"Successfully removed from %s\\%s", label, path);
+    else if (change == Change::Failed)
+        LogLine(L"Failed to remove from %s\\%s", label, path);
+    return change;
+}
+
 namespace {
 
 // Deletes a matching subkey with its tree and logs how that went.
 Taken RemoveProductKey(const ListScan& scan, const wchar_t* name, const wchar_t* displayName)
 {
     LogRemovalAttempt(name, displayName);
-    switch (DeleteRegistryTree(scan.list, name, scan.view, {scan.label, scan.path, name})) {
+    switch (RemoveListedKey(scan.list, name, scan.view, scan.label, scan.path)) {
     case Change::Made:
-        LogLine(L"Successfully removed from %s\\%s", scan.label, scan.path);
         return Taken::Removed;
     case Change::Failed:
-        LogLine(L"Failed to remove from %s\\%s", scan.label, scan.path);
-        break;
     case Change::Previewed:
         break;
     }
@@ -86,6 +93,7 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)())
             PurgeAddInKeys(root, sid, view);
         }
     }
+    PurgeComRegistration(root, sid);
     ForgetListReadings(readings);
 }
 

@@ -138,6 +138,7 @@ void PurgeClassHive(const wchar_t* classesName)
         for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
             PurgeProductKeys(HKEY_USERS, classesName, keyPath, view);
     }
+    PurgeClassHiveComRegistration(classesName);
 }
 
 void UnloadHive(const wchar_t* name)

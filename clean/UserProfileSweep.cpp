@@ -18,20 +18,6 @@ const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion
 const wchar_t ProfileReference[] = L"%userprofile%";
 const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;
 
-// RemoveFolderTree expands the path it is given: a path that would expand into another
-// one (a folder name such as "%NAME%") is not handed to it.
-bool ExpandsToItself(const PathBuffer& path)
-{
-    PathBuffer expanded;
-    return ExpandText(expanded, path) && wcscmp(expanded, path) == 0;
-}
-
-bool IsPlainFolder(DWORD attributes)
-{
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // Reads one string value (REG_SZ or REG_EXPAND_SZ) of a key opened read-only in the
 // 64-bit view; the key is closed right after the read.
 bool ReadKeyText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
@@ -149,52 +135,11 @@ void RemoveProgramFolders()
         RemoveProductFolder(programW6432);
 }
 
-// The first catalogue marker present in an entry folder, or null.
-const wchar_t* FindPackageCacheMarker(const PathBuffer& entry)
-{
-    for (const wchar_t* marker : PackageCacheMarkers) {
-        PathBuffer probe;
-        if (TextCopy(probe, entry) && AppendEntryName(probe, marker) && GetFileAttributesW(probe) != INVALID_FILE_ATTRIBUTES)
-            return marker;
-    }
-    return nullptr;
-}
-
 void RemovePackageCacheEntries(const wchar_t* sid)
 {
     PathBuffer cache;
-    if (!ResolveProductPath(sid, L"Local AppData", L"Package Cache", cache))
-        return;
-    DWORD attributes = GetFileAttributesW(cache);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    LogLine(L"Attempting to remove items from MSI package cache [%s]", cache);
-    // A package cache that is itself a link would lead the removals out of the profile.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return;
-
-    PathBuffer path;
-    if (!ExpandText(path, cache) || !AppendEntryName(path, L"*.*"))
-        return;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
-            continue;
-        if (!ExpandText(path, cache) || !AppendEntryName(path, entry.cFileName))
-            continue;
-        // Files directly in the cache are never touched; links are never entered.
-        if (!IsPlainFolder(entry.dwFileAttributes) || !ExpandsToItself(path))
-            continue;
-        const wchar_t* marker = FindPackageCacheMarker(path);
-        if (marker == nullptr)
-            continue;
-        LogLine(L"Removing package cache for [%s] at [%s]", marker, path);
-        RemoveFolderTree(path);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    if (ResolveProductPath(sid, L"Local AppData", L"Package Cache", cache))
+        RemoveUserPackageCache(cache);
 }
 
 void DeleteStartupShortcut(const wchar_t* sid)
@@ -214,6 +159,12 @@ void DeleteStartupShortcut(const wchar_t* sid)
 }
 
 } // namespace
+
+bool ExpandsToItself(const PathBuffer& path)
+{
+    PathBuffer expanded;
+    return ExpandText(expanded, path) && wcscmp(expanded, path) == 0;
+}
 
 // A drive path ("C:\...") or a UNC path ("\\server\..."): anything else would be taken
 // relative to the current directory or drive, a folder nobody meant.
@@ -261,6 +212,7 @@ void SweepUserScope(const wchar_t* sid)
     if (!ScopeNeedsCleaning(HKEY_USERS, sid))
         return;
     SweepScopeRegistry(HKEY_USERS, sid, nullptr);
+    PurgeOutlookRecords(sid);
     RemoveApplicationFolder(sid);
     RemoveProgramFolders();
     RemovePackageCacheEntries(sid);

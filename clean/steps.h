@@ -2,6 +2,7 @@
 // steps call one another. Nothing outside clean/ (and its tests) uses this header.
 #pragma once
 
+#include "../common/Changes.h"
 #include "../common/Registry.h"
 
 // Product catalogue: the fixed knowledge of what belongs to the product family.
@@ -17,6 +18,8 @@ extern const wchar_t ProductWord[];  // "Zamo"
 extern const wchar_t* const ProductKeyPaths[4];
 // Product keys are visited in the 64-bit view first, then in the 32-bit view.
 extern const REGSAM RegistryViews[2];
+extern const wchar_t AddInProgId[];  // "Zamo.Outlook.AddIn", the add-in's COM name
+extern const wchar_t* const ClickToRunAddInKeyPaths[2];
 
 // The catalogue's display name that text equals as a whole, ignoring case, or null.
 const wchar_t* CatalogueDisplayName(const wchar_t* text);
@@ -113,6 +116,27 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name);
 // "DisplayName" or "ProductName" is a catalogue name, deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
 
+// Deletes parent\name with its tree in one view, the parent shown as label\path: logs
+// "Successfully removed from %s\%s" or "Failed to remove from %s\%s" (a preview: "Would remove").
+Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path);
+
+// COM registration of the Outlook add-in: its ProgID key, and each class key that the ProgID
+// names and that names the ProgID back, under the scope's Software\Classes in both views.
+void PurgeComRegistration(HKEY root, const wchar_t* sid);
+// The same at the top of a class hive loaded at HKEY_USERS\<classesName>.
+void PurgeClassHiveComRegistration(const wchar_t* classesName);
+
+// Click-to-Run's copies of the add-in keys in the machine scope, both views, deleted silently.
+void PurgeClickToRunAddIns();
+
+// Outlook's own records of the add-in in a user scope, both views: its values in the resiliency
+// lists and load times of every Office version, and the disabled items that name it.
+void PurgeOutlookRecords(const wchar_t* sid);
+
+// Deletes one value of an open key (KEY_QUERY_VALUE | KEY_SET_VALUE) and logs "Removed value
+// [%s] from %s\%s" or the failure, the key shown as label\path.
+void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path);
+
 // Windows Installer data purge for one SID under UserData (machine, 64-bit view): the
 // component records, then the product records.
 extern const wchar_t InstallerUserData[];
@@ -138,6 +162,17 @@ bool IsDrivePath(const wchar_t* path);
 // Profiles whose hives are not loaded: each one of the profile list is loaded, swept
 // as a loaded user is, its class hive's product keys purged, and unloaded again.
 void SweepUnloadedProfiles();
+
+// Package caches. A user's: the entry folders of cache that hold a catalogue marker, announced
+// with the cache's line first. The machine's ("%ProgramData%\Package Cache"): the entry folders
+// that hold a marker or a Windows Installer package of a catalogue product, the cache's line
+// logged before the first of them.
+void RemoveUserPackageCache(const PathBuffer& cache);
+void RemoveMachinePackageCache();
+
+// RemoveFolderTree expands the path it is given: true when path expands to itself, so that a
+// folder name such as "%NAME%" is never handed to it.
+bool ExpandsToItself(const PathBuffer& path);
 
 // Deletes a folder tree: its entries in the order the folder lists them, a sub-folder's
 // tree where it comes, the folder last.

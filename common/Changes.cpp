@@ -13,17 +13,25 @@ extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
 namespace {
 
-// What a preview has passed as removed: kernel names of keys and paths of files and folders,
-// each ended by its NUL, one after the other. An item covers itself and everything below it.
+// What a preview has passed as removed: kernel names of keys, values (below) and paths of files
+// and folders, each ended by its NUL, one after the other. An item covers itself and everything
+// below it.
 const size_t RecordCapacity = 32768;
 wchar_t Record[RecordCapacity];
 size_t RecordUsed = 0;
+
+// Values are recorded as this mark, which begins no kernel name and no path, the length of
+// their key's kernel name, "|", that name, "\\" and the value's name. A value's name may hold
+// backslashes, so a value item covers nothing but itself.
+const wchar_t ValueMark = L'|';
+typedef wchar_t ValueRecordItem[4 * MAX_PATH + 16];
 
 // True when entry (entryLength characters) is item or lies below it, ignoring case as the
 // registry and the file system do.
 bool Covers(const wchar_t* item, size_t itemLength, const wchar_t* entry, size_t entryLength)
 {
-    if (entryLength < itemLength || (entryLength > itemLength && entry[itemLength] != L'\\'))
+    bool exact = item[0] == ValueMark;
+    if (entryLength < itemLength || (entryLength > itemLength && (exact || entry[itemLength] != L'\\')))
         return false;
     return CompareStringOrdinal(item, static_cast<int>(itemLength), entry, static_cast<int>(itemLength), TRUE) ==
            CSTR_EQUAL;
@@ -155,6 +163,48 @@ bool RenameForRestart(const wchar_t* path, PathBuffer& renamed)
     return false;
 }
 
+// The record's item for a value of the key named keyName; false when it does not fit.
+bool ValueIdentity(const RegistryName& keyName, const wchar_t* valueName, ValueRecordItem& out)
+{
+    wchar_t prefix[16];
+    size_t keyLength = wcslen(keyName);
+    wsprintfW(prefix, L"%c%u|", ValueMark, static_cast<unsigned>(keyLength));
+    size_t prefixLength = wcslen(prefix);
+    size_t nameLength = wcslen(valueName);
+    if (prefixLength + keyLength + 1 + nameLength >= ARRAYSIZE(out))
+        return false;
+    wchar_t* at = out;
+    wmemcpy(at, prefix, prefixLength);
+    at += prefixLength;
+    wmemcpy(at, keyName, keyLength);
+    at += keyLength;
+    *at++ = L'\\';
+    wmemcpy(at, valueName, nameLength + 1);
+    return true;
+}
+
+// A value is named when it is there, its key has not been passed as removed, and it has not
+// been named before (through the other view of a shared key, say).
+void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& shown)
+{
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    RegistryName keyName;
+    ValueRecordItem identity;
+    identity[0] = L'\0';
+    if (RegistryKeyName(key, keyName)) {
+        if (RecordCovers(keyName))
+            return;
+        if (ValueIdentity(keyName, valueName, identity) && RecordCovers(identity))
+            return;
+    }
+    ShownPathBuffer path;
+    if (!ShownKeyPath(path, shown.path, shown.name))
+        return;
+    LogLine(L"Would remove value [%s] from %s\\%s", valueName, shown.label, path);
+    RecordItem(identity);
+}
+
 Change Outcome(bool made)
 {
     return made ? Change::Made : Change::Failed;
@@ -208,6 +258,16 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
         return Change::Previewed;
     }
     return Outcome(DeleteTree(parent, subkey, view));
+}
+
+Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown)
+{
+    NoteKeyChange(key, nullptr, 0, valueName, shown);
+    if (PreviewMode) {
+        PreviewValueRemoval(key, valueName, shown);
+        return Change::Previewed;
+    }
+    return Outcome(RegDeleteValueW(key, valueName) == ERROR_SUCCESS);
 }
 
 Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)

@@ -53,6 +53,10 @@ Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child);
 // preview has not passed it (or a key above it) as removed already.
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown);
 
+// Deletes one value of an open key (opened with KEY_QUERY_VALUE | KEY_SET_VALUE in the view the
+// caller names). Preview: "Would remove value [%s] from %s\%s" (value name, root label, key path), once per value.
+Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown);
+
 // Deletes one file. Preview: "Would delete file [%s]" with shown (path itself when null),
 // unless the file lies in a folder the preview has passed as removed.
 Change DeleteFileAt(const wchar_t* path, const wchar_t* shown = nullptr);

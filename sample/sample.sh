@@ -26,6 +26,16 @@ pack() {
     printf '%s%s%s%s' "$(rev <<<"${g:0:8}")" "$(rev <<<"${g:8:4}")" "$(rev <<<"${g:12:4}")" \
         "$(sed 's/\(.\)\(.\)/\2\1/g' <<<"${g:16:16}")"
 }
+# Bytes of UTF-16LE text with its NUL, as .reg hex pairs.
+utf16_hex() { printf '%s' "$1" | iconv -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//'; printf '00,00'; }
+# A DWORD as .reg hex pairs.
+dword_hex() { printf '%02x,%02x,%02x,%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)); }
+# An item of Outlook's DisabledItems list in .reg form: its kind, the sizes in bytes of the add-in's
+# path and name (each with its NUL), the path and the name.
+disabled_item() {
+    printf 'hex:%s,%s,%s,%s,%s' "$(dword_hex 1)" "$(dword_hex $(((${#1} + 1) * 2)))" "$(dword_hex $(((${#2} + 1) * 2)))" \
+        "$(utf16_hex "$1")" "$(utf16_hex "$2")"
+}
 # REG_EXPAND_SZ data in .reg form: hex(2): and the UTF-16LE bytes with a NUL.
 expand_sz() { printf 'hex(2):%s00,00' "$(printf '%s' "$1" | iconv -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//')"; }
 
@@ -38,6 +48,13 @@ UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 USERDATA='HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData'
 ADDINKEY='Software\Microsoft\Office\Outlook\Addins\Zamo.Outlook.AddIn'
 STARTUP='AppData\Roaming\Microsoft\Windows\Start Menu\Programs\StartUp'
+ADDIN_CLASS={5A3E0C11-0D2B-4C61-9E1A-7C00000000C1}  # the add-in's COM class
+OTHER_CLASS={7C1F2B33-4E5D-4A6B-8C7D-9E00000000C1}  # Fenwick's add-in's
+OTHER_PROGID=Fenwick.Notes.OutlookAddIn
+C2R='HKLM\Software\Microsoft\Office\ClickToRun\REGISTRY\MACHINE\Software'
+OUTLOOK16='Software\Microsoft\Office\16.0\Outlook'
+OUTLOOK15='Software\Microsoft\Office\15.0\Outlook'
+MACHINE_CACHE='C:\ProgramData\Package Cache'
 USTARTUP=${STARTUP//\\//}   # the same below drive_c, for the Unix side
 
 # Every item of the sample: owner (product or other), kind, view, location.
@@ -70,6 +87,21 @@ product|key|64|HKU\\$USER_SID\\$ADDINKEY
 product|key|64|HKU\\$SECOND_SID\\Software\\Quorvex\\Zamo
 product|key|64|HKU\\$SECOND_SID\\Software\\Zamo
 product|key|64|HKU\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoWebInstallerPerUser
+product|key|64|HKLM\\Software\\Classes\\Zamo.Outlook.AddIn
+product|key|64|HKLM\\Software\\Classes\\CLSID\\$ADDIN_CLASS
+product|key|64|HKU\\$SECOND_SID\\Software\\Classes\\Zamo.Outlook.AddIn
+product|key|64|HKU\\$SECOND_SID\\Software\\Classes\\CLSID\\$ADDIN_CLASS
+product|key|64|HKU\\$SECOND_SID\\Software\\Classes\\Wow6432Node\\CLSID\\$ADDIN_CLASS
+product|key|64|$C2R\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn
+product|key|64|$C2R\\Wow6432Node\\Microsoft\\Office\\Outlook\\Addins\\Zamo.Outlook.AddIn
+product|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems|6k9
+product|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\CrashingAddinList|Zamo.Outlook.AddIn
+product|value|64|HKU\\$USER_SID\\$OUTLOOK16\\AddInLoadTimes|Zamo.Outlook.AddIn
+product|value|64|HKU\\$SECOND_SID\\$OUTLOOK15\\Resiliency\\DoNotDisableAddinList|Zamo.Outlook.AddIn
+product|path||$MACHINE_CACHE\\{5A3E0C11-0D2B-4C61-9E1A-7C0000000001}v1.0.0
+product|path||$MACHINE_CACHE\\{5A3E0C11-0D2B-4C61-9E1A-7C0000000002}v1.0.0
+product|path||$MACHINE_CACHE\\{5A3E0C11-0D2B-4C61-9E1A-7C0000000003}v1.0.0
+product|path||$MACHINE_CACHE\\{A1C3E5F7-0001-4000-8000-000000000004}
 product|path||C:\\Program Files (x86)\\Quorvex
 product|path||C:\\Program Files\\Quorvex
 product|path||C:\\Program Files (x86)\\Common Files\\Quorvex Shared\\zamo-shared.txt
@@ -88,6 +120,16 @@ other|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $OTHER)
 other|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {7C1F2B33-4E5D-4A6B-8C7D-9E0000000101})
 other|key|32|HKLM\\Software\\Fenwick\\Notes
 other|key|64|HKU\\$SECOND_SID\\Software\\Fenwick
+other|key|64|HKLM\\Software\\Classes\\$OTHER_PROGID
+other|key|32|HKLM\\Software\\Classes\\CLSID\\$OTHER_CLASS
+other|key|64|HKU\\$SECOND_SID\\Software\\Classes\\$OTHER_PROGID
+other|key|64|HKU\\$SECOND_SID\\Software\\Classes\\CLSID\\$OTHER_CLASS
+other|key|64|$C2R\\Microsoft\\Office\\Outlook\\Addins\\$OTHER_PROGID
+other|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems|7a1
+other|value|64|HKU\\$USER_SID\\$OUTLOOK16\\Resiliency\\CrashingAddinList|$OTHER_PROGID
+other|value|64|HKU\\$SECOND_SID\\$OUTLOOK15\\Resiliency\\DoNotDisableAddinList|$OTHER_PROGID
+other|value|64|HKU\\$SECOND_SID\\Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\Resiliency\\DoNotDisableAddinList|Zamo.Outlook.AddIn
+other|path||$MACHINE_CACHE\\{7C1F2B33-4E5D-4A6B-8C7D-9E0000000001}v1.0.0\\other-maker.msi
 other|path||C:\\Program Files (x86)\\Fenwick\\Notes\\notes.txt
 other|path||%USERPROFILE%\\AppData\\Local\\Package Cache\\{B7D9F1A3-0002-4000-8000-000000000001}
 other|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{B7D9F1A3-0002-4000-8000-000000000002}
@@ -106,11 +148,48 @@ check() {
 inventory() { check; }
 verify() { check verify; }
 
+# What only a 64-bit writer leaves: the add-in's per-user COM registration in both class lists
+# and Click-to-Run's copies of the add-in keys. Written through the 32-bit view too, Wine's view
+# redirection would make copies of them that Windows never has.
+registry_64bit_only() {
+    # The add-in registered for the second user alone, in both class lists, beside
+    # Fenwick's add-in.
+    echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\Zamo.Outlook.AddIn\\CLSID]"
+    echo "@=\"$ADDIN_CLASS\""
+    for list in CLSID Wow6432Node\\CLSID; do
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$list\\$ADDIN_CLASS\\ProgID]"
+        echo '@="Zamo.Outlook.AddIn"'
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$list\\$ADDIN_CLASS\\InprocServer32]"
+        echo '@="C:\\Program Files\\Quorvex\\Outlook Add-In\\Zamo.Outlook.AddIn.dll"'
+    done
+    echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\$OTHER_PROGID\\CLSID]"
+    echo "@=\"$OTHER_CLASS\""
+    echo "[HKEY_USERS\\$SECOND_SID\\Software\\Classes\\CLSID\\$OTHER_CLASS\\ProgID]"
+    echo "@=\"$OTHER_PROGID\""
+    # Click-to-Run's copies of both add-ins' keys.
+    for addins in 'Microsoft\Office\Outlook\Addins' 'Wow6432Node\Microsoft\Office\Outlook\Addins'; do
+        echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\Zamo.Outlook.AddIn]"
+        echo '"LoadBehavior"=dword:00000003'
+        echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\$OTHER_PROGID]"
+        echo '"LoadBehavior"=dword:00000003'
+    done
+}
+
+# Writes a .reg file: the registry items of both views, or those of the function given.
 write_registry() {
-    local reg=$1
+    local reg=$1 content=${2:-registry_both_views}
     {
         echo 'Windows Registry Editor Version 5.00'
         echo
+        "$content"
+    } >"$reg.txt"
+    # In UTF-16 with its byte-order mark: reg import reads the hex(2) data of an 8-bit
+    # file as 8-bit text.
+    { printf '\xff\xfe'; sed 's/$/\r/' "$reg.txt" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+}
+
+registry_both_views() {
+    {
         echo "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\Zamo]"
         echo '"Edition"="Business"'
         echo "[HKEY_LOCAL_MACHINE\\Software\\Zamo\\Settings]"
@@ -143,12 +222,24 @@ write_registry() {
         echo "[HKEY_USERS\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders]"
         echo "\"Local AppData\"=$(expand_sz '%USERPROFILE%\AppData\Local')"
         echo "\"Startup\"=$(expand_sz "%USERPROFILE%\\$STARTUP")"
+        # What Outlook keeps of the add-ins it ran: Office 2016's for the first user, Office
+        # 2013's for the second, and a policy that names the add-in.
+        echo "[HKEY_USERS\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems]"
+        echo "\"6k9\"=$(disabled_item 'C:\Program Files\Quorvex\Outlook Add-In\Zamo.Outlook.AddIn.dll' 'Zamo for Outlook')"
+        echo "\"7a1\"=$(disabled_item 'C:\Program Files (x86)\Fenwick\Notes\notes.dll' 'Fenwick Notes')"
+        echo "[HKEY_USERS\\$USER_SID\\$OUTLOOK16\\Resiliency\\CrashingAddinList]"
+        echo '"Zamo.Outlook.AddIn"=dword:00000001'
+        echo "\"$OTHER_PROGID\"=dword:00000001"
+        echo "[HKEY_USERS\\$USER_SID\\$OUTLOOK16\\AddInLoadTimes]"
+        echo "\"Zamo.Outlook.AddIn\"=hex:$(dword_hex 5),$(dword_hex 120),$(dword_hex 95)"
+        echo "[HKEY_USERS\\$SECOND_SID\\$OUTLOOK15\\Resiliency\\DoNotDisableAddinList]"
+        echo '"Zamo.Outlook.AddIn"=dword:00000001'
+        echo "\"$OTHER_PROGID\"=dword:00000001"
+        echo "[HKEY_USERS\\$SECOND_SID\\Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\Resiliency\\DoNotDisableAddinList]"
+        echo '"Zamo.Outlook.AddIn"=dword:00000001'
         # A per-user class hive, as Windows loads it beside the user's own: never swept.
         echo "[HKEY_USERS\\${SECOND_SID}_Classes\\*]"
-    } >"$reg.txt"
-    # In UTF-16 with its byte-order mark: reg import reads the hex(2) data of an 8-bit
-    # file as 8-bit text.
-    { printf '\xff\xfe'; sed 's/$/\r/' "$reg.txt" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+    }
 }
 
 put() { mkdir -p "$(dirname "$UNIX_C/$1")"; printf '%s\n' "${2:-sample}" >"$UNIX_C/$1"; }
@@ -171,6 +262,8 @@ seed() {
     for view in 64 32; do
         "$WINE" reg import "$(winepath_of "$out/sample.reg")" /reg:$view >/dev/null 2>&1
     done
+    write_registry "$out/sample64.reg" registry_64bit_only
+    "$WINE" reg import "$(winepath_of "$out/sample64.reg")" /reg:64 >/dev/null 2>&1
 
     for who in "$WINUSER" sampleuser; do
         put "users/$who/AppData/Local/Quorvex/Zamo/settings.json" '{"theme":"dark"}'
@@ -184,6 +277,16 @@ seed() {
     put "users/sampleuser/AppData/Local/Package Cache/{B7D9F1A3-0002-4000-8000-000000000002}/FenwickNotes.msi"
     put "users/sampleuser/AppData/Local/Package Cache/ZamoInstallerPerUser.exe"
     put "users/sampleuser/$USTARTUP/Fenwick.lnk"
+
+    # The per-machine installs' packages as the bundles that ran them cache them, one folder per
+    # package named by its code and version; the add-in's bundle cached it under its own name.
+    local cache="$UNIX_C/ProgramData/Package Cache"
+    for msi in zamo-machine:$MACHINE zamo-addin-x64:$ADDIN zamo-deployment:$DEPLOY other-maker:$OTHER; do
+        mkdir -p "$cache/${msi#*:}v1.0.0"
+        cp "$out/${msi%%:*}.msi" "$cache/${msi#*:}v1.0.0/"
+    done
+    mkdir -p "$cache/{A1C3E5F7-0001-4000-8000-000000000004}"
+    cp "$out/zamo-addin-x64.msi" "$cache/{A1C3E5F7-0001-4000-8000-000000000004}/ZamoOutlookSetupX64.msi"
 
     cp "$bin/FakeProduct.exe" "$UNIX_C/Program Files (x86)/Fenwick/Notes/FenwickNotes.exe"
     for exe in 'Program Files (x86)/Quorvex/Zamo/Zamo.exe' 'Program Files (x86)/Quorvex/Zamo/ZamoCrashHandler.exe' \
@@ -217,11 +320,13 @@ teardown() {
         "$WINE" reg delete "$UNINSTALL\\ZamoViewerClassic" /reg:$view /f >/dev/null 2>&1 || true
         "$WINE" reg delete 'HKLM\Software\Fenwick' /reg:$view /f >/dev/null 2>&1 || true
         "$WINE" reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$SECOND_SID" /reg:$view /f >/dev/null 2>&1 || true
+        "$WINE" reg delete 'HKLM\Software\Microsoft\Office\ClickToRun' /reg:$view /f >/dev/null 2>&1 || true
     done
     "$WINE" reg delete "HKU\\$SECOND_SID" /f >/dev/null 2>&1 || true
     "$WINE" reg delete "HKU\\${SECOND_SID}_Classes" /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "HKU\\$USER_SID\\Software\\Microsoft\\Office\\16.0" /f >/dev/null 2>&1 || true
     rm -rf "$UNIX_C/users/sampleuser" "$UNIX_C/Program Files (x86)/Fenwick" \
-        "$UNIX_C/users/$WINUSER/AppData/Local/Package Cache"
+        "$UNIX_C/users/$WINUSER/AppData/Local/Package Cache" "$UNIX_C/ProgramData/Package Cache"
     prefix_pids '/(Zamo|ZamoCrashHandler)\.exe 600' | xargs -r kill 2>/dev/null || true
 }
 

@@ -223,6 +223,57 @@ TEST_F(ChangesTest, PreviewReportsAnItemOnceWhereARealRunWouldFindItGone)
     EXPECT_EQ(log.Lines().back(), L"Would remove HKU\\" + User(L"Tree")) << "a cleared record reports again";
 }
 
+// A value is named once per run: through the other view of a shared key, and again by a later
+// call. A value whose name holds a backslash is another item than a value of a subkey spelled
+// alike, a value of a key the preview has removed is not named, and a missing one neither. A
+// real run deletes and logs nothing.
+TEST_F(ChangesTest, ValueIsNamedOnceWhereARealRunWouldFindItGone)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Lists"), L"Zamo.Outlook.AddIn", L"1"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Lists"), L"Sub\\Name", L"2"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Lists\\Sub"), L"Name", L"3"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Gone"), L"Zamo.Outlook.AddIn", L"4"));
+    const RegistryTree before = Capture(L"");
+    auto removeValue = [](const std::wstring& path, const wchar_t* name, REGSAM view) {
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, User(path).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(DeleteRegistryValue(key, name, {L"HKU", Sid, path.c_str()}), PreviewMode ? Change::Previewed : Change::Made);
+        RegCloseKey(key);
+    };
+    {
+        PreviewRun preview;
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            removeValue(L"Lists", L"Zamo.Outlook.AddIn", view);
+            removeValue(L"Lists", L"zamo.outlook.addin", view);
+            removeValue(L"Lists", L"Sub\\Name", view);
+            removeValue(L"Lists\\Sub", L"Name", view);
+            removeValue(L"Lists", L"Missing", view);
+        }
+        DeleteRegistryTree(HKEY_USERS, User(L"Gone").c_str(), KEY_WOW64_64KEY, {L"HKU", Sid, L"Gone"});
+        removeValue(L"Gone", L"Zamo.Outlook.AddIn", KEY_WOW64_32KEY);
+    }
+    const std::wstring lists = L"HKU\\" + User(L"Lists");
+    EXPECT_EQ(log.Lines(), (Lines{L"Would remove value [Zamo.Outlook.AddIn] from " + lists,
+                                  L"Would remove value [Sub\\Name] from " + lists,
+                                  L"Would remove value [Name] from " + lists + L"\\Sub",
+                                  L"Would remove HKU\\" + User(L"Gone")}));
+    EXPECT_TRUE(Capture(L"").keys == before.keys) << "the preview changed the registry";
+
+    log.Clear();
+    removeValue(L"Lists", L"Sub\\Name", KEY_WOW64_64KEY);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, User(L"Lists").c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(DeleteRegistryValue(key, L"Missing", {L"HKU", Sid, L"Lists"}), Change::Failed);
+    RegCloseKey(key);
+    EXPECT_EQ(log.Lines(), Lines{});
+    std::wstring kept;
+    EXPECT_FALSE(ReadString(HKEY_USERS, User(L"Lists"), L"Sub\\Name", &kept));
+    EXPECT_TRUE(ReadString(HKEY_USERS, User(L"Lists\\Sub"), L"Name", &kept));
+    EXPECT_TRUE(ReadString(HKEY_USERS, User(L"Lists"), L"Zamo.Outlook.AddIn", &kept));
+}
+
 // The record holds a fixed number of characters: once full, later keys are reported each
 // time they are met, and none is ever passed over without its line.
 TEST_F(ChangesTest, FullPreviewRecordReportsAgainAndNeverSkips)

@@ -10,6 +10,10 @@ OUT=$2
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SAMPLE="$HERE/../sample/sample.sh"
 SECOND_SID=S-1-5-21-4021-3317-2203-1107
+ADDIN_CLASS={5A3E0C11-0D2B-4C61-9E1A-7C00000000C1}
+C2R_ADDIN='HKLM\Software\Microsoft\Office\ClickToRun\REGISTRY\MACHINE\Software\Microsoft\Office\Outlook\Addins\Zamo.Outlook.AddIn'
+OUTLOOK='Software\Microsoft\Office\16.0\Outlook'
+MACHINE_CACHE='C:\ProgramData\Package Cache'
 rm -rf "$OUT"
 mkdir -p "$OUT"
 failures=0
@@ -34,7 +38,7 @@ expect_line() { grep -qxF -- "$2" "$1.txt" || fail "no line '$2' in $(basename "
 expect_match() { grep -qxE -- "$2" "$1.txt" || fail "no line matching '$2' in $(basename "$1")"; }
 expect_no_match() { ! grep -qE -- "$2" "$1.txt" || fail "unexpected line matching '$2' in $(basename "$1")"; }
 # The lines a real run writes as it changes something, which a preview never writes.
-CHANGE_LINES='^(Stopping process|Executing \[|Waiting for process|Deleting file|Successfully removed|Failed to remove|Deleted startup shortcut|Removing (component|product) \[)'
+CHANGE_LINES='^(Stopping process|Executing \[|Waiting for process|Deleting file|Successfully removed|Failed to remove|Deleted startup shortcut|Removing (component|product) \[|Removed value \[)'
 # Milliseconds since midnight (UTC) of a log line's time stamp.
 stamp_ms() { awk -F'[T:.Z]' '{ printf "%d\n", (($2 * 60 + $3) * 60 + $4) * 1000 + $5 }' <<<"$1"; }
 
@@ -65,6 +69,12 @@ expect_line "$PREVIEW" "Would remove HKU\\$SECOND_SID\\Software\\Quorvex"
 expect_line "$PREVIEW" 'Would delete file [C:\users\sampleuser\appdata\local\Quorvex\Zamo\settings.json]'
 expect_line "$PREVIEW" 'Would delete startup shortcut [C:\users\sampleuser\appdata\roaming\microsoft\windows\start menu\programs\startup\Zamo.lnk]'
 expect_line "$PREVIEW" "Would mark [HKLM,-] with signature [$SIGNATURE]"
+expect_line "$PREVIEW" 'Would remove HKLM\Software\Classes\Zamo.Outlook.AddIn'
+expect_line "$PREVIEW" "Would remove HKLM\\Software\\Classes\\CLSID\\$ADDIN_CLASS"
+expect_line "$PREVIEW" "Would remove HKU\\$SECOND_SID\\Software\\Classes\\Wow6432Node\\CLSID\\$ADDIN_CLASS"
+expect_line "$PREVIEW" "Would remove $C2R_ADDIN"
+expect_line "$PREVIEW" "Would remove value [6k9] from HKU\\S-1-5-21-0-0-0-1000\\$OUTLOOK\\Resiliency\\DisabledItems"
+expect_line "$PREVIEW" "Removing package cache for [zamo-machine.msi] at [$MACHINE_CACHE\\{5A3E0C11-0D2B-4C61-9E1A-7C0000000001}v1.0.0]"
 expect_no_match "$PREVIEW" 'Fenwick|ZamoViewerClassic'
 # Each item is named once, though the eight purge calls and every user's sweep meet it again;
 # a key under HKLM may be named twice, once for each registry view, which hold a key each.
@@ -109,6 +119,12 @@ expect_line "$QUIET" 'Successfully removed from HKLM\Software\Microsoft\Windows\
 expect_line "$QUIET" 'Successfully removed from HKLM\Software\Quorvex'
 expect_line "$QUIET" 'Successfully removed from HKLM\Software\Zamo'
 expect_line "$QUIET" "Successfully removed from HKU\\$SECOND_SID\\Software\\Quorvex"
+expect_line "$QUIET" "Successfully removed from HKU\\$SECOND_SID\\Software\\Classes"
+expect_line "$QUIET" "Successfully removed from HKU\\$SECOND_SID\\Software\\Classes\\CLSID"
+expect_line "$QUIET" "Removed value [Zamo.Outlook.AddIn] from HKU\\S-1-5-21-0-0-0-1000\\$OUTLOOK\\Resiliency\\CrashingAddinList"
+expect_line "$QUIET" "Removed value [Zamo.Outlook.AddIn] from HKU\\$SECOND_SID\\Software\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DoNotDisableAddinList"
+expect_line "$QUIET" "Attempting to remove items from MSI package cache [$MACHINE_CACHE]"
+expect_line "$QUIET" "Removing package cache for [ZamoOutlookSetupX64.msi] at [$MACHINE_CACHE\\{A1C3E5F7-0001-4000-8000-000000000004}]"
 expect_no_match "$QUIET" 'Fenwick|ZamoViewerClassic'
 
 echo "== the preview's items against the real run"
@@ -123,6 +139,11 @@ while IFS= read -r line; do
     "Would stop process "*) expect_line "$QUIET" "Stopping process ${line#Would stop process }" ;;
     "Would execute "*) expect_line "$QUIET" "Executing ${line#Would execute }" ;;
     "Would delete startup shortcut "*) expect_line "$QUIET" "Deleted startup shortcut ${line#Would delete startup shortcut }" ;;
+    "Would remove value ["*)
+        item=${line#Would remove value [}
+        grep -qxF -- "Removed value [$item" "$QUIET.txt" ||
+            printf 'product|value|64|%s|%s\nproduct|value|32|%s|%s\n' "${item#*] from }" "${item%%] from *}" \
+                "${item#*] from }" "${item%%] from *}" >>"$OUT/previewed.txt" ;;
     "Would remove "*)
         item=${line#Would remove }
         grep -qxF -- "Successfully removed from $item" "$QUIET.txt" ||

@@ -1,0 +1,109 @@
+// COM registration of the Outlook add-in: the ProgID key, and the class keys of the class ID
+// that the ProgID names, each only when it names the add-in's ProgID back.
+#include "steps.h"
+
+#include "../common/Registry.h"
+
+#include <shlwapi.h>
+
+namespace {
+
+// The class lists of a class root: the view's own, and the 32-bit list that a 64-bit view
+// shows below it.
+const wchar_t* const ClassListPaths[2] = {L"CLSID", L"Wow6432Node\\CLSID"};
+
+bool IsHexDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+// Only a class ID in its registry form is taken as a key name, so that a ProgID's text can
+// never name a key elsewhere.
+bool IsClassId(const wchar_t* text)
+{
+    const wchar_t shape[] = L"{hhhhhhhh-hhhh-hhhh-hhhh-hhhhhhhhhhhh}";
+    for (size_t i = 0; i < ARRAYSIZE(shape) - 1; i++) {
+        if (shape[i] == L'h' ? !IsHexDigit(text[i]) : text[i] != shape[i])
+            return false;
+    }
+    return text[ARRAYSIZE(shape) - 1] == L'\0';
+}
+
+// The default value (REG_SZ) of parent\name\subkey, each key opened as itself: a link in the
+// place of either leads nowhere.
+bool ReadClassText(HKEY parent, const wchar_t* name, const wchar_t* subkey, REGSAM view, PathBuffer& out)
+{
+    HKEY key;
+    if (RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    HKEY inner;
+    bool read = false;
+    if (RegOpenKeyExW(key, subkey, REG_OPTION_OPEN_LINK, KEY_READ | view, &inner) == ERROR_SUCCESS) {
+        read = ReadRegistryText(inner, nullptr, out, false);
+        RegCloseKey(inner);
+    }
+    RegCloseKey(key);
+    return read;
+}
+
+bool NamesAddIn(HKEY list, const wchar_t* classId, const wchar_t* subkey, REGSAM view)
+{
+    PathBuffer progId;
+    return ReadClassText(list, classId, subkey, view, progId) && StrCmpIW(progId, AddInProgId) == 0;
+}
+
+// The class keys of classId in the lists below classesPath that name the add-in.
+void PurgeClassKeys(HKEY root, const wchar_t* classesPath, const wchar_t* classId, REGSAM view)
+{
+    for (const wchar_t* listPath : ClassListPaths) {
+        PathBuffer path;
+        if (!TextCopy(path, classesPath) || !TextAppend(path, L"\\") || !TextAppend(path, listPath))
+            continue;
+        HKEY list;
+        if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+            continue;
+        if (NamesAddIn(list, classId, L"ProgID", view) || NamesAddIn(list, classId, L"VersionIndependentProgID", view))
+            RemoveListedKey(list, classId, view, RootLabel(root), path);
+        RegCloseKey(list);
+    }
+}
+
+// The ProgID's class ID is read before its key goes.
+void PurgeClassRoot(HKEY root, const wchar_t* classesPath, REGSAM view)
+{
+    HKEY classes;
+    if (RegOpenKeyExW(root, classesPath, 0, KEY_READ | view, &classes) != ERROR_SUCCESS)
+        return;
+    PathBuffer classId;
+    bool named = ReadClassText(classes, AddInProgId, L"CLSID", view, classId) && IsClassId(classId);
+    HKEY progId;
+    if (RegOpenKeyExW(classes, AddInProgId, REG_OPTION_OPEN_LINK, KEY_READ | view, &progId) == ERROR_SUCCESS) {
+        RegCloseKey(progId);
+        RemoveListedKey(classes, AddInProgId, view, RootLabel(root), classesPath);
+    }
+    RegCloseKey(classes);
+    if (named)
+        PurgeClassKeys(root, classesPath, classId, view);
+}
+
+void PurgeBothViews(HKEY root, const wchar_t* classesPath)
+{
+    for (REGSAM view : RegistryViews)
+        PurgeClassRoot(root, classesPath, view);
+}
+
+} // namespace
+
+void PurgeComRegistration(HKEY root, const wchar_t* sid)
+{
+    PathBuffer classesPath;
+    if (ScopeKeyPath(classesPath, sid, L"Software\\Classes"))
+        PurgeBothViews(root, classesPath);
+}
+
+void PurgeClassHiveComRegistration(const wchar_t* classesName)
+{
+    PathBuffer classesPath;
+    if (TextCopy(classesPath, classesName))
+        PurgeBothViews(HKEY_USERS, classesPath);
+}

@@ -1,0 +1,146 @@
+// Outlook's own records of the add-in in a user scope: the lists of add-ins that Outlook
+// watched for crashes, keeps enabled or timed, and the add-ins it disabled. They survive an
+// uninstall, and a reinstalled add-in then starts disabled.
+#include "steps.h"
+
+#include <shlwapi.h>
+
+namespace {
+
+const wchar_t OfficeKey[] = L"Software\\Microsoft\\Office";
+
+// Below an Office version's key: lists whose values are named by the ProgID.
+const wchar_t* const NamedValueLists[3] = {
+    L"Outlook\\Resiliency\\CrashingAddinList",
+    L"Outlook\\Resiliency\\DoNotDisableAddinList",
+    L"Outlook\\AddInLoadTimes",
+};
+// Binary values whose data holds the disabled add-in's path and name as UTF-16 text.
+const wchar_t DisabledItemsList[] = L"Outlook\\Resiliency\\DisabledItems";
+
+// Room for a disabled item, in characters: a short header, the add-in's path and its name. A
+// longer value is not read and stays.
+const DWORD DisabledItemCapacity = 4 * MAX_PATH;
+
+bool IsDigit(wchar_t c)
+{
+    return c >= L'0' && c <= L'9';
+}
+
+// An Office version's key name: digits, a dot, digits ("16.0").
+bool IsOfficeVersion(const wchar_t* name)
+{
+    const wchar_t* c = name;
+    if (!IsDigit(*c))
+        return false;
+    while (IsDigit(*c))
+        c++;
+    if (*c++ != L'.' || !IsDigit(*c))
+        return false;
+    while (IsDigit(*c))
+        c++;
+    return *c == L'\0';
+}
+
+// True when the count characters of data hold text, ignoring case. The data is read whole,
+// NULs included: an item's path and name follow each other.
+bool HoldsText(const wchar_t* data, size_t count, const wchar_t* text)
+{
+    int length = lstrlenW(text);
+    for (size_t at = 0; at + length <= count; at++) {
+        if (CompareStringOrdinal(data + at, length, text, length, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+bool IsAddInName(HKEY, const wchar_t* name, DWORD)
+{
+    return StrCmpIW(name, AddInProgId) == 0;
+}
+
+bool IsDisabledAddIn(HKEY key, const wchar_t* name, DWORD type)
+{
+    if (type != REG_BINARY)
+        return false;
+    wchar_t data[DisabledItemCapacity];
+    DWORD size = sizeof(data);
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
+        type != REG_BINARY)
+        return false;
+    PathBuffer makerFolder;
+    size_t count = size / sizeof(wchar_t);
+    return HoldsText(data, count, AddInProgId) ||
+           (FormatText(makerFolder, L"\\%s\\", MakerWord) && HoldsText(data, count, makerFolder));
+}
+
+bool HasValue(HKEY key, const wchar_t* name)
+{
+    return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Removes every value of officePath\version\list that matches. The key is opened as itself: a
+// link in its place is not followed.
+void PurgeList(const wchar_t* officePath, const wchar_t* version, const wchar_t* list, REGSAM view,
+               bool (*matches)(HKEY key, const wchar_t* name, DWORD type))
+{
+    PathBuffer path;
+    if (!FormatText(path, L"%s\\%s\\%s", officePath, version, list))
+        return;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_USERS, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) !=
+        ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0;;) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        DWORD type = REG_NONE;
+        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, &type, nullptr, nullptr);
+        // A name too long for the buffer is no name of the add-in's.
+        if (result == ERROR_MORE_DATA) {
+            index++;
+            continue;
+        }
+        if (result != ERROR_SUCCESS)
+            break;
+        if (matches(key, name, type)) {
+            RemoveRegistryValue(key, name, RootLabel(HKEY_USERS), path);
+            // A removed value moves the later ones down to its index.
+            if (!HasValue(key, name))
+                continue;
+        }
+        index++;
+    }
+    RegCloseKey(key);
+}
+
+void PurgeOfficeVersion(const wchar_t* officePath, const wchar_t* version, REGSAM view)
+{
+    for (const wchar_t* list : NamedValueLists)
+        PurgeList(officePath, version, list, view, IsAddInName);
+    PurgeList(officePath, version, DisabledItemsList, view, IsDisabledAddIn);
+}
+
+} // namespace
+
+void PurgeOutlookRecords(const wchar_t* sid)
+{
+    PathBuffer officePath;
+    if (!ScopeKeyPath(officePath, sid, OfficeKey))
+        return;
+    for (REGSAM view : RegistryViews) {
+        HKEY office;
+        if (RegOpenKeyExW(HKEY_USERS, officePath, 0, KEY_READ | view, &office) != ERROR_SUCCESS)
+            continue;
+        for (DWORD index = 0;; index++) {
+            PathBuffer version;
+            DWORD versionCount = MAX_PATH;
+            if (RegEnumKeyExW(office, index, version, &versionCount, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS)
+                break;
+            if (IsOfficeVersion(version))
+                PurgeOfficeVersion(officePath, version, view);
+        }
+        RegCloseKey(office);
+    }
+}

@@ -1,0 +1,154 @@
+// Package caches: the entry folders that the product family's installers left in a user's or
+// in the machine's package cache, each removed with its tree. The cache folder itself stays.
+#include "steps.h"
+
+#include "../log/log.h"
+
+#include <msi.h>
+#include <msiquery.h>
+#include <shlwapi.h>
+
+namespace {
+
+const wchar_t CacheFolderName[] = L"Package Cache";
+
+// A cache is announced once, before anything in it is removed. A user's cache announces itself
+// when it is there; the machine's, which every installer of the machine uses, only before its
+// first entry of the product's, so that a machine without one logs nothing of it.
+struct CacheWalk {
+    const wchar_t* cache;
+    bool readPackages;  // the machine's entries are told by their packages too
+    bool announced;
+};
+
+void Announce(CacheWalk& walk)
+{
+    if (!walk.announced)
+        LogLine(L"Attempting to remove items from MSI package cache [%s]", walk.cache);
+    walk.announced = true;
+}
+
+bool IsPlainFolder(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool IsPackageFile(const WIN32_FIND_DATAW& entry)
+{
+    size_t length = wcslen(entry.cFileName);
+    return !(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) && length > 4 &&
+           StrCmpIW(entry.cFileName + length - 4, L".msi") == 0;
+}
+
+// The ProductName property of a Windows Installer package, from its Property table; nothing
+// is installed or changed.
+bool ReadPackageProductName(const wchar_t* package, PathBuffer& out)
+{
+    MSIHANDLE database;
+    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
+        return false;
+    bool read = false;
+    MSIHANDLE view;
+    if (MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductName'", &view) ==
+        ERROR_SUCCESS) {
+        MSIHANDLE record;
+        if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+            DWORD count = MAX_PATH;
+            read = MsiRecordGetStringW(record, 1, out, &count) == ERROR_SUCCESS;
+            MsiCloseHandle(record);
+        }
+        MsiViewClose(view);
+        MsiCloseHandle(view);
+    }
+    MsiCloseHandle(database);
+    return read;
+}
+
+// The file name of the entry folder's first package whose ProductName is a catalogue name.
+bool FindProductPackage(const PathBuffer& entry, PathBuffer& fileName)
+{
+    PathBuffer path;
+    if (!TextCopy(path, entry) || !AppendEntryName(path, L"*.*"))
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool matched = false;
+    do {
+        PathBuffer productName;
+        matched = IsPackageFile(found) && TextCopy(path, entry) && AppendEntryName(path, found.cFileName) &&
+                  ReadPackageProductName(path, productName) && CatalogueDisplayName(productName) != nullptr &&
+                  TextCopy(fileName, found.cFileName);
+    } while (!matched && FindNextFileW(find, &found));
+    FindClose(find);
+    return matched;
+}
+
+// What marks an entry folder as the product's, as its line names it: the first catalogue
+// marker present (a marker that is a folder counts), else, where packages are read, the
+// product's package.
+bool FindProductEntry(const PathBuffer& entry, bool readPackages, PathBuffer& shown)
+{
+    for (const wchar_t* marker : PackageCacheMarkers) {
+        PathBuffer probe;
+        if (TextCopy(probe, entry) && AppendEntryName(probe, marker) && GetFileAttributesW(probe) != INVALID_FILE_ATTRIBUTES)
+            return TextCopy(shown, marker);
+    }
+    return readPackages && FindProductPackage(entry, shown);
+}
+
+void RemoveProductEntries(CacheWalk& walk)
+{
+    PathBuffer path;
+    if (!ExpandText(path, walk.cache) || !AppendEntryName(path, L"*.*"))
+        return;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
+            continue;
+        if (!ExpandText(path, walk.cache) || !AppendEntryName(path, entry.cFileName))
+            continue;
+        // Files directly in the cache are never touched; links are never entered.
+        if (!IsPlainFolder(entry.dwFileAttributes) || !ExpandsToItself(path))
+            continue;
+        PathBuffer shown;
+        if (!FindProductEntry(path, walk.readPackages, shown))
+            continue;
+        Announce(walk);
+        LogLine(L"Removing package cache for [%s] at [%s]", shown, path);
+        RemoveFolderTree(path);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+} // namespace
+
+void RemoveUserPackageCache(const PathBuffer& cache)
+{
+    DWORD attributes = GetFileAttributesW(cache);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    CacheWalk walk = {cache, false, false};
+    Announce(walk);
+    // A package cache that is itself a link would lead the removals out of the profile.
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveProductEntries(walk);
+}
+
+void RemoveMachinePackageCache()
+{
+    PathBuffer cache;
+    if (!ExpandText(cache, L"%ProgramData%") || !IsFullPath(cache) || !AppendEntryName(cache, CacheFolderName) ||
+        !ExpandsToItself(cache))
+        return;
+    // A cache that is a link is not entered, and as nothing is removed, not announced either.
+    if (!IsPlainFolder(GetFileAttributesW(cache)))
+        return;
+    CacheWalk walk = {cache, true, false};
+    RemoveProductEntries(walk);
+}

@@ -118,3 +118,7 @@ void RemoveFolderTree(const wchar_t* path);
 // Appends an entry's name to a folder path; true only when the result fit and is
 // exactly the folder, one backslash and the name.
 bool AppendEntryName(PathBuffer& path, const wchar_t* name);
+
+// Deletes one value of an open key (KEY_QUERY_VALUE | KEY_SET_VALUE, in the view the caller
+// names) and logs how that went; label and path name the key as the other lines do.
+void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path);

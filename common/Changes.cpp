@@ -1,11 +1,13 @@
 // Changes: every change the program makes to the machine, made here or, in a preview,
 // logged here as what would be done.
+#define STRSAFE_NO_DEPRECATE
 #include "Changes.h"
 
 #include "../app/app.h"
 #include "Registry.h"
 #include "../log/log.h"
 
+#include <strsafe.h>
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
@@ -122,6 +124,53 @@ void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const Sh
         return;
     LogLine(L"Would remove %s\\%s", shown.label, path);
     RecordItem(identity);
+}
+
+// A value as the record holds it: "*", the kernel name of its key, a backslash and its name. No
+// key name or path starts with "*", so no key or folder item ever covers a value's.
+bool ValueItem(HKEY key, const wchar_t* valueName, wchar_t (&out)[4 * MAX_PATH])
+{
+    RegistryName identity;
+    if (!RegistryKeyName(key, identity))
+        return false;
+    return SUCCEEDED(StringCchPrintfW(out, ARRAYSIZE(out), L"*%s\\%s", identity, valueName));
+}
+
+// Exactly item, ignoring case: a value's name may hold backslashes, so covering does not apply.
+bool RecordHolds(const wchar_t* item)
+{
+    for (size_t at = 0; at < RecordUsed;) {
+        size_t length = wcslen(Record + at);
+        if (CompareStringOrdinal(Record + at, static_cast<int>(length), item, -1, TRUE) == CSTR_EQUAL)
+            return true;
+        at += length + 1;
+    }
+    return false;
+}
+
+void RecordValue(const wchar_t* item)
+{
+    size_t itemLength = wcslen(item);
+    if (RecordUsed + itemLength + 1 > RecordCapacity)
+        return;
+    wmemcpy(Record + RecordUsed, item, itemLength + 1);
+    RecordUsed += itemLength + 1;
+}
+
+void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& shown)
+{
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    wchar_t item[4 * MAX_PATH];
+    bool identified = ValueItem(key, valueName, item);
+    if (identified && RecordHolds(item))
+        return;
+    ShownPathBuffer path;
+    if (!ShownKeyPath(path, shown.path, shown.name))
+        return;
+    LogLine(L"Would remove value [%s] from %s\\%s", valueName, shown.label, path);
+    if (identified)
+        RecordValue(item);
 }
 
 Change Outcome(bool made)
@@ -244,4 +293,13 @@ void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view)
     RegistryName identity;
     if (PreviewMode && KeyIdentity(parent, subkey, KEY_READ | view, identity))
         RecordItem(identity);
+}
+
+Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown)
+{
+    if (PreviewMode) {
+        PreviewValueRemoval(key, valueName, shown);
+        return Change::Previewed;
+    }
+    return Outcome(RegDeleteValueW(key, valueName) == ERROR_SUCCESS);
 }

@@ -80,3 +80,9 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view);
 // In a preview, records parent\subkey as removed by a change that the preview has not made
 // (an uninstaller that removes its own uninstall entry); nothing in a real run.
 void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view);
+
+// Deletes one value of an open key (opened with KEY_QUERY_VALUE | KEY_SET_VALUE in the view the
+// caller names). Made when the value is gone; a missing value is Failed. Preview: "Would remove
+// value [%s] from %s\%s" (value name, root label, key path), once per value, even where two
+// views or roots show one key.
+Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown);

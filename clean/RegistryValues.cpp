@@ -1,0 +1,19 @@
+// Registry values: the deletion of one value of a product's entry, with its lines.
+#include "steps.h"
+
+#include "../common/Changes.h"
+#include "../log/log.h"
+
+void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path)
+{
+    switch (DeleteRegistryValue(key, valueName, {label, path, nullptr})) {
+    case Change::Made:
+        LogLine(L"Removed value [%s] from %s\\%s", valueName, label, path);
+        break;
+    case Change::Failed:
+        LogLine(L"Failed to remove value [%s] from %s\\%s", valueName, label, path);
+        break;
+    case Change::Previewed:
+        break;
+    }
+}

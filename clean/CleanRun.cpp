@@ -1,9 +1,11 @@
 // One clean run, start to end. This file fixes the order of the removal steps:
-//   1. stop the product's processes, so nothing holds files or keys open;
+//   1. stop the product's processes, so nothing holds files or keys open, and, unless
+//      the machine scope bears the signature, its services and scheduled tasks;
 //   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
-//      products, purge the Installer's data, then purge its registry keys;
+//      products, purge the Installer's data, then purge its registry keys, Run entries
+//      and common shortcuts;
 //   4. log "Finishing" and report completion to the dialog.
 #include "clean.h"
 
@@ -48,6 +50,8 @@ void SweepMachineScope()
     UninstallScopeProducts(HKEY_LOCAL_MACHINE, nullptr);
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
     PurgeScopeRegistry(HKEY_LOCAL_MACHINE, nullptr);
+    RemoveMachineRunEntries();
+    DeleteCommonShortcuts();
 }
 
 } // namespace
@@ -56,6 +60,12 @@ DWORD WINAPI CleanRun(void*)
 {
     ClearPreviewRecord();
     StopProductProcesses();
+    // Services and tasks go before any folder: a running service holds the product's files,
+    // and a task could start the product again. They are the machine scope's and keep its mark.
+    if (!ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
+        RemoveProductServices();
+        RemoveProductTasks();
+    }
     ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.

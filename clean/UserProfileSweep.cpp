@@ -1,6 +1,6 @@
 // User profile sweep: decides whether a name under HKEY_USERS is a user scope and, if
 // it is, removes the product from it: registry, application folder, program folders,
-// package cache entries and Startup shortcut, then marks the scope.
+// package cache entries, Startup shortcut, Run entries and shortcuts, then marks the scope.
 #include "steps.h"
 
 #include "../common/Changes.h"
@@ -11,10 +11,9 @@
 #include <wchar.h>
 
 const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 namespace {
-
-const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t ProfileReference[] = L"%userprofile%";
 const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;
 
@@ -205,7 +204,7 @@ bool IsFullPath(const wchar_t* path)
     return drive || unc;
 }
 
-bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
+bool ResolveUserProfile(const wchar_t* sid, PathBuffer& out)
 {
     // Key paths are joined as text: a key name is not a file path to canonicalise, and
     // a SID too long for the buffer makes the resolution fail instead of opening
@@ -214,12 +213,16 @@ bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBu
     PathBuffer value;
     if (!TextCopy(keyPath, ProfileListKey) || !TextAppend(keyPath, L"\\") || !TextAppend(keyPath, sid))
         return false;
-    if (!ReadKeyText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value))
-        return false;
-    PathBuffer profile;
-    if (!ExpandText(profile, value))
-        return false;
+    return ReadKeyText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
+}
 
+bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
+{
+    PathBuffer profile;
+    if (!ResolveUserProfile(sid, profile))
+        return false;
+    PathBuffer keyPath;
+    PathBuffer value;
     if (!ScopeKeyPath(keyPath, sid, ShellFoldersKey))
         return false;
     if (!ReadKeyText(HKEY_USERS, keyPath, valueName, value))
@@ -255,5 +258,7 @@ void SweepUserScope(const wchar_t* sid)
     RemoveProgramFolders();
     RemovePackageCacheEntries(sid);
     DeleteStartupShortcut(sid);
+    RemoveUserRunEntries(sid);
+    DeleteUserShortcuts(sid);
     MarkScopeCleaned(HKEY_USERS, sid);
 }

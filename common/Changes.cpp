@@ -8,6 +8,7 @@
 #include "../log/log.h"
 
 #include <strsafe.h>
+#include <taskschd.h>
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
@@ -178,6 +179,19 @@ Change Outcome(bool made)
     return made ? Change::Made : Change::Failed;
 }
 
+// A shortcut's deletion, which a preview names once with its own line.
+Change DeleteShortcutShown(const wchar_t* path, const wchar_t* previewFormat)
+{
+    if (PreviewMode) {
+        if (!RecordCovers(path)) {
+            LogLine(previewFormat, path);
+            RecordItem(path);
+        }
+        return Change::Previewed;
+    }
+    return Outcome(DeleteFileW(path) != FALSE);
+}
+
 } // namespace
 
 void LogChange(const wchar_t* format, ...)
@@ -246,14 +260,7 @@ Change RemoveFolder(const wchar_t* path)
 
 Change DeleteShortcut(const wchar_t* path)
 {
-    if (PreviewMode) {
-        if (!RecordCovers(path)) {
-            LogLine(L"Would delete startup shortcut [%s]", path);
-            RecordItem(path);
-        }
-        return Change::Previewed;
-    }
-    return Outcome(DeleteFileW(path) != FALSE);
+    return DeleteShortcutShown(path, L"Would delete startup shortcut [%s]");
 }
 
 Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t* text, const ShownScope& shown)
@@ -302,4 +309,58 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
         return Change::Previewed;
     }
     return Outcome(RegDeleteValueW(key, valueName) == ERROR_SUCCESS);
+}
+
+Change DeleteShortcutFile(const wchar_t* path)
+{
+    return DeleteShortcutShown(path, L"Would delete shortcut [%s]");
+}
+
+namespace {
+
+// Asks a service to stop and waits until it has, at most 30 seconds; one that is not running
+// has nothing to wait for.
+void StopServiceWaiting(SC_HANDLE service)
+{
+    SERVICE_STATUS status;
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+        return;
+    const ULONGLONG limit = GetTickCount64() + 30000;
+    SERVICE_STATUS_PROCESS progress;
+    DWORD size = 0;
+    while (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&progress),
+                                sizeof(progress), &size) &&
+           progress.dwCurrentState != SERVICE_STOPPED && GetTickCount64() < limit)
+        Sleep(250);
+}
+
+} // namespace
+
+Change RemoveService(SC_HANDLE manager, const wchar_t* name)
+{
+    if (PreviewMode) {
+        LogLine(L"Would remove service [%s]", name);
+        return Change::Previewed;
+    }
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service == nullptr)
+        return Change::Failed;
+    StopServiceWaiting(service);
+    BOOL deleted = DeleteService(service);
+    DWORD error = GetLastError();
+    CloseServiceHandle(service);
+    SetLastError(error);
+    return Outcome(deleted != FALSE);
+}
+
+Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result)
+{
+    if (PreviewMode) {
+        LogLine(L"Would remove scheduled task [%s]", path);
+        return Change::Previewed;
+    }
+    BSTR taskName = SysAllocString(name);
+    result = taskName == nullptr ? E_OUTOFMEMORY : folder->DeleteTask(taskName, 0);
+    SysFreeString(taskName);
+    return Outcome(SUCCEEDED(result));
 }

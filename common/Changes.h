@@ -11,6 +11,8 @@
 
 #include "Bounded.h"
 
+#include <winsvc.h>
+
 // What a change function did.
 enum class Change {
     Made,       // a real run: done
@@ -86,3 +88,18 @@ void NotePreviewRemoval(HKEY parent, const wchar_t* subkey, REGSAM view);
 // value [%s] from %s\%s" (value name, root label, key path), once per value, even where two
 // views or roots show one key.
 Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown);
+
+// Deletes a shortcut found by where it points. Preview: "Would delete shortcut [%s]", once per
+// path, unless it lies in a folder the preview has passed as removed.
+Change DeleteShortcutFile(const wchar_t* path);
+
+// Stops the named service, waiting at most 30 seconds for it to stop, and deletes it; a service
+// that does not stop in time is deleted all the same and goes once it stops. Failed: GetLastError
+// tells why (5 without an administrator's rights). Preview: "Would remove service [%s]".
+Change RemoveService(SC_HANDLE manager, const wchar_t* name);
+
+// Deletes the task named name from an open folder of the Task Scheduler; path is the task's
+// whole path, as the preview shows it. Failed: result tells why. Preview: "Would remove
+// scheduled task [%s]".
+struct ITaskFolder;
+Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result);

@@ -58,6 +58,22 @@ private:
     bool made_ = false;
 };
 
+// The service's current state, or 0 when it cannot be queried.
+DWORD ServiceState(const wchar_t* name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return 0;
+    SERVICE_STATUS status = {};
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
+    if (service != nullptr) {
+        QueryServiceStatus(service, &status);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return status.dwCurrentState;
+}
+
 bool ServiceExists(const wchar_t* name)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -131,6 +147,39 @@ TEST_F(ServicesAndTasksTest, ServiceThatCannotBeDeletedIsReportedWithTheCode)
         GTEST_SKIP() << "Wine removes a service marked for deletion at once, so no deletion can fail here";
     EXPECT_EQ(log.Lines(), (Lines{std::wstring(L"Removing service [") + ProductService + L"]",
                                   std::wstring(L"Failed to remove service [") + ProductService + L"] [1072]"}));
+}
+
+TEST_F(ServicesAndTasksTest, RunningServiceIsStoppedBeforeItIsDeleted)
+{
+    // The service program sits in the product's folder, as the updater would.
+    const std::wstring folder = Pf86(L"\\Quorvex\\Zamo");
+    for (const wchar_t* tail : {L"", L"\\Quorvex"})
+        CreateDirectoryW(Pf86(tail).c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\ZamoUpdater.exe";
+    ASSERT_TRUE(CopyFileW((BinaryFolder() + L"\\FakeService.exe").c_str(), program.c_str(), FALSE));
+    TestService product(ProductService, L"\"" + program + L"\" /service");
+    ASSERT_TRUE(product.Made());
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager == nullptr ? nullptr : OpenServiceW(manager, ProductService, SERVICE_START);
+    bool started = service != nullptr && StartServiceW(service, 0, nullptr);
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    if (manager != nullptr)
+        CloseServiceHandle(manager);
+    for (int i = 0; started && i < 100 && ServiceState(ProductService) != SERVICE_RUNNING; i++)
+        Sleep(100);
+    if (!started || ServiceState(ProductService) != SERVICE_RUNNING)
+        GTEST_SKIP() << "this service manager did not start the test service";
+
+    RemoveProductServices();
+    EXPECT_EQ(log.Lines(), Lines{std::wstring(L"Removing service [") + ProductService + L"]"});
+    EXPECT_FALSE(ServiceExists(ProductService));
+    // Stopped, its process has ended and its program can be deleted.
+    bool deleted = false;
+    for (int i = 0; i < 50 && !(deleted = DeleteFileW(program.c_str()) != FALSE); i++)
+        Sleep(100);
+    EXPECT_TRUE(deleted);
 }
 
 // A task of the test's own folder, registered through the scheduler, removed with its folder.

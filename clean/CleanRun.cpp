@@ -1,10 +1,12 @@
 // One clean run, start to end. This file fixes the order of the removal steps:
-//   1. stop the product's processes, so nothing holds files or keys open;
+//   1. stop the product's processes, so nothing holds files or keys open, and, unless
+//      the machine scope bears the signature, its services and scheduled tasks;
 //   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
-//      Click-to-Run's add-in keys and the machine's package cache;
+//      Click-to-Run's add-in keys, the machine's package cache, Run entries and
+//      common shortcuts;
 //   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
 //      completion to the dialog.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
@@ -61,6 +63,12 @@ DWORD WINAPI CleanRun(void*)
     ClearPreviewRecord();
     ClearTriedItems();
     StopProductProcesses();
+    // Services and tasks go before any folder: a running service holds the product's files,
+    // and a task could start the product again. They are the machine scope's and keep its mark.
+    if (!ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
+        RemoveProductServices();
+        RemoveProductTasks();
+    }
     ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
@@ -73,6 +81,10 @@ DWORD WINAPI CleanRun(void*)
     // records before the machine's product keys.
     if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
+        PurgeClickToRunAddIns();
+        RemoveMachinePackageCache();
+        RemoveMachineRunEntries();
+        DeleteCommonShortcuts();
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
     int exitCode = LogRunOutcome();

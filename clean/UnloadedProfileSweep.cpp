@@ -36,14 +36,6 @@ struct UnloadedProfile {
     PathBuffer classHive;
 };
 
-// The SIDs this run has tried to load, so that a profile list that changes while it is
-// enumerated never has a profile loaded twice.
-struct TriedProfiles {
-    PathBuffer* sids;
-    DWORD count;
-    DWORD capacity;
-};
-
 // Enables both privileges on the process token and keeps what they were before in
 // previous. AdjustTokenPrivileges succeeds when the token lacks one and reports that
 // as ERROR_NOT_ALL_ASSIGNED, which counts as a failure here. On false, error holds
@@ -109,27 +101,15 @@ bool FindUnloadedProfile(const wchar_t* sid, UnloadedProfile& out)
     return true;
 }
 
-bool WasTried(const TriedProfiles& tried, const wchar_t* sid)
+// Whether this run has tried to load the SID: a profile list that changes while it is
+// enumerated never has a profile loaded twice.
+bool WasTried(const NameList& tried, const wchar_t* sid)
 {
     for (DWORD i = 0; i < tried.count; i++) {
-        if (StrCmpIW(tried.sids[i], sid) == 0)
+        if (StrCmpIW(tried.names[i], sid) == 0)
             return true;
     }
     return false;
-}
-
-// Adds a SID to the tried ones; false when there was no memory for it, and then the
-// profile is not tried, since a later repeat of it could not be recognised.
-bool RememberTried(TriedProfiles& tried, const wchar_t* sid)
-{
-    void* sids = tried.sids;
-    if (!MakeRoom(sids, tried.count, tried.capacity, sizeof(PathBuffer)))
-        return false;
-    tried.sids = static_cast<PathBuffer*>(sids);
-    if (!TextCopy(tried.sids[tried.count], sid))
-        return false;
-    tried.count++;
-    return true;
 }
 
 void PurgeClassHive(const wchar_t* classesName)
@@ -188,19 +168,20 @@ void SweepProfileList()
     HKEY list;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProfileListKey, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
         return;
-    TriedProfiles tried = {};
+    // A SID that cannot be remembered is not tried, since a later repeat of it could not be
+    // recognised.
+    NameList tried = {};
     for (DWORD index = 0;; index++) {
         PathBuffer sid;
         DWORD sidCount = MAX_PATH;
         if (RegEnumKeyExW(list, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         UnloadedProfile profile;
-        if (FindUnloadedProfile(sid, profile) && !WasTried(tried, sid) && RememberTried(tried, sid))
+        if (FindUnloadedProfile(sid, profile) && !WasTried(tried, sid) && AddName(tried, sid))
             SweepUnloadedProfile(profile);
     }
     RegCloseKey(list);
-    if (tried.sids != nullptr)
-        HeapFree(GetProcessHeap(), 0, tried.sids);
+    FreeNames(tried);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // User profile sweep: decides whether a name under HKEY_USERS is a user scope and, if
 // it is, removes the product from it: registry, application folder, program folders,
-// package cache entries and Startup shortcut, then marks the scope.
+// package cache entries, Startup shortcut, Run entries and shortcuts, then marks the scope.
 #include "steps.h"
 
 #include "../common/Changes.h"
@@ -11,10 +11,9 @@
 #include <wchar.h>
 
 const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 namespace {
-
-const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t ProfileReference[] = L"%userprofile%";
 const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;
 
@@ -65,6 +64,8 @@ bool ExpandDefinition(PathBuffer& definition, const PathBuffer& profile, PathBuf
     return expanded;
 }
 
+} // namespace
+
 // Resolves one of a user's shell folders ("Local AppData", "Startup") against that
 // user's own profile folder. True when out holds the folder's path.
 bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
@@ -81,6 +82,8 @@ bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBu
     // An empty or relative result would name a folder under the current directory.
     return ExpandDefinition(value, profile, out) && IsFullPath(out);
 }
+
+namespace {
 
 // A shell folder of the user with a name appended, ready to be removed: false when
 // anything did not resolve or fit.
@@ -217,5 +220,7 @@ void SweepUserScope(const wchar_t* sid)
     RemoveProgramFolders();
     RemovePackageCacheEntries(sid);
     DeleteStartupShortcut(sid);
+    RemoveUserRunEntries(sid);
+    DeleteUserShortcuts(sid);
     MarkScopeCleaned(HKEY_USERS, sid);
 }

@@ -147,12 +147,18 @@ void PurgeInstallerData(const wchar_t* sid);
 // profile folder of each SID.
 const size_t WellKnownNameLength = 10;
 extern const wchar_t ProfileListKey[];
+// The shell folder definitions, a user's below the user's key and the machine's common ones
+// ("Common Desktop", ...) below HKEY_LOCAL_MACHINE.
+extern const wchar_t ShellFoldersKey[];
 
 // User profile sweep of one name under HKEY_USERS.
 void SweepUserScope(const wchar_t* sid);
 // The profile folder of a SID: its profile list entry's "ProfileImagePath" (REG_SZ or
 // REG_EXPAND_SZ), expanded. True when out holds it.
 bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out);
+// Resolves one of a user's shell folders ("Local AppData", "Startup") against that
+// user's own profile folder. True when out holds the folder's path.
+bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out);
 // A drive path ("C:\...") or a UNC path ("\\server\..."), never one taken relative to
 // the current folder or drive.
 bool IsFullPath(const wchar_t* path);
@@ -183,3 +189,43 @@ void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool i
 // Appends an entry's name to a folder path; true only when the result fit and is
 // exactly the folder, one backslash and the name.
 bool AppendEntryName(PathBuffer& path, const wchar_t* name);
+
+// Deletes one value of an open key (KEY_QUERY_VALUE | KEY_SET_VALUE, in the view the caller
+// names) and logs how that went; label and path name the key as the other lines do.
+void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path);
+
+// Product targets: what an entry that starts a program must start to count as the product's.
+// The program lies inside one of the product's folders (compared component by component,
+// ignoring case), or its file name is a catalogue process name. Environment references are
+// taken in the entry's own terms: a user's (USERPROFILE, LOCALAPPDATA, APPDATA as that user's)
+// or the machine's; the machine's own variables (ProgramFiles, SystemRoot, ...) in both. An
+// entry with any other reference, or one that does not fit, is not the product's.
+struct ProductTargets {
+    const wchar_t* sid;  // the user whose entries these are; null for the machine's
+    DWORD folderCount;
+    PathBuffer folders[4];  // the program folders' "Quorvex", and the user's application folder
+};
+// The targets of a user's entries (sid) or of the machine's (null): the machine's entries
+// count no user's application folder, which only that user's own entries start from.
+void ReadProductTargets(const wchar_t* sid, ProductTargets& out);
+// A command line whose program (its first token, quoted or not) is the product's.
+bool CommandStartsProducts(const ProductTargets& targets, const wchar_t* command);
+// A program's path (quoted as a whole or not) that is the product's.
+bool PathIsProducts(const ProductTargets& targets, const wchar_t* path);
+
+// Run entries: the values of "...\CurrentVersion\Run" and "...\RunOnce" whose command starts
+// the product's program, in a user's scope (one view: the user's Software is shared) and in
+// both views of the machine's.
+void RemoveUserRunEntries(const wchar_t* sid);
+void RemoveMachineRunEntries();
+
+// Shortcuts whose stored target is the product's: on the user's Desktop and in the user's
+// Start menu programs and their sub-folders; on the machine's common Desktop and in its common
+// programs. A programs sub-folder named "Quorvex" or "Zamo" that this leaves empty goes too.
+void DeleteUserShortcuts(const wchar_t* sid);
+void DeleteCommonShortcuts();
+
+// Services and scheduled tasks that start the product's program: machine-wide, stopped and
+// removed through the system's own managers.
+void RemoveProductServices();
+void RemoveProductTasks();

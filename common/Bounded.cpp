@@ -76,3 +76,28 @@ bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name
         return SUCCEEDED(StringCchCopyW(out, ARRAYSIZE(out), path));
     return SUCCEEDED(StringCchPrintfW(out, ARRAYSIZE(out), L"%s\\%s", path, name));
 }
+
+bool AddName(NameList& list, const wchar_t* name)
+{
+    if (list.count == list.capacity) {
+        DWORD capacity = list.capacity == 0 ? 16 : list.capacity * 2;
+        SIZE_T size = capacity * sizeof(PathBuffer);
+        void* grown = list.names == nullptr ? HeapAlloc(GetProcessHeap(), 0, size)
+                                            : HeapReAlloc(GetProcessHeap(), 0, list.names, size);
+        if (grown == nullptr)
+            return false;
+        list.names = static_cast<PathBuffer*>(grown);
+        list.capacity = capacity;
+    }
+    if (!TextCopy(list.names[list.count], name))
+        return false;
+    list.count++;
+    return true;
+}
+
+void FreeNames(NameList& list)
+{
+    if (list.names != nullptr)
+        HeapFree(GetProcessHeap(), 0, list.names);
+    list = {};
+}

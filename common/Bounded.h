@@ -37,3 +37,14 @@ typedef wchar_t ShownPathBuffer[2 * MAX_PATH];
 // "<path>\<name>", or path alone when name is null; true when it fit, which it always does
 // for a path and a name that each fit a PathBuffer.
 bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name);
+
+// Names (of values, of SIDs) collected into a list that grows on the process heap; start it
+// empty ({}) and free it with FreeNames.
+struct NameList {
+    PathBuffer* names;
+    DWORD count;
+    DWORD capacity;
+};
+// Adds a copy of name; false when there was no memory for it or it did not fit.
+bool AddName(NameList& list, const wchar_t* name);
+void FreeNames(NameList& list);

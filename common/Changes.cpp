@@ -7,6 +7,7 @@
 #include "Settings.h"
 
 #include <shlwapi.h>
+#include <taskschd.h>
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
@@ -210,6 +211,20 @@ Change Outcome(bool made)
     return made ? Change::Made : Change::Failed;
 }
 
+// A shortcut's deletion, which a preview names once with its own line.
+Change DeleteShortcutShown(const wchar_t* path, const wchar_t* previewFormat)
+{
+    NoteChange(TriedFile, path, nullptr, path);
+    if (PreviewMode) {
+        if (!RecordCovers(path)) {
+            LogLine(previewFormat, path);
+            RecordItem(path);
+        }
+        return Change::Previewed;
+    }
+    return Outcome(DeleteFileW(path) != FALSE);
+}
+
 } // namespace
 
 void LogChange(const wchar_t* format, ...)
@@ -224,7 +239,7 @@ void LogChange(const wchar_t* format, ...)
 
 Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
 {
-    NoteChange(ProcessItem, exeFile, nullptr, exeFile);
+    NoteChange(TriedProcess, exeFile, nullptr, exeFile);
     if (PreviewMode) {
         LogLine(L"Would stop process %d [%s]", static_cast<int>(processId), exeFile);
         return Change::Previewed;
@@ -236,7 +251,7 @@ Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
 Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child)
 {
     ZeroMemory(&child, sizeof(child));
-    NoteChange(ProcessItem, commandLine, nullptr, commandLine);
+    NoteChange(TriedProcess, commandLine, nullptr, commandLine);
     if (PreviewMode) {
         LogLine(L"Would execute [%s]", commandLine);
         return Change::Previewed;
@@ -272,7 +287,7 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
 
 Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
 {
-    NoteChange(FileItem, path, nullptr, path);
+    NoteChange(TriedFile, path, nullptr, path);
     if (PreviewMode) {
         if (!RecordCovers(path))
             LogLine(L"Would delete file [%s]", shown != nullptr ? shown : path);
@@ -283,7 +298,7 @@ Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
 
 Change RemoveFolder(const wchar_t* path)
 {
-    NoteChange(FolderItem, path, nullptr, path);
+    NoteChange(TriedFolder, path, nullptr, path);
     if (PreviewMode) {
         RecordItem(path);
         return Change::Previewed;
@@ -293,15 +308,7 @@ Change RemoveFolder(const wchar_t* path)
 
 Change DeleteShortcut(const wchar_t* path)
 {
-    NoteChange(FileItem, path, nullptr, path);
-    if (PreviewMode) {
-        if (!RecordCovers(path)) {
-            LogLine(L"Would delete startup shortcut [%s]", path);
-            RecordItem(path);
-        }
-        return Change::Previewed;
-    }
-    return Outcome(DeleteFileW(path) != FALSE);
+    return DeleteShortcutShown(path, L"Would delete startup shortcut [%s]");
 }
 
 Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
@@ -318,7 +325,7 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
     // Put back where it was, so that the file is not left under a name nobody knows; one
     // that cannot be put back is recorded under its new name.
     if (moved && !MoveFileExW(renamed, path, 0))
-        NoteChange(FileItem, renamed, nullptr, renamed);
+        NoteChange(TriedFile, renamed, nullptr, renamed);
     SetLastError(error);
     return Change::Failed;
 }
@@ -527,11 +534,21 @@ void Settle(TriedItem& item)
 
 } // namespace
 
-const ItemKind KeyItem = {KeyStillThere};
-const ItemKind ValueItem = {KeyStillThere};
-const ItemKind FileItem = {PathStillThere};
-const ItemKind FolderItem = {PathStillThere};
-const ItemKind ProcessItem = {nullptr};
+const ItemKind TriedKey = {KeyStillThere};
+const ItemKind TriedValue = {KeyStillThere};
+const ItemKind TriedFile = {PathStillThere};
+const ItemKind TriedFolder = {PathStillThere};
+const ItemKind TriedProcess = {nullptr};
+namespace {
+// A service or task is noted only once its removal has failed (or by a preview), and the
+// removal leaves nothing half done: such an item is still there.
+bool RemovalFailed(const wchar_t*, const wchar_t*)
+{
+    return true;
+}
+} // namespace
+const ItemKind TriedService = {RemovalFailed};
+const ItemKind TriedTask = {RemovalFailed};
 
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)
 {
@@ -579,15 +596,15 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
             ItemLost = true;
         return;
     }
-    NoteChange(valueName == nullptr ? KeyItem : ValueItem, identity, valueName, shownText);
+    NoteChange(valueName == nullptr ? TriedKey : TriedValue, identity, valueName, shownText);
 }
 
 void NoteScheduled(const wchar_t* path)
 {
     RestartPending = true;
-    TriedItem* item = FindTried(FileItem, path, nullptr);
+    TriedItem* item = FindTried(TriedFile, path, nullptr);
     if (item == nullptr)
-        item = FindTried(FolderItem, path, nullptr);
+        item = FindTried(TriedFolder, path, nullptr);
     if (item != nullptr)
         item->scheduled = true;
 }
@@ -635,4 +652,72 @@ int LogRunOutcome()
     }
     LogLine(L"Exit code [%d]", exitCode);
     return exitCode;
+}
+
+Change DeleteShortcutFile(const wchar_t* path)
+{
+    return DeleteShortcutShown(path, L"Would delete shortcut [%s]");
+}
+
+namespace {
+
+// Asks a service to stop and waits until it has, at most 30 seconds; one that is not running
+// has nothing to wait for.
+void StopServiceWaiting(SC_HANDLE service)
+{
+    SERVICE_STATUS status;
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+        return;
+    const ULONGLONG limit = GetTickCount64() + 30000;
+    SERVICE_STATUS_PROCESS progress;
+    DWORD size = 0;
+    while (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&progress),
+                                sizeof(progress), &size) &&
+           progress.dwCurrentState != SERVICE_STOPPED && GetTickCount64() < limit)
+        Sleep(250);
+}
+
+} // namespace
+
+Change RemoveService(SC_HANDLE manager, const wchar_t* name)
+{
+    PathBuffer shown;
+    if (!FormatText(shown, L"service [%s]", name))
+        shown[0] = L'\0';
+    if (PreviewMode) {
+        NoteChange(TriedService, name, nullptr, shown);
+        LogLine(L"Would remove service [%s]", name);
+        return Change::Previewed;
+    }
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    BOOL deleted = FALSE;
+    if (service != nullptr) {
+        StopServiceWaiting(service);
+        deleted = DeleteService(service);
+    }
+    DWORD error = GetLastError();
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    if (!deleted)
+        NoteChange(TriedService, name, nullptr, shown);
+    SetLastError(error);
+    return Outcome(deleted != FALSE);
+}
+
+Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result)
+{
+    PathBuffer shown;
+    if (!FormatText(shown, L"scheduled task [%s]", path))
+        shown[0] = L'\0';
+    if (PreviewMode) {
+        NoteChange(TriedTask, path, nullptr, shown);
+        LogLine(L"Would remove scheduled task [%s]", path);
+        return Change::Previewed;
+    }
+    BSTR taskName = SysAllocString(name);
+    result = taskName == nullptr ? E_OUTOFMEMORY : folder->DeleteTask(taskName, 0);
+    SysFreeString(taskName);
+    if (FAILED(result))
+        NoteChange(TriedTask, path, nullptr, shown);
+    return Outcome(SUCCEEDED(result));
 }

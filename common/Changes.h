@@ -11,6 +11,8 @@
 
 #include "Bounded.h"
 
+#include <winsvc.h>
+
 // What a change function did.
 enum class Change {
     Made,       // a real run: done
@@ -97,7 +99,7 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder);
 
 // The run's record of what it tried to remove, which tells at the end of the run what is
 // still there and so the exit code. A change function takes part with one call, at its top:
-//     NoteChange(FileItem, path, nullptr, path);
+//     NoteChange(TriedFile, path, nullptr, path);
 // In a real run (with "/ExitCode") the item is recorded once, in the order first tried; in a
 // preview the call counts as a change the preview names when the item is there now (always,
 // for a kind that has no check, such as a process to stop). Without "/ExitCode" it does
@@ -108,11 +110,13 @@ struct ItemKind {
     // that removes nothing (a process stopped or started).
     bool (*stillThere)(const wchar_t* identity, const wchar_t* detail);
 };
-extern const ItemKind KeyItem;      // identity: a kernel key name ("\REGISTRY\...")
-extern const ItemKind ValueItem;    // identity: a kernel key name; detail: the value name
-extern const ItemKind FileItem;     // identity: a path
-extern const ItemKind FolderItem;   // identity: a path
-extern const ItemKind ProcessItem;  // no identity: counted by a preview only
+extern const ItemKind TriedKey;      // identity: a kernel key name ("\REGISTRY\...")
+extern const ItemKind TriedValue;    // identity: a kernel key name; detail: the value name
+extern const ItemKind TriedFile;     // identity: a path
+extern const ItemKind TriedFolder;   // identity: a path
+extern const ItemKind TriedProcess;  // no identity: counted by a preview only
+extern const ItemKind TriedService;  // identity: a service name; noted when its removal failed
+extern const ItemKind TriedTask;     // identity: a task's path; noted when its removal failed
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown);
 // The same for the key parent\subkey (subkey null: parent itself) in one view, or for one of
 // its values (valueName not null): the identity is the key's kernel name; shown as
@@ -132,3 +136,18 @@ void ClearTriedItems();
 // and not scheduled, then "Exit code [%d]", and returns 0, 3010 or 1 (a preview: 1 when it
 // named any change, else 0); without it, logs nothing and returns 0.
 int LogRunOutcome();
+
+// Deletes a shortcut found by where it points. Preview: "Would delete shortcut [%s]", once per
+// path, unless it lies in a folder the preview has passed as removed.
+Change DeleteShortcutFile(const wchar_t* path);
+
+// Stops the named service, waiting at most 30 seconds for it to stop, and deletes it; a service
+// that does not stop in time is deleted all the same and goes once it stops. Failed: GetLastError
+// tells why (5 without an administrator's rights). Preview: "Would remove service [%s]".
+Change RemoveService(SC_HANDLE manager, const wchar_t* name);
+
+// Deletes the task named name from an open folder of the Task Scheduler; path is the task's
+// whole path, as the preview shows it. Failed: result tells why. Preview: "Would remove
+// scheduled task [%s]".
+struct ITaskFolder;
+Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result);

@@ -6,7 +6,7 @@
 #   sample.sh inventory OUT BIN  one line per item: present or absent
 #   sample.sh verify OUT BIN     fails unless every product item is gone and every other item stays
 #   sample.sh teardown OUT BIN   removes what the sample left that is not the product's
-# BIN is the folder of the built programs (FakeProduct.exe, SampleInventory.exe).
+# BIN is the folder of the built programs (FakeProduct.exe, SampleInventory.exe, MakeStarter.exe).
 #
 # Needs WINE and WINEPREFIX (scripts/wine-env.sh), and a wineserver kept alive from the seed
 # to the checks: keys under HKEY_USERS for the second user live only as long as the server.
@@ -56,6 +56,12 @@ OUTLOOK16='Software\Microsoft\Office\16.0\Outlook'
 OUTLOOK15='Software\Microsoft\Office\15.0\Outlook'
 MACHINE_CACHE='C:\ProgramData\Package Cache'
 USTARTUP=${STARTUP//\\//}   # the same below drive_c, for the Unix side
+PROGRAMS='AppData\Roaming\Microsoft\Windows\Start Menu\Programs'
+RUN='Software\Microsoft\Windows\CurrentVersion\Run'
+PUBLIC_DESKTOP='C:\users\Public\Desktop'
+ZAMO_EXE='C:\Program Files (x86)\Quorvex\Zamo\Zamo.exe'
+UPDATER='C:\Program Files (x86)\Quorvex\Zamo\ZamoUpdater.exe'
+NOTES='C:\Program Files (x86)\Fenwick\Notes\FenwickNotes.exe'
 
 # Every item of the sample: owner (product or other), kind, view, location.
 items() {
@@ -112,6 +118,16 @@ product|path||C:\\users\\sampleuser\\AppData\\Local\\Quorvex
 product|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{A1C3E5F7-0001-4000-8000-000000000002}
 product|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{A1C3E5F7-0001-4000-8000-000000000003}
 product|path||C:\\users\\sampleuser\\$STARTUP\\Zamo.lnk
+product|path||C:\\users\\sampleuser\\Desktop\\Zamo.lnk
+product|path||C:\\users\\sampleuser\\$PROGRAMS\\Quorvex
+product|path||%USERPROFILE%\\$PROGRAMS\\Quorvex
+product|path||$PUBLIC_DESKTOP\\Zamo.lnk
+product|value|64|HKU\\$USER_SID\\$RUN|Zamo
+product|value|64|HKU\\$SECOND_SID\\$RUN|ZamoAgent
+product|value|64|HKLM\\$RUN|ZamoUpdater
+product|value|32|HKLM\\$RUN|ZamoUpdater
+product|service||ZamoUpdateService
+product|task||\\Quorvex\\Zamo Update
 product|process||Zamo.exe
 product|process||ZamoCrashHandler.exe
 other|key|32|$UNINSTALL\\$OTHER
@@ -136,6 +152,14 @@ other|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\{B7D9F1A3-0002
 other|path||C:\\users\\sampleuser\\AppData\\Local\\Package Cache\\ZamoInstallerPerUser.exe
 other|path||C:\\users\\sampleuser\\$STARTUP\\Fenwick.lnk
 other|process||FenwickNotes.exe
+other|path||C:\\users\\sampleuser\\Desktop\\Fenwick Notes.lnk
+other|path||%USERPROFILE%\\$PROGRAMS\\Fenwick\\Fenwick Notes.lnk
+other|path||$PUBLIC_DESKTOP\\Fenwick Notes.lnk
+other|value|64|HKU\\$USER_SID\\$RUN|FenwickNotes
+other|value|64|HKLM\\$RUN|QuorvexTools
+other|value|32|HKLM\\$RUN|QuorvexTools
+other|service||FenwickSync
+other|task||\\Fenwick Notes Sync
 ITEMS
 }
 
@@ -205,6 +229,15 @@ registry_both_views() {
         echo '"DisplayName"="Zamo Web Installer (per-machine)"'
         echo "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoViewerClassic]"
         echo '"DisplayName"="Zamo Viewer Classic"'
+        # What starts the product at logon, and a look-alike of another maker's that stays.
+        echo "[HKEY_LOCAL_MACHINE\\$RUN]"
+        echo "\"ZamoUpdater\"=\"${UPDATER//\\/\\\\} /check\""
+        echo '"QuorvexTools"="\"C:\\Program Files (x86)\\Quorvex Tools\\helper.exe\""'
+        echo "[HKEY_USERS\\$USER_SID\\$RUN]"
+        echo "\"Zamo\"=\"\\\"${ZAMO_EXE//\\/\\\\}\\\" /tray\""
+        echo "\"FenwickNotes\"=\"${NOTES//\\/\\\\}\""
+        echo "[HKEY_USERS\\$SECOND_SID\\$RUN]"
+        echo "\"ZamoAgent\"=$(expand_sz '%LOCALAPPDATA%\Quorvex\Zamo\ZamoAgent.exe --background')"
         echo "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$SECOND_SID]"
         echo "\"ProfileImagePath\"=$(expand_sz "$SECOND_PROFILE")"
         for sid in $USER_SID $SECOND_SID; do
@@ -222,6 +255,8 @@ registry_both_views() {
         echo "[HKEY_USERS\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders]"
         echo "\"Local AppData\"=$(expand_sz '%USERPROFILE%\AppData\Local')"
         echo "\"Startup\"=$(expand_sz "%USERPROFILE%\\$STARTUP")"
+        echo "\"Desktop\"=$(expand_sz '%USERPROFILE%\Desktop')"
+        echo "\"Programs\"=$(expand_sz "%USERPROFILE%\\$PROGRAMS")"
         # What Outlook keeps of the add-ins it ran: Office 2016's for the first user, Office
         # 2013's for the second, and a policy that names the add-in.
         echo "[HKEY_USERS\\$USER_SID\\$OUTLOOK16\\Resiliency\\DisabledItems]"
@@ -240,6 +275,29 @@ registry_both_views() {
         # A per-user class hive, as Windows loads it beside the user's own: never swept.
         echo "[HKEY_USERS\\${SECOND_SID}_Classes\\*]"
     }
+}
+
+starter() { "$WINE" "$BIN/MakeStarter.exe" "$@" </dev/null >/dev/null 2>&1 || echo "MakeStarter $1 $2 failed" >&2; }
+
+# Shortcuts, a service and a scheduled task, as the product's installers and another maker's
+# make them. The prefix user's own Desktop is a link to the Unix home, which is never entered:
+# the second user's Desktop holds the per-user Desktop shortcuts.
+seed_starters() {
+    local home="C:\\users\\$WINUSER" second='C:\users\sampleuser'
+    mkdir -p "$UNIX_C/users/sampleuser/Desktop" "$UNIX_C/users/sampleuser/${PROGRAMS//\\//}/Quorvex" \
+        "$UNIX_C/users/$WINUSER/${PROGRAMS//\\//}/Quorvex" "$UNIX_C/users/$WINUSER/${PROGRAMS//\\//}/Fenwick" \
+        "$UNIX_C/users/Public/Desktop"
+    starter shortcut "$second\\Desktop\\Zamo.lnk" "$ZAMO_EXE"
+    starter shortcut "$second\\$PROGRAMS\\Quorvex\\Zamo.lnk" "$ZAMO_EXE"
+    starter shortcut "$home\\$PROGRAMS\\Quorvex\\Zamo.lnk" "$ZAMO_EXE"
+    starter shortcut "$PUBLIC_DESKTOP\\Zamo.lnk" "$ZAMO_EXE"
+    starter shortcut "$second\\Desktop\\Fenwick Notes.lnk" "$NOTES"
+    starter shortcut "$home\\$PROGRAMS\\Fenwick\\Fenwick Notes.lnk" "$NOTES"
+    starter shortcut "$PUBLIC_DESKTOP\\Fenwick Notes.lnk" "$NOTES"
+    starter service ZamoUpdateService "\"$UPDATER\" /service"
+    starter service FenwickSync "\"$NOTES\" /sync"
+    starter task '\Quorvex\Zamo Update' "$UPDATER"
+    starter task '\Fenwick Notes Sync' "$NOTES"
 }
 
 put() { mkdir -p "$(dirname "$UNIX_C/$1")"; printf '%s\n' "${2:-sample}" >"$UNIX_C/$1"; }
@@ -288,6 +346,8 @@ seed() {
     mkdir -p "$cache/{A1C3E5F7-0001-4000-8000-000000000004}"
     cp "$out/zamo-addin-x64.msi" "$cache/{A1C3E5F7-0001-4000-8000-000000000004}/ZamoOutlookSetupX64.msi"
 
+    seed_starters
+
     cp "$bin/FakeProduct.exe" "$UNIX_C/Program Files (x86)/Fenwick/Notes/FenwickNotes.exe"
     for exe in 'Program Files (x86)/Quorvex/Zamo/Zamo.exe' 'Program Files (x86)/Quorvex/Zamo/ZamoCrashHandler.exe' \
                'Program Files (x86)/Fenwick/Notes/FenwickNotes.exe'; do
@@ -323,6 +383,16 @@ teardown() {
         "$WINE" reg delete 'HKLM\Software\Microsoft\Office\ClickToRun' /reg:$view /f >/dev/null 2>&1 || true
     done
     "$WINE" reg delete "HKU\\$SECOND_SID" /f >/dev/null 2>&1 || true
+    for view in 64 32; do
+        "$WINE" reg delete "HKLM\\$RUN" /v QuorvexTools /reg:$view /f >/dev/null 2>&1 || true
+    done
+    "$WINE" reg delete "HKU\\$USER_SID\\$RUN" /v FenwickNotes /f >/dev/null 2>&1 || true
+    # Wine's Task Scheduler lists no tasks, so the product's task stays there too.
+    starter remove-service FenwickSync
+    starter remove-task '\Fenwick Notes Sync'
+    starter remove-task '\Quorvex\Zamo Update'
+    rm -f "$UNIX_C/users/Public/Desktop/Fenwick Notes.lnk"
+    rm -rf "$UNIX_C/users/$WINUSER/${PROGRAMS//\\//}/Fenwick"
     "$WINE" reg delete "HKU\\${SECOND_SID}_Classes" /f >/dev/null 2>&1 || true
     "$WINE" reg delete "HKU\\$USER_SID\\Software\\Microsoft\\Office\\16.0" /f >/dev/null 2>&1 || true
     rm -rf "$UNIX_C/users/sampleuser" "$UNIX_C/Program Files (x86)/Fenwick" \

@@ -7,10 +7,10 @@ cd "$ROOT"
 
 bash scripts/setup.sh
 
-# The program and the two small helpers of the sample: no test suite.
+# The program and the three small helpers of the sample: no test suite.
 echo "== Building ZamoClean.exe (i686, the shipped build)"
 cmake --preset i686 -Wno-dev >/dev/null
-cmake --build --preset i686 --target ZamoClean FakeProduct SampleInventory -j"$(nproc)" -- --no-print-directory -s
+cmake --build --preset i686 --target ZamoClean FakeProduct SampleInventory MakeStarter -j"$(nproc)" -- --no-print-directory -s
 program="$ROOT/build/i686/bin/ZamoClean.exe"
 
 # A fresh sandbox each time: whatever the last demo left behind is thrown away.
@@ -24,7 +24,8 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 
 # The sample: the product family installed with real MSI packages, plus what installers and
 # the product leave besides (add-in keys in both views, settings keys, a second loaded user with
-# an application folder, package cache entries and a Startup shortcut, running processes), and
+# an application folder, package cache entries and a Startup shortcut, running processes, the
+# shortcuts, Run values, service and scheduled task that start the product), and
 # things of another maker that must stay.
 bin="$ROOT/build/i686/bin"
 sample_out="$ROOT/build/i686/demo-sample"

@@ -500,3 +500,61 @@ TEST_F(ExitCodeRecordTest, PreviewIsOneWhenItNamesAnyChangeAndNoneForAMarker)
     EXPECT_EQ(LogRunOutcome(), 1) << "a process it would stop";
     EXPECT_TRUE(child.Running());
 }
+
+namespace {
+
+// A key of the test SID opened for value deletion, in one view.
+HKEY OpenForValues(const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_USERS, User(path).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key);
+    return key;
+}
+
+bool HasValue(const std::wstring& path, const wchar_t* name)
+{
+    std::wstring value;
+    return ReadString(HKEY_USERS, User(path), name, &value);
+}
+
+} // namespace
+
+TEST_F(ChangesTest, ValueDeletionTakesOneValueAndReportsAMissingOneAsFailed)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo", L"a"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo\\Other", L"b"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run\\Zamo"), L"Kept", L"c"));
+    HKEY key = OpenForValues(L"Run", KEY_WOW64_64KEY);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(DeleteRegistryValue(key, L"Zamo", {L"HKU", L"x", nullptr}), Change::Made);
+    EXPECT_EQ(DeleteRegistryValue(key, L"Zamo", {L"HKU", L"x", nullptr}), Change::Failed);
+    RegCloseKey(key);
+    EXPECT_FALSE(HasValue(L"Run", L"Zamo"));
+    EXPECT_TRUE(HasValue(L"Run", L"Zamo\\Other"));
+    EXPECT_TRUE(HasValue(L"Run\\Zamo", L"Kept"));
+    EXPECT_EQ(log.Lines(), Lines{});
+}
+
+TEST_F(ChangesTest, PreviewNamesAValueOnceAcrossViewsAndNamesChangeNothing)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo", L"a"));
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo\\Deeper", L"b"));
+    PreviewRun preview;
+    // The user's Software branch is one key in both views: two handles, one value.
+    HKEY wide = OpenForValues(L"Run", KEY_WOW64_64KEY);
+    HKEY narrow = OpenForValues(L"Run", KEY_WOW64_32KEY);
+    ASSERT_NE(wide, nullptr);
+    ASSERT_NE(narrow, nullptr);
+    const ShownKey shown = {L"HKU", L"S\\Run", nullptr};
+    EXPECT_EQ(DeleteRegistryValue(wide, L"Zamo", shown), Change::Previewed);
+    EXPECT_EQ(DeleteRegistryValue(narrow, L"zamo", shown), Change::Previewed);
+    // A name that holds the first one's name and more is another value.
+    EXPECT_EQ(DeleteRegistryValue(narrow, L"Zamo\\Deeper", shown), Change::Previewed);
+    EXPECT_EQ(DeleteRegistryValue(wide, L"Missing", shown), Change::Previewed);
+    RegCloseKey(wide);
+    RegCloseKey(narrow);
+    EXPECT_EQ(log.Lines(), (Lines{L"Would remove value [Zamo] from HKU\\S\\Run",
+                                  L"Would remove value [Zamo\\Deeper] from HKU\\S\\Run"}));
+    EXPECT_TRUE(HasValue(L"Run", L"Zamo"));
+    EXPECT_TRUE(HasValue(L"Run", L"Zamo\\Deeper"));
+}

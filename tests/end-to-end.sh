@@ -38,7 +38,7 @@ expect_line() { grep -qxF -- "$2" "$1.txt" || fail "no line '$2' in $(basename "
 expect_match() { grep -qxE -- "$2" "$1.txt" || fail "no line matching '$2' in $(basename "$1")"; }
 expect_no_match() { ! grep -qE -- "$2" "$1.txt" || fail "unexpected line matching '$2' in $(basename "$1")"; }
 # The lines a real run writes as it changes something, which a preview never writes.
-CHANGE_LINES='^(Stopping process|Executing \[|Waiting for process|Deleting file|Successfully removed|Failed to remove|Deleted startup shortcut|Removing (component|product) \[|Removed value \[)'
+CHANGE_LINES='^(Stopping process|Executing \[|Waiting for process|Deleting file|Successfully removed|Failed to remove|Deleted startup shortcut|Removing (component|product|service|scheduled task) \[|Removed value \[|Deleted shortcut)'
 # Milliseconds since midnight (UTC) of a log line's time stamp.
 stamp_ms() { awk -F'[T:.Z]' '{ printf "%d\n", (($2 * 60 + $3) * 60 + $4) * 1000 + $5 }' <<<"$1"; }
 
@@ -75,10 +75,19 @@ expect_line "$PREVIEW" "Would remove HKU\\$SECOND_SID\\Software\\Classes\\Wow643
 expect_line "$PREVIEW" "Would remove $C2R_ADDIN"
 expect_line "$PREVIEW" "Would remove value [6k9] from HKU\\S-1-5-21-0-0-0-1000\\$OUTLOOK\\Resiliency\\DisabledItems"
 expect_line "$PREVIEW" "Removing package cache for [zamo-machine.msi] at [$MACHINE_CACHE\\{5A3E0C11-0D2B-4C61-9E1A-7C0000000001}v1.0.0]"
+RUN_KEY='Software\Microsoft\Windows\CurrentVersion\Run'
+expect_line "$PREVIEW" "Would remove value [Zamo] from HKU\\S-1-5-21-0-0-0-1000\\$RUN_KEY"
+expect_line "$PREVIEW" "Would remove value [ZamoAgent] from HKU\\$SECOND_SID\\$RUN_KEY"
+expect_line "$PREVIEW" "Would remove value [ZamoUpdater] from HKLM\\$RUN_KEY"
+expect_line "$PREVIEW" 'Would delete shortcut [C:\users\sampleuser\desktop\Zamo.lnk]'
+expect_line "$PREVIEW" 'Would delete shortcut [C:\users\Public\Desktop\Zamo.lnk]'
+expect_line "$PREVIEW" 'Would remove service [ZamoUpdateService]'
+expect_no_match "$PREVIEW" 'QuorvexTools|FenwickSync|Fenwick Notes'
 expect_no_match "$PREVIEW" 'Fenwick|ZamoViewerClassic'
 # Each item is named once, though the eight purge calls and every user's sweep meet it again;
 # a key under HKLM may be named twice, once for each registry view, which hold a key each.
-duplicated=$(grep '^Would ' "$PREVIEW.txt" | sort | uniq -c | awk '$1 > ($3 == "remove" && $4 ~ /^HKLM/ ? 2 : 1)')
+duplicated=$(grep '^Would ' "$PREVIEW.txt" | sort | uniq -c |
+    awk '$1 > ($3 == "remove" && ($4 ~ /^HKLM/ || ($4 == "value" && $7 ~ /^HKLM/)) ? 2 : 1)')
 [ -z "$duplicated" ] || fail "named too often in the preview: $duplicated"
 # No pause: the line after the last process line follows it at once (a real run waits 5 s there).
 stop_line=$(iconv -f UTF-16LE -t UTF-8 "$PREVIEW" | tr -d '\r' | grep -n 'Would stop process' | tail -n 1 | cut -d: -f1) || true
@@ -125,6 +134,11 @@ expect_line "$QUIET" "Removed value [Zamo.Outlook.AddIn] from HKU\\S-1-5-21-0-0-
 expect_line "$QUIET" "Removed value [Zamo.Outlook.AddIn] from HKU\\$SECOND_SID\\Software\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DoNotDisableAddinList"
 expect_line "$QUIET" "Attempting to remove items from MSI package cache [$MACHINE_CACHE]"
 expect_line "$QUIET" "Removing package cache for [ZamoOutlookSetupX64.msi] at [$MACHINE_CACHE\\{A1C3E5F7-0001-4000-8000-000000000004}]"
+expect_line "$QUIET" "Removed value [ZamoUpdater] from HKLM\\$RUN_KEY"
+expect_line "$QUIET" 'Deleted shortcut [C:\users\sampleuser\appdata\roaming\microsoft\windows\start menu\programs\Quorvex\Zamo.lnk]'
+expect_line "$QUIET" 'Removing service [ZamoUpdateService]'
+expect_no_match "$QUIET" 'Failed to remove (value|service|scheduled task)'
+expect_no_match "$QUIET" 'QuorvexTools|FenwickSync|Fenwick Notes'
 expect_no_match "$QUIET" 'Fenwick|ZamoViewerClassic'
 
 echo "== the preview's items against the real run"
@@ -144,6 +158,9 @@ while IFS= read -r line; do
         grep -qxF -- "Removed value [$item" "$QUIET.txt" ||
             printf 'product|value|64|%s|%s\nproduct|value|32|%s|%s\n' "${item#*] from }" "${item%%] from *}" \
                 "${item#*] from }" "${item%%] from *}" >>"$OUT/previewed.txt" ;;
+    "Would delete shortcut "*) expect_line "$QUIET" "Deleted shortcut ${line#Would delete shortcut }" ;;
+    "Would remove service "*) expect_line "$QUIET" "Removing service ${line#Would remove service }" ;;
+    "Would remove scheduled task "*) expect_line "$QUIET" "Removing scheduled task ${line#Would remove scheduled task }" ;;
     "Would remove "*)
         item=${line#Would remove }
         grep -qxF -- "Successfully removed from $item" "$QUIET.txt" ||
@@ -170,7 +187,7 @@ bash "$SAMPLE" seed "$OUT" "$BIN" >/dev/null || fail "seeding the sample failed"
 read_log "$AGAIN"
 expect_line "$AGAIN" "Skipping clean-up for [HKLM,-] since signature [$LOWER] has been marked for this scope."
 expect_line "$AGAIN" "Skipping clean-up for [HKU,S-1-5-21-0-0-0-1000] since signature [$LOWER] has been marked for this scope."
-expect_no_match "$AGAIN" 'Attempting to uninstall|Removing |Successfully removed|Attempting to remove application'
+expect_no_match "$AGAIN" 'Attempting to uninstall|Removing |Successfully removed|Attempting to remove application|Removed value|Deleted shortcut'
 bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the second run removed what the first run's marks protect"
 [ "$(last_line "$AGAIN")" = "Finishing" ] || fail "the second log does not end with Finishing"
 # The seed only adds keys, so the second user's scope still bears its marker too.

@@ -1,12 +1,15 @@
 // Reads a list of items of the sample installation and tells which are present.
 //   SampleInventory.exe LIST [verify]
 // Each line of LIST: owner|kind|view|location|value, where owner is "product" or
-// "other", kind is key, value, path or process, view is 32 or 64 for registry items,
-// and location may hold environment references. HKLM and HKU roots are understood.
-// With "verify", the exit code is the number of product items still present plus the
-// number of other items that are gone.
+// "other", kind is key, value, path, process, service or task (its path in the Task
+// Scheduler), view is 32 or 64 for registry items, and location may hold environment
+// references. HKLM and HKU roots are understood. With "verify", the exit code is the number
+// of product items still present plus the number of other items that are gone; a product's
+// task is not counted where the Task Scheduler cannot list a folder's tasks (Wine 8), since
+// no program can find it there, and the line says so.
 #include <windows.h>
 #include <tlhelp32.h>
+#include <taskschd.h>
 #include <shlwapi.h>
 #include <stdio.h>
 #include <string.h>
@@ -44,6 +47,68 @@ bool ProcessRuns(const wchar_t* name)
     return found;
 }
 
+bool ServiceExists(const wchar_t* name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return false;
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+// The Task Scheduler's folder of a task path and the task's name in it.
+ITaskFolder* OpenTaskFolder(const wchar_t* path, BSTR* name)
+{
+    const wchar_t* last = wcsrchr(path, L'\\');
+    ITaskService* service = nullptr;
+    if (last == nullptr || FAILED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                                   IID_ITaskService, reinterpret_cast<void**>(&service))))
+        return nullptr;
+    VARIANT none;
+    VariantInit(&none);
+    ITaskFolder* folder = nullptr;
+    BSTR folderPath = last == path ? SysAllocString(L"\\") : SysAllocStringLen(path, static_cast<UINT>(last - path));
+    if (SUCCEEDED(service->Connect(none, none, none, none)) && SUCCEEDED(service->GetFolder(folderPath, &folder)))
+        *name = SysAllocString(last + 1);
+    SysFreeString(folderPath);
+    service->Release();
+    return folder;
+}
+
+bool TaskExists(const wchar_t* path)
+{
+    BSTR name = nullptr;
+    ITaskFolder* folder = OpenTaskFolder(path, &name);
+    IRegisteredTask* task = nullptr;
+    bool found = folder != nullptr && SUCCEEDED(folder->GetTask(name, &task));
+    if (task != nullptr)
+        task->Release();
+    if (folder != nullptr)
+        folder->Release();
+    SysFreeString(name);
+    return found;
+}
+
+// Whether the Task Scheduler lists the tasks of the task's folder.
+bool TasksListed(const wchar_t* path)
+{
+    BSTR name = nullptr;
+    ITaskFolder* folder = OpenTaskFolder(path, &name);
+    IRegisteredTaskCollection* tasks = nullptr;
+    LONG count = 0;
+    bool listed = folder != nullptr && SUCCEEDED(folder->GetTasks(TASK_ENUM_HIDDEN, &tasks)) &&
+                  SUCCEEDED(tasks->get_Count(&count));
+    if (tasks != nullptr)
+        tasks->Release();
+    if (folder != nullptr)
+        folder->Release();
+    SysFreeString(name);
+    return listed;
+}
+
 bool Present(const wchar_t* kind, const wchar_t* view, const wchar_t* location, const wchar_t* value)
 {
     HKEY key;
@@ -64,6 +129,10 @@ bool Present(const wchar_t* kind, const wchar_t* view, const wchar_t* location, 
         return GetFileAttributesW(location) != INVALID_FILE_ATTRIBUTES;
     if (wcscmp(kind, L"process") == 0)
         return ProcessRuns(location);
+    if (wcscmp(kind, L"service") == 0)
+        return ServiceExists(location);
+    if (wcscmp(kind, L"task") == 0)
+        return TaskExists(location);
     return false;
 }
 
@@ -74,6 +143,7 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 2)
         return 100;
     bool verify = argc > 2 && wcscmp(argv[2], L"verify") == 0;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     FILE* list = _wfopen(argv[1], L"r");
     if (list == nullptr)
         return 101;
@@ -101,7 +171,9 @@ int wmain(int argc, wchar_t** argv)
         bool present = Present(fields[1], fields[2], location, fields[4]);
         bool product = wcscmp(fields[0], L"product") == 0;
         if (verify) {
-            if (present && product)
+            if (present && product && wcscmp(fields[1], L"task") == 0 && !TasksListed(location))
+                wprintf(L"not counted: task %ls (this Task Scheduler cannot list tasks)\n", location);
+            else if (present && product)
                 wprintf(L"left behind: %ls %ls %ls\n", fields[1], location, fields[4]), failures++;
             if (!present && !product)
                 wprintf(L"removed, but not the product's: %ls %ls %ls\n", fields[1], location, fields[4]), failures++;

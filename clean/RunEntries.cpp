@@ -1,0 +1,73 @@
+// Run entries: the values of the Run and RunOnce keys whose command starts the product's
+// program, in a user's scope and in both views of the machine's.
+#include "steps.h"
+
+#include "../common/Registry.h"
+
+namespace {
+
+const wchar_t* const RunKeys[2] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+};
+
+// The values of an open Run key whose command is the product's. A value whose name or text
+// does not fit its buffer is passed over.
+void FindProductValues(HKEY key, const ProductTargets& targets, NameList& out)
+{
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
+            break;
+        PathBuffer command;
+        if (ReadRegistryText(key, name, command, true) && CommandStartsProducts(targets, command) &&
+            !AddName(out, name))
+            break;
+    }
+}
+
+void RemoveRunValues(HKEY root, const wchar_t* sid, const wchar_t* runKey, REGSAM view, const ProductTargets& targets)
+{
+    PathBuffer path;
+    if (!ScopeKeyPath(path, sid, runKey))
+        return;
+    // Without the right to set values (a user's run on the machine's keys) the key is still
+    // read, so that each deletion it cannot make is reported.
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS &&
+        RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    // Collected before the first deletion, which moves the later values to other indexes.
+    NameList found = {};
+    FindProductValues(key, targets, found);
+    for (DWORD i = 0; i < found.count; i++)
+        RemoveRegistryValue(key, found.names[i], RootLabel(root), path);
+    FreeNames(found);
+    RegCloseKey(key);
+}
+
+} // namespace
+
+void RemoveUserRunEntries(const wchar_t* sid)
+{
+    // A user's Software branch is one key in both views.
+    ProductTargets targets;
+    ReadProductTargets(sid, targets);
+    for (const wchar_t* runKey : RunKeys)
+        RemoveRunValues(HKEY_USERS, sid, runKey, KEY_WOW64_64KEY, targets);
+}
+
+void RemoveMachineRunEntries()
+{
+    ProductTargets targets;
+    ReadProductTargets(nullptr, targets);
+    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (REGSAM view : views) {
+        for (const wchar_t* runKey : RunKeys)
+            RemoveRunValues(HKEY_LOCAL_MACHINE, nullptr, runKey, view, targets);
+    }
+}

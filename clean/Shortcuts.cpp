@@ -1,0 +1,172 @@
+// Shortcuts: the .lnk files on a user's Desktop and in the user's Start menu programs, and in
+// the machine's common ones, whose stored target is the product's program.
+#include "steps.h"
+
+#include "../common/Changes.h"
+#include "../common/Registry.h"
+#include "../log/log.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace {
+
+bool IsLink(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsShortcutName(const wchar_t* name)
+{
+    size_t length = wcslen(name);
+    return length > 4 && StrCmpIW(name + length - 4, L".lnk") == 0;
+}
+
+// A Start menu folder that the product's installers make.
+bool IsProductFolderName(const wchar_t* name)
+{
+    return StrCmpIW(name, MakerWord) == 0 || StrCmpIW(name, ProductWord) == 0;
+}
+
+// The target as the shortcut stores it: read through the shell's link object, never resolved,
+// so a moved target is neither searched for nor taken for another. False when the file is no
+// shortcut, holds no path, or the path does not fit.
+bool ReadShortcutTarget(const wchar_t* path, PathBuffer& out)
+{
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link))))
+        return false;
+    bool read = false;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        // One character more than a path buffer: GetPath cuts a longer target without saying so.
+        wchar_t target[MAX_PATH + 1];
+        target[0] = L'\0';
+        read = file->Load(path, STGM_READ) == S_OK &&
+               link->GetPath(target, ARRAYSIZE(target), nullptr, SLGP_RAWPATH) == S_OK &&
+               wcslen(target) < MAX_PATH && TextCopy(out, target);
+        file->Release();
+    }
+    link->Release();
+    return read;
+}
+
+// Takes one shortcut: true when it is gone, or passed by a preview.
+bool TakeShortcut(const wchar_t* path, const ProductTargets& targets)
+{
+    PathBuffer target;
+    if (!ReadShortcutTarget(path, target) || !PathIsProducts(targets, target))
+        return false;
+    switch (DeleteShortcutFile(path)) {
+    case Change::Made:
+        LogLine(L"Deleted shortcut [%s]", path);
+        return true;
+    case Change::Previewed:
+        return true;
+    case Change::Failed:
+        break;
+    }
+    return false;
+}
+
+// Walks one folder: its shortcuts and, with subfolders, its sub-folders, never entering or
+// taking a link. A sub-folder named as the maker or the product that the walk emptied goes too.
+// True when the walk removed something here and left nothing.
+bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool subfolders)
+{
+    PathBuffer path;
+    if (!TextCopy(path, folder) || !AppendEntryName(path, L"*.*"))
+        return false;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool removed = false;
+    bool left = false;
+    do {
+        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
+            continue;
+        bool taken = false;
+        if (TextCopy(path, folder) && AppendEntryName(path, entry.cFileName) && !IsLink(entry.dwFileAttributes)) {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, targets);
+            } else if (subfolders) {
+                taken = WalkShortcuts(path, targets, true) && IsProductFolderName(entry.cFileName) &&
+                        RemoveFolder(path) != Change::Failed;
+            }
+        }
+        removed = removed || taken;
+        left = left || !taken;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return removed && !left;
+}
+
+// Walks a shell folder that is a plain folder; one that is a link is not entered.
+void WalkShellFolder(const PathBuffer& folder, const ProductTargets& targets, bool subfolders)
+{
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
+        return;
+    WalkShortcuts(folder, targets, subfolders);
+}
+
+// The machine's common shell folder of one definition, expanded in the machine's terms.
+bool ReadCommonShellFolder(HKEY definitions, const wchar_t* valueName, PathBuffer& out)
+{
+    PathBuffer definition;
+    return ReadRegistryText(definitions, valueName, definition, true) && ExpandText(out, definition) &&
+           IsFullPath(out);
+}
+
+// The shell's link object needs COM on the worker thread for the step; a thread that has it
+// in another mode already keeps it.
+bool BeginShellWork()
+{
+    HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    return SUCCEEDED(result);
+}
+
+void EndShellWork(bool begun)
+{
+    if (begun)
+        CoUninitialize();
+}
+
+} // namespace
+
+void DeleteUserShortcuts(const wchar_t* sid)
+{
+    ProductTargets targets;
+    ReadProductTargets(sid, targets);
+    bool com = BeginShellWork();
+    PathBuffer folder;
+    if (ResolveUserShellFolder(sid, L"Desktop", folder))
+        WalkShellFolder(folder, targets, false);
+    if (ResolveUserShellFolder(sid, L"Programs", folder))
+        WalkShellFolder(folder, targets, true);
+    EndShellWork(com);
+}
+
+void DeleteCommonShortcuts()
+{
+    HKEY definitions;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellFoldersKey, 0, KEY_READ | KEY_WOW64_64KEY, &definitions) != ERROR_SUCCESS)
+        return;
+    PathBuffer desktop;
+    PathBuffer programs;
+    bool haveDesktop = ReadCommonShellFolder(definitions, L"Common Desktop", desktop);
+    bool havePrograms = ReadCommonShellFolder(definitions, L"Common Programs", programs);
+    RegCloseKey(definitions);
+
+    ProductTargets targets;
+    ReadProductTargets(nullptr, targets);
+    bool com = BeginShellWork();
+    if (haveDesktop)
+        WalkShellFolder(desktop, targets, false);
+    if (havePrograms)
+        WalkShellFolder(programs, targets, true);
+    EndShellWork(com);
+}

@@ -1,11 +1,15 @@
 // The program as a deployment tool runs it, from a Windows parent that reads the whole exit
 // code: "/ExitCode" and "/DeleteAtRestart" on files in use, a restart of the prefix, one run
 // at a time, and one log shared by several processes.
+#include "common/MachineMutex.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -306,6 +310,47 @@ TEST_F(DeploymentTest, ConcurrentAppendsToOneLogLoseAndTearNoLine)
     std::sort(lines.begin(), lines.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_TRUE(lines == expected) << "lost or torn lines";
+}
+
+// The shared mutexes let everyone wait on them and release them, and nobody but SYSTEM and
+// administrators change them: with no access list at all, any user could take one over and
+// shut every later run out.
+TEST(MachineMutexTest, EveryoneMayOnlyWaitAndRelease)
+{
+    HANDLE mutex = OpenMachineMutex(L"ZamoClean.TestMutex");
+    ASSERT_NE(mutex, nullptr);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(dacl, nullptr) << "a mutex without an access list is open to every change";
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    int everyoneAces = 0;
+    for (DWORD i = 0; i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            !EqualSid(&ace->SidStart, everyone))
+            continue;
+        everyoneAces++;
+        EXPECT_EQ(ace->Mask, static_cast<ACCESS_MASK>(SYNCHRONIZE | MUTEX_MODIFY_STATE));
+    }
+    EXPECT_EQ(everyoneAces, 1);
+    FreeSid(everyone);
+    LocalFree(descriptor);
+    // A second open of the same name finds the first one.
+    HANDLE again = OpenMachineMutex(L"ZamoClean.TestMutex");
+    ASSERT_NE(again, nullptr);
+    ASSERT_EQ(WaitForSingleObject(again, 0), WAIT_OBJECT_0);
+    DWORD fromOtherThread = WAIT_FAILED;
+    std::thread other([&] { fromOtherThread = WaitForSingleObject(mutex, 0); });
+    other.join();
+    EXPECT_EQ(fromOtherThread, static_cast<DWORD>(WAIT_TIMEOUT)) << "both names must be one mutex";
+    ReleaseMutex(again);
+    CloseHandle(again);
+    CloseHandle(mutex);
 }
 
 } // namespace

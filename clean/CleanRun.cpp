@@ -9,8 +9,8 @@
 #include "steps.h"
 
 #include "../app/app.h"  // ReportCompletion
-#include "../common/Settings.h"
 #include "../common/Changes.h"
+#include "../common/Settings.h"
 #include "../log/log.h"
 
 namespace {

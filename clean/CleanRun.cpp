@@ -15,9 +15,9 @@
 #include "steps.h"
 
 #include "../app/app.h"  // ReportCompletion
-#include "../common/Settings.h"
 #include "../common/Changes.h"
 #include "../common/MachineMutex.h"
+#include "../common/Settings.h"
 #include "../log/log.h"
 
 namespace {

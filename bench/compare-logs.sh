@@ -46,10 +46,11 @@ for line in sys.stdin:
     stops = []
 sys.stdout.writelines(lines + sorted(stops))'
 }
-# The marks of a run, which would make the next run skip its scopes.
+# The marks of a run, which would make the next run skip its scopes, with the maker's keys that
+# writing them made: the run had deleted those, and the next build's run must not meet them.
 unmark() {
-    "$WINE" reg delete 'HKLM\Software\Quorvex\Cleaned' /reg:64 /f >/dev/null 2>&1 || true
-    "$WINE" reg delete 'HKCU\Software\Quorvex\Cleaned' /f >/dev/null 2>&1 || true
+    "$WINE" reg delete 'HKLM\Software\Quorvex' /reg:64 /f >/dev/null 2>&1 || true
+    "$WINE" reg delete 'HKCU\Software\Quorvex' /f >/dev/null 2>&1 || true
 }
 
 failures=0

@@ -677,15 +677,21 @@ void StopServiceWaiting(SC_HANDLE service)
         Sleep(250);
 }
 
+// Notes a service or task named identity, shown in a "Not removed" line as format makes it.
+void NoteNamed(const ItemKind& kind, const wchar_t* format, const wchar_t* identity)
+{
+    PathBuffer shown;
+    if (!FormatText(shown, format, identity))
+        shown[0] = L'\0';
+    NoteChange(kind, identity, nullptr, shown);
+}
+
 } // namespace
 
 Change RemoveService(SC_HANDLE manager, const wchar_t* name)
 {
-    PathBuffer shown;
-    if (!FormatText(shown, L"service [%s]", name))
-        shown[0] = L'\0';
     if (PreviewMode) {
-        NoteChange(TriedService, name, nullptr, shown);
+        NoteNamed(TriedService, L"service [%s]", name);
         LogLine(L"Would remove service [%s]", name);
         return Change::Previewed;
     }
@@ -699,18 +705,15 @@ Change RemoveService(SC_HANDLE manager, const wchar_t* name)
     if (service != nullptr)
         CloseServiceHandle(service);
     if (!deleted)
-        NoteChange(TriedService, name, nullptr, shown);
+        NoteNamed(TriedService, L"service [%s]", name);
     SetLastError(error);
     return Outcome(deleted != FALSE);
 }
 
 Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result)
 {
-    PathBuffer shown;
-    if (!FormatText(shown, L"scheduled task [%s]", path))
-        shown[0] = L'\0';
     if (PreviewMode) {
-        NoteChange(TriedTask, path, nullptr, shown);
+        NoteNamed(TriedTask, L"scheduled task [%s]", path);
         LogLine(L"Would remove scheduled task [%s]", path);
         return Change::Previewed;
     }
@@ -718,6 +721,6 @@ Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar
     result = taskName == nullptr ? E_OUTOFMEMORY : folder->DeleteTask(taskName, 0);
     SysFreeString(taskName);
     if (FAILED(result))
-        NoteChange(TriedTask, path, nullptr, shown);
+        NoteNamed(TriedTask, L"scheduled task [%s]", path);
     return Outcome(SUCCEEDED(result));
 }

@@ -2,6 +2,8 @@
 // Scheduler's own interface, under the program folders of the test machine.
 #include "app/app.h"
 #include "clean/steps.h"
+#include "common/Changes.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +127,31 @@ TEST_F(ServicesAndTasksTest, ServicesOfTheProductAreRemovedOthersStay)
     EXPECT_FALSE(ServiceExists(ProductService));
     EXPECT_TRUE(ServiceExists(ToolsService));
     EXPECT_TRUE(ServiceExists(OtherService));
+}
+
+// With "/ExitCode": a preview that would remove a service makes 1, a run that removed it 0.
+TEST_F(ServicesAndTasksTest, ServicesCountForTheExitCode)
+{
+    TestService product(ProductService, L"\"" + Pf86(L"\\Quorvex\\ZamoUpdater.exe") + L"\"");
+    ASSERT_TRUE(product.Made());
+    struct Option {
+        Option() { ReportExitCode = true; ClearTriedItems(); }
+        ~Option() { ClearTriedItems(); ReportExitCode = false; }
+    } option;
+    int previewCode = -1;
+    {
+        PreviewRun preview;
+        RemoveProductServices();
+        previewCode = LogRunOutcome();
+    }
+    ClearTriedItems();
+    RemoveProductServices();
+    EXPECT_EQ(previewCode, 1);
+    EXPECT_EQ(LogRunOutcome(), 0);
+    const std::wstring name = ProductService;
+    EXPECT_EQ(log.Lines(), (Lines{L"Would remove service [" + name + L"]", L"Exit code [1]",
+                                  L"Removing service [" + name + L"]", L"Exit code [0]"}));
+    EXPECT_FALSE(ServiceExists(ProductService));
 }
 
 TEST_F(ServicesAndTasksTest, ServiceThatCannotBeDeletedIsReportedWithTheCode)

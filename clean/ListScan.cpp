@@ -131,20 +131,6 @@ void ForgetListReadings(ListReadings& readings)
     readings.count = 0;
 }
 
-bool MakeRoom(void*& items, DWORD count, DWORD& capacity, SIZE_T itemSize)
-{
-    if (count < capacity)
-        return true;
-    DWORD grown = capacity == 0 ? 16 : capacity * 2;
-    void* moved = items == nullptr ? HeapAlloc(GetProcessHeap(), 0, grown * itemSize)
-                                   : HeapReAlloc(GetProcessHeap(), 0, items, grown * itemSize);
-    if (moved == nullptr)
-        return false;
-    items = moved;
-    capacity = grown;
-    return true;
-}
-
 void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name))
 {
     HKEY key;

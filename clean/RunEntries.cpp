@@ -65,8 +65,7 @@ void RemoveMachineRunEntries()
 {
     ProductTargets targets;
     ReadProductTargets(nullptr, targets);
-    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-    for (REGSAM view : views) {
+    for (REGSAM view : RegistryViews) {
         for (const wchar_t* runKey : RunKeys)
             RemoveRunValues(HKEY_LOCAL_MACHINE, nullptr, runKey, view, targets);
     }

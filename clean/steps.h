@@ -91,9 +91,6 @@ struct ListReadings {
 void ScanList(const ListScan& scan, ListReadings* readings);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
-// Makes room for one more item in a heap array that holds count items: doubles its capacity
-// (16 to begin with) when it is full. False when there was no memory; nothing changed then.
-bool MakeRoom(void*& items, DWORD count, DWORD& capacity, SIZE_T itemSize);
 // Calls visit with the name of each subkey of root\path (64-bit view), in enumeration
 // order; a key that cannot be opened has none.
 void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name));

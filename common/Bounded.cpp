@@ -77,18 +77,26 @@ bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name
     return SUCCEEDED(StringCchPrintfW(out, ARRAYSIZE(out), L"%s\\%s", path, name));
 }
 
+bool MakeRoom(void*& items, DWORD count, DWORD& capacity, SIZE_T itemSize)
+{
+    if (count < capacity)
+        return true;
+    DWORD grown = capacity == 0 ? 16 : capacity * 2;
+    void* moved = items == nullptr ? HeapAlloc(GetProcessHeap(), 0, grown * itemSize)
+                                   : HeapReAlloc(GetProcessHeap(), 0, items, grown * itemSize);
+    if (moved == nullptr)
+        return false;
+    items = moved;
+    capacity = grown;
+    return true;
+}
+
 bool AddName(NameList& list, const wchar_t* name)
 {
-    if (list.count == list.capacity) {
-        DWORD capacity = list.capacity == 0 ? 16 : list.capacity * 2;
-        SIZE_T size = capacity * sizeof(PathBuffer);
-        void* grown = list.names == nullptr ? HeapAlloc(GetProcessHeap(), 0, size)
-                                            : HeapReAlloc(GetProcessHeap(), 0, list.names, size);
-        if (grown == nullptr)
-            return false;
-        list.names = static_cast<PathBuffer*>(grown);
-        list.capacity = capacity;
-    }
+    void* names = list.names;
+    if (!MakeRoom(names, list.count, list.capacity, sizeof(PathBuffer)))
+        return false;
+    list.names = static_cast<PathBuffer*>(names);
     if (!TextCopy(list.names[list.count], name))
         return false;
     list.count++;

@@ -38,6 +38,10 @@ typedef wchar_t ShownPathBuffer[2 * MAX_PATH];
 // for a path and a name that each fit a PathBuffer.
 bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name);
 
+// Makes room for one more item in a heap array that holds count items: doubles its capacity
+// (16 to begin with) when it is full. False when there was no memory; nothing changed then.
+bool MakeRoom(void*& items, DWORD count, DWORD& capacity, SIZE_T itemSize);
+
 // Names (of values, of SIDs) collected into a list that grows on the process heap; start it
 // empty ({}) and free it with FreeNames.
 struct NameList {

@@ -401,8 +401,8 @@ struct TriedItem {
 };
 
 TriedItem* Items = nullptr;
-size_t ItemCount = 0;
-size_t ItemCapacity = 0;
+DWORD ItemCount = 0;
+DWORD ItemCapacity = 0;
 // An item the heap had no room for: the run can no longer say that everything is gone.
 bool ItemLost = false;
 bool PreviewNamedChange = false;
@@ -432,7 +432,7 @@ bool SameText(const wchar_t* a, const wchar_t* b)
 // Value names are compared as the registry does, ignoring case.
 TriedItem* FindTried(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail)
 {
-    for (size_t i = 0; i < ItemCount; i++) {
+    for (DWORD i = 0; i < ItemCount; i++) {
         TriedItem& item = Items[i];
         if (item.kind == &kind && SameText(Identity(item), identity) &&
             (detail == nullptr ? !item.hasDetail : item.hasDetail && SameText(Detail(item), detail)))
@@ -443,15 +443,10 @@ TriedItem* FindTried(const ItemKind& kind, const wchar_t* identity, const wchar_
 
 bool MakeTriedRoom()
 {
-    if (ItemCount < ItemCapacity)
-        return true;
-    size_t capacity = ItemCapacity == 0 ? 64 : ItemCapacity * 2;
-    void* grown = Items == nullptr ? HeapAlloc(GetProcessHeap(), 0, capacity * sizeof(TriedItem))
-                                   : HeapReAlloc(GetProcessHeap(), 0, Items, capacity * sizeof(TriedItem));
-    if (grown == nullptr)
+    void* items = Items;
+    if (!MakeRoom(items, ItemCount, ItemCapacity, sizeof(TriedItem)))
         return false;
-    Items = static_cast<TriedItem*>(grown);
-    ItemCapacity = capacity;
+    Items = static_cast<TriedItem*>(items);
     return true;
 }
 
@@ -617,13 +612,13 @@ void NoteUninstallerExit(DWORD exitCode)
 
 void SettleTriedItems()
 {
-    for (size_t i = 0; i < ItemCount; i++)
+    for (DWORD i = 0; i < ItemCount; i++)
         Settle(Items[i]);
 }
 
 void ClearTriedItems()
 {
-    for (size_t i = 0; i < ItemCount; i++)
+    for (DWORD i = 0; i < ItemCount; i++)
         HeapFree(GetProcessHeap(), 0, Items[i].texts);
     ItemCount = 0;
     ItemLost = false;
@@ -640,7 +635,7 @@ int LogRunOutcome()
         exitCode = PreviewNamedChange ? 1 : 0;
     } else {
         bool stayed = ItemLost;
-        for (size_t i = 0; i < ItemCount; i++) {
+        for (DWORD i = 0; i < ItemCount; i++) {
             TriedItem& item = Items[i];
             Settle(item);
             if (item.stillThere && !item.scheduled) {

@@ -62,6 +62,7 @@ DWORD WINAPI CleanRun(void*)
     HANDLE lock = TakeRunLock();
     ClearPreviewRecord();
     ClearTriedItems();
+    ForgetUnfinishedUninstallers();
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.

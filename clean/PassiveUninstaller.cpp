@@ -6,36 +6,122 @@
 #include "../common/Settings.h"
 #include "../log/log.h"
 
+#include <msi.h>
+
+const DWORD UninstallerWaitMs = 180000;
+
 namespace {
 
 const wchar_t MsiExecPath[] = L"%SystemRoot%\\System32\\MsiExec.exe";
-const DWORD UninstallerWaitMs = 180000;
 
-// The command line for one product code, composed and expanded; ERROR_SUCCESS, or the
-// error that stopped it. A command line that does not fit its buffer is never run: cut, it
-// could lose its closing quote and "/quiet" and show the installer's UI in an unattended run.
+// The bound of the current scan's waits: UninstallerWaitMs unless a caller asks for less.
+DWORD ScanWaitMs = UninstallerWaitMs;
+
+// Scopes in which an uninstaller did not finish in this run, as "<root label>,<SID or ->".
+// A scope that could not be added makes every scope count as one.
+NameList UnfinishedScopes = {};
+bool UnfinishedScopeLost = false;
+
+bool ComposeScopeName(PathBuffer& out, const wchar_t* label, const wchar_t* sid)
+{
+    return FormatText(out, L"%s,%s", label, (sid != nullptr && sid[0] != L'\0') ? sid : L"-");
+}
+
+void NoteUnfinishedScope(const wchar_t* label, const wchar_t* sid)
+{
+    PathBuffer scope;
+    if (!ComposeScopeName(scope, label, sid) || !AddName(UnfinishedScopes, scope))
+        UnfinishedScopeLost = true;
+}
+
+bool IsHexDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+// A product code: "{", 8, 4, 4, 4 and 12 hexadecimal digits separated by "-", and "}", nothing
+// before or after. Only such a name is ever put into a command line.
+bool IsProductCode(const wchar_t* name)
+{
+    const char form[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    for (size_t i = 0; i + 1 < sizeof(form); i++) {
+        if (form[i] == 'x' ? !IsHexDigit(name[i]) : name[i] != static_cast<wchar_t>(form[i]))
+            return false;
+    }
+    return name[sizeof(form) - 1] == L'\0';
+}
+
+// True when the Windows Installer holds an installation of the code, in any context and
+// for any user, whose product name is no catalogue name; out then holds that name (empty
+// when the Installer keeps none that can be read whole). Any user can write an uninstall
+// entry named by another maker's product code: such an entry must not remove that product.
+bool InstallerNamesAnotherProduct(const wchar_t* productCode, PathBuffer& out)
+{
+    for (DWORD index = 0;; index++) {
+        wchar_t found[39];
+        MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
+        PathBuffer userSid;
+        DWORD userSidCount = MAX_PATH;
+        UINT listed = MsiEnumProductsExW(productCode, L"S-1-1-0", MSIINSTALLCONTEXT_ALL, index, found, &context,
+                                         userSid, &userSidCount);
+        if (listed == ERROR_MORE_DATA) {
+            // A SID that does not fit cannot be asked about: the instance cannot be confirmed.
+            out[0] = L'\0';
+            return true;
+        }
+        if (listed != ERROR_SUCCESS)
+            return false;
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        const wchar_t* instanceSid = context == MSIINSTALLCONTEXT_MACHINE ? nullptr : userSid;
+        UINT read = MsiGetProductInfoExW(productCode, instanceSid, context, INSTALLPROPERTY_PRODUCTNAME, name,
+                                         &nameCount);
+        if (read != ERROR_SUCCESS || CatalogueDisplayName(name) == nullptr) {
+            if (read != ERROR_SUCCESS || !TextCopy(out, name))
+                out[0] = L'\0';
+            return true;
+        }
+    }
+}
+
+// The command line for one product code: MsiExec's own path expanded, then the code put in
+// as it is, never expanded. ERROR_SUCCESS, or the error that stopped it. A command line that
+// does not fit its buffer is never run: cut, it could lose its closing quote and "/quiet" and
+// show the installer's UI in an unattended run.
 DWORD ComposeUninstallCommand(const wchar_t* productCode, PathBuffer& commandLine)
 {
-    PathBuffer composed;
-    if (!FormatText(composed, L"\"%s\" /x \"%s\" /quiet", MsiExecPath, productCode))
-        return ERROR_FILENAME_EXCED_RANGE;
-    if (!ExpandText(commandLine, composed))
+    PathBuffer msiExec;
+    if (!ExpandText(msiExec, MsiExecPath))
         return ERROR_INSUFFICIENT_BUFFER;
+    if (!FormatText(commandLine, L"\"%s\" /x \"%s\" /quiet", msiExec, productCode))
+        return ERROR_FILENAME_EXCED_RANGE;
     return ERROR_SUCCESS;
 }
 
+// How a started uninstaller ended, as far as this run can tell.
+enum class Ending {
+    Finished,  // it ended with its work done or failed: the Installer is through with it
+    Unfinished,  // still running when the wait ended (left running), or the wait failed
+    Busy,      // it ended with 1618: another installation was in progress
+};
+
 // Waits for a started uninstaller and closes its handles. A child that outlives the wait
 // is left running; the sweep goes on without it.
-void AwaitUninstaller(const PROCESS_INFORMATION& child)
+Ending AwaitUninstaller(const PROCESS_INFORMATION& child, DWORD waitMs)
 {
     LogLine(L"Waiting for process [%d] to complete", static_cast<int>(child.dwProcessId));
-    DWORD waited = WaitForSingleObject(child.hProcess, UninstallerWaitMs);
+    Ending ending = Ending::Unfinished;
+    DWORD waited = WaitForSingleObject(child.hProcess, waitMs);
     if (waited == WAIT_OBJECT_0) {
         LogLine(L"Process completed");
+        ending = Ending::Finished;
         DWORD exitCode = 0;
-        if (ReportExitCode && GetExitCodeProcess(child.hProcess, &exitCode)) {
-            LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
+        if (GetExitCodeProcess(child.hProcess, &exitCode)) {
+            if (ReportExitCode)
+                LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
             NoteUninstallerExit(exitCode);
+            if (exitCode == ERROR_INSTALL_ALREADY_RUNNING)
+                ending = Ending::Busy;
         }
     }
     else if (waited == WAIT_TIMEOUT)
@@ -44,11 +130,13 @@ void AwaitUninstaller(const PROCESS_INFORMATION& child)
         LogLine(L"Process failed");
     CloseHandle(child.hProcess);
     CloseHandle(child.hThread);
+    return ending;
 }
 
 // Runs MsiExec /x quietly for one product code and waits for it (a preview only logs the
-// command line it would run).
-Change RunUninstaller(const wchar_t* productCode)
+// command line it would run). An uninstaller that did not finish keeps its scope unmarked
+// and, with "/ExitCode", its entry in "Not removed".
+Change RunUninstaller(const ListScan& scan, const wchar_t* productCode, const wchar_t* displayName)
 {
     PathBuffer commandLine;
     DWORD error = ComposeUninstallCommand(productCode, commandLine);
@@ -64,12 +152,18 @@ Change RunUninstaller(const wchar_t* productCode)
         LogLine(L"Failed to execute [%d]", static_cast<int>(error));
         return Change::Failed;
     }
-    if (started == Change::Made)
-        AwaitUninstaller(child);
+    if (started == Change::Made) {
+        Ending ending = AwaitUninstaller(child, ScanWaitMs);
+        if (ending != Ending::Finished) {
+            NoteUnfinishedScope(scan.label, scan.sid);
+            NoteUnfinishedUninstaller(scan.list, productCode, scan.view, displayName, ending == Ending::Busy);
+        }
+    }
     return started;
 }
 
-// Takes one matching entry: a product code's uninstaller is run.
+// Takes one matching entry: the uninstaller of a product code is run, unless the Windows
+// Installer knows the code as another product's.
 Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* displayName)
 {
     // Under HKEY_USERS both views show one list: an uninstaller the preview has named
@@ -77,9 +171,14 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     if (PreviewHasUninstalled(scan.list, name, scan.view))
         return Taken::Kept;
     LogRemovalAttempt(name, displayName);
-    if (name[0] != L'{')
+    if (!IsProductCode(name))
         return Taken::Kept;
-    switch (RunUninstaller(name)) {
+    PathBuffer installerName;
+    if (InstallerNamesAnotherProduct(name, installerName)) {
+        LogLine(L"Not uninstalling %s: the Windows Installer names it [%s]", name, installerName);
+        return Taken::Kept;
+    }
+    switch (RunUninstaller(scan, name, displayName)) {
     case Change::Made:
         return Taken::Changed;
     case Change::Previewed:
@@ -95,7 +194,7 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
 
 } // namespace
 
-void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings)
+void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings, DWORD waitMs)
 {
     PathBuffer listPath;
     bool fits = ScopeKeyPath(listPath, sid, ProductKeyPaths[0]);
@@ -107,11 +206,33 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, List
         return;
     // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
     // has passed already is passed over by the matcher, as a real run finds it gone.
+    ScanWaitMs = waitMs;
     ScanList({list, view, MatchProductKey, UninstallEntry, RootLabel(root), listPath, sid}, readings);
+    ScanWaitMs = UninstallerWaitMs;
     RegCloseKey(list);
 }
 
 void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)
 {
     LogLine(L"Attempting to remove %s [%s]", name, displayName);
+}
+
+bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid)
+{
+    if (UnfinishedScopeLost)
+        return true;
+    PathBuffer scope;
+    if (!ComposeScopeName(scope, RootLabel(root), sid))
+        return true;
+    for (DWORD i = 0; i < UnfinishedScopes.count; i++) {
+        if (CompareStringOrdinal(UnfinishedScopes.names[i], -1, scope, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+void ForgetUnfinishedUninstallers()
+{
+    FreeNames(UnfinishedScopes);
+    UnfinishedScopeLost = false;
 }

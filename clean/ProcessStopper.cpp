@@ -8,28 +8,64 @@
 
 #include <shlwapi.h>
 #include <tlhelp32.h>
+#include <winver.h>
 
 namespace {
 
 const DWORD PauseAfterStopMs = 5000;
 
-// True when the opened process (with query rights) runs the image whose file name is
-// exeFile, ignoring case.
-bool ProcessImageIs(HANDLE process, const wchar_t* exeFile)
+// An image path can be far longer than MAX_PATH.
+typedef wchar_t ImagePath[32768];
+
+// The full path of the opened process's (query rights) executable; false when it cannot
+// be read whole.
+bool ReadProcessImage(HANDLE process, ImagePath& image)
 {
-    // An image path can be far longer than MAX_PATH; one that does not fit here
-    // fails the query and so is never confirmed.
-    wchar_t image[32768];
     DWORD imageCount = ARRAYSIZE(image);
-    if (!QueryFullProcessImageNameW(process, 0, image, &imageCount))
+    return QueryFullProcessImageNameW(process, 0, image, &imageCount) != FALSE;
+}
+
+// One text of a version resource's first translation, compared whole, ignoring case.
+bool VersionTextIs(const void* info, const wchar_t* name, const wchar_t* expected)
+{
+    const WORD* translation = nullptr;
+    UINT translationSize = 0;
+    if (!VerQueryValueW(info, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(const_cast<WORD**>(&translation)),
+                        &translationSize) ||
+        translationSize < 2 * sizeof(WORD))
         return false;
-    // File names compare ordinally, ignoring case, as the file system does.
-    return CompareStringOrdinal(PathFindFileNameW(image), -1, PathFindFileNameW(exeFile), -1, TRUE) == CSTR_EQUAL;
+    PathBuffer query;
+    if (!FormatText(query, L"\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], name))
+        return false;
+    const wchar_t* text = nullptr;
+    UINT textCount = 0;
+    if (!VerQueryValueW(info, query, reinterpret_cast<void**>(const_cast<wchar_t**>(&text)), &textCount) ||
+        textCount == 0)
+        return false;
+    return CompareStringOrdinal(text, -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
+// True when an executable says in its version resource that it is this program, whatever
+// its file is called now: another run of it, which may be waiting for the run lock.
+bool IsThisProgram(const wchar_t* image)
+{
+    DWORD size = GetFileVersionInfoSizeW(image, nullptr);
+    if (size == 0)
+        return false;
+    void* info = HeapAlloc(GetProcessHeap(), 0, size);
+    if (info == nullptr)
+        return false;
+    bool same = GetFileVersionInfoW(image, 0, size, info) && VersionTextIs(info, L"ProductName", L"Zamo Clean") &&
+                VersionTextIs(info, L"OriginalFilename", L"ZamoClean.exe");
+    HeapFree(GetProcessHeap(), 0, info);
+    return same;
 }
 
 // Opens the process of a snapshot entry for termination and confirms that it is
-// still the process the snapshot named: its ID may have gone to an unrelated process
-// since. Returns the handle, or null when it cannot be opened or is another process.
+// still the process the snapshot named, running the image whose file name is the entry's
+// (ignoring case): its ID may have gone to an unrelated process since. A copy of this
+// program is never a product process. Returns the handle, or null when it cannot be opened
+// or is another process or a copy of this program.
 HANDLE OpenSnapshotProcess(const PROCESSENTRY32W& entry)
 {
     // The query right comes with the terminate right in one open: a process that
@@ -37,7 +73,12 @@ HANDLE OpenSnapshotProcess(const PROCESSENTRY32W& entry)
     HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
     if (process == nullptr)
         return nullptr;
-    if (!ProcessImageIs(process, entry.szExeFile)) {
+    ImagePath image;
+    // File names compare ordinally, ignoring case, as the file system does.
+    if (!ReadProcessImage(process, image) ||
+        CompareStringOrdinal(PathFindFileNameW(image), -1, PathFindFileNameW(entry.szExeFile), -1, TRUE) !=
+            CSTR_EQUAL ||
+        IsThisProgram(image)) {
         CloseHandle(process);
         return nullptr;
     }
@@ -55,7 +96,11 @@ void StopProductProcesses()
     bool stoppedAny = false;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
+    const DWORD ownId = GetCurrentProcessId();
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        // This run itself, whatever its file is called (an administrator's "UninstallZamo.exe").
+        if (entry.th32ProcessID == ownId)
+            continue;
         // Every catalogue name is tried, even after a match: a name that contains
         // two of them is stopped once for each.
         for (const wchar_t* name : ProcessNames) {

@@ -11,8 +11,6 @@
 
 namespace {
 
-const wchar_t MarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
-
 // The marker lives in the 64-bit view only, so a 32-bit and a 64-bit build of the
 // program on one machine read and write the same marker.
 const REGSAM MarkerView = KEY_WOW64_64KEY;
@@ -32,7 +30,7 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
     // A SID too long for the key path is never looked up in a cut form, which would
     // be another key: such a scope counts as unmarked.
     PathBuffer path;
-    if (!ScopeKeyPath(path, sid, MarkerKeyPath))
+    if (!ScopeKeyPath(path, sid, ScopeMarkerKeyPath))
         return false;
     HKEY key;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | MarkerView, &key) != ERROR_SUCCESS)
@@ -59,7 +57,14 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
     if (Signature[0] == L'\0')
         return;
     PathBuffer path;
-    if (!ScopeKeyPath(path, sid, MarkerKeyPath))
+    if (!ScopeKeyPath(path, sid, ScopeMarkerKeyPath))
         return;
+    // The Windows Installer may still be working on, or rolling back, what an unfinished
+    // uninstaller began: a later run with this signature must try the scope again.
+    if (ScopeHasUnfinishedUninstaller(root, sid)) {
+        LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", RootLabel(root),
+                ShownSid(sid), Signature);
+        return;
+    }
     WriteMarker(root, path, MarkerView, Signature, {RootLabel(root), ShownSid(sid)});
 }

@@ -39,7 +39,8 @@ void StopProductProcesses();
 bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid);
 // The same test without the skip line: true when the scope bears the current signature.
 bool ScopeBearsSignature(HKEY root, const wchar_t* sid);
-// Stores the current signature as the scope's marker (nothing without a signature).
+// Stores the current signature as the scope's marker (nothing without a signature); a scope
+// where an uninstaller did not finish is not marked, with a line that says so.
 void MarkScopeCleaned(HKEY root, const wchar_t* sid);
 
 // List scans. A list is a key whose subkeys are entries; a scan reads it once, noting
@@ -95,9 +96,18 @@ void ForgetListReadings(ListReadings& readings);
 // order; a key that cannot be opened has none.
 void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name));
 
-// Passive uninstaller: runs MsiExec /x quietly for every matching product-code entry
-// of the scope's uninstall list in one view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
-void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings = nullptr);
+// Passive uninstaller: runs MsiExec /x quietly for every matching entry of the scope's
+// uninstall list in one view (KEY_WOW64_64KEY or KEY_WOW64_32KEY) whose name is a product
+// code that the Windows Installer does not know as another product's, waiting for each at
+// most waitMs. A run always waits UninstallerWaitMs; the tests pass shorter bounds.
+extern const DWORD UninstallerWaitMs;
+void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings = nullptr,
+                                DWORD waitMs = UninstallerWaitMs);
+// True when an uninstaller of the scope did not finish in this run (still running when its
+// wait ended, or another installation in progress): the scope is not marked.
+bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid);
+// Forgets the scopes of unfinished uninstallers: called when a run starts.
+void ForgetUnfinishedUninstallers();
 // Logs that a list entry matched: the line that comes before its removal is tried.
 void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName);
 

@@ -12,6 +12,8 @@
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
+const wchar_t ScopeMarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
+
 namespace {
 
 // What a preview has passed as removed: kernel names of keys, values (below) and paths of files
@@ -407,6 +409,8 @@ DWORD ItemCapacity = 0;
 bool ItemLost = false;
 bool PreviewNamedChange = false;
 bool RestartPending = false;
+// An uninstaller exited 1618: another installation was in progress, the run is to be retried.
+bool InstallerBusy = false;
 
 const wchar_t* Identity(const TriedItem& item)
 {
@@ -492,6 +496,74 @@ bool SplitKernelName(const wchar_t* name, HKEY& root, const wchar_t*& path)
     return false;
 }
 
+// How many characters of the marker's key path name the maker's key above it.
+const size_t MakerKeyPathLength = 16;
+
+// A key (opened as itself) with no subkey and no value but, at most, the default value.
+bool HoldsDefaultValueAtMost(HKEY key)
+{
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys != 0 || values > 1)
+        return false;
+    if (values == 0)
+        return true;
+    wchar_t name[MAX_PATH];
+    DWORD nameCount = MAX_PATH;
+    return RegEnumValueW(key, 0, name, &nameCount, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           nameCount == 0;
+}
+
+// True when the key named root\path is a scope's Software\Quorvex (64-bit view) that holds
+// nothing but the marker key Cleaned, or is that Cleaned key itself. The run writes the marker
+// after the sweep that removed the maker's key, and an earlier run's marker of any signature
+// is no trace of the product either. Keys are opened as themselves: a link is never a marker.
+bool IsScopeMarkerOnly(HKEY root, const wchar_t* path)
+{
+    // Below HKEY_USERS a scope's keys start after its SID.
+    const wchar_t* scopePath = path;
+    if (root == HKEY_USERS) {
+        scopePath = wcschr(path, L'\\');
+        if (scopePath == nullptr)
+            return false;
+        scopePath++;
+    }
+    size_t scopeLength = wcslen(scopePath);
+    if ((scopeLength != MakerKeyPathLength && scopeLength != ARRAYSIZE(ScopeMarkerKeyPath) - 1) ||
+        CompareStringOrdinal(scopePath, static_cast<int>(scopeLength), ScopeMarkerKeyPath,
+                             static_cast<int>(scopeLength), TRUE) != CSTR_EQUAL)
+        return false;
+    RegistryName makerPath;
+    size_t makerLength = static_cast<size_t>(scopePath - path) + MakerKeyPathLength;
+    if (makerLength >= ARRAYSIZE(makerPath))
+        return false;
+    wmemcpy(makerPath, path, makerLength);
+    makerPath[makerLength] = L'\0';
+    HKEY maker;
+    if (RegOpenKeyExW(root, makerPath, REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, &maker) != ERROR_SUCCESS)
+        return false;
+    bool markerOnly = false;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    wchar_t name[MAX_PATH];
+    DWORD nameCount = MAX_PATH;
+    if (RegQueryInfoKeyW(maker, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) == ERROR_SUCCESS &&
+        subkeys == 1 && values == 0 &&
+        RegEnumKeyExW(maker, 0, name, &nameCount, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        CompareStringOrdinal(name, -1, ScopeMarkerKeyPath + MakerKeyPathLength + 1, -1, TRUE) == CSTR_EQUAL) {
+        HKEY marker;
+        if (RegOpenKeyExW(maker, name, REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, &marker) == ERROR_SUCCESS) {
+            markerOnly = HoldsDefaultValueAtMost(marker);
+            RegCloseKey(marker);
+        }
+    }
+    RegCloseKey(maker);
+    return markerOnly;
+}
+
 // The kernel name holds the view's own path (Wow6432Node), so the key is opened in the
 // 64-bit view, and as itself: a registry link is the link.
 bool KeyStillThere(const wchar_t* identity, const wchar_t* valueName)
@@ -500,6 +572,8 @@ bool KeyStillThere(const wchar_t* identity, const wchar_t* valueName)
     const wchar_t* path;
     if (!SplitKernelName(identity, root, path))
         return true;
+    if (valueName == nullptr && IsScopeMarkerOnly(root, path))
+        return false;
     HKEY key;
     LONG opened = RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
     if (opened != ERROR_SUCCESS)
@@ -544,6 +618,9 @@ bool RemovalFailed(const wchar_t*, const wchar_t*)
 } // namespace
 const ItemKind TriedService = {RemovalFailed};
 const ItemKind TriedTask = {RemovalFailed};
+namespace {
+const ItemKind TriedUninstaller = {RemovalFailed};
+} // namespace
 
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)
 {
@@ -610,6 +687,25 @@ void NoteUninstallerExit(DWORD exitCode)
         RestartPending = true;
 }
 
+void NoteUnfinishedUninstaller(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* displayName, bool busy)
+{
+    if (!ReportExitCode || PreviewMode)
+        return;
+    InstallerBusy = InstallerBusy || busy;
+    wchar_t shown[3 * MAX_PATH];
+    if (!FormatTextCounted(shown, ARRAYSIZE(shown), L"%s [%s] (its uninstaller did not finish)", name, displayName)) {
+        ItemLost = true;
+        return;
+    }
+    // One line for one entry, however often its uninstaller was run: the entry's kernel name
+    // tells it, or the line itself where the entry can no longer be opened.
+    RegistryName identity;
+    if (!KeyIdentity(parent, name, KEY_READ | view, identity) || identity[0] == L'\0')
+        RecordTried(TriedUninstaller, shown, nullptr, shown);
+    else
+        RecordTried(TriedUninstaller, identity, nullptr, shown);
+}
+
 void SettleTriedItems()
 {
     for (DWORD i = 0; i < ItemCount; i++)
@@ -624,6 +720,7 @@ void ClearTriedItems()
     ItemLost = false;
     PreviewNamedChange = false;
     RestartPending = false;
+    InstallerBusy = false;
 }
 
 int LogRunOutcome()
@@ -643,7 +740,10 @@ int LogRunOutcome()
                 stayed = true;
             }
         }
-        exitCode = stayed ? 1 : RestartPending ? ERROR_SUCCESS_REBOOT_REQUIRED : 0;
+        exitCode = InstallerBusy ? ERROR_INSTALL_ALREADY_RUNNING
+                   : stayed      ? 1
+                   : RestartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
+                                    : 0;
     }
     LogLine(L"Exit code [%d]", exitCode);
     return exitCode;

@@ -70,6 +70,10 @@ Change RemoveFolder(const wchar_t* path);
 // Deletes the Startup shortcut. Preview: "Would delete startup shortcut [%s]", once per path.
 Change DeleteShortcut(const wchar_t* path);
 
+// The scope marker's key below a scope ("Software\Quorvex\Cleaned"), in the 64-bit view only,
+// so that a 32-bit and a 64-bit build of the program read and write the same marker.
+extern const wchar_t ScopeMarkerKeyPath[];
+
 // Stores text (a REG_SZ with its NUL) as the default value of keyPath under root in one view,
 // creating the key (and the keys above it) if needed. Preview: "Would mark [%s,%s] with
 // signature [%s]".
@@ -127,14 +131,21 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
 void NoteScheduled(const wchar_t* path);
 // An uninstaller's exit code: 3010 and 1641 mean its work completes at restart.
 void NoteUninstallerExit(DWORD exitCode);
+// An uninstaller that did not finish: still running when its wait ended, or busy (it exited
+// 1618, another installation in progress). Its entry, the list entry parent\name in one view,
+// stays in "Not removed" as "%s [%s] (its uninstaller did not finish)" with its name and
+// display name; the exit code is 1, or 1618 (ahead of 1) when any was busy.
+void NoteUnfinishedUninstaller(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* displayName, bool busy);
 // Decides now, for every item recorded so far, whether it is still there: called before a
 // loaded hive is unloaded, after which its keys could no longer be told apart from gone ones.
 void SettleTriedItems();
 // Empties the record: called when a run starts.
 void ClearTriedItems();
 // The run's exit code: with "/ExitCode", logs "Not removed: %s" for each item still there
-// and not scheduled, then "Exit code [%d]", and returns 0, 3010 or 1 (a preview: 1 when it
-// named any change, else 0); without it, logs nothing and returns 0.
+// and not scheduled, then "Exit code [%d]", and returns 0, 3010, 1 or 1618 (a preview: 1 when
+// it named any change, else 0); without it, logs nothing and returns 0. A scope's
+// "Software\Quorvex" that holds nothing but the marker key "Cleaned", and that key, count as
+// gone: the run's own mark is no trace of the product.
 int LogRunOutcome();
 
 // Deletes a shortcut found by where it points. Preview: "Would delete shortcut [%s]", once per

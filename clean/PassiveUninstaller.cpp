@@ -51,37 +51,49 @@ bool IsProductCode(const wchar_t* name)
     return name[sizeof(form) - 1] == L'\0';
 }
 
-// True when the Windows Installer holds an installation of the code, in any context and
-// for any user, whose product name is no catalogue name; out then holds that name (empty
-// when the Installer keeps none that can be read whole). Any user can write an uninstall
-// entry named by another maker's product code: such an entry must not remove that product.
-bool InstallerNamesAnotherProduct(const wchar_t* productCode, PathBuffer& out)
+// True when the Windows Installer keeps a record of the product code name (validated before)
+// whose product name is no catalogue name; out then holds that name (empty when the record
+// has none that can be read whole). The record is looked for per machine, and per user for
+// the running user (whose products MsiExec would act on) and for the scope's user (sid, null
+// for the machine scope). Any user can write an uninstall entry named by another maker's
+// product code: such an entry must not remove that product.
+bool InstallerNamesAnotherProduct(const wchar_t* name, const wchar_t* sid, PathBuffer& out)
 {
-    for (DWORD index = 0;; index++) {
-        wchar_t found[39];
-        MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
-        PathBuffer userSid;
-        DWORD userSidCount = MAX_PATH;
-        UINT listed = MsiEnumProductsExW(productCode, L"S-1-1-0", MSIINSTALLCONTEXT_ALL, index, found, &context,
-                                         userSid, &userSidCount);
-        if (listed == ERROR_MORE_DATA) {
-            // A SID that does not fit cannot be asked about: the instance cannot be confirmed.
+    // The Installer keeps its codes in capitals; MsiExec takes a code in either case, so a
+    // code written in small letters is looked up as the one it names.
+    wchar_t productCode[39];
+    for (size_t i = 0; i < ARRAYSIZE(productCode); i++)
+        productCode[i] = (name[i] >= L'a' && name[i] <= L'f') ? static_cast<wchar_t>(name[i] - L'a' + L'A') : name[i];
+    const wchar_t* scopeSid = (sid != nullptr && sid[0] != L'\0') ? sid : nullptr;
+    // The scope's user's records come last, and only for a user scope.
+    const struct {
+        MSIINSTALLCONTEXT context;
+        const wchar_t* userSid;
+    } records[] = {
+        {MSIINSTALLCONTEXT_MACHINE, nullptr},       {MSIINSTALLCONTEXT_USERMANAGED, nullptr},
+        {MSIINSTALLCONTEXT_USERUNMANAGED, nullptr}, {MSIINSTALLCONTEXT_USERMANAGED, scopeSid},
+        {MSIINSTALLCONTEXT_USERUNMANAGED, scopeSid},
+    };
+    const size_t recordCount = scopeSid != nullptr ? ARRAYSIZE(records) : 3;
+    for (size_t i = 0; i < recordCount; i++) {
+        const auto& record = records[i];
+        PathBuffer productName;
+        DWORD nameCount = MAX_PATH;
+        UINT read = MsiGetProductInfoExW(productCode, record.userSid, record.context, INSTALLPROPERTY_PRODUCTNAME,
+                                         productName, &nameCount);
+        // A record without a name, or with one too long for any catalogue name, is another
+        // product's all the same.
+        if (read == ERROR_UNKNOWN_PROPERTY || read == ERROR_MORE_DATA) {
             out[0] = L'\0';
             return true;
         }
-        if (listed != ERROR_SUCCESS)
-            return false;
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        const wchar_t* instanceSid = context == MSIINSTALLCONTEXT_MACHINE ? nullptr : userSid;
-        UINT read = MsiGetProductInfoExW(productCode, instanceSid, context, INSTALLPROPERTY_PRODUCTNAME, name,
-                                         &nameCount);
-        if (read != ERROR_SUCCESS || CatalogueDisplayName(name) == nullptr) {
-            if (read != ERROR_SUCCESS || !TextCopy(out, name))
+        if (read == ERROR_SUCCESS && CatalogueDisplayName(productName) == nullptr) {
+            if (!TextCopy(out, productName))
                 out[0] = L'\0';
             return true;
         }
     }
+    return false;
 }
 
 // The command line for one product code: MsiExec's own path expanded, then the code put in
@@ -174,7 +186,7 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     if (!IsProductCode(name))
         return Taken::Kept;
     PathBuffer installerName;
-    if (InstallerNamesAnotherProduct(name, installerName)) {
+    if (InstallerNamesAnotherProduct(name, scan.sid, installerName)) {
         LogLine(L"Not uninstalling %s: the Windows Installer names it [%s]", name, installerName);
         return Taken::Kept;
     }

@@ -1,9 +1,16 @@
 // Passive uninstaller: the catalogue match of an entry's values, the uninstall list of a
 // scope in each view, and MsiExec run for real against packages built with wixl.
 #include "clean/steps.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
 
 namespace {
 
@@ -207,53 +214,302 @@ TEST_F(PassiveUninstallerTest, ProductCodeNotInstalledStillRunsToCompletionInEac
     EXPECT_TRUE(KeyExists(HKEY_USERS, UserList + L"\\" + code));
 }
 
-TEST_F(PassiveUninstallerTest, CommandLineThatDoesNotFitIsNeverRun)
+// MsiExec stood in for by FakeUninstaller.exe under a %SystemRoot% of the test's own, whose
+// path is exactly rootLength characters long; the stand-in appends each command line it is
+// started with to a record file.
+class StandInTest : public PassiveUninstallerTest {
+protected:
+    void SetUp() override
+    {
+        PassiveUninstallerTest::SetUp();
+        ForgetUnfinishedUninstallers();
+    }
+    void TearDown() override
+    {
+        EndStandIns();
+        ForgetUnfinishedUninstallers();
+        ClearTriedItems();
+        ReportExitCode = false;
+        Signature[0] = L'\0';
+        PassiveUninstallerTest::TearDown();
+    }
+    // Makes the root and puts it in %SystemRoot%; false when it could not be made.
+    bool MakeRoot(size_t rootLength = 0)
+    {
+        root_ = folder_.Path();
+        if (rootLength > 0) {
+            if (rootLength < root_.size() + 2)
+                return false;
+            root_ += L"\\" + std::wstring(rootLength - root_.size() - 1, L'r');
+            if (!CreateDirectoryW(root_.c_str(), nullptr))
+                return false;
+        }
+        msiExec_ = root_ + L"\\System32\\MsiExec.exe";
+        systemRoot_ = std::make_unique<ScopedVariable>(L"SystemRoot", root_.c_str());
+        return CreateDirectoryW((root_ + L"\\System32").c_str(), nullptr) &&
+               CopyFileW((BinaryFolder() + L"\\FakeUninstaller.exe").c_str(), msiExec_.c_str(), TRUE);
+    }
+    std::wstring Executing(const std::wstring& code) const
+    {
+        return L"Executing [" + CommandLine(code) + L"]";
+    }
+    std::wstring CommandLine(const std::wstring& code) const
+    {
+        return L"\"" + msiExec_ + L"\" /x \"" + code + L"\" /quiet";
+    }
+    // The command lines the stand-in was started with, in order.
+    Lines Started() const
+    {
+        std::vector<unsigned char> bytes = ReadFileBytes(record_);
+        std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+        Lines lines;
+        for (size_t at = 0, end; (end = text.find(L'\n', at)) != std::wstring::npos; at = end + 1)
+            lines.push_back(text.substr(at, end - at));
+        return lines;
+    }
+    // Ends stand-ins still running (one that outlived its wait), so their folder can go.
+    void EndStandIns()
+    {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE)
+            return;
+        PROCESSENTRY32W entry;
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                         entry.th32ProcessID);
+            if (process == nullptr)
+                continue;
+            wchar_t image[MAX_PATH];
+            DWORD count = MAX_PATH;
+            if (!msiExec_.empty() && QueryFullProcessImageNameW(process, 0, image, &count) &&
+                _wcsicmp(image, msiExec_.c_str()) == 0) {
+                TerminateProcess(process, 99);
+                WaitForSingleObject(process, 10000);
+            }
+            CloseHandle(process);
+        }
+        CloseHandle(snapshot);
+    }
+
+    TempFolder folder_;
+    std::wstring root_;
+    std::wstring msiExec_;
+    std::wstring record_ = folder_ / L"started.txt";
+    ScopedVariable recordVariable_{L"ZC_UNINSTALL_RECORD", record_.c_str()};
+    std::unique_ptr<ScopedVariable> systemRoot_;
+};
+
+// The command line is MsiExec's expanded path, "/x", the code in quotes and "/quiet": with
+// a code's 38 characters it fits 259 exactly for a %SystemRoot% of 185 characters.
+TEST_F(StandInTest, CommandLineThatDoesNotFitIsNeverRun)
 {
-    // The composed command line is 48 characters and the name: 211 characters fit
-    // 259 exactly, 212 do not. Names of equal length sort by their last character.
-    const std::wstring fits = L"{" + std::wstring(209, L'A') + L"}";
-    const std::wstring tooLong = L"{" + std::wstring(210, L'B') + L"}";
-    ASSERT_TRUE(UserEntry(fits, L"DisplayName", L"Zamo Deployment"));
-    ASSERT_TRUE(UserEntry(tooLong, L"DisplayName", L"Zamo Deployment"));
+    const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F2}";
+    ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo Deployment"));
+    ASSERT_TRUE(MakeRoot(185));
+    ASSERT_EQ(CommandLine(code).size(), 259u);
 
     UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    const std::wstring longer = root_ + L"r";
+    {
+        ScopedVariable tooLong(L"SystemRoot", longer.c_str());
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    }
 
     EXPECT_EQ(MaskProcessIds(log.Lines()),
-              (Lines{FirstLine, Attempting(fits, L"Zamo Deployment"), Executing(fits), Waiting, L"Process completed",
-                     Attempting(tooLong, L"Zamo Deployment"), L"Failed to execute [206]"}));
+              (Lines{FirstLine, Attempting(code, L"Zamo Deployment"), Executing(code), Waiting, L"Process completed",
+                     FirstLine, Attempting(code, L"Zamo Deployment"), L"Failed to execute [206]"}));
+    EXPECT_EQ(Started(), Lines{CommandLine(code)});
 }
 
 // The preview composes and checks the command line as a real run does: one that does not
 // fit still fails, one that fits is named and not run.
-TEST_F(PassiveUninstallerTest, PreviewChecksTheCommandLineAsARealRunDoes)
+TEST_F(StandInTest, PreviewChecksTheCommandLineAsARealRunDoes)
 {
-    const std::wstring fits = L"{" + std::wstring(209, L'A') + L"}";
-    const std::wstring tooLong = L"{" + std::wstring(210, L'B') + L"}";
-    ASSERT_TRUE(UserEntry(fits, L"DisplayName", L"Zamo Deployment"));
-    ASSERT_TRUE(UserEntry(tooLong, L"DisplayName", L"Zamo Deployment"));
-    PreviewRun preview;
+    const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F3}";
+    ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo Deployment"));
+    ASSERT_TRUE(MakeRoot(185));
+    {
+        PreviewRun preview;
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    }
+    {
+        PreviewRun preview;
+        const std::wstring longer = root_ + L"r";
+        ScopedVariable tooLong(L"SystemRoot", longer.c_str());
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    }
 
-    UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
-
-    const std::wstring executing = Executing(fits);
-    EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(fits, L"Zamo Deployment"),
-                                  L"Would execute" + executing.substr(std::wstring(L"Executing").size()),
-                                  Attempting(tooLong, L"Zamo Deployment"), L"Failed to execute [206]"}));
+    EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(code, L"Zamo Deployment"),
+                                  L"Would execute [" + CommandLine(code) + L"]", FirstLine,
+                                  Attempting(code, L"Zamo Deployment"), L"Failed to execute [206]"}));
+    EXPECT_FALSE(Exists(record_));
 }
 
+// MsiExec's own path is expanded alone: 238 characters of %SystemRoot% and its 21 fill the
+// 259; one more and the expansion itself does not fit.
 TEST_F(PassiveUninstallerTest, ExpansionThatDoesNotFitIsNeverRun)
 {
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F1}";
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo Deployment"));
-    wchar_t systemRoot[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
-    ASSERT_TRUE(length > 0 && length < MAX_PATH);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"SystemRoot", (L"C:\\" + std::wstring(200, L'r')).c_str()));
+    for (size_t length : {238u, 239u}) {
+        ScopedVariable systemRoot(L"SystemRoot", (L"C:\\" + std::wstring(length - 3, L'r')).c_str());
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    }
+
+    const std::wstring attempt = Attempting(code, L"Zamo Deployment");
+    EXPECT_EQ(log.Lines(), (Lines{FirstLine, attempt, L"Failed to execute [206]", FirstLine, attempt,
+                                  L"Failed to execute [122]"}));
+}
+
+// A standard user names the entries of their own uninstall list. Only a name that is a
+// product code, exactly, is ever put into a command line, and as it is: anything else is
+// logged and never executed (the purge deletes it with the product keys as before).
+TEST_F(StandInTest, OnlyAWholeProductCodeIsEverExecutedAndNothingOfItIsExpanded)
+{
+    ASSERT_TRUE(MakeRoot());
+    const std::wstring injected = folder_.Path() + L"\\injected.txt";
+    std::wstring injectedSlashes = injected;
+    std::replace(injectedSlashes.begin(), injectedSlashes.end(), L'\\', L'/');
+    ScopedVariable code(L"ZC_CODE", L"44444444-4444-4444-4444-444444444444");
+    const std::wstring lowerCase = L"{7e1a5c00-0000-4000-8000-0000000000fa}";
+    const std::wstring names[] = {
+        L"{44444444-4444-4444-4444-444444444444}\" /l*v \"" + injectedSlashes,
+        L"{44444444-4444-4444-4444-444444444444} /quiet",
+        L"{44444444-4444-4444-4444-444444444444}x",
+        L"{44444444-4444-4444-4444-4444 4444444}",
+        L" {44444444-4444-4444-4444-444444444444}",
+        L"{%ZC_CODE%}",
+        L"{44444444-4444-4444-4444-44444444444}",
+        L"{444444444-444-4444-4444-444444444444}",
+        L"{4444444G-4444-4444-4444-444444444444}",
+        L"{44444444_4444-4444-4444-444444444444}",
+        L"(44444444-4444-4444-4444-444444444444)",
+        L"{}",
+        lowerCase,
+    };
+    for (const std::wstring& name : names)
+        ASSERT_TRUE(UserEntry(name, L"DisplayName", L"Zamo (per-machine)")) << std::string(name.begin(), name.end());
 
     UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
 
-    SetEnvironmentVariableW(L"SystemRoot", systemRoot);
-    EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(code, L"Zamo Deployment"), L"Failed to execute [122]"}));
+    // Entries in the order the list gives them; the one code's uninstaller after its line.
+    Lines expected = {FirstLine};
+    for (const std::wstring& name : SubkeyNames(HKEY_USERS, UserList)) {
+        expected.push_back(Attempting(name, L"Zamo (per-machine)"));
+        if (name == lowerCase)
+            expected.insert(expected.end(), {Executing(lowerCase), Waiting, L"Process completed"});
+    }
+    EXPECT_EQ(expected.size(), 1 + std::size(names) + 3);
+    EXPECT_EQ(MaskProcessIds(log.Lines()), expected);
+    EXPECT_EQ(Started(), Lines{CommandLine(lowerCase)});
+    EXPECT_FALSE(Exists(injected));
+    for (const std::wstring& name : names)
+        EXPECT_TRUE(KeyExists(HKEY_USERS, UserList + L"\\" + name)) << std::string(name.begin(), name.end());
+}
+
+// An uninstaller still running when the wait ends (the stand-in sleeps longer than the
+// bound) and one that exits 1618: neither scope is marked with the signature, each entry
+// stays in "Not removed", and the run's code is 1, or 1618 ahead of 1.
+TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClean)
+{
+    ASSERT_TRUE(MakeRoot());
+    ReportExitCode = true;
+    ClearTriedItems();
+    ASSERT_TRUE(TextCopy(Signature, L"Wave-9"));
+    const std::wstring slowCode = L"{7E1A5C00-0000-4000-8000-0000000000B1}";
+    const std::wstring busyCode = L"{7E1A5C00-0000-4000-8000-0000000000B2}";
+    const wchar_t otherSid[] = L"S-1-5-21-7340-7341-7342-1102";
+    const std::wstring marker = L"\\Software\\Quorvex\\Cleaned";
+    DeleteKeyTree(HKEY_USERS, otherSid);
+
+    ASSERT_TRUE(UserEntry(slowCode, L"DisplayName", L"Zamo (per-user)"));
+    ULONGLONG waited = 0;
+    {
+        ScopedVariable sleep(L"ZC_UNINSTALL_SLEEP", L"30000");
+        ULONGLONG start = GetTickCount64();
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+        waited = GetTickCount64() - start;
+    }
+    EXPECT_GE(waited, 1400u);
+    EXPECT_LT(waited, 20000u);
+    EXPECT_EQ(MaskProcessIds(log.Lines()), (Lines{FirstLine, Attempting(slowCode, L"Zamo (per-user)"),
+                                                  Executing(slowCode), Waiting, L"Process timed out"}));
+    // Only the scope of the unfinished uninstaller keeps its mark back.
+    log.Clear();
+    MarkScopeCleaned(HKEY_USERS, TestSid);
+    MarkScopeCleaned(HKEY_USERS, otherSid);
+    EXPECT_EQ(log.Lines(),
+              Lines{std::wstring(L"Not marking [HKU,") + TestSid + L"] with signature [Wave-9]: an uninstaller did not finish"});
+    EXPECT_FALSE(KeyExists(HKEY_USERS, std::wstring(TestSid) + marker));
+    std::wstring stored;
+    EXPECT_TRUE(ReadString(HKEY_USERS, std::wstring(otherSid) + marker, nullptr, &stored));
+    EXPECT_EQ(stored, L"Wave-9");
+    DeleteKeyTree(HKEY_USERS, otherSid);
+    log.Clear();
+    EXPECT_EQ(LogRunOutcome(), 1);
+    EXPECT_EQ(log.Lines(), (Lines{L"Not removed: " + slowCode + L" [Zamo (per-user)] (its uninstaller did not finish)",
+                                  L"Exit code [1]"}));
+
+    // Another installation in progress: both views of the shared list run it, one line.
+    log.Clear();
+    EndStandIns();
+    ASSERT_TRUE(UserEntry(busyCode, L"ProductName", L"Zamo Deployment"));
+    {
+        ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1618");
+        ScopedVariable otherList(L"ZC_UNINSTALL_LIST", L"ZcNoSuchList");
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_32KEY, nullptr, 1500);
+    }
+    // Entries in list order: the slow one is still there and its stand-in runs at once now.
+    Lines expected = {FirstLine};
+    for (const std::wstring& name : SubkeyNames(HKEY_USERS, UserList)) {
+        const std::wstring display = name == busyCode ? L"Zamo Deployment" : L"Zamo (per-user)";
+        expected.insert(expected.end(), {Attempting(name, display), Executing(name), Waiting, L"Process completed",
+                                         L"Process exit code [1618]"});
+    }
+    EXPECT_EQ(MaskProcessIds(log.Lines()), expected);
+    log.Clear();
+    MarkScopeCleaned(HKEY_USERS, TestSid);
+    EXPECT_EQ(LogRunOutcome(), 1618);
+    EXPECT_EQ(log.Lines(),
+              (Lines{std::wstring(L"Not marking [HKU,") + TestSid + L"] with signature [Wave-9]: an uninstaller did not finish",
+                     L"Not removed: " + slowCode + L" [Zamo (per-user)] (its uninstaller did not finish)",
+                     L"Not removed: " + busyCode + L" [Zamo Deployment] (its uninstaller did not finish)",
+                     L"Exit code [1618]"}));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, std::wstring(TestSid) + marker));
+
+    // A new run forgets them: the scope is marked again.
+    ForgetUnfinishedUninstallers();
+    log.Clear();
+    MarkScopeCleaned(HKEY_USERS, TestSid);
+    EXPECT_EQ(log.Lines(), Lines{});
+    EXPECT_TRUE(ReadString(HKEY_USERS, std::wstring(TestSid) + marker, nullptr, &stored));
+}
+
+// Without "/ExitCode" the run's code stays 0 and no "Not removed" line is logged, but the
+// scope is still not marked; an uninstaller that finishes with 1603 (failed) is finished.
+TEST_F(StandInTest, WithoutExitCodeTheScopeIsStillNotMarked)
+{
+    ASSERT_TRUE(MakeRoot());
+    ClearTriedItems();
+    ASSERT_TRUE(TextCopy(Signature, L"Wave-9"));
+    const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000B3}";
+    ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
+    {
+        ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1603");
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+    }
+    MarkScopeCleaned(HKEY_USERS, TestSid);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, std::wstring(TestSid) + L"\\Software\\Quorvex\\Cleaned"));
+    {
+        ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1618");
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+    }
+    log.Clear();
+    MarkScopeCleaned(HKEY_USERS, TestSid);
+    EXPECT_EQ(LogRunOutcome(), 0);
+    EXPECT_EQ(log.Lines(),
+              Lines{std::wstring(L"Not marking [HKU,") + TestSid + L"] with signature [Wave-9]: an uninstaller did not finish"});
 }
 
 // Real packages: installed with the prefix's msiexec, removed by the uninstaller.
@@ -313,6 +569,47 @@ TEST_F(RealPackageTest, TwoPackagesListedNextToEachOtherAreBothUninstalled)
         EXPECT_FALSE(Exists(path + L"\\payload.txt"));
         RemoveDirectoryW(path.c_str());
     }
+}
+
+// Another maker's product, installed for real: its code under a standard user's own
+// uninstall list with a catalogue display name is never given to MsiExec, in a preview or a
+// real run, whether the name spells it in capitals or small letters.
+TEST_F(RealPackageTest, AnotherMakersInstalledCodeUnderAUsersListIsNeverExecuted)
+{
+    const std::wstring otherCode = L"{E783CA5A-A944-4A7F-9E33-C95A969B909E}";
+    ASSERT_TRUE(InstallTestPackage(L"OtherMaker.msi"));
+    struct Uninstall {
+        const std::wstring& code;
+        ~Uninstall() { UninstallTestProduct(code); }
+    } uninstall{otherCode};
+    const std::wstring payload = Expand(L"%ProgramFiles(x86)%\\Brindlewood\\Notes\\brindle-notes.txt");
+    ASSERT_TRUE(Listed(otherCode.c_str(), KEY_WOW64_32KEY));
+    ASSERT_TRUE(Exists(payload));
+
+    std::wstring lowerCase = otherCode;
+    std::transform(lowerCase.begin(), lowerCase.end(), lowerCase.begin(), towlower);
+    for (const std::wstring& name : {otherCode, lowerCase}) {
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        DeleteKeyTree(HKEY_USERS, TestSid);
+        ASSERT_TRUE(UserEntry(name, L"DisplayName", L"Zamo (per-user)"));
+        const Lines expected = {FirstLine, Attempting(name, L"Zamo (per-user)"),
+                                L"Not uninstalling " + name + L": the Windows Installer names it [Brindle Notes]"};
+        log.Clear();
+        {
+            PreviewRun preview;
+            UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        }
+        EXPECT_EQ(log.Lines(), expected);
+        log.Clear();
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        EXPECT_EQ(log.Lines(), expected);
+        EXPECT_TRUE(Listed(otherCode.c_str(), KEY_WOW64_32KEY));
+        EXPECT_TRUE(Exists(payload));
+    }
+    std::wstring name;
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, UninstallList + L"\\" + otherCode, L"DisplayName", &name,
+                           KEY_WOW64_32KEY));
+    EXPECT_EQ(name, L"Brindle Notes");
 }
 
 } // namespace

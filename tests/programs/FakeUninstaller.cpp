@@ -2,8 +2,10 @@
 // would: started as `MsiExec.exe /x "{code}" /quiet`, it deletes the entry named
 // {code} from the list HKEY_USERS\%ZC_UNINSTALL_LIST% and, when %ZC_UNINSTALL_ADDS% is
 // set, adds an entry of that name whose DisplayName is "Zamo Deployment".
-// Exit code %ZC_UNINSTALL_EXIT% (0 when unset), or 3 when the command line names no
-// product code.
+// When %ZC_UNINSTALL_RECORD% names a file, it first appends its whole command line to it (one
+// line, UTF-16LE); when %ZC_UNINSTALL_SLEEP% is set, it then sleeps that many milliseconds, an
+// uninstaller that outlives a wait. Exit code %ZC_UNINSTALL_EXIT% (0 when unset), or 3 when
+// the command line names no product code.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -24,6 +26,20 @@ std::wstring Variable(const wchar_t* name)
 int wmain()
 {
     std::wstring commandLine = GetCommandLineW();
+    std::wstring record = Variable(L"ZC_UNINSTALL_RECORD");
+    if (!record.empty()) {
+        HANDLE file = CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            std::wstring line = commandLine + L"\n";
+            DWORD written = 0;
+            WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    std::wstring sleep = Variable(L"ZC_UNINSTALL_SLEEP");
+    if (!sleep.empty())
+        Sleep(static_cast<DWORD>(_wtoi(sleep.c_str())));
     size_t at = commandLine.find(L"/x \"");
     size_t end = at == std::wstring::npos ? at : commandLine.find(L'"', at + 4);
     if (end == std::wstring::npos)

@@ -205,6 +205,86 @@ TEST_F(DeploymentTest, ExitCodesOfARealRunAndAPreviewWithAndWithoutTheProduct)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_32KEY));
 }
 
+// The scope marker is the run's own mark, no trace of the product. Markers of several
+// signatures on a machine without the product: every detection exits 0, with or without a
+// signature, and so does a signed real run, which sweeps and marks each scope again; the
+// preview's lines stay as they were. A maker's key that holds anything besides the marker
+// is a trace.
+TEST_F(DeploymentTest, MarkersOfAnySignatureAreNoTraceOfTheProduct)
+{
+    const std::wstring sid = L"S-1-5-21-7390-7391-7392-1001";
+    const std::wstring maker = L"Software\\Quorvex";
+    const std::wstring marker = maker + L"\\Cleaned";
+    struct Cleanup {
+        std::wstring sid;
+        ~Cleanup()
+        {
+            DeleteKeyTree(HKEY_USERS, sid);
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex");
+            DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex");
+        }
+    } cleanup{sid};
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, marker, nullptr, L"Wave-1"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, marker, nullptr, L"Wave-2"));
+    ASSERT_TRUE(SetString(HKEY_USERS, sid + L"\\" + marker, nullptr, L"Wave-3"));
+
+    const std::wstring userLine = L"Would remove HKU\\" + sid + L"\\Software\\Quorvex";
+    int round = 0;
+    for (const wchar_t* signature : {L"", L" /Signature:Wave-1", L" /Signature:Wave-3", L" /Signature:Other"}) {
+        SCOPED_TRACE(Narrow(signature));
+        const std::wstring log = folder / (L"detect" + std::to_wstring(round++) + L".log");
+        EXPECT_EQ(Run(L"/Preview /ExitCode" + std::wstring(signature), log), 0u);
+        Lines lines = ReadLogLines(log);
+        EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [0]", L"Finishing"}));
+        // A scope bearing the run's signature is skipped; any other one is named as before.
+        EXPECT_EQ(Has(lines, userLine), std::wstring(signature) != L" /Signature:Wave-3");
+        EXPECT_EQ(Has(lines, L"Would remove HKLM\\Software\\Quorvex"), std::wstring(signature) != L" /Signature:Wave-1");
+    }
+
+    const std::wstring signedRun = folder / L"signed.log";
+    EXPECT_EQ(Run(L"/ExitCode /Signature:Wave-4", signedRun), 0u);
+    Lines lines = ReadLogLines(signedRun);
+    EXPECT_TRUE(Has(lines, L"Successfully removed from HKU\\" + sid + L"\\Software\\Quorvex"));
+    EXPECT_TRUE(Has(lines, L"Successfully removed from HKLM\\Software\\Quorvex"));
+    for (const std::wstring& line : lines)
+        EXPECT_NE(line.rfind(L"Not removed: ", 0), 0u) << Narrow(line);
+    EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [0]", L"Finishing"}));
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        std::wstring stored;
+        EXPECT_TRUE(ReadString(root, marker, nullptr, &stored));
+        EXPECT_EQ(stored, L"Wave-4");
+    }
+    EXPECT_EQ(SubkeyNames(HKEY_USERS, sid + L"\\" + maker), Lines{L"Cleaned"});
+    for (const wchar_t* signature : {L"", L" /Signature:Wave-4"}) {
+        const std::wstring log = folder / (L"detect" + std::to_wstring(round++) + L".log");
+        EXPECT_EQ(Run(L"/Preview /ExitCode" + std::wstring(signature), log), 0u) << Narrow(signature);
+    }
+
+    // Anything besides the marker is the product's: a value of the maker's key, a key next to
+    // the marker, a value or a key inside the marker.
+    struct Trace {
+        const char* what;
+        std::wstring key;
+        const wchar_t* value;
+    };
+    const Trace traces[] = {
+        {"value of the maker's key", maker, L"InstallDir"},
+        {"key next to the marker", maker + L"\\Zamo", nullptr},
+        {"named value of the marker", marker, L"Note"},
+        {"key inside the marker", marker + L"\\Child", nullptr},
+    };
+    for (const Trace& trace : traces) {
+        SCOPED_TRACE(trace.what);
+        DeleteKeyTree(HKEY_USERS, sid + L"\\" + maker);
+        ASSERT_TRUE(SetString(HKEY_USERS, sid + L"\\" + marker, nullptr, L"Wave-3"));
+        ASSERT_TRUE(trace.value == nullptr ? CreateKey(HKEY_USERS, sid + L"\\" + trace.key)
+                                           : SetString(HKEY_USERS, sid + L"\\" + trace.key, trace.value, L"x"));
+        const std::wstring log = folder / (L"trace" + std::to_wstring(round++) + L".log");
+        EXPECT_EQ(Run(L"/Preview /ExitCode", log), 1u);
+        EXPECT_TRUE(Has(ReadLogLines(log), userLine));
+    }
+}
+
 // Two runs started together into one log, several times: the second waits for the first,
 // which holds the lock for its five-second pause after stopping a product process.
 TEST_F(DeploymentTest, TwoRunsAtOnceTakeTurnsAndLoseNoLine)

@@ -226,4 +226,50 @@ TEST_F(ProcessStopperTest, QuietRunOfTheProgramStopsProductProcessesFirst)
     EXPECT_TRUE(survivor.Running());
 }
 
+// A copy of the program whose file name holds a product process name ("UninstallZamo.exe")
+// never stops itself, nor another running copy of the program (shown here by its dialog,
+// waiting for a click); the product's process next to them is stopped.
+TEST_F(ProcessStopperTest, ProgramNeverStopsItselfNorAnotherCopyOfItselfWhateverTheirNames)
+{
+    const std::wstring copy = folder / L"UninstallZamo.exe";
+    const std::wstring other = folder / L"OtherZamo.exe";
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), copy.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), other.c_str(), TRUE));
+    DWORD otherId = 0;
+    HANDLE otherRun = StartProgram(L"\"" + other + L"\" \"/Log:" + (folder / L"other.log") + L"\"", &otherId);
+    ASSERT_NE(otherRun, nullptr);
+    struct End {
+        HANDLE process;
+        ~End()
+        {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+    } endOther{otherRun};
+    ASSERT_NE(FindProgramWindow(otherId), nullptr) << "the other copy shows its dialog";
+
+    // A preview of a machine with nothing of the product but the copies names nothing.
+    const std::wstring previewLog = folder / L"preview.log";
+    RunResult preview = RunCommandLine(L"\"" + copy + L"\" /Quiet /Preview /ExitCode \"/Log:" + previewLog + L"\"");
+    ASSERT_TRUE(preview.ended);
+    EXPECT_EQ(preview.exitCode, 0u);
+    for (const std::wstring& line : ReadLogLines(previewLog))
+        EXPECT_EQ(line.find(L"Would stop process"), std::wstring::npos) << std::string(line.begin(), line.end());
+    EXPECT_EQ(ReadLogLines(previewLog).back(), L"Finishing");
+
+    ChildProcess& product = Start(L"Zamo.exe");
+    const std::wstring runLog = folder / L"run.log";
+    RunResult run = RunCommandLine(L"\"" + copy + L"\" /Quiet \"/Log:" + runLog + L"\"");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    std::vector<std::wstring> runLines = ReadLogLines(runLog);
+    ASSERT_GE(runLines.size(), 5u);
+    EXPECT_EQ(runLines[3], StoppingLine(product.Id(), L"Zamo.exe"));
+    EXPECT_EQ(runLines[4].find(L"Stopping process"), std::wstring::npos);
+    EXPECT_EQ(runLines.back(), L"Finishing");
+    ExpectStopped(product, L"Zamo.exe");
+    EXPECT_EQ(WaitForSingleObject(otherRun, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the other copy was stopped";
+}
+
 } // namespace

@@ -22,7 +22,7 @@ if(NOT dump MATCHES "Subsystem[ \t]+00000002")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
 set(allowed ADVAPI32.dll KERNEL32.dll ntdll.dll USER32.dll SHELL32.dll SHLWAPI.dll GDI32.dll COMCTL32.dll msvcrt.dll
-            msi.dll ole32.dll OLEAUT32.dll)
+            msi.dll ole32.dll OLEAUT32.dll VERSION.dll)
 list(LENGTH dlls count)
 if(count EQUAL 0)
     message(FATAL_ERROR "no imports found")

@@ -21,6 +21,19 @@ DWORD ScanWaitMs = UninstallerWaitMs;
 // A scope that could not be added makes every scope count as one.
 NameList UnfinishedScopes = {};
 bool UnfinishedScopeLost = false;
+// Product codes whose uninstaller did not finish in this run. One is not started again when
+// the other view's pass meets its entry: a second MsiExec only waits for the first (or meets
+// the same installation in progress) and would double the run's wait.
+NameList UnfinishedCodes = {};
+
+bool HasName(const NameList& list, const wchar_t* name)
+{
+    for (DWORD i = 0; i < list.count; i++) {
+        if (CompareStringOrdinal(list.names[i], -1, name, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
 
 bool ComposeScopeName(PathBuffer& out, const wchar_t* label, const wchar_t* sid)
 {
@@ -168,6 +181,7 @@ Change RunUninstaller(const ListScan& scan, const wchar_t* productCode, const wc
         Ending ending = AwaitUninstaller(child, ScanWaitMs);
         if (ending != Ending::Finished) {
             NoteUnfinishedScope(scan.label, scan.sid);
+            AddName(UnfinishedCodes, productCode);
             NoteUnfinishedUninstaller(scan.list, productCode, scan.view, displayName, ending == Ending::Busy);
         }
     }
@@ -180,7 +194,7 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
 {
     // Under HKEY_USERS both views show one list: an uninstaller the preview has named
     // already is not named again, as a real run that ran it finds its entry gone.
-    if (PreviewHasUninstalled(scan.list, name, scan.view))
+    if (PreviewHasUninstalled(scan.list, name, scan.view) || HasName(UnfinishedCodes, name))
         return Taken::Kept;
     LogRemovalAttempt(name, displayName);
     if (!IsProductCode(name))
@@ -236,15 +250,12 @@ bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid)
     PathBuffer scope;
     if (!ComposeScopeName(scope, RootLabel(root), sid))
         return true;
-    for (DWORD i = 0; i < UnfinishedScopes.count; i++) {
-        if (CompareStringOrdinal(UnfinishedScopes.names[i], -1, scope, -1, TRUE) == CSTR_EQUAL)
-            return true;
-    }
-    return false;
+    return HasName(UnfinishedScopes, scope);
 }
 
 void ForgetUnfinishedUninstallers()
 {
     FreeNames(UnfinishedScopes);
+    FreeNames(UnfinishedCodes);
     UnfinishedScopeLost = false;
 }

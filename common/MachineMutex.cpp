@@ -1,4 +1,5 @@
-// Named mutexes that runs of every user and session share.
+// Named mutexes that runs of every user and session share, and the run lock's, which only
+// administrators and SYSTEM can create or hold.
 #include "MachineMutex.h"
 
 #include "Bounded.h"
@@ -74,7 +75,7 @@ HANDLE OpenNamespace(const NamespaceApi& api, HANDLE boundary, SECURITY_ATTRIBUT
         if (space != nullptr || GetLastError() != ERROR_ALREADY_EXISTS)
             return space;
         space = api.openNamespace(boundary, NamespaceName);
-        if (space != nullptr || GetLastError() != ERROR_FILE_NOT_FOUND)
+        if (space != nullptr || (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND))
             return space;
     }
     return nullptr;

@@ -10,7 +10,7 @@
 //   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
 //      completion to the dialog.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
-// uninstallers and deletions.
+// uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
 #include "steps.h"
 
@@ -27,39 +27,54 @@ void PurgeInstallerRecords()
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
 }
 
+// How long a run waits for another run to give the lock back. A deployment tool that is told
+// 1618 (another installation is in progress) tries again later.
+const DWORD RunLockWaitMs = 10 * 60 * 1000;
+
+enum class RunLock {
+    Taken,  // this run holds it
+    None,   // there is none to take: the run goes on without it
+    Busy,   // another run held it for the whole wait
+};
+
 // Takes the lock, waiting with one line while another run holds it. A lock whose holder
-// ended without giving it back comes as abandoned, and is then this run's. Returns the
-// handle to give back, or null when there is no lock to take.
-HANDLE TakeRunLock()
+// ended without giving it back comes as abandoned, and is then this run's.
+RunLock TakeRunLock(DWORD waitMs, AdministratorsMutex& lock)
 {
-    HANDLE lock = OpenMachineMutex(L"ZamoClean.CleanRun");
-    if (lock == nullptr)
-        return nullptr;
-    DWORD waited = WaitForSingleObject(lock, 0);
+    lock = OpenAdministratorsMutex(L"ZamoClean.CleanRun");
+    if (lock.mutex == nullptr)
+        return RunLock::None;
+    DWORD waited = WaitForSingleObject(lock.mutex, 0);
     if (waited == WAIT_TIMEOUT) {
         LogLine(L"Waiting for another clean-up run to finish");
-        waited = WaitForSingleObject(lock, INFINITE);
+        waited = WaitForSingleObject(lock.mutex, waitMs);
     }
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        CloseHandle(lock);
-        return nullptr;
-    }
-    return lock;
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        return RunLock::Taken;
+    CloseAdministratorsMutex(lock);
+    if (waited != WAIT_TIMEOUT)
+        return RunLock::None;
+    LogLine(L"Stopped waiting for another clean-up run");
+    return RunLock::Busy;
 }
 
-void GiveBackRunLock(HANDLE lock)
+void GiveBackRunLock(AdministratorsMutex& lock)
 {
-    if (lock == nullptr)
-        return;
-    ReleaseMutex(lock);
-    CloseHandle(lock);
+    if (lock.mutex != nullptr)
+        ReleaseMutex(lock.mutex);
+    CloseAdministratorsMutex(lock);
 }
 
 } // namespace
 
-DWORD WINAPI CleanRun(void*)
+int CleanRunWaitingAtMost(DWORD lockWaitMs)
 {
-    HANDLE lock = TakeRunLock();
+    AdministratorsMutex lock;
+    if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
+        int exitCode = LogRunNotMade();
+        LogLine(L"Finishing");
+        return exitCode;
+    }
     ClearPreviewRecord();
     ClearTriedItems();
     ForgetUnfinishedUninstallers();
@@ -91,6 +106,11 @@ DWORD WINAPI CleanRun(void*)
     int exitCode = LogRunOutcome();
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
-    ReportCompletion(exitCode);
+    return exitCode;
+}
+
+DWORD WINAPI CleanRun(void*)
+{
+    ReportCompletion(CleanRunWaitingAtMost(RunLockWaitMs));
     return 0;
 }

@@ -56,40 +56,105 @@ bool StoredSpelling(const PathBuffer& path, PathBuffer& out)
     return true;
 }
 
-// Removes the tree at logged, acting through acting: the same path, spelled as stored.
-// Both are composed alike from the names found on disk, which are taken as they are,
-// since a name such as "%NAME%" would expand into another folder.
+// True for a name that a path given to the system would not reach as it stands: one that ends
+// with a dot or a space (which the system drops), or a device's name ("con", "AUX.log",
+// "nul .txt": the part before the first dot, spaces after it aside), which would name the device.
+bool NeedsLiteralPath(const wchar_t* name)
+{
+    size_t length = wcslen(name);
+    if (length == 0 || name[length - 1] == L'.' || name[length - 1] == L' ')
+        return true;
+    size_t base = wcscspn(name, L".");
+    while (base > 0 && name[base - 1] == L' ')
+        base--;
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : devices) {
+        if (CompareStringOrdinal(name, static_cast<int>(base), device, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    // COM1 to COM9 and LPT1 to LPT9, the superscript digits and 0 included.
+    if (base == 4 && (CompareStringOrdinal(name, 3, L"COM", 3, TRUE) == CSTR_EQUAL ||
+                      CompareStringOrdinal(name, 3, L"LPT", 3, TRUE) == CSTR_EQUAL))
+        return (name[3] >= L'0' && name[3] <= L'9') || name[3] == L'\x00B9' || name[3] == L'\x00B2' ||
+               name[3] == L'\x00B3';
+    return false;
+}
+
+bool IsLiteralPath(const wchar_t* path)
+{
+    return wcsncmp(path, L"\\\\?\\", 4) == 0;
+}
+
+// The literal form of a drive or share path: "\\?\C:\..." or "\\?\UNC\server\share\...".
+// False for any other path, or when it does not fit.
+bool LiteralPath(PathBuffer& out, const wchar_t* path)
+{
+    if (IsLiteralPath(path))
+        return TextCopy(out, path);
+    if (IsDrivePath(path))
+        return FormatText(out, L"\\\\?\\%s", path);
+    if (wcsncmp(path, L"\\\\", 2) == 0 && path[2] != L'\\' && path[2] != L'?' && path[2] != L'.')
+        return FormatText(out, L"\\\\?\\UNC\\%s", path + 2);
+    return false;
+}
+
+// A literal path is joined to a name as plain text: nothing in it is to be interpreted.
+bool JoinLiteral(PathBuffer& path, const wchar_t* name)
+{
+    return TextAppend(path, L"\\") && TextAppend(path, name);
+}
+
+// The path through which an entry of the folder at acting is acted on: the literal form where
+// the folder's path is literal already or the entry's name needs it.
+bool ActingEntryPath(PathBuffer& out, const wchar_t* acting, const wchar_t* name)
+{
+    if (IsLiteralPath(acting) || NeedsLiteralPath(name))
+        return LiteralPath(out, acting) && JoinLiteral(out, name);
+    return TextCopy(out, acting) && AppendEntryName(out, name);
+}
+
+// Removes the tree at logged, acting through acting: the same path, spelled as stored (and in
+// its literal form below a name that needs it). Both are composed alike from the names found
+// on disk, which are taken as they are, since a name such as "%NAME%" would expand into
+// another folder. True when the tree holds no file at any depth and nothing in it stays
+// unvisited, so that its folders are all it has to remove; top tells the tree's top folder,
+// which a preview then names.
 //
 // Wine follows a directory link when asked to remove it and so deletes the folder it
 // points to, and Windows removes only the link: a link (junction, symbolic link or any
 // other reparse point) is therefore never entered and never removed. It stays, and so
 // does every folder that encloses it.
-void RemoveTree(const wchar_t* logged, const wchar_t* acting)
+bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
 {
     DWORD attributes = GetFileAttributesW(acting);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
-        return;
+        return false;
     PathBuffer entryActing;
-    if (!TextCopy(entryActing, acting) || !AppendEntryName(entryActing, L"*.*"))
-        return;
+    if (!(IsLiteralPath(acting) ? TextCopy(entryActing, acting) && JoinLiteral(entryActing, L"*.*")
+                                : TextCopy(entryActing, acting) && AppendEntryName(entryActing, L"*.*")))
+        return false;
 
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileExW(entryActing, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE)
-        return;
+        return false;
+    bool foldersOnly = true;
     do {
         if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
             continue;
-        // An entry whose path does not fit stays, and so does this folder.
+        // An entry whose path does not fit stays, and so does this folder. The logged path is
+        // plain text: AppendEntryName would refuse a name with a final dot.
         PathBuffer entryLogged;
-        if (!TextCopy(entryLogged, logged) || !AppendEntryName(entryLogged, entry.cFileName) ||
-            !TextCopy(entryActing, acting) || !AppendEntryName(entryActing, entry.cFileName))
+        if (!TextCopy(entryLogged, logged) || !JoinLiteral(entryLogged, entry.cFileName) ||
+            !ActingEntryPath(entryActing, acting, entry.cFileName) || IsLink(entry.dwFileAttributes)) {
+            foldersOnly = false;
             continue;
-        if (IsLink(entry.dwFileAttributes))
-            continue;
+        }
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(entryLogged, entryActing);
+            if (!RemoveTree(entryLogged, entryActing, false))
+                foldersOnly = false;
         } else {
+            foldersOnly = false;
             LogChange(L"Deleting file [%s]", entryLogged);
             if (DeleteFileAt(entryActing, entryLogged) == Change::Failed)
                 DeleteAtRestartIfAsked(entryLogged, entryActing, false);
@@ -98,8 +163,9 @@ void RemoveTree(const wchar_t* logged, const wchar_t* acting)
     FindClose(find);
 
     // Scheduled after everything in it, so that the restart finds it empty.
-    if (RemoveFolder(acting) == Change::Failed)
+    if (RemoveFolder(acting, top && foldersOnly ? logged : nullptr) == Change::Failed)
         DeleteAtRestartIfAsked(logged, acting, true);
+    return foldersOnly;
 }
 
 } // namespace
@@ -121,7 +187,7 @@ bool AppendEntryName(PathBuffer& path, const wchar_t* name)
 
 void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool isFolder)
 {
-    if (!DeleteAtRestart)
+    if (!DeleteAtRestart || ScheduledAlready(acting))
         return;
     if (ScheduleDeletionAtRestart(acting, isFolder) == Change::Made)
         LogLine(L"Scheduled for deletion at restart [%s]", logged);
@@ -136,5 +202,5 @@ void RemoveFolderTree(const wchar_t* path)
     if (!ExpandText(expanded, path))
         return;
     PathBuffer stored;
-    RemoveTree(expanded, StoredSpelling(expanded, stored) ? stored : expanded);
+    RemoveTree(expanded, StoredSpelling(expanded, stored) ? stored : expanded, true);
 }

@@ -137,6 +137,10 @@ void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const Sh
 
 const wchar_t RenamePrefix[] = L"~ZamoClean-";
 
+// What this run has scheduled for deletion at restart: each path as scheduled and, for a
+// renamed file, its new path.
+NameList ScheduledPaths = {};
+
 // Renames a file within its folder to a name of this program's own; true when renamed. The
 // name is never one that exists: an existing file is not replaced.
 bool RenameForRestart(const wchar_t* path, PathBuffer& renamed)
@@ -206,6 +210,22 @@ void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& sho
         return;
     LogLine(L"Would remove value [%s] from %s\\%s", valueName, shown.label, path);
     RecordItem(identity);
+}
+
+// A path in its literal form as the log and the preview's record show it: without the
+// prefix that makes the system take it as it stands. Empty when it does not fit.
+const wchar_t* WithoutLiteralPrefix(const wchar_t* path, PathBuffer& out)
+{
+    const wchar_t literal[] = L"\\\\?\\";
+    const wchar_t literalShare[] = L"\\\\?\\UNC\\";
+    if (StrCmpNIW(path, literalShare, ARRAYSIZE(literalShare) - 1) == 0) {
+        if (!FormatText(out, L"\\\\%s", path + ARRAYSIZE(literalShare) - 1))
+            out[0] = L'\0';
+        return out;
+    }
+    if (wcsncmp(path, literal, ARRAYSIZE(literal) - 1) == 0)
+        return path + ARRAYSIZE(literal) - 1;
+    return path;
 }
 
 Change Outcome(bool made)
@@ -289,20 +309,26 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
 
 Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
 {
-    NoteChange(TriedFile, path, nullptr, path);
+    PathBuffer plainBuffer;
+    const wchar_t* plain = WithoutLiteralPrefix(path, plainBuffer);
+    NoteChange(TriedFile, path, nullptr, plain);
     if (PreviewMode) {
-        if (!RecordCovers(path))
-            LogLine(L"Would delete file [%s]", shown != nullptr ? shown : path);
+        if (!RecordCovers(plain))
+            LogLine(L"Would delete file [%s]", shown != nullptr ? shown : plain);
         return Change::Previewed;
     }
     return Outcome(DeleteFileW(path) != FALSE);
 }
 
-Change RemoveFolder(const wchar_t* path)
+Change RemoveFolder(const wchar_t* path, const wchar_t* shownEmptyTree)
 {
-    NoteChange(TriedFolder, path, nullptr, path);
+    PathBuffer plainBuffer;
+    const wchar_t* plain = WithoutLiteralPrefix(path, plainBuffer);
+    NoteChange(TriedFolder, path, nullptr, plain);
     if (PreviewMode) {
-        RecordItem(path);
+        if (shownEmptyTree != nullptr && !RecordCovers(plain))
+            LogLine(L"Would remove folder [%s]", shownEmptyTree);
+        RecordItem(plain);
         return Change::Previewed;
     }
     return Outcome(RemoveDirectoryW(path) != FALSE);
@@ -321,6 +347,11 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
     bool moved = !isFolder && RenameForRestart(path, renamed);
     if (MoveFileExW(moved ? renamed : path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         NoteScheduled(path);
+        // A name not kept here is scheduled again when met again: twice in the system's
+        // list does no harm beyond the line.
+        AddName(ScheduledPaths, path);
+        if (moved)
+            AddName(ScheduledPaths, renamed);
         return Change::Made;
     }
     DWORD error = GetLastError();
@@ -349,6 +380,17 @@ Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t
     LONG written = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
     RegCloseKey(key);
     return Outcome(written == ERROR_SUCCESS);
+}
+
+bool ScheduledAlready(const wchar_t* path)
+{
+    for (DWORD i = 0; i < ScheduledPaths.count; i++) {
+        if (CompareStringOrdinal(ScheduledPaths.names[i], -1, path, -1, TRUE) == CSTR_EQUAL) {
+            NoteScheduled(path);
+            return true;
+        }
+    }
+    return false;
 }
 
 void ClearPreviewRecord()
@@ -717,11 +759,22 @@ void ClearTriedItems()
     for (DWORD i = 0; i < ItemCount; i++)
         HeapFree(GetProcessHeap(), 0, Items[i].texts);
     ItemCount = 0;
+    FreeNames(ScheduledPaths);
     ItemLost = false;
     PreviewNamedChange = false;
     RestartPending = false;
     InstallerBusy = false;
 }
+
+namespace {
+
+int LogExitCode(int exitCode)
+{
+    LogLine(L"Exit code [%d]", exitCode);
+    return exitCode;
+}
+
+} // namespace
 
 int LogRunOutcome()
 {
@@ -745,8 +798,12 @@ int LogRunOutcome()
                    : RestartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
                                     : 0;
     }
-    LogLine(L"Exit code [%d]", exitCode);
-    return exitCode;
+    return LogExitCode(exitCode);
+}
+
+int LogRunNotMade()
+{
+    return ReportExitCode ? LogExitCode(ERROR_INSTALL_ALREADY_RUNNING) : 0;
 }
 
 Change DeleteShortcutFile(const wchar_t* path)

@@ -60,12 +60,17 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
 Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown);
 
 // Deletes one file. Preview: "Would delete file [%s]" with shown (path itself when null),
-// unless the file lies in a folder the preview has passed as removed.
+// unless the file lies in a folder the preview has passed as removed. A path may be given in
+// its literal form ("\\?\C:\..." or "\\?\UNC\..."), for a name that the system would
+// otherwise change (a final dot or space, a device name such as "con.txt"); "Not removed" and
+// the preview's record take it without that prefix.
 Change DeleteFileAt(const wchar_t* path, const wchar_t* shown = nullptr);
 
-// Removes one folder, which must be empty by then. Preview: nothing is logged; the folder
-// counts as removed from then on, with everything in it.
-Change RemoveFolder(const wchar_t* path);
+// Removes one folder, which must be empty by then; path as DeleteFileAt takes it. Preview:
+// the folder counts as removed from then on, with everything in it; "Would remove folder
+// [%s]" with shownEmptyTree when that is given (the top of a tree that holds no file), unless
+// the preview has passed the folder as removed already.
+Change RemoveFolder(const wchar_t* path, const wchar_t* shownEmptyTree = nullptr);
 
 // Deletes the Startup shortcut. Preview: "Would delete startup shortcut [%s]", once per path.
 Change DeleteShortcut(const wchar_t* path);
@@ -100,6 +105,10 @@ bool PreviewHasUninstalled(HKEY parent, const wchar_t* subkey, REGSAM view);
 // at its path before the restart stays; where the rename fails it is scheduled under its own
 // name. Made when scheduled; Failed: GetLastError tells why. Never called in a preview.
 Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder);
+// True when this run has scheduled path for deletion at restart already, under that name or
+// as the name it was renamed to (a folder walked twice meets a file twice); it then counts as
+// scheduled for the exit code too.
+bool ScheduledAlready(const wchar_t* path);
 
 // The run's record of what it tried to remove, which tells at the end of the run what is
 // still there and so the exit code. A change function takes part with one call, at its top:
@@ -147,6 +156,10 @@ void ClearTriedItems();
 // "Software\Quorvex" that holds nothing but the marker key "Cleaned", and that key, count as
 // gone: the run's own mark is no trace of the product.
 int LogRunOutcome();
+// The exit code of a run that made no step because another run held the lock: with
+// "/ExitCode", logs "Exit code [1618]" and returns 1618 (another installation is in
+// progress: deployment tools try again later); without it, logs nothing and returns 0.
+int LogRunNotMade();
 
 // Deletes a shortcut found by where it points. Preview: "Would delete shortcut [%s]", once per
 // path, unless it lies in a folder the preview has passed as removed.

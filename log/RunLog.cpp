@@ -15,8 +15,10 @@ namespace {
 // could not be made, and lines are then written unguarded.
 HANDLE AppendLock = nullptr;
 // A writer that hangs while holding the lock never stops a run: after this wait the line
-// is written all the same.
+// is written all the same, and the lock is not waited for again until the log is opened
+// again, so that such a holder costs the run one slow line.
 const DWORD AppendLockWaitMs = 10000;
+bool AppendLockGivenUp = false;
 
 const int LineCapacity = 4095;      // characters of one line's text, NUL included
 const int TimeStampLength = 25;     // "YYYY-MM-DDThh:mm:ss.mmmZ "
@@ -48,6 +50,37 @@ HANDLE OpenAppendLock(HANDLE file)
     return OpenMachineMutex(name);
 }
 
+// What the wait for the lock came to, for GiveBackAppendLock.
+DWORD TakeAppendLock()
+{
+    if (AppendLock == nullptr || AppendLockGivenUp)
+        return WAIT_FAILED;
+    DWORD waited = WaitForSingleObject(AppendLock, AppendLockWaitMs);
+    if (waited == WAIT_TIMEOUT)
+        AppendLockGivenUp = true;
+    return waited;
+}
+
+void GiveBackAppendLock(DWORD waited)
+{
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ReleaseMutex(AppendLock);
+}
+
+// A file of an odd size (another program wrote into it) would put every new line at an odd
+// offset, unreadable as UTF-16: one zero byte makes the lines whole again.
+void AlignToWholeCharacters()
+{
+    DWORD waited = TakeAppendLock();
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(LogFile, &size) && (size.QuadPart & 1) != 0) {
+        const BYTE zero = 0;
+        DWORD written;
+        WriteFile(LogFile, &zero, 1, &written, nullptr);
+    }
+    GiveBackAppendLock(waited);
+}
+
 } // namespace
 
 void OpenRunLog()
@@ -63,6 +96,8 @@ void OpenRunLog()
         return;
     SetFilePointer(LogFile, 0, nullptr, FILE_END);
     AppendLock = OpenAppendLock(LogFile);
+    AppendLockGivenUp = false;
+    AlignToWholeCharacters();
     LogLine(L"================================================================");
 }
 
@@ -94,11 +129,10 @@ void LogLineArguments(const wchar_t* format, va_list arguments)
     line[length] = L'\r';
     line[length + 1] = L'\n';
     // One write per line: a reader or another instance never sees half a line.
-    DWORD waited = AppendLock != nullptr ? WaitForSingleObject(AppendLock, AppendLockWaitMs) : WAIT_FAILED;
+    DWORD waited = TakeAppendLock();
     DWORD written;
     WriteFile(LogFile, line, static_cast<DWORD>((length + 2) * sizeof(wchar_t)), &written, nullptr);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(AppendLock);
+    GiveBackAppendLock(waited);
 }
 
 void CloseRunLog()

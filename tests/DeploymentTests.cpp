@@ -1,6 +1,8 @@
 // The program as a deployment tool runs it, from a Windows parent that reads the whole exit
 // code: "/ExitCode" and "/DeleteAtRestart" on files in use, a restart of the prefix, one run
 // at a time, and one log shared by several processes.
+#include "app/app.h"
+#include "clean/clean.h"
 #include "common/MachineMutex.h"
 #include "support/TestSupport.h"
 
@@ -68,6 +70,31 @@ Lines MaskStoppedIds(const Lines& logLines)
             line = start + L"#" + line.substr(line.find(L' ', start.size()));
     }
     return lines;
+}
+
+// How often the system's list of file operations at restart names path (ignoring case).
+size_t PendingDeletions(const std::wstring& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return 0;
+    std::vector<wchar_t> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    LONG read = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS)
+        return 0;
+    size_t count = 0;
+    // Pairs of a path and its new name, empty for a deletion.
+    for (size_t at = 0; at < size / sizeof(wchar_t);) {
+        std::wstring entry(data.data() + at);
+        if (CompareStringOrdinal(entry.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL)
+            count++;
+        at += entry.size() + 1;
+    }
+    return count;
 }
 
 class DeploymentTest : public ::testing::Test {
@@ -139,23 +166,26 @@ TEST_F(DeploymentTest, FilesInUseStayWithExitCode1OrGoAtRestartWith3010)
     EXPECT_EQ(Run(L"/DeleteAtRestart /ExitCode", scheduled), 3010u);
     lines = ReadLogLines(scheduled);
     // %ProgramFiles% and %ProgramFiles(x86)% both name the 32-bit folder here: its walk is
-    // made twice, as every run makes it, and what stays is scheduled again.
+    // made twice, as every run makes it, and what the first walk scheduled is not scheduled
+    // again by the second.
     auto walk = [](const std::wstring& file, const std::wstring& top, const std::wstring& sub) {
         const std::wstring line = L"Scheduled for deletion at restart [";
         return Lines{L"Deleting file [" + file + L"]", line + file + L"]", line + top + L"\\" + sub + L"]",
                      line + top + L"]"};
     };
     Lines expected = walk(addIn, programFiles, L"AddIn");
-    const Lines again = expected;
     const Lines other = walk(updater, programW6432, L"Updater");
-    expected.insert(expected.end(), again.begin(), again.end());
+    expected.push_back(L"Deleting file [" + addIn + L"]");
     expected.insert(expected.end(), other.begin(), other.end());
     const std::wstring machineStep = L"Attempting to uninstall Zamo components passively";
     expected.insert(expected.end(), {machineStep, machineStep, L"Exit code [3010]", L"Finishing"});
     auto first = std::find(lines.begin(), lines.end(), expected[0]);
     ASSERT_NE(first, lines.end());
     EXPECT_EQ(Lines(first, lines.end()), expected);
-    // The DLL could not be renamed while held; the running image was, within its folder.
+    // The DLL could not be renamed while held; the running image was, within its folder. Each
+    // is in the system's list of deletions at restart once.
+    EXPECT_EQ(PendingDeletions(L"\\??\\" + addIn), 1u);
+    EXPECT_EQ(PendingDeletions(L"\\??\\" + programFiles), 1u);
     EXPECT_TRUE(Exists(addIn));
     EXPECT_FALSE(Exists(updater));
     Lines renamed = ListTree(programW6432 + L"\\Updater");
@@ -283,6 +313,130 @@ TEST_F(DeploymentTest, MarkersOfAnySignatureAreNoTraceOfTheProduct)
         EXPECT_EQ(Run(L"/Preview /ExitCode", log), 1u);
         EXPECT_TRUE(Has(ReadLogLines(log), userLine));
     }
+}
+
+
+// An empty product folder is all the machine holds of the product: the preview that exits 1
+// names it, once, though both program-folder references lead to it; the real run removes it.
+TEST_F(DeploymentTest, APreviewThatExits1NamesAnEmptyProductFolder)
+{
+    ASSERT_TRUE(CreateDirectoryW(programFiles.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((programFiles + L"\\Zamo").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((programFiles + L"\\Zamo\\empty").c_str(), nullptr));
+    const std::wstring named = L"Would remove folder [" + programFiles + L"]";
+
+    const std::wstring preview = folder / L"preview.log";
+    EXPECT_EQ(Run(L"/Preview /ExitCode", preview), 1u);
+    Lines lines = ReadLogLines(preview);
+    EXPECT_EQ(Count(lines, named), 1u);
+    EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [1]", L"Finishing"}));
+    EXPECT_TRUE(Exists(programFiles + L"\\Zamo\\empty"));
+
+    const std::wstring run = folder / L"run.log";
+    EXPECT_EQ(Run(L"/ExitCode", run), 0u);
+    lines = ReadLogLines(run);
+    EXPECT_EQ(Count(lines, named), 0u);
+    EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [0]", L"Finishing"}));
+    EXPECT_FALSE(Exists(programFiles));
+}
+
+// Another process holds a lock of the program's, as a hung run or a hostile process would.
+class HeldLock {
+public:
+    // kind "run" or "log" (then path is the log's), as LockHolder takes them.
+    HeldLock(const std::wstring& kind, const std::wstring& path = L"")
+    {
+        const std::wstring eventName = L"ZamoCleanTest.LockHeld." + std::to_wstring(GetCurrentProcessId());
+        HANDLE held = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        if (held == nullptr)
+            return;
+        std::wstring commandLine = Quoted(BinaryFolder() + L"\\LockHolder.exe") + L" " + kind;
+        if (!path.empty())
+            commandLine += L" " + Quoted(path);
+        holder_ = StartCommandLine(commandLine + L" " + eventName);
+        HANDLE both[2] = {held, holder_};
+        holding_ = holder_ != nullptr && WaitForMultipleObjects(2, both, FALSE, 30000) == WAIT_OBJECT_0;
+        CloseHandle(held);
+    }
+    ~HeldLock()
+    {
+        if (holder_ == nullptr)
+            return;
+        TerminateProcess(holder_, 0);
+        WaitForSingleObject(holder_, 30000);
+        CloseHandle(holder_);
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    bool Holding() const { return holding_; }
+
+private:
+    HANDLE holder_ = nullptr;
+    bool holding_ = false;
+};
+
+// A run that finds the lock held waits (here 1.5 seconds, a shipped run ten minutes), then
+// ends without a step: nothing of the product is touched.
+TEST_F(DeploymentTest, ARunLockHeldByAnotherProcessEndsTheRunWithoutAStep)
+{
+    ScratchKeys machine;
+    ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", programFiles,
+                                  KEY_WOW64_32KEY));
+    const std::wstring file = programFiles + L"\\Zamo\\readme.txt";
+    ASSERT_TRUE(Plant(file));
+    HeldLock lock(L"run");
+    ASSERT_TRUE(lock.Holding()) << "LockHolder did not take the run lock";
+
+    const Lines waited = {L"Waiting for another clean-up run to finish", L"Stopped waiting for another clean-up run"};
+    struct Case {
+        bool exitCode;
+        int expected;
+        Lines tail;
+    };
+    const Case cases[] = {{true, 1618, {L"Exit code [1618]", L"Finishing"}}, {false, 0, {L"Finishing"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exitCode ? "/ExitCode" : "without /ExitCode");
+        TestRunLog log;
+        ReportExitCode = c.exitCode;
+        const ULONGLONG started = GetTickCount64();
+        const int exitCode = CleanRunWaitingAtMost(1500);
+        const ULONGLONG took = GetTickCount64() - started;
+        ReportExitCode = false;
+        EXPECT_EQ(exitCode, c.expected);
+        EXPECT_GE(took, 1400u);
+        Lines expected = {Separator};
+        expected.insert(expected.end(), waited.begin(), waited.end());
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(log.Lines(), expected);
+        EXPECT_TRUE(Exists(file));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_32KEY));
+    }
+}
+
+// A process that holds a log's lock and never gives it back makes one line wait the whole
+// ten seconds; the run's later lines do not wait again, and none is lost.
+TEST_F(DeploymentTest, ALogLockHeldByAnotherProcessCostsOneSlowLine)
+{
+    const std::wstring log = folder / L"held.log";
+    ASSERT_TRUE(WriteTextFile(log, ""));
+    HeldLock lock(L"log", log);
+    ASSERT_TRUE(lock.Holding()) << "LockHolder did not take the log's lock";
+    const int lineCount = 11;
+    const ULONGLONG started = GetTickCount64();
+    RunResult result = RunCommandLine(Quoted(BinaryFolder() + L"\\LogAppender.exe") + L" 1 " +
+                                          std::to_wstring(lineCount) + L" " + Quoted(L"/Log:" + log),
+                                      120000);
+    const ULONGLONG took = GetTickCount64() - started;
+    ASSERT_TRUE(result.started && result.ended);
+    EXPECT_EQ(result.exitCode, 0u);
+    // At least the one wait (else the lock was not held and the test proves nothing), and
+    // far less than two.
+    EXPECT_GE(took, 9500u);
+    EXPECT_LT(took, 18000u);
+    Lines expected = {Separator};
+    for (int n = 1; n <= lineCount; n++)
+        expected.push_back(L"Appender 1 line " + std::to_wstring(n));
+    EXPECT_EQ(ReadLogLines(log), expected);
 }
 
 // Two runs started together into one log, several times: the second waits for the first,

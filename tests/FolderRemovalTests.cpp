@@ -1,4 +1,5 @@
 // Folder removal: real trees in temporary folders, the log lines read back.
+#include "app/app.h"
 #include "clean/steps.h"
 #include "support/TestSupport.h"
 
@@ -213,6 +214,116 @@ TEST_F(FolderRemovalTest, FolderWhosePatternDoesNotFitIsLeftAlone)
     RemoveFolderTree(top.c_str());
     EXPECT_TRUE(Exists(L"\\\\?\\" + top + L"\\f"));
     EXPECT_TRUE(Logged().empty());
+}
+
+// A tree that holds no file gets no "Would delete file" line: the preview names its top
+// folder instead, once however often it is walked, and a real run still logs nothing for it.
+TEST_F(FolderRemovalTest, PreviewNamesATreeWithoutFilesOnceByItsTopFolder)
+{
+    Build({L"Zamo\\", L"Zamo\\empty\\", L"Other\\"});
+    const std::vector<std::wstring> before = ListTree(tree);
+    {
+        PreviewRun preview;
+        RemoveFolderTree(tree.c_str());
+        RemoveFolderTree(tree.c_str());
+        // A sub-folder of a tree the preview has passed as removed is not named again.
+        RemoveFolderTree((tree + L"\\Zamo").c_str());
+    }
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{L"Would remove folder [" + tree + L"]"}));
+    EXPECT_EQ(ListTree(tree), before);
+
+    RemoveFolderTree(tree.c_str());
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{L"Would remove folder [" + tree + L"]"}));
+}
+
+// Its files name a tree that holds any: no folder line, not for its empty sub-folders either.
+TEST_F(FolderRemovalTest, PreviewOfATreeWithAFileDeepDownNamesOnlyTheFile)
+{
+    Build({L"empty\\", L"a\\", L"a\\b\\", L"a\\b\\deep.txt"});
+    {
+        PreviewRun preview;
+        RemoveFolderTree(tree.c_str());
+    }
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{L"Would delete file [" + tree + L"\\a\\b\\deep.txt]"}));
+    EXPECT_TRUE(Exists(tree + L"\\empty"));
+}
+
+// Names that a plain path does not reach (a final dot or space, a device name) are created
+// and removed through the literal "\\?\" form; Wine takes it as Windows does.
+class OddNameTest : public FolderRemovalTest {
+protected:
+    void SetUp() override
+    {
+        literalTree = L"\\\\?\\" + tree;
+        ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((literalTree + L"\\dir.").c_str(), nullptr));
+        for (const std::wstring& file : files)
+            ASSERT_TRUE(WriteTextFile(literalTree + L"\\" + file, "x")) << Narrow(file);
+        // A plain path to "dot." names "dot", which is not there: the case is real only then.
+        if (GetFileAttributesW((tree + L"\\dot.").c_str()) != INVALID_FILE_ATTRIBUTES ||
+            GetFileAttributesW((literalTree + L"\\dot.").c_str()) == INVALID_FILE_ATTRIBUTES)
+            GTEST_SKIP() << "this Wine reaches a name with a final dot through a plain path, or not at all";
+    }
+    void TearDown() override
+    {
+        ReportExitCode = false;
+        ClearTriedItems();
+        RemoveTree(literalTree);
+    }
+    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+    std::vector<std::wstring> Lines(const wchar_t* format) const
+    {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& file : files)
+            lines.push_back(format + tree + L"\\" + file + L"]");
+        return Sorted(lines);
+    }
+
+    std::wstring literalTree;
+    const std::vector<std::wstring> files = {L"dot.",    L"space ",   L"con.txt",          L"AUX.log",
+                                             L"nul",     L"com1.dat", L"dir.\\inner.txt", L"dir.\\lpt9",
+                                             L"plain.txt"};
+};
+
+TEST_F(OddNameTest, EveryNameIsNamedByThePreviewAndDeletedByARealRun)
+{
+    {
+        PreviewRun preview;
+        RemoveFolderTree(tree.c_str());
+    }
+    EXPECT_EQ(Sorted(Logged()), Lines(L"Would delete file ["));
+    EXPECT_TRUE(Exists(literalTree + L"\\dir.\\inner.txt"));
+
+    const size_t previewed = Logged().size();
+    RemoveFolderTree(tree.c_str());
+    std::vector<std::wstring> lines = Logged();
+    EXPECT_EQ(Sorted(std::vector<std::wstring>(lines.begin() + previewed, lines.end())), Lines(L"Deleting file ["));
+    EXPECT_FALSE(Exists(literalTree));
+}
+
+// A name held open stays and "Not removed" names it as the log does, without the prefix; its
+// folders stay with it.
+TEST_F(OddNameTest, OneHeldOpenIsNamedByNotRemoved)
+{
+    ReportExitCode = true;
+    ClearTriedItems();
+    HANDLE held = CreateFileW((literalTree + L"\\dir.\\inner.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RemoveFolderTree(tree.c_str());
+    const int exitCode = LogRunOutcome();
+    CloseHandle(held);
+
+    EXPECT_EQ(exitCode, 1);
+    std::vector<std::wstring> lines = Logged();
+    const std::vector<std::wstring> outcome = {L"Not removed: " + tree + L"\\dir.\\inner.txt",
+                                               L"Not removed: " + tree + L"\\dir.", L"Not removed: " + tree,
+                                               L"Exit code [1]"};
+    ASSERT_GE(lines.size(), outcome.size());
+    EXPECT_EQ(std::vector<std::wstring>(lines.end() - outcome.size(), lines.end()), outcome);
+    EXPECT_EQ(Sorted(std::vector<std::wstring>(lines.begin(), lines.end() - outcome.size())), Lines(L"Deleting file ["));
+    EXPECT_EQ(ListTree(literalTree), (std::vector<std::wstring>{L"dir.\\", L"dir.\\inner.txt"}));
 }
 
 TEST(AppendEntryName, TakesOnlyTheFolderOneBackslashAndTheName)

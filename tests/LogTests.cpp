@@ -70,6 +70,33 @@ TEST_F(RunLogTest, SecondOpenAppendsAfterTheLastByte)
     EXPECT_EQ(text.substr(text.size() - 7), L"Z two\r\n");
 }
 
+// Another program left a log of an odd size: one zero byte puts the run's lines on whole
+// UTF-16 characters again, and a log of an even size gets none.
+TEST_F(RunLogTest, OddSizedLogGetsOneZeroByteBeforeTheRunsFirstLine)
+{
+    std::wstring path = folder / L"odd.log";
+    ASSERT_TRUE(WriteTextFile(path, "abc"));
+    Open(path);
+    LogLine(L"one");
+    CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    ASSERT_GT(bytes.size(), 4u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("abc\0", 4));
+    ASSERT_EQ(bytes.size() % 2, 0u);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 4), (bytes.size() - 4) / 2);
+    EXPECT_TRUE(IsTimeStamp(text));
+    EXPECT_EQ(text.substr(25, 66), Separator + L"\r\n");
+    EXPECT_EQ(text.substr(text.size() - 7), L"Z one\r\n");
+
+    const size_t even = bytes.size();
+    Open(path);
+    LogLine(L"two");
+    bytes = ReadFileBytes(path);
+    // The separator and "two", each 27 characters of stamp and line end besides its text.
+    EXPECT_EQ(bytes.size() - even, (27u + 64u + 27u + 3u) * 2u);
+}
+
 TEST_F(RunLogTest, EmptyMessageIsTheStampAloneInFiftyFourBytes)
 {
     std::wstring path = folder / L"empty.log";

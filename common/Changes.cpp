@@ -3,6 +3,7 @@
 #include "Changes.h"
 
 #include "../log/log.h"
+#include "FoldedSet.h"
 #include "Registry.h"
 #include "Settings.h"
 
@@ -17,11 +18,9 @@ const wchar_t ScopeMarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
 namespace {
 
 // What a preview has passed as removed: kernel names of keys, values (below) and paths of files
-// and folders, each ended by its NUL, one after the other. An item covers itself and everything
-// below it.
-const size_t RecordCapacity = 32768;
-wchar_t Record[RecordCapacity];
-size_t RecordUsed = 0;
+// and folders. An item covers itself and everything below it. The set grows with the run, so
+// that a preview of any size names each item once.
+FoldedSet Record = {};
 
 // Values are recorded as this mark, which begins no kernel name and no path, the length of
 // their key's kernel name, "|", that name, "\\" and the value's name. A value's name may hold
@@ -29,50 +28,28 @@ size_t RecordUsed = 0;
 const wchar_t ValueMark = L'|';
 typedef wchar_t ValueRecordItem[4 * MAX_PATH + 16];
 
-// True when entry (entryLength characters) is item or lies below it, ignoring case as the
-// registry and the file system do.
-bool Covers(const wchar_t* item, size_t itemLength, const wchar_t* entry, size_t entryLength)
-{
-    bool exact = item[0] == ValueMark;
-    if (entryLength < itemLength || (entryLength > itemLength && (exact || entry[itemLength] != L'\\')))
-        return false;
-    return CompareStringOrdinal(item, static_cast<int>(itemLength), entry, static_cast<int>(itemLength), TRUE) ==
-           CSTR_EQUAL;
-}
-
+// True when entry is an item of the record or lies below one: the entry itself and each of
+// the names above it (cut before each backslash) are looked up.
 bool RecordCovers(const wchar_t* entry)
 {
-    size_t entryLength = wcslen(entry);
-    for (size_t at = 0; at < RecordUsed;) {
-        size_t length = wcslen(Record + at);
-        if (Covers(Record + at, length, entry, entryLength))
+    size_t length = wcslen(entry);
+    if (FoldedSetHas(Record, entry, length))
+        return true;
+    if (entry[0] == ValueMark)
+        return false;
+    for (size_t at = 0; at < length; at++)
+        if (entry[at] == L'\\' && at > 0 && FoldedSetHas(Record, entry, at))
             return true;
-        at += length + 1;
-    }
     return false;
 }
 
-// Adds an item, dropping the items it covers (a folder's sub-folders, recorded before it). An
-// item that finds no room is left out.
+// Adds an item. One the heap has no room for is left out: the preview then names what lies
+// in it again where a real run would find it gone, and never passes anything over.
 void RecordItem(const wchar_t* item)
 {
     if (item[0] == L'\0' || RecordCovers(item))
         return;
-    size_t itemLength = wcslen(item);
-    size_t kept = 0;
-    for (size_t at = 0; at < RecordUsed;) {
-        size_t length = wcslen(Record + at);
-        if (!Covers(item, itemLength, Record + at, length)) {
-            wmemmove(Record + kept, Record + at, length + 1);
-            kept += length + 1;
-        }
-        at += length + 1;
-    }
-    RecordUsed = kept;
-    if (RecordUsed + itemLength + 1 > RecordCapacity)
-        return;
-    wmemcpy(Record + RecordUsed, item, itemLength + 1);
-    RecordUsed += itemLength + 1;
+    FoldedSetAdd(Record, item, wcslen(item));
 }
 
 // Opens a key as itself: a registry link is opened as the link, not as the key it names.
@@ -395,7 +372,7 @@ bool ScheduledAlready(const wchar_t* path)
 
 void ClearPreviewRecord()
 {
-    RecordUsed = 0;
+    FoldedSetClear(Record);
 }
 
 bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)

@@ -274,37 +274,40 @@ TEST_F(ChangesTest, ValueIsNamedOnceWhereARealRunWouldFindItGone)
     EXPECT_TRUE(ReadString(HKEY_USERS, User(L"Lists"), L"Zamo.Outlook.AddIn", &kept));
 }
 
-// The record holds a fixed number of characters: once full, later keys are reported each
-// time they are met, and none is ever passed over without its line.
-TEST_F(ChangesTest, FullPreviewRecordReportsAgainAndNeverSkips)
+// The record grows with the run: a preview far larger than any fixed buffer names each key
+// once, passes over a second visit in any letter case, and covers what lies below a key.
+TEST_F(ChangesTest, LargePreviewRecordNamesEveryKeyOnce)
 {
-    const int count = 160;
+    const int count = 400;
     std::vector<std::wstring> names;
     for (int i = 0; i < count; i++) {
         wchar_t number[8];
         wsprintfW(number, L"%03d", i);
         names.push_back(L"Fill\\" + std::wstring(number) + std::wstring(200, L'k'));
-        ASSERT_TRUE(CreateKey(HKEY_USERS, User(names.back())));
+        ASSERT_TRUE(CreateKey(HKEY_USERS, User(names.back() + L"\\Below")));
     }
     PreviewRun preview;
-    auto pass = [&]() {
+    auto pass = [&](bool upper, const wchar_t* below) {
         log.Clear();
-        for (const std::wstring& name : names)
+        for (std::wstring name : names) {
+            if (upper)
+                CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+            name += below;
             DeleteRegistryTree(HKEY_USERS, User(name).c_str(), KEY_WOW64_64KEY, {L"HKU", Sid, name.c_str()});
+        }
         return log.Lines();
     };
 
-    Lines first = pass();
-    Lines second = pass();
-
+    Lines first = pass(false, L"");
     ASSERT_EQ(first.size(), size_t(count));
-    ASSERT_GT(second.size(), 0u) << "the record never filled: the test proves nothing";
-    ASSERT_LT(second.size(), size_t(count)) << "nothing was recorded";
-    // The keys that found room are passed over; every later one is reported again.
-    EXPECT_EQ(second, Lines(first.end() - second.size(), first.end()));
-    ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Late")));
-    DeleteRegistryTree(HKEY_USERS, User(L"Late").c_str(), KEY_WOW64_64KEY, {L"HKU", Sid, L"Late"});
-    EXPECT_EQ(log.Lines().back(), L"Would remove HKU\\" + User(L"Late"));
+    EXPECT_EQ(first.front(), L"Would remove HKU\\" + User(names.front()));
+    EXPECT_EQ(first.back(), L"Would remove HKU\\" + User(names.back()));
+    EXPECT_EQ(pass(false, L""), Lines{});
+    EXPECT_EQ(pass(true, L""), Lines{});
+    EXPECT_EQ(pass(false, L"\\Below"), Lines{});
+    ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Fill\\Late")));
+    DeleteRegistryTree(HKEY_USERS, User(L"Fill\\Late").c_str(), KEY_WOW64_64KEY, {L"HKU", Sid, L"Fill\\Late"});
+    EXPECT_EQ(log.Lines(), Lines{L"Would remove HKU\\" + User(L"Fill\\Late")});
 }
 
 } // namespace

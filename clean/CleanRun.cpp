@@ -7,7 +7,8 @@
 //      products, purge the Installer's data, then purge its registry keys, then
 //      Click-to-Run's add-in keys, the machine's package cache, Run entries and
 //      common shortcuts;
-//   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
+//   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
+//      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to the dialog.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions.
@@ -59,6 +60,7 @@ void GiveBackRunLock(HANDLE lock)
 
 DWORD WINAPI CleanRun(void*)
 {
+    BeginRunReport();
     HANDLE lock = TakeRunLock();
     ClearPreviewRecord();
     ClearTriedItems();
@@ -87,7 +89,9 @@ DWORD WINAPI CleanRun(void*)
         DeleteCommonShortcuts();
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
-    int exitCode = LogRunOutcome();
+    int exitCode = SettleRunOutcome();
+    WriteRunReport(exitCode);
+    exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
     ReportCompletion(exitCode);

@@ -33,13 +33,16 @@ void AwaitUninstaller(const PROCESS_INFORMATION& child)
     if (waited == WAIT_OBJECT_0) {
         LogLine(L"Process completed");
         DWORD exitCode = 0;
-        if (ReportExitCode && GetExitCodeProcess(child.hProcess, &exitCode)) {
-            LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
+        if (KeepsTriedItems() && GetExitCodeProcess(child.hProcess, &exitCode)) {
+            if (ReportExitCode)
+                LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
             NoteUninstallerExit(exitCode);
         }
     }
-    else if (waited == WAIT_TIMEOUT)
+    else if (waited == WAIT_TIMEOUT) {
         LogLine(L"Process timed out");
+        NoteUninstallerTimedOut();
+    }
     else
         LogLine(L"Process failed");
     CloseHandle(child.hProcess);
@@ -48,7 +51,7 @@ void AwaitUninstaller(const PROCESS_INFORMATION& child)
 
 // Runs MsiExec /x quietly for one product code and waits for it (a preview only logs the
 // command line it would run).
-Change RunUninstaller(const wchar_t* productCode)
+Change RunUninstaller(const wchar_t* productCode, const wchar_t* displayName)
 {
     PathBuffer commandLine;
     DWORD error = ComposeUninstallCommand(productCode, commandLine);
@@ -56,7 +59,7 @@ Change RunUninstaller(const wchar_t* productCode)
     PROCESS_INFORMATION child;
     if (error == ERROR_SUCCESS) {
         LogChange(L"Executing [%s]", commandLine);
-        started = StartHiddenProcess(commandLine, child);
+        started = StartUninstaller(commandLine, productCode, displayName, child);
         if (started == Change::Failed)
             error = GetLastError();
     }
@@ -79,7 +82,7 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     LogRemovalAttempt(name, displayName);
     if (name[0] != L'{')
         return Taken::Kept;
-    switch (RunUninstaller(name)) {
+    switch (RunUninstaller(name, displayName)) {
     case Change::Made:
         return Taken::Changed;
     case Change::Previewed:

@@ -51,11 +51,13 @@ bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
         return true;
     LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RootLabel(root),
             ShownSid(sid), Signature);
+    NoteScope(root, sid, ScopeOutcome::SkippedSignature);
     return false;
 }
 
 void MarkScopeCleaned(HKEY root, const wchar_t* sid)
 {
+    NoteScope(root, sid, ScopeOutcome::Cleaned);
     if (Signature[0] == L'\0')
         return;
     PathBuffer path;

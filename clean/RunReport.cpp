@@ -57,29 +57,27 @@ void WriteTime(JsonText& json, const char* name, const SYSTEMTIME& time)
     JsonString(json, name, stamp);
 }
 
-// The version of the running program from its version resource; false where it has none.
+// The version of the running program from its own version resource, read in place (no
+// version library to import); false where it has none.
 bool ReadProgramVersion(PathBuffer& out)
 {
-    PathBuffer program;
-    DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    HMODULE program = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+    HGLOBAL loaded = found != nullptr ? LoadResource(program, found) : nullptr;
+    const BYTE* bytes = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    DWORD size = found != nullptr ? SizeofResource(program, found) : 0;
+    if (bytes == nullptr)
         return false;
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(program, &ignored);
-    if (size == 0)
-        return false;
-    void* block = HeapAlloc(GetProcessHeap(), 0, size);
-    if (block == nullptr)
-        return false;
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    bool read = GetFileVersionInfoW(program, 0, size, block) &&
-                VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) &&
-                fixedSize >= sizeof(VS_FIXEDFILEINFO) &&
-                FormatText(out, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                           HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-    HeapFree(GetProcessHeap(), 0, block);
-    return read;
+    // The fixed part follows the block's header and its key, at a 32-bit boundary: found by
+    // its signature.
+    for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO fixed;
+        CopyMemory(&fixed, bytes + at, sizeof(fixed));
+        if (fixed.dwSignature == 0xFEEF04BD)
+            return FormatText(out, L"%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
+                              HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
+    }
+    return false;
 }
 
 // Who runs the program: "domain\name" and the SID as text; empty where not known.

@@ -11,6 +11,8 @@ PathBuffer Signature = L"";
 PathBuffer LogPath = L"";
 bool DeleteAtRestart = false;
 bool ReportExitCode = false;
+bool ReportRequested = false;
+PathBuffer ReportPath = L"";
 HWND MainWindow = nullptr;
 
 namespace {
@@ -29,8 +31,9 @@ void StoreValue(PathBuffer& setting, const wchar_t* value)
         setting[0] = L'\0';
 }
 
-// "/Log:" values lose the whole run of double quotes at their end, then at their start.
-void StoreLogPath(const wchar_t* value)
+// "/Log:" and "/Report:" values lose the whole run of double quotes at their end, then at
+// their start.
+void StorePath(PathBuffer& setting, const wchar_t* value)
 {
     size_t end = wcslen(value);
     while (end > 0 && value[end - 1] == L'"')
@@ -39,11 +42,11 @@ void StoreLogPath(const wchar_t* value)
     while (start < end && value[start] == L'"')
         start++;
     if (end - start >= MAX_PATH) {
-        LogPath[0] = L'\0';
+        setting[0] = L'\0';
         return;
     }
-    wmemcpy(LogPath, value + start, end - start);
-    LogPath[end - start] = L'\0';
+    wmemcpy(setting, value + start, end - start);
+    setting[end - start] = L'\0';
 }
 
 } // namespace
@@ -66,6 +69,10 @@ void ParseOptions(int count, wchar_t** arguments)
         else if ((value = OptionValue(argument, L"/Signature:")) != nullptr)
             StoreValue(Signature, value);
         else if ((value = OptionValue(argument, L"/Log:")) != nullptr)
-            StoreLogPath(value);
+            StorePath(LogPath, value);
+        else if ((value = OptionValue(argument, L"/Report:")) != nullptr) {
+            ReportRequested = true;
+            StorePath(ReportPath, value);
+        }
     }
 }

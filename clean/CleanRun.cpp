@@ -7,7 +7,8 @@
 //      products, purge the Installer's data, then purge its registry keys, then
 //      Click-to-Run's add-in keys, the machine's package cache, Run entries and
 //      common shortcuts;
-//   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
+//   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
+//      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to the dialog.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
@@ -69,9 +70,12 @@ void GiveBackRunLock(AdministratorsMutex& lock)
 
 int CleanRunWaitingAtMost(DWORD lockWaitMs)
 {
+    BeginRunReport();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
-        int exitCode = LogRunNotMade();
+        // Another installation is in progress, as far as a deployment tool can tell: it retries.
+        WriteRunReport(ERROR_INSTALL_ALREADY_RUNNING);
+        int exitCode = LogExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         LogLine(L"Finishing");
         return exitCode;
     }
@@ -103,7 +107,9 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
         DeleteCommonShortcuts();
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
-    int exitCode = LogRunOutcome();
+    int exitCode = SettleRunOutcome();
+    WriteRunReport(exitCode);
+    exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
     return exitCode;

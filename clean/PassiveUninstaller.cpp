@@ -149,8 +149,10 @@ Ending AwaitUninstaller(const PROCESS_INFORMATION& child, DWORD waitMs)
                 ending = Ending::Busy;
         }
     }
-    else if (waited == WAIT_TIMEOUT)
+    else if (waited == WAIT_TIMEOUT) {
         LogLine(L"Process timed out");
+        NoteUninstallerTimedOut();
+    }
     else
         LogLine(L"Process failed");
     CloseHandle(child.hProcess);
@@ -169,7 +171,7 @@ Change RunUninstaller(const ListScan& scan, const wchar_t* productCode, const wc
     PROCESS_INFORMATION child;
     if (error == ERROR_SUCCESS) {
         LogChange(L"Executing [%s]", commandLine);
-        started = StartHiddenProcess(commandLine, child);
+        started = StartUninstaller(commandLine, productCode, displayName, child);
         if (started == Change::Failed)
             error = GetLastError();
     }
@@ -182,7 +184,7 @@ Change RunUninstaller(const ListScan& scan, const wchar_t* productCode, const wc
         if (ending != Ending::Finished) {
             NoteUnfinishedScope(scan.label, scan.sid);
             AddName(UnfinishedCodes, productCode);
-            NoteUnfinishedUninstaller(scan.list, productCode, scan.view, displayName, ending == Ending::Busy);
+            NoteUnfinishedUninstaller(ending == Ending::Busy);
         }
     }
     return started;

@@ -49,11 +49,14 @@ bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
         return true;
     LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RootLabel(root),
             ShownSid(sid), Signature);
+    NoteScope(root, sid, ScopeOutcome::SkippedSignature);
     return false;
 }
 
 void MarkScopeCleaned(HKEY root, const wchar_t* sid)
 {
+    bool unfinished = ScopeHasUnfinishedUninstaller(root, sid);
+    NoteScope(root, sid, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
     if (Signature[0] == L'\0')
         return;
     PathBuffer path;
@@ -61,7 +64,7 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
         return;
     // The Windows Installer may still be working on, or rolling back, what an unfinished
     // uninstaller began: a later run with this signature must try the scope again.
-    if (ScopeHasUnfinishedUninstaller(root, sid)) {
+    if (unfinished) {
         LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", RootLabel(root),
                 ShownSid(sid), Signature);
         return;

@@ -196,6 +196,7 @@ void SweepUserScope(const wchar_t* sid)
 {
     if (wcslen(sid) < WellKnownNameLength) {
         LogLine(L"Skipping well-known SID [%s]", sid);
+        NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedWellKnown);
         return;
     }
 
@@ -206,6 +207,7 @@ void SweepUserScope(const wchar_t* sid)
     HKEY classes;
     if (RegOpenKeyExW(HKEY_USERS, probe, 0, KEY_READ | KEY_WOW64_64KEY, &classes) == ERROR_SUCCESS) {
         LogLine(L"Skipping class branch [%s]", sid);
+        NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedClassHive);
         RegCloseKey(classes);
         return;
     }

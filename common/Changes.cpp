@@ -12,6 +12,7 @@
 #include <wchar.h>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
+extern "C" ULONG NTAPI RtlNtStatusToDosError(LONG status);
 
 const wchar_t ScopeMarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
 
@@ -76,11 +77,15 @@ bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName
     return true;
 }
 
+// False with GetLastError telling why the key itself stayed.
 bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     HKEY key;
-    if (!OpenKeyAsItself(parent, subkey, KEY_READ | DELETE | view, key))
+    LONG opened = RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, KEY_READ | DELETE | view, &key);
+    if (opened != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(opened));
         return false;
+    }
     // Each deletion moves the later children down, so the scan stays at an index until
     // the child there cannot be deleted. A name that cannot be opened as enumerated (one
     // with a NUL inside it) stays, and so does this key.
@@ -93,9 +98,11 @@ bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
         if (!DeleteTree(key, name, view))
             index++;
     }
-    bool deleted = NtDeleteKey(key) >= 0;
+    LONG status = NtDeleteKey(key);
     RegCloseKey(key);
-    return deleted;
+    if (status < 0)
+        SetLastError(RtlNtStatusToDosError(status));
+    return status >= 0;
 }
 
 void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
@@ -148,7 +155,7 @@ bool RenameForRestart(const wchar_t* path, PathBuffer& renamed)
 }
 
 // The record's item for a value of the key named keyName; false when it does not fit.
-bool ValueIdentity(const RegistryName& keyName, const wchar_t* valueName, ValueRecordItem& out)
+bool ValueIdentity(const wchar_t* keyName, const wchar_t* valueName, ValueRecordItem& out)
 {
     wchar_t prefix[16];
     size_t keyLength = wcslen(keyName);
@@ -205,9 +212,16 @@ const wchar_t* WithoutLiteralPrefix(const wchar_t* path, PathBuffer& out)
     return path;
 }
 
+
+void NoteFailure(DWORD error);
+
+// What a change did; a failure's reason (GetLastError) goes with the item noted for it.
 Change Outcome(bool made)
 {
-    return made ? Change::Made : Change::Failed;
+    if (made)
+        return Change::Made;
+    NoteFailure(GetLastError());
+    return Change::Failed;
 }
 
 // A shortcut's deletion, which a preview names once with its own line.
@@ -238,7 +252,9 @@ void LogChange(const wchar_t* format, ...)
 
 Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
 {
-    NoteChange(TriedProcess, exeFile, nullptr, exeFile);
+    wchar_t processText[16];
+    wsprintfW(processText, L"%u", static_cast<unsigned>(processId));
+    NoteChange(TriedProcess, exeFile, processText, exeFile);
     if (PreviewMode) {
         LogLine(L"Would stop process %d [%s]", static_cast<int>(processId), exeFile);
         return Change::Previewed;
@@ -247,10 +263,11 @@ Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
     return Change::Made;
 }
 
-Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child)
+namespace {
+
+Change StartHidden(wchar_t* commandLine, PROCESS_INFORMATION& child)
 {
     ZeroMemory(&child, sizeof(child));
-    NoteChange(TriedProcess, commandLine, nullptr, commandLine);
     if (PreviewMode) {
         LogLine(L"Would execute [%s]", commandLine);
         return Change::Previewed;
@@ -262,6 +279,14 @@ Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child)
     startup.wShowWindow = SW_HIDE;
     return Outcome(CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                                   nullptr, &startup, &child) != FALSE);
+}
+
+} // namespace
+
+Change StartHiddenProcess(wchar_t* commandLine, PROCESS_INFORMATION& child)
+{
+    NoteChange(TriedProcess, commandLine, nullptr, commandLine);
+    return StartHidden(commandLine, child);
 }
 
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
@@ -281,7 +306,9 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
         PreviewValueRemoval(key, valueName, shown);
         return Change::Previewed;
     }
-    return Outcome(RegDeleteValueW(key, valueName) == ERROR_SUCCESS);
+    LONG deleted = RegDeleteValueW(key, valueName);
+    SetLastError(static_cast<DWORD>(deleted));
+    return Outcome(deleted == ERROR_SUCCESS);
 }
 
 Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
@@ -356,6 +383,7 @@ Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t
     DWORD size = static_cast<DWORD>((wcsnlen(text, MAX_PATH - 1) + 1) * sizeof(wchar_t));
     LONG written = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
     RegCloseKey(key);
+    SetLastError(static_cast<DWORD>(written));
     return Outcome(written == ERROR_SUCCESS);
 }
 
@@ -411,7 +439,8 @@ bool PreviewHasUninstalled(HKEY parent, const wchar_t* subkey, REGSAM view)
 
 namespace {
 
-// One item, its texts in one heap block: identity, detail and shown, each ended by its NUL.
+// One item, its texts in one heap block: identity, detail, shown and name, each ended by its
+// NUL. An uninstaller's detail is its product code and its shown text its display name.
 struct TriedItem {
     const ItemKind* kind;
     wchar_t* texts;
@@ -419,6 +448,14 @@ struct TriedItem {
     bool scheduled;
     bool settled;     // stillThere below is decided
     bool stillThere;
+    bool counts;      // false for the marker's own key, which the mark made again
+    bool hasError;
+    DWORD error;      // the reason of the last failed attempt
+    int view;         // 64, 32, or 0: none, or both show it as one
+    bool exited;      // an uninstaller's end: its exit code, or a wait that timed out
+    DWORD exitCode;
+    bool timedOut;
+    bool unfinished;  // an uninstaller still running when its wait ended, or busy (1618)
 };
 
 TriedItem* Items = nullptr;
@@ -430,21 +467,37 @@ bool PreviewNamedChange = false;
 bool RestartPending = false;
 // An uninstaller exited 1618: another installation was in progress, the run is to be retried.
 bool InstallerBusy = false;
+// The item the last note was about, and the uninstaller started last: what a failure's reason
+// and an uninstaller's end belong to.
+const DWORD NoItem = 0xFFFFFFFF;
+DWORD LastNoted = NoItem;
+DWORD LastUninstaller = NoItem;
 
 const wchar_t* Identity(const TriedItem& item)
 {
     return item.texts;
 }
 
+const wchar_t* DetailText(const TriedItem& item)
+{
+    return item.texts + wcslen(item.texts) + 1;
+}
+
 const wchar_t* Detail(const TriedItem& item)
 {
-    return item.hasDetail ? item.texts + wcslen(item.texts) + 1 : nullptr;
+    return item.hasDetail ? DetailText(item) : nullptr;
 }
 
 const wchar_t* Shown(const TriedItem& item)
 {
-    const wchar_t* detail = item.texts + wcslen(item.texts) + 1;
+    const wchar_t* detail = DetailText(item);
     return detail + wcslen(detail) + 1;
+}
+
+const wchar_t* Name(const TriedItem& item)
+{
+    const wchar_t* shown = Shown(item);
+    return shown + wcslen(shown) + 1;
 }
 
 bool SameText(const wchar_t* a, const wchar_t* b)
@@ -473,25 +526,45 @@ bool MakeTriedRoom()
     return true;
 }
 
-void RecordTried(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)
+// Records an item, or finds it recorded: the index, or NoItem when the heap had no room.
+// An item met again through the other registry view is one that both views show.
+DWORD RecordTried(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown,
+                  const wchar_t* name, int view)
 {
-    if (FindTried(kind, identity, detail) != nullptr)
-        return;
+    TriedItem* found = FindTried(kind, identity, detail);
+    if (found != nullptr) {
+        if (found->view != view)
+            found->view = 0;
+        return static_cast<DWORD>(found - Items);
+    }
     size_t identityCount = wcslen(identity) + 1;
     size_t detailCount = detail == nullptr ? 1 : wcslen(detail) + 1;
     size_t shownCount = wcslen(shown) + 1;
-    wchar_t* texts = static_cast<wchar_t*>(
-        HeapAlloc(GetProcessHeap(), 0, (identityCount + detailCount + shownCount) * sizeof(wchar_t)));
+    size_t nameCount = wcslen(name) + 1;
+    wchar_t* texts = static_cast<wchar_t*>(HeapAlloc(
+        GetProcessHeap(), 0, (identityCount + detailCount + shownCount + nameCount) * sizeof(wchar_t)));
     if (texts == nullptr || !MakeTriedRoom()) {
         if (texts != nullptr)
             HeapFree(GetProcessHeap(), 0, texts);
         ItemLost = true;
-        return;
+        return NoItem;
     }
-    wmemcpy(texts, identity, identityCount);
-    wmemcpy(texts + identityCount, detail == nullptr ? L"" : detail, detailCount);
-    wmemcpy(texts + identityCount + detailCount, shown, shownCount);
-    Items[ItemCount++] = {&kind, texts, detail != nullptr, false, false, false};
+    wchar_t* at = texts;
+    wmemcpy(at, identity, identityCount);
+    at += identityCount;
+    wmemcpy(at, detail == nullptr ? L"" : detail, detailCount);
+    at += detailCount;
+    wmemcpy(at, shown, shownCount);
+    at += shownCount;
+    wmemcpy(at, name, nameCount);
+    TriedItem& item = Items[ItemCount];
+    ZeroMemory(&item, sizeof(item));
+    item.kind = &kind;
+    item.texts = texts;
+    item.hasDetail = detail != nullptr;
+    item.counts = true;
+    item.view = view;
+    return ItemCount++;
 }
 
 // The part of a kernel key name below its hive root, and the root it is opened through.
@@ -591,8 +664,6 @@ bool KeyStillThere(const wchar_t* identity, const wchar_t* valueName)
     const wchar_t* path;
     if (!SplitKernelName(identity, root, path))
         return true;
-    if (valueName == nullptr && IsScopeMarkerOnly(root, path))
-        return false;
     HKEY key;
     LONG opened = RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
     if (opened != ERROR_SUCCESS)
@@ -612,51 +683,112 @@ bool PathStillThere(const wchar_t* path, const wchar_t*)
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
+// A key item that is a scope's marker-only Software\Quorvex, or its Cleaned key: still there
+// perhaps, but no trace of the product.
+bool IsMarkerOnlyItem(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail)
+{
+    HKEY root;
+    const wchar_t* path;
+    return &kind == &TriedKey && detail == nullptr && SplitKernelName(identity, root, path) &&
+           IsScopeMarkerOnly(root, path);
+}
+
 void Settle(TriedItem& item)
 {
     if (item.settled)
         return;
-    item.stillThere = item.kind->stillThere(Identity(item), Detail(item));
+    item.stillThere = item.kind->stillThere != nullptr && item.kind->stillThere(Identity(item), Detail(item));
+    if (item.stillThere && IsMarkerOnlyItem(*item.kind, Identity(item), Detail(item)))
+        item.counts = false;
     item.settled = true;
 }
 
-} // namespace
-
-const ItemKind TriedKey = {KeyStillThere};
-const ItemKind TriedValue = {KeyStillThere};
-const ItemKind TriedFile = {PathStillThere};
-const ItemKind TriedFolder = {PathStillThere};
-const ItemKind TriedProcess = {nullptr};
-namespace {
 // A service or task is noted only once its removal has failed (or by a preview), and the
 // removal leaves nothing half done: such an item is still there.
 bool RemovalFailed(const wchar_t*, const wchar_t*)
 {
     return true;
 }
+
+// True in a preview when the preview has passed the item as removed already (a key or a
+// folder above it, the value itself): a real run would find it gone.
+bool PreviewCovers(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail)
+{
+    if (RecordCovers(identity))
+        return true;
+    ValueRecordItem value;
+    return &kind == &TriedValue && ValueIdentity(identity, detail, value) && RecordCovers(value);
+}
+
+// The view a key or value item is shown in: the one it was noted through or, for a value
+// of a key opened before, the 32-bit view where its kernel name says so.
+int ShownView(REGSAM view, const wchar_t* identity)
+{
+    if (view & KEY_WOW64_32KEY)
+        return 32;
+    if (view & KEY_WOW64_64KEY)
+        return 64;
+    return StrStrIW(identity, L"\\Wow6432Node") != nullptr ? 32 : 0;
+}
+
+DWORD NoteItem(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown,
+               const wchar_t* name, int view)
+{
+    LastNoted = NoItem;
+    if (!KeepsTriedItems())
+        return NoItem;
+    if (PreviewMode) {
+        if (kind.stillThere != nullptr && !kind.stillThere(identity, detail))
+            return NoItem;
+        bool counts = !IsMarkerOnlyItem(kind, identity, detail);
+        if (counts)
+            PreviewNamedChange = true;
+        if (ReportRequested && !PreviewCovers(kind, identity, detail)) {
+            LastNoted = RecordTried(kind, identity, detail, shown, name, view);
+            if (LastNoted != NoItem)
+                Items[LastNoted].counts = counts;
+        }
+        return LastNoted;
+    }
+    LastNoted = RecordTried(kind, identity, detail, shown, name, view);
+    return LastNoted;
+}
+
+void NoteFailure(DWORD error)
+{
+    if (LastNoted == NoItem)
+        return;
+    Items[LastNoted].hasError = true;
+    Items[LastNoted].error = error;
+    // The caller reads the reason after this too.
+    SetLastError(error);
+}
+
 } // namespace
-const ItemKind TriedService = {RemovalFailed};
-const ItemKind TriedTask = {RemovalFailed};
-namespace {
-const ItemKind TriedUninstaller = {RemovalFailed};
-} // namespace
+
+const ItemKind TriedKey = {KeyStillThere, L"key"};
+const ItemKind TriedValue = {KeyStillThere, L"value"};
+const ItemKind TriedFile = {PathStillThere, L"file"};
+const ItemKind TriedFolder = {PathStillThere, L"folder"};
+const ItemKind TriedProcess = {nullptr, L"process"};
+const ItemKind TriedService = {RemovalFailed, L"service"};
+const ItemKind TriedTask = {RemovalFailed, L"task"};
+const ItemKind TriedUninstaller = {nullptr, L"uninstaller"};
+
+bool KeepsTriedItems()
+{
+    return ReportExitCode || ReportRequested;
+}
 
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)
 {
-    if (!ReportExitCode)
-        return;
-    if (PreviewMode) {
-        if (kind.stillThere == nullptr || kind.stillThere(identity, detail))
-            PreviewNamedChange = true;
-        return;
-    }
-    if (kind.stillThere != nullptr)
-        RecordTried(kind, identity, detail, shown);
+    NoteItem(kind, identity, detail, shown, shown, 0);
 }
 
 void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_t* valueName, const ShownKey& shown)
 {
-    if (!ReportExitCode)
+    LastNoted = NoItem;
+    if (!KeepsTriedItems())
         return;
     // The key as itself, in its view: its kernel name holds the view's own path. A key that is
     // not there has nothing to remove.
@@ -668,6 +800,8 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
     RegistryName identity;
     ShownPathBuffer path;
     wchar_t shownText[ARRAYSIZE(path) + 2 * MAX_PATH];
+    wchar_t keyText[ARRAYSIZE(shownText)];
+    wchar_t nameText[ARRAYSIZE(shownText)];
     bool fits = opened == ERROR_SUCCESS && RegistryKeyName(key, identity);
     if (opened == ERROR_SUCCESS)
         RegCloseKey(key);
@@ -676,18 +810,31 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
     const wchar_t* label = shown.label;
     if (label == nullptr)
         label = identity;
+    const wchar_t* keyFormat = shown.label != nullptr ? L"%s\\%s" : L"%s";
+    // The report names a value by its key's name and its own, the log as "value [...] from".
+    fits = fits && FormatTextCounted(keyText, ARRAYSIZE(keyText), keyFormat, label, path);
     if (fits && valueName == nullptr)
-        fits = FormatTextCounted(shownText, ARRAYSIZE(shownText), shown.label != nullptr ? L"%s\\%s" : L"%s",
-                                 label, path);
+        fits = FormatTextCounted(shownText, ARRAYSIZE(shownText), L"%s", keyText) &&
+               FormatTextCounted(nameText, ARRAYSIZE(nameText), L"%s", keyText);
     else if (fits)
-        fits = FormatTextCounted(shownText, ARRAYSIZE(shownText), shown.label != nullptr ? L"value [%s] from %s\\%s" : L"value [%s] from %s", valueName,
-                                 label, path);
+        fits = FormatTextCounted(shownText, ARRAYSIZE(shownText), L"value [%s] from %s", valueName, keyText) &&
+               FormatTextCounted(nameText, ARRAYSIZE(nameText), L"%s\\%s", keyText, valueName);
     if (!fits) {
         if (!PreviewMode)
             ItemLost = true;
         return;
     }
-    NoteChange(valueName == nullptr ? TriedKey : TriedValue, identity, valueName, shownText);
+    NoteItem(valueName == nullptr ? TriedKey : TriedValue, identity, valueName, shownText, nameText,
+             ShownView(view, identity));
+}
+
+void NoteRemoved(const ItemKind& kind, const wchar_t* identity, const wchar_t* shown)
+{
+    DWORD index = NoteItem(kind, identity, nullptr, shown, identity, 0);
+    if (index != NoItem && !PreviewMode) {
+        Items[index].settled = true;
+        Items[index].stillThere = false;
+    }
 }
 
 void NoteScheduled(const wchar_t* path)
@@ -704,25 +851,23 @@ void NoteUninstallerExit(DWORD exitCode)
 {
     if (exitCode == ERROR_SUCCESS_REBOOT_REQUIRED || exitCode == ERROR_SUCCESS_REBOOT_INITIATED)
         RestartPending = true;
+    if (LastUninstaller != NoItem) {
+        Items[LastUninstaller].exited = true;
+        Items[LastUninstaller].exitCode = exitCode;
+    }
 }
 
-void NoteUnfinishedUninstaller(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* displayName, bool busy)
+void NoteUninstallerTimedOut()
 {
-    if (!ReportExitCode || PreviewMode)
-        return;
+    if (LastUninstaller != NoItem)
+        Items[LastUninstaller].timedOut = true;
+}
+
+void NoteUnfinishedUninstaller(bool busy)
+{
     InstallerBusy = InstallerBusy || busy;
-    wchar_t shown[3 * MAX_PATH];
-    if (!FormatTextCounted(shown, ARRAYSIZE(shown), L"%s [%s] (its uninstaller did not finish)", name, displayName)) {
-        ItemLost = true;
-        return;
-    }
-    // One line for one entry, however often its uninstaller was run: the entry's kernel name
-    // tells it, or the line itself where the entry can no longer be opened.
-    RegistryName identity;
-    if (!KeyIdentity(parent, name, KEY_READ | view, identity) || identity[0] == L'\0')
-        RecordTried(TriedUninstaller, shown, nullptr, shown);
-    else
-        RecordTried(TriedUninstaller, identity, nullptr, shown);
+    if (LastUninstaller != NoItem)
+        Items[LastUninstaller].unfinished = true;
 }
 
 void SettleTriedItems()
@@ -741,46 +886,125 @@ void ClearTriedItems()
     PreviewNamedChange = false;
     RestartPending = false;
     InstallerBusy = false;
+    LastNoted = NoItem;
+    LastUninstaller = NoItem;
 }
 
-namespace {
+int SettleRunOutcome()
+{
+    if (!KeepsTriedItems())
+        return 0;
+    if (PreviewMode)
+        return PreviewNamedChange ? 1 : 0;
+    bool stayed = ItemLost;
+    for (DWORD i = 0; i < ItemCount; i++) {
+        TriedItem& item = Items[i];
+        // An uninstaller leaves its traces to the items of their own, unless it did not finish.
+        if (item.kind == &TriedUninstaller) {
+            if (item.unfinished) {
+                if (ReportExitCode)
+                    LogLine(L"Not removed: %s [%s] (its uninstaller did not finish)", Detail(item), Shown(item));
+                stayed = true;
+            }
+            continue;
+        }
+        Settle(item);
+        if (item.stillThere && !item.scheduled && item.counts) {
+            if (ReportExitCode)
+                LogLine(L"Not removed: %s", Shown(item));
+            stayed = true;
+        }
+    }
+    return InstallerBusy ? ERROR_INSTALL_ALREADY_RUNNING
+           : stayed      ? 1
+           : RestartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
+                            : 0;
+}
 
 int LogExitCode(int exitCode)
 {
+    if (!ReportExitCode)
+        return 0;
     LogLine(L"Exit code [%d]", exitCode);
     return exitCode;
 }
 
-} // namespace
-
 int LogRunOutcome()
 {
-    if (!ReportExitCode)
-        return 0;
-    int exitCode = 0;
-    if (PreviewMode) {
-        exitCode = PreviewNamedChange ? 1 : 0;
-    } else {
-        bool stayed = ItemLost;
-        for (DWORD i = 0; i < ItemCount; i++) {
-            TriedItem& item = Items[i];
-            Settle(item);
-            if (item.stillThere && !item.scheduled) {
-                LogLine(L"Not removed: %s", Shown(item));
-                stayed = true;
-            }
-        }
-        exitCode = InstallerBusy ? ERROR_INSTALL_ALREADY_RUNNING
-                   : stayed      ? 1
-                   : RestartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
-                                    : 0;
-    }
-    return LogExitCode(exitCode);
+    return LogExitCode(SettleRunOutcome());
 }
 
-int LogRunNotMade()
+DWORD TriedItemCount()
 {
-    return ReportExitCode ? LogExitCode(ERROR_INSTALL_ALREADY_RUNNING) : 0;
+    return ItemCount;
+}
+
+bool TriedItemsComplete()
+{
+    return !ItemLost;
+}
+
+namespace {
+
+// An uninstaller that ran to its end with success removed its product, or does so at the
+// restart; one that did not start, did not end in time or failed left it.
+const wchar_t* UninstallerOutcome(const TriedItem& item)
+{
+    if (!item.exited || item.timedOut)
+        return L"not removed";
+    if (item.exitCode == ERROR_SUCCESS)
+        return L"removed";
+    if (item.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED || item.exitCode == ERROR_SUCCESS_REBOOT_INITIATED)
+        return L"scheduled";
+    return L"not removed";
+}
+
+} // namespace
+
+void DescribeTriedItem(DWORD index, TriedItemReport& out)
+{
+    TriedItem& item = Items[index];
+    ZeroMemory(&out, sizeof(out));
+    out.kind = item.kind->reportName;
+    out.name = Name(item);
+    out.view = item.view;
+    out.hasError = item.hasError;
+    out.error = item.error;
+    bool uninstaller = item.kind == &TriedUninstaller;
+    if (item.kind == &TriedValue)
+        out.valueName = Detail(item);
+    if (uninstaller) {
+        out.productCode = Detail(item);
+        out.displayName = Shown(item);
+        out.exited = item.exited;
+        out.exitCode = item.exitCode;
+        out.timedOut = item.timedOut;
+    }
+    if (PreviewMode) {
+        out.outcome = L"would remove";
+        out.countsForExitCode = item.counts;
+        return;
+    }
+    // Only what a check can tell gone or there counts; a stopped process or a run uninstaller
+    // leaves its traces to the items of their own, unless the uninstaller did not finish.
+    Settle(item);
+    out.countsForExitCode = (item.kind->stillThere != nullptr && item.counts) || item.unfinished;
+    if (uninstaller) {
+        out.outcome = UninstallerOutcome(item);
+        return;
+    }
+    Settle(item);
+    if (item.scheduled)
+        out.outcome = L"scheduled";
+    else
+        out.outcome = item.stillThere ? L"not removed" : L"removed";
+}
+
+Change StartUninstaller(wchar_t* commandLine, const wchar_t* productCode, const wchar_t* displayName,
+                        PROCESS_INFORMATION& child)
+{
+    LastUninstaller = NoteItem(TriedUninstaller, commandLine, productCode, displayName, commandLine, 0);
+    return StartHidden(commandLine, child);
 }
 
 Change DeleteShortcutFile(const wchar_t* path)
@@ -812,7 +1036,18 @@ void NoteNamed(const ItemKind& kind, const wchar_t* format, const wchar_t* ident
     PathBuffer shown;
     if (!FormatText(shown, format, identity))
         shown[0] = L'\0';
-    NoteChange(kind, identity, nullptr, shown);
+    NoteItem(kind, identity, nullptr, shown, identity, 0);
+}
+
+// The same for one that was removed; only the report lists it.
+void NoteNamedRemoved(const ItemKind& kind, const wchar_t* format, const wchar_t* identity)
+{
+    if (!ReportRequested)
+        return;
+    PathBuffer shown;
+    if (!FormatText(shown, format, identity))
+        shown[0] = L'\0';
+    NoteRemoved(kind, identity, shown);
 }
 
 } // namespace
@@ -835,6 +1070,8 @@ Change RemoveService(SC_HANDLE manager, const wchar_t* name)
         CloseServiceHandle(service);
     if (!deleted)
         NoteNamed(TriedService, L"service [%s]", name);
+    else
+        NoteNamedRemoved(TriedService, L"service [%s]", name);
     SetLastError(error);
     return Outcome(deleted != FALSE);
 }
@@ -851,5 +1088,122 @@ Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar
     SysFreeString(taskName);
     if (FAILED(result))
         NoteNamed(TriedTask, L"scheduled task [%s]", path);
+    else
+        NoteNamedRemoved(TriedTask, L"scheduled task [%s]", path);
+    SetLastError(static_cast<DWORD>(result));
     return Outcome(SUCCEEDED(result));
+}
+
+namespace {
+
+// Fails with error: false, the reason kept for the caller.
+bool FailWith(DWORD error)
+{
+    SetLastError(error);
+    return false;
+}
+
+// Makes every missing folder of a full path, from the top down. A folder on the way that is a
+// link (a junction or a symbolic link, which a user could have planted where the program
+// writes as SYSTEM) or a file stops it: nothing is written through a link.
+bool MakeFolders(const wchar_t* folder)
+{
+    PathBuffer partial;
+    if (!TextCopy(partial, folder))
+        return FailWith(ERROR_FILENAME_EXCED_RANGE);
+    // The first folder below the root: "C:\" or "\\server\share\".
+    wchar_t* at = partial + 3;
+    if (partial[0] == L'\\') {
+        at = wcschr(partial + 2, L'\\');
+        at = at != nullptr ? wcschr(at + 1, L'\\') : nullptr;
+        if (at == nullptr)
+            return FailWith(ERROR_INVALID_NAME);
+        at++;
+    }
+    for (;;) {
+        wchar_t* end = wcschr(at, L'\\');
+        if (end != nullptr)
+            *end = L'\0';
+        if (*at != L'\0') {
+            DWORD attributes = GetFileAttributesW(partial);
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                if (!CreateDirectoryW(partial, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+                    return false;
+                attributes = GetFileAttributesW(partial);
+                if (attributes == INVALID_FILE_ATTRIBUTES)
+                    return false;
+            }
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                return FailWith(ERROR_CANT_ACCESS_FILE);
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return FailWith(ERROR_DIRECTORY);
+        }
+        if (end == nullptr)
+            return true;
+        *end = L'\\';
+        at = end + 1;
+    }
+}
+
+// Writes data into a file that did not exist; false (and nothing left) when it could not.
+bool WriteNewFile(const wchar_t* path, const void* data, DWORD size)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool whole = WriteFile(file, data, size, &written, nullptr) && written == size && FlushFileBuffers(file);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (whole)
+        return true;
+    DeleteFileW(path);
+    return FailWith(written != size && error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
+}
+
+} // namespace
+
+bool ReplaceFileContent(const wchar_t* path, const void* data, DWORD size)
+{
+    bool fullPath = (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\');
+    if (!fullPath)
+        return FailWith(ERROR_INVALID_NAME);
+    PathBuffer folder;
+    if (!TextCopy(folder, path))
+        return FailWith(ERROR_FILENAME_EXCED_RANGE);
+    wchar_t* name = wcsrchr(folder, L'\\');
+    if (name == nullptr || name[1] == L'\0')
+        return FailWith(ERROR_INVALID_NAME);
+    *name = L'\0';
+    if (!MakeFolders(folder))
+        return false;
+    // A name of this program's own beside the file, never one that exists.
+    static LONG counter = 0;
+    PathBuffer temporary;
+    bool written = false;
+    for (int attempt = 0; attempt < 16 && !written; attempt++) {
+        if (!FormatText(temporary, L"%s.%u-%u.tmp", path, static_cast<unsigned>(GetCurrentProcessId()),
+                        static_cast<unsigned>(InterlockedIncrement(&counter))))
+            return FailWith(ERROR_FILENAME_EXCED_RANGE);
+        written = WriteNewFile(temporary, data, size);
+        if (!written && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    if (!written)
+        return FailWith(ERROR_FILE_EXISTS);
+    // The file replaced must be a plain file: a link in its place is never replaced, as the
+    // replacement could then land where the link points.
+    DWORD attributes = GetFileAttributesW(path);
+    DWORD error = ERROR_SUCCESS;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        error = ERROR_CANT_ACCESS_FILE;
+    else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        error = ERROR_DIRECTORY;
+    else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (error == ERROR_SUCCESS)
+        return true;
+    DeleteFileW(temporary);
+    return FailWith(error);
 }

@@ -111,55 +111,103 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder);
 bool ScheduledAlready(const wchar_t* path);
 
 // The run's record of what it tried to remove, which tells at the end of the run what is
-// still there and so the exit code. A change function takes part with one call, at its top:
+// still there and so the exit code, and which the run's report lists item by item. A change
+// function takes part with one call, at its top:
 //     NoteChange(TriedFile, path, nullptr, path);
-// In a real run (with "/ExitCode") the item is recorded once, in the order first tried; in a
+// The record is kept with "/ExitCode" or "/Report:" (KeepsTriedItems); without either the
+// call does nothing. In a real run the item is recorded once, in the order first tried; in a
 // preview the call counts as a change the preview names when the item is there now (always,
-// for a kind that has no check, such as a process to stop). Without "/ExitCode" it does
-// nothing. A new kind of item (a service, a scheduled task) is an ItemKind of its own whose
-// check tells whether the item named by identity is still there.
+// for a kind that has no check, such as a process to stop), and such an item is recorded
+// too unless the preview has passed it as removed already. A new kind of item (a cached
+// package, a firewall rule) is one ItemKind of its own: its check, which tells whether the
+// item named by identity is still there, and the word the report shows for it.
 struct ItemKind {
     // True when the item is still there, or cannot be told to be gone; null for a change
     // that removes nothing (a process stopped or started).
     bool (*stillThere)(const wchar_t* identity, const wchar_t* detail);
+    const wchar_t* reportName;
 };
-extern const ItemKind TriedKey;      // identity: a kernel key name ("\REGISTRY\...")
-extern const ItemKind TriedValue;    // identity: a kernel key name; detail: the value name
-extern const ItemKind TriedFile;     // identity: a path
-extern const ItemKind TriedFolder;   // identity: a path
-extern const ItemKind TriedProcess;  // no identity: counted by a preview only
-extern const ItemKind TriedService;  // identity: a service name; noted when its removal failed
-extern const ItemKind TriedTask;     // identity: a task's path; noted when its removal failed
+extern const ItemKind TriedKey;         // identity: a kernel key name ("\REGISTRY\...")
+extern const ItemKind TriedValue;       // identity: a kernel key name; detail: the value name
+extern const ItemKind TriedFile;        // identity: a path
+extern const ItemKind TriedFolder;      // identity: a path
+extern const ItemKind TriedProcess;     // identity: the image name; detail: the process ID
+extern const ItemKind TriedService;     // identity: a service name; noted when its removal failed
+extern const ItemKind TriedTask;        // identity: a task's path; noted when its removal failed
+extern const ItemKind TriedUninstaller; // identity: the command line; detail: the product code
+// True while the run keeps its record: "/ExitCode" or "/Report:" was given.
+bool KeepsTriedItems();
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown);
 // The same for the key parent\subkey (subkey null: parent itself) in one view, or for one of
 // its values (valueName not null): the identity is the key's kernel name; shown as
 // "HKLM\<path>" or "value [<name>] from HKLM\<path>".
 void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_t* valueName, const ShownKey& shown);
+// A service or task whose removal succeeded, noted as gone (a failed one is noted with
+// NoteChange, as still there).
+void NoteRemoved(const ItemKind& kind, const wchar_t* identity, const wchar_t* shown);
 // A file or folder of the record was scheduled for deletion at restart: it does not count
 // as not removed.
 void NoteScheduled(const wchar_t* path);
-// An uninstaller's exit code: 3010 and 1641 mean its work completes at restart.
+// An uninstaller's exit code: 3010 and 1641 mean its work completes at restart. Kept with the
+// uninstaller started last, as is a wait for it that timed out.
 void NoteUninstallerExit(DWORD exitCode);
-// An uninstaller that did not finish: still running when its wait ended, or busy (it exited
-// 1618, another installation in progress). Its entry, the list entry parent\name in one view,
-// stays in "Not removed" as "%s [%s] (its uninstaller did not finish)" with its name and
-// display name; the exit code is 1, or 1618 (ahead of 1) when any was busy.
-void NoteUnfinishedUninstaller(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* displayName, bool busy);
+// An uninstaller that did not finish (the one started last): still running when its wait
+// ended, or busy (it exited 1618, another installation in progress). Its entry stays in "Not
+// removed" as "%s [%s] (its uninstaller did not finish)" with its product code and display
+// name; the exit code is 1, or 1618 (ahead of 1) when any was busy.
+void NoteUnfinishedUninstaller(bool busy);
+void NoteUninstallerTimedOut();
 // Decides now, for every item recorded so far, whether it is still there: called before a
 // loaded hive is unloaded, after which its keys could no longer be told apart from gone ones.
 void SettleTriedItems();
 // Empties the record: called when a run starts.
 void ClearTriedItems();
-// The run's exit code: with "/ExitCode", logs "Not removed: %s" for each item still there
-// and not scheduled, then "Exit code [%d]", and returns 0, 3010, 1 or 1618 (a preview: 1 when
-// it named any change, else 0); without it, logs nothing and returns 0. A scope's
-// "Software\Quorvex" that holds nothing but the marker key "Cleaned", and that key, count as
-// gone: the run's own mark is no trace of the product.
+// Decides what stayed: with "/ExitCode", logs "Not removed: %s" for each item still there and
+// not scheduled. Returns the code the run has, also without "/ExitCode": 0, 3010, 1 or 1618 (a
+// preview: 1 when it named any change, else 0). A scope's "Software\Quorvex" that holds
+// nothing but the marker key "Cleaned", and that key, do not count: the run's own mark is no
+// trace of the product.
+int SettleRunOutcome();
+// With "/ExitCode", logs "Exit code [%d]" and returns exitCode; without it, returns 0.
+int LogExitCode(int exitCode);
+// Both of the above, one after the other.
 int LogRunOutcome();
-// The exit code of a run that made no step because another run held the lock: with
-// "/ExitCode", logs "Exit code [1618]" and returns 1618 (another installation is in
-// progress: deployment tools try again later); without it, logs nothing and returns 0.
-int LogRunNotMade();
+
+// One item of the record as the report shows it; the texts stay valid until the record is
+// cleared. view: 64, 32, or 0 where the item has none or both views show it as one.
+struct TriedItemReport {
+    const wchar_t* kind;
+    const wchar_t* name;       // root label and key path (with "\<value>" for a value), or a path
+    const wchar_t* valueName;  // a value's name alone, null for any other item
+    int view;
+    const wchar_t* outcome;    // "removed", "not removed", "scheduled" or "would remove"
+    bool hasError;
+    DWORD error;
+    bool countsForExitCode;
+    // An uninstaller's: its product code and display name, and how it ended.
+    const wchar_t* productCode;
+    const wchar_t* displayName;
+    bool exited;
+    DWORD exitCode;
+    bool timedOut;
+};
+// The number of items recorded, and one of them (index below that number), settled first.
+DWORD TriedItemCount();
+void DescribeTriedItem(DWORD index, TriedItemReport& out);
+// False when an item found no room on the heap: the record misses it.
+bool TriedItemsComplete();
+
+// Starts the uninstaller command line of productCode (named displayName) as StartHiddenProcess
+// does, and records it as an uninstaller with its product code and display name.
+Change StartUninstaller(wchar_t* commandLine, const wchar_t* productCode, const wchar_t* displayName,
+                        PROCESS_INFORMATION& child);
+
+// Writes data as the whole content of the file at path, a run's output that is written in a
+// preview too: a missing folder on the way is created, the content goes to a new file of its
+// own beside it (never one that exists, never through a link) and that file then replaces
+// the old one in one step, so that a reader never sees half of it. False, with GetLastError
+// telling why, when it was not written; nothing is left behind then.
+bool ReplaceFileContent(const wchar_t* path, const void* data, DWORD size);
 
 // Deletes a shortcut found by where it points. Preview: "Would delete shortcut [%s]", once per
 // path, unless it lies in a folder the preview has passed as removed.

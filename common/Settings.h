@@ -11,3 +11,5 @@ extern PathBuffer Signature;    // "/Signature:": the scope marker's text, empty
 extern PathBuffer LogPath;      // "/Log:": the log file, unexpanded, empty for the default
 extern bool DeleteAtRestart;    // "/DeleteAtRestart": files and folders that stay are deleted at the next restart
 extern bool ReportExitCode;     // "/ExitCode": the exit code and the log tell what stayed
+extern bool ReportRequested;    // "/Report:": the run's result is written as a report at its end
+extern PathBuffer ReportPath;   // "/Report:": the report file, unexpanded, empty when the value was unusable

@@ -118,8 +118,9 @@ void LogLineArguments(const wchar_t* format, va_list arguments)
     wchar_t line[LineCapacity + 2];
     SYSTEMTIME now;
     GetSystemTime(&now);
-    wsprintfW(line, L"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ ", now.wYear, now.wMonth, now.wDay, now.wHour,
-              now.wMinute, now.wSecond, now.wMilliseconds);
+    TimeStampText stamp;
+    FormatTimeStamp(now, stamp);
+    wsprintfW(line, L"%s ", stamp);
 
     // A message too long for the line is cut silently; the cut line is still written.
     StringCchVPrintfW(line + TimeStampLength, LineCapacity - TimeStampLength, format, arguments);
@@ -133,6 +134,12 @@ void LogLineArguments(const wchar_t* format, va_list arguments)
     DWORD written;
     WriteFile(LogFile, line, static_cast<DWORD>((length + 2) * sizeof(wchar_t)), &written, nullptr);
     GiveBackAppendLock(waited);
+}
+
+void FormatTimeStamp(const SYSTEMTIME& time, TimeStampText& out)
+{
+    wsprintfW(out, L"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", time.wYear, time.wMonth, time.wDay, time.wHour,
+              time.wMinute, time.wSecond, time.wMilliseconds);
 }
 
 void CloseRunLog()

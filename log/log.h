@@ -20,3 +20,7 @@ void CloseRunLog();
 void LogLine(const wchar_t* format, ...);
 // The same with the arguments already collected.
 void LogLineArguments(const wchar_t* format, va_list arguments);
+
+// A UTC time as the log's time stamps show it: "YYYY-MM-DDThh:mm:ss.mmmZ".
+typedef wchar_t TimeStampText[25];
+void FormatTimeStamp(const SYSTEMTIME& time, TimeStampText& out);

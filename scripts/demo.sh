@@ -57,8 +57,22 @@ bash sample/sample.sh inventory "$sample_out" "$bin" | cmp -s - "$sample_out/bef
 for run in first second; do
     echo "== Running ($run time): ZamoClean.exe /Quiet /Signature:$signature /Log:C:\\zamo-demo\\ZamoClean.log"
     start=$(date +%s)
-    "$WINE" "$program" /Quiet "/Signature:$signature" '/Log:C:\zamo-demo\ZamoClean.log' </dev/null || status=$?
+    "$WINE" "$program" /Quiet "/Signature:$signature" '/Log:C:\zamo-demo\ZamoClean.log' \
+        "/Report:C:\\zamo-demo\\reports\\ZamoClean-$run.json" </dev/null || status=$?
     echo "== Exit code $status after $(( $(date +%s) - start )) s"
+    echo "== The report's summary (C:\\zamo-demo\\reports\\ZamoClean-$run.json)"
+    python3 - "$log_folder/reports/ZamoClean-$run.json" <<'PY' || status=1
+import collections, json, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+print("computer %s, user %s, exit code %d, %s to %s" % (report["computer"], report["user"], report["exitCode"],
+                                                        report["started"], report["finished"]))
+for scope in report["scopes"]:
+    print("  scope %s %s: %s" % (scope["root"], scope["sid"] or "-", scope["outcome"]))
+kinds = collections.Counter((item["kind"], item["outcome"]) for item in report["items"])
+for (kind, outcome), count in sorted(kinds.items()):
+    print("  %4d %s %s" % (count, kind, outcome))
+print("  counts: " + ", ".join("%s %d" % pair for pair in report["counts"].items()))
+PY
     if [ $run = first ]; then
         echo "== What is left after the run (the product's items absent, the others present)"
         bash sample/sample.sh inventory "$sample_out" "$bin"

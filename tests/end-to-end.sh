@@ -49,7 +49,8 @@ bash "$SAMPLE" seed "$OUT" "$BIN" || fail "seeding the sample failed"
 bash "$SAMPLE" verify "$OUT" "$BIN" >/dev/null && fail "the sample was not seeded"
 bash "$SAMPLE" inventory "$OUT" "$BIN" >"$OUT/before-preview.txt"
 PREVIEW="$OUT/preview.log"
-"$WINE" "$BIN/ZamoClean.exe" /Quiet /Preview /Signature:$SIGNATURE "/Log:$(winpath "$PREVIEW")" </dev/null || fail "exit code $?"
+"$WINE" "$BIN/ZamoClean.exe" /Quiet /Preview /Signature:$SIGNATURE "/Log:$(winpath "$PREVIEW")" \
+    "/Report:$(winpath "$OUT/reports/preview.json")" </dev/null || fail "exit code $?"
 bash "$SAMPLE" inventory "$OUT" "$BIN" >"$OUT/after-preview.txt"
 cmp -s "$OUT/before-preview.txt" "$OUT/after-preview.txt" ||
     fail "the preview changed the sample: $(diff "$OUT/before-preview.txt" "$OUT/after-preview.txt" | tr '\n' ' ')"
@@ -101,7 +102,8 @@ fi
 
 echo "== quiet run"
 QUIET="$OUT/quiet.log"
-"$WINE" "$BIN/ZamoClean.exe" /Quiet /Signature:$SIGNATURE "/Log:$(winpath "$QUIET")" </dev/null || fail "exit code $?"
+"$WINE" "$BIN/ZamoClean.exe" /Quiet /ExitCode /Signature:$SIGNATURE "/Log:$(winpath "$QUIET")" \
+    "/Report:$(winpath "$OUT/reports/quiet.json")" </dev/null || fail "exit code $?"
 bash "$SAMPLE" verify "$OUT" "$BIN" || fail "the quiet run left product items or removed others"
 read_log "$QUIET"
 sed -n 1,4p "$QUIET.txt"
@@ -140,6 +142,13 @@ expect_line "$QUIET" 'Removing service [ZamoUpdateService]'
 expect_no_match "$QUIET" 'Failed to remove (value|service|scheduled task)'
 expect_no_match "$QUIET" 'QuorvexTools|FenwickSync|Fenwick Notes'
 expect_no_match "$QUIET" 'Fenwick|ZamoViewerClassic'
+
+echo "== the reports against their logs"
+expect_line "$PREVIEW" "Report written [$(winpath "$OUT/reports/preview.json")]"
+expect_line "$QUIET" "Report written [$(winpath "$OUT/reports/quiet.json")]"
+expect_line "$QUIET" "Exit code [0]"
+python3 "$HERE/check-report.py" "$OUT/reports/preview.json" "$PREVIEW.txt" || fail "the preview's report does not match its log"
+python3 "$HERE/check-report.py" "$OUT/reports/quiet.json" "$QUIET.txt" || fail "the quiet run's report does not match its log"
 
 echo "== the preview's items against the real run"
 # Every item the preview named is one the real run removed: the real log names it, or it is gone

@@ -914,3 +914,79 @@ std::vector<std::wstring> ShellLogLines(const std::wstring& path)
     }
     return lines;
 }
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool ReadReport(const std::wstring& path, ReportValues* out, std::string* why)
+{
+    out->clear();
+    TempFolder folder;
+    const std::wstring flat = folder / L"report.txt";
+    std::string unixReport = UnixPath(path);
+    std::string unixFlat = UnixPath(flat);
+    std::string script = UnixPath(BinaryFolder() + L"\\read-report.py");
+    if (unixReport.empty() || unixFlat.empty() || script.empty()) {
+        *why = "no Unix paths: not under Wine";
+        return false;
+    }
+    if (!RunUnixProgram(L"Z:\\usr\\bin\\python3", L"\"" + Widen(script) + L"\" \"" + Widen(unixReport) + L"\" \"" +
+                                                       Widen(unixFlat) + L"\"")) {
+        *why = "python3 did not start";
+        return false;
+    }
+    // Python starts detached: its answer is there once renamed into place.
+    for (int i = 0; i < 1200 && !Exists(flat); i++)
+        Sleep(25);
+    std::vector<unsigned char> bytes = ReadFileBytes(flat);
+    if (bytes.empty()) {
+        *why = "python3 gave no answer";
+        return false;
+    }
+    std::string text(bytes.begin(), bytes.end());
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        size_t tab = line.find('\t');
+        size_t second = tab == std::string::npos ? std::string::npos : line.find('\t', tab + 1);
+        if (line.compare(0, 6, "ERROR\t") == 0) {
+            *why = line.substr(6);
+            return false;
+        }
+        if (second == std::string::npos || second != tab + 2) {
+            *why = "unreadable answer: " + line;
+            return false;
+        }
+        ReportValue value;
+        value.type = line[tab + 1];
+        std::string rest = line.substr(second + 1);
+        if (value.type == 'S') {
+            for (size_t at = 0; at + 4 <= rest.size(); at += 4) {
+                int digits[4] = {HexDigit(rest[at]), HexDigit(rest[at + 1]), HexDigit(rest[at + 2]),
+                                 HexDigit(rest[at + 3])};
+                // UTF-16LE: the low byte first.
+                value.text.push_back(static_cast<wchar_t>((digits[2] << 12) | (digits[3] << 8) | (digits[0] << 4) |
+                                                          digits[1]));
+            }
+        } else if (value.type == 'N' || value.type == 'O' || value.type == 'A') {
+            value.number = std::stoll(rest);
+        } else if (value.type == 'B') {
+            value.number = rest == "true" ? 1 : 0;
+        }
+        (*out)[line.substr(0, tab)] = value;
+    }
+    return true;
+}

@@ -300,3 +300,16 @@ private:
 // and "Finishing". The clean run's step lines in between depend on what the machine
 // holds (users, products), so tests of the shell and its options leave them out.
 std::vector<std::wstring> ShellLogLines(const std::wstring& path);
+
+// A run report read back by Python's JSON parser, strictly (tests/support/read-report.py):
+// every value by its path, members' names and elements' indexes joined by "/" ("items/0/name",
+// "" for the whole document). type: 'S' string (text), 'N' integer, 'B' boolean (number 1 or
+// 0), 'Z' null, 'O' object or 'A' array (number: its size). False, with why, when the report
+// is no valid UTF-8 JSON or could not be read.
+struct ReportValue {
+    char type = 0;
+    std::wstring text;
+    long long number = 0;
+};
+typedef std::map<std::string, ReportValue> ReportValues;
+bool ReadReport(const std::wstring& path, ReportValues* out, std::string* why);

@@ -1,0 +1,280 @@
+// Run report: the result of a run as a JSON file that a fleet's tools collect and read
+// together: who ran it where and when, with which options, the scopes it met, every item it
+// tried (from the change layer's record, the same one that makes "Not removed" and the exit
+// code) with its outcome, and the counts by outcome.
+#include "steps.h"
+
+#include "../common/Changes.h"
+#include "../common/JsonText.h"
+#include "../common/Settings.h"
+#include "../log/log.h"
+
+#include <sddl.h>
+
+namespace {
+
+struct ScopeMet {
+    HKEY root;
+    PathBuffer sid;      // empty for the machine
+    PathBuffer profile;  // empty where not known
+    ScopeOutcome outcome;
+};
+
+ScopeMet* Scopes = nullptr;
+DWORD ScopeCount = 0;
+DWORD ScopeCapacity = 0;
+SYSTEMTIME Started;
+
+const wchar_t* OutcomeText(ScopeOutcome outcome)
+{
+    switch (outcome) {
+    case ScopeOutcome::Cleaned:
+        return L"cleaned";
+    case ScopeOutcome::SkippedSignature:
+        return L"skipped: signature";
+    case ScopeOutcome::SkippedWellKnown:
+        return L"skipped: well-known";
+    case ScopeOutcome::SkippedClassHive:
+        return L"skipped: class hive";
+    case ScopeOutcome::NotMarkedUnfinished:
+        return L"not marked: uninstaller did not finish";
+    }
+    return L"";
+}
+
+const wchar_t* Label(HKEY root)
+{
+    return root == HKEY_LOCAL_MACHINE ? L"HKLM" : L"HKU";
+}
+
+const wchar_t* NullIfEmpty(const wchar_t* text)
+{
+    return text[0] != L'\0' ? text : nullptr;
+}
+
+void WriteTime(JsonText& json, const char* name, const SYSTEMTIME& time)
+{
+    TimeStampText stamp;
+    FormatTimeStamp(time, stamp);
+    JsonString(json, name, stamp);
+}
+
+// The version of the running program from its own version resource, read in place (no
+// version library to import); false where it has none.
+bool ReadProgramVersion(PathBuffer& out)
+{
+    HMODULE program = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+    HGLOBAL loaded = found != nullptr ? LoadResource(program, found) : nullptr;
+    const BYTE* bytes = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    DWORD size = found != nullptr ? SizeofResource(program, found) : 0;
+    if (bytes == nullptr)
+        return false;
+    // The fixed part follows the block's header and its key, at a 32-bit boundary: found by
+    // its signature.
+    for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO fixed;
+        CopyMemory(&fixed, bytes + at, sizeof(fixed));
+        if (fixed.dwSignature == 0xFEEF04BD)
+            return FormatText(out, L"%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
+                              HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
+    }
+    return false;
+}
+
+// Who runs the program: "domain\name" and the SID as text; empty where not known.
+void ReadRunningUser(PathBuffer& account, PathBuffer& sidText)
+{
+    account[0] = L'\0';
+    sidText[0] = L'\0';
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } information;
+    DWORD size = 0;
+    bool read = GetTokenInformation(token, TokenUser, &information, sizeof(information), &size) != FALSE;
+    CloseHandle(token);
+    if (!read)
+        return;
+    PSID sid = information.user.User.Sid;
+    wchar_t* text = nullptr;
+    if (ConvertSidToStringSidW(sid, &text)) {
+        if (!TextCopy(sidText, text))
+            sidText[0] = L'\0';
+        LocalFree(text);
+    }
+    PathBuffer name;
+    PathBuffer domain;
+    DWORD nameCount = MAX_PATH;
+    DWORD domainCount = MAX_PATH;
+    SID_NAME_USE use;
+    if (LookupAccountSidW(nullptr, sid, name, &nameCount, domain, &domainCount, &use) &&
+        !FormatText(account, domain[0] != L'\0' ? L"%s\\%s" : L"%s%s", domain, name))
+        account[0] = L'\0';
+}
+
+void WriteOptions(JsonText& json, const wchar_t* reportPath)
+{
+    JsonOpenObject(json, "options");
+    JsonBool(json, "quiet", QuietMode);
+    JsonBool(json, "preview", PreviewMode);
+    JsonString(json, "signature", NullIfEmpty(Signature));
+    JsonBool(json, "allProfiles", AllProfiles);
+    JsonBool(json, "deleteAtRestart", DeleteAtRestart);
+    JsonBool(json, "exitCode", ReportExitCode);
+    JsonString(json, "log", NullIfEmpty(LogPath));
+    JsonString(json, "report", reportPath);
+    JsonClose(json);
+}
+
+void WriteScopes(JsonText& json)
+{
+    JsonOpenArray(json, "scopes");
+    for (DWORD i = 0; i < ScopeCount; i++) {
+        const ScopeMet& scope = Scopes[i];
+        JsonOpenObject(json, nullptr);
+        JsonString(json, "root", Label(scope.root));
+        JsonString(json, "sid", NullIfEmpty(scope.sid));
+        JsonString(json, "profile", NullIfEmpty(scope.profile));
+        JsonString(json, "outcome", OutcomeText(scope.outcome));
+        JsonClose(json);
+    }
+    JsonClose(json);
+}
+
+// The outcomes in the order the counts show them.
+const wchar_t* const Outcomes[] = {L"removed", L"not removed", L"scheduled", L"would remove"};
+
+void WriteItems(JsonText& json, DWORD (&counts)[ARRAYSIZE(Outcomes)])
+{
+    JsonOpenArray(json, "items");
+    for (DWORD i = 0; i < TriedItemCount(); i++) {
+        TriedItemReport item;
+        DescribeTriedItem(i, item);
+        JsonOpenObject(json, nullptr);
+        JsonString(json, "kind", item.kind);
+        JsonString(json, "name", item.name);
+        if (item.valueName != nullptr)
+            JsonString(json, "value", item.valueName);
+        if (item.view != 0)
+            JsonNumber(json, "view", item.view);
+        else
+            JsonNull(json, "view");
+        JsonString(json, "outcome", item.outcome);
+        if (item.hasError)
+            JsonNumber(json, "error", item.error);
+        JsonBool(json, "countsForExitCode", item.countsForExitCode);
+        if (item.productCode != nullptr) {
+            JsonString(json, "productCode", item.productCode);
+            JsonString(json, "displayName", item.displayName);
+            if (item.exited)
+                JsonNumber(json, "exitCode", item.exitCode);
+            else
+                JsonNull(json, "exitCode");
+            JsonBool(json, "timedOut", item.timedOut);
+        }
+        JsonClose(json);
+        for (size_t outcome = 0; outcome < ARRAYSIZE(Outcomes); outcome++) {
+            if (lstrcmpW(item.outcome, Outcomes[outcome]) == 0)
+                counts[outcome]++;
+        }
+    }
+    JsonClose(json);
+}
+
+void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
+{
+    SYSTEMTIME finished;
+    GetSystemTime(&finished);
+    PathBuffer version;
+    PathBuffer computer;
+    DWORD computerCount = MAX_PATH;
+    PathBuffer account;
+    PathBuffer sidText;
+    if (!ReadProgramVersion(version))
+        version[0] = L'\0';
+    if (!GetComputerNameW(computer, &computerCount))
+        computer[0] = L'\0';
+    ReadRunningUser(account, sidText);
+
+    JsonOpenObject(json, nullptr);
+    JsonNumber(json, "format", 1);
+    JsonString(json, "program", L"Zamo Clean");
+    JsonString(json, "version", NullIfEmpty(version));
+    JsonString(json, "computer", NullIfEmpty(computer));
+    JsonString(json, "user", NullIfEmpty(account));
+    JsonString(json, "userSid", NullIfEmpty(sidText));
+    WriteTime(json, "started", Started);
+    WriteTime(json, "finished", finished);
+    WriteOptions(json, reportPath);
+    JsonNumber(json, "exitCode", exitCode);
+    JsonBool(json, "itemsComplete", TriedItemsComplete());
+    WriteScopes(json);
+    DWORD counts[ARRAYSIZE(Outcomes)] = {};
+    WriteItems(json, counts);
+    JsonOpenObject(json, "counts");
+    static const char* const countNames[ARRAYSIZE(Outcomes)] = {"removed", "not removed", "scheduled",
+                                                                 "would remove"};
+    for (size_t outcome = 0; outcome < ARRAYSIZE(Outcomes); outcome++)
+        JsonNumber(json, countNames[outcome], counts[outcome]);
+    JsonClose(json);
+    JsonClose(json);
+}
+
+} // namespace
+
+void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome)
+{
+    if (!ReportRequested)
+        return;
+    void* scopes = Scopes;
+    if (!MakeRoom(scopes, ScopeCount, ScopeCapacity, sizeof(ScopeMet)))
+        return;
+    Scopes = static_cast<ScopeMet*>(scopes);
+    ScopeMet& scope = Scopes[ScopeCount];
+    scope.root = root;
+    scope.outcome = outcome;
+    if (sid == nullptr || !TextCopy(scope.sid, sid))
+        scope.sid[0] = L'\0';
+    if (scope.sid[0] == L'\0' || root != HKEY_USERS || !ReadProfileFolder(scope.sid, scope.profile))
+        scope.profile[0] = L'\0';
+    ScopeCount++;
+}
+
+void BeginRunReport()
+{
+    ScopeCount = 0;
+    GetSystemTime(&Started);
+}
+
+void WriteRunReport(int exitCode)
+{
+    if (!ReportRequested)
+        return;
+    PathBuffer path;
+    DWORD error = ERROR_SUCCESS;
+    if (ReportPath[0] == L'\0') {
+        path[0] = L'\0';
+        error = ERROR_INVALID_NAME;
+    } else if (!ExpandText(path, ReportPath)) {
+        // Logged as given: a cut expansion would name another file.
+        TextCopy(path, ReportPath);
+        error = ERROR_FILENAME_EXCED_RANGE;
+    }
+    if (error == ERROR_SUCCESS) {
+        JsonText json = {};
+        BuildReport(json, exitCode, path);
+        if (json.failed || json.depth != 0)
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        else if (!ReplaceFileContent(path, json.bytes, json.length))
+            error = GetLastError();
+        JsonFree(json);
+    }
+    if (error == ERROR_SUCCESS)
+        LogLine(L"Report written [%s]", path);
+    else
+        LogLine(L"Failed to write report [%s] [%d]", path, static_cast<int>(error));
+}

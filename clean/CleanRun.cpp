@@ -5,8 +5,10 @@
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
-//      Click-to-Run's add-in keys, the machine's package cache, Run entries and
-//      common shortcuts;
+//      Click-to-Run's add-in keys, the machine's package cache, Run entries, shell
+//      registrations, common shortcuts and firewall rules (the users' shell registrations
+//      go in their sweeps, before this one: a user's entries that name the machine's
+//      registrations are recognised while those are still there);
 //   4. log what stayed and the exit code ("/ExitCode"), "Finishing", and report
 //      completion to the dialog.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
@@ -84,7 +86,9 @@ DWORD WINAPI CleanRun(void*)
         PurgeClickToRunAddIns();
         RemoveMachinePackageCache();
         RemoveMachineRunEntries();
+        RemoveMachineShellRegistrations();
         DeleteCommonShortcuts();
+        RemoveFirewallRules();
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
     int exitCode = LogRunOutcome();

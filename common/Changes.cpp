@@ -7,6 +7,7 @@
 #include "Settings.h"
 
 #include <shlwapi.h>
+#include <netfw.h>
 #include <taskschd.h>
 #include <wchar.h>
 
@@ -544,6 +545,7 @@ bool RemovalFailed(const wchar_t*, const wchar_t*)
 } // namespace
 const ItemKind TriedService = {RemovalFailed};
 const ItemKind TriedTask = {RemovalFailed};
+const ItemKind TriedFirewallRule = {RemovalFailed};
 
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)
 {
@@ -718,4 +720,25 @@ Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar
     if (FAILED(result))
         NoteNamed(TriedTask, L"scheduled task [%s]", path);
     return Outcome(SUCCEEDED(result));
+}
+
+Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result)
+{
+    if (PreviewMode) {
+        NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
+        LogLine(L"Would remove firewall rule [%s]", name);
+        return Change::Previewed;
+    }
+    BSTR ruleName = SysAllocString(name);
+    result = ruleName == nullptr ? E_OUTOFMEMORY : rules->Remove(ruleName);
+    SysFreeString(ruleName);
+    if (FAILED(result))
+        NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
+    return Outcome(SUCCEEDED(result));
+}
+
+void NoteFirewallRuleKept(const wchar_t* name)
+{
+    if (!PreviewMode)
+        NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
 }

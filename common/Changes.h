@@ -117,6 +117,7 @@ extern const ItemKind TriedFolder;   // identity: a path
 extern const ItemKind TriedProcess;  // no identity: counted by a preview only
 extern const ItemKind TriedService;  // identity: a service name; noted when its removal failed
 extern const ItemKind TriedTask;     // identity: a task's path; noted when its removal failed
+extern const ItemKind TriedFirewallRule;  // identity: a rule's name; noted when its removal failed
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown);
 // The same for the key parent\subkey (subkey null: parent itself) in one view, or for one of
 // its values (valueName not null): the identity is the key's kernel name; shown as
@@ -151,3 +152,10 @@ Change RemoveService(SC_HANDLE manager, const wchar_t* name);
 // scheduled task [%s]".
 struct ITaskFolder;
 Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result);
+
+// Removes the firewall rule called name from the firewall's open rule collection. Failed:
+// result tells why. Preview: "Would remove firewall rule [%s]".
+struct INetFwRules;
+Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result);
+// Notes a firewall rule that stays without a removal being tried, so that it counts as not removed.
+void NoteFirewallRuleKept(const wchar_t* name);

@@ -5,8 +5,10 @@
 //      profile whose hive was not loaded;
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
-//      Click-to-Run's add-in keys, the machine's package cache, Run entries and
-//      common shortcuts;
+//      Click-to-Run's add-in keys, the machine's package cache, Run entries, shell
+//      registrations, common shortcuts and firewall rules (the users' shell registrations
+//      go in their sweeps, before this one: a user's entries that name the machine's
+//      registrations are recognised while those are still there);
 //   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
 //      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to the dialog.
@@ -104,7 +106,9 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
         PurgeClickToRunAddIns();
         RemoveMachinePackageCache();
         RemoveMachineRunEntries();
+        RemoveMachineShellRegistrations();
         DeleteCommonShortcuts();
+        RemoveFirewallRules();
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
     int exitCode = SettleRunOutcome();

@@ -17,6 +17,8 @@ bool IsHexDigit(wchar_t c)
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
 
+} // namespace
+
 // Only a class ID in its registry form is taken as a key name, so that a ProgID's text can
 // never name a key elsewhere.
 bool IsClassId(const wchar_t* text)
@@ -28,6 +30,8 @@ bool IsClassId(const wchar_t* text)
     }
     return text[ARRAYSIZE(shape) - 1] == L'\0';
 }
+
+namespace {
 
 // The default value (REG_SZ) of parent\name\subkey, each key opened as itself: a link in the
 // place of either leads nowhere.

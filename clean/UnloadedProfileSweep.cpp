@@ -112,13 +112,14 @@ bool WasTried(const NameList& tried, const wchar_t* sid)
     return false;
 }
 
-void PurgeClassHive(const wchar_t* classesName)
+void PurgeClassHive(const wchar_t* sid, const wchar_t* classesName)
 {
     for (REGSAM view : RegistryViews) {
         for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
             PurgeProductKeys(HKEY_USERS, classesName, keyPath, view);
     }
     PurgeClassHiveComRegistration(classesName);
+    RemoveClassHiveShellRegistrations(sid, classesName);
 }
 
 void UnloadHive(const wchar_t* name)
@@ -155,7 +156,7 @@ void SweepUnloadedProfile(const UnloadedProfile& profile)
     bool marked = ScopeBearsSignature(HKEY_USERS, profile.sid);
     SweepUserScope(profile.sid);
     if (classesLoaded && !marked)
-        PurgeClassHive(profile.classesName);
+        PurgeClassHive(profile.sid, profile.classesName);
 
     LogLine(L"Unloading user profile [%s]", profile.sid);
     if (classesLoaded)

@@ -1,6 +1,7 @@
 // User profile sweep: decides whether a name under HKEY_USERS is a user scope and, if
 // it is, removes the product from it: registry, application folder, program folders,
-// package cache entries, Startup shortcut, Run entries and shortcuts, then marks the scope.
+// package cache entries, Startup shortcut, Run entries, shell registrations and shortcuts,
+// then marks the scope.
 #include "steps.h"
 
 #include "../common/Changes.h"
@@ -223,6 +224,7 @@ void SweepUserScope(const wchar_t* sid)
     RemovePackageCacheEntries(sid);
     DeleteStartupShortcut(sid);
     RemoveUserRunEntries(sid);
+    RemoveUserShellRegistrations(sid);
     DeleteUserShortcuts(sid);
     MarkScopeCleaned(HKEY_USERS, sid);
 }

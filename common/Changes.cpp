@@ -8,6 +8,7 @@
 #include "Settings.h"
 
 #include <shlwapi.h>
+#include <netfw.h>
 #include <taskschd.h>
 #include <wchar.h>
 
@@ -774,6 +775,7 @@ const ItemKind TriedProcess = {nullptr, L"process"};
 const ItemKind TriedService = {RemovalFailed, L"service"};
 const ItemKind TriedTask = {RemovalFailed, L"task"};
 const ItemKind TriedUninstaller = {nullptr, L"uninstaller"};
+const ItemKind TriedFirewallRule = {RemovalFailed, L"firewall rule"};
 
 bool KeepsTriedItems()
 {
@@ -1206,4 +1208,30 @@ bool ReplaceFileContent(const wchar_t* path, const void* data, DWORD size)
         return true;
     DeleteFileW(temporary);
     return FailWith(error);
+}
+
+Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result)
+{
+    if (PreviewMode) {
+        NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
+        LogLine(L"Would remove firewall rule [%s]", name);
+        return Change::Previewed;
+    }
+    BSTR ruleName = SysAllocString(name);
+    result = ruleName == nullptr ? E_OUTOFMEMORY : rules->Remove(ruleName);
+    SysFreeString(ruleName);
+    if (FAILED(result))
+        NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
+    else
+        NoteNamedRemoved(TriedFirewallRule, L"firewall rule [%s]", name);
+    SetLastError(static_cast<DWORD>(result));
+    return Outcome(SUCCEEDED(result));
+}
+
+void NoteFirewallRuleKept(const wchar_t* name)
+{
+    if (PreviewMode)
+        return;
+    NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
+    NoteFailure(ERROR_ACCESS_DENIED);
 }

@@ -135,6 +135,7 @@ extern const ItemKind TriedProcess;     // identity: the image name; detail: the
 extern const ItemKind TriedService;     // identity: a service name; noted when its removal failed
 extern const ItemKind TriedTask;        // identity: a task's path; noted when its removal failed
 extern const ItemKind TriedUninstaller; // identity: the command line; detail: the product code
+extern const ItemKind TriedFirewallRule; // identity: a rule's name; noted when its removal failed
 // True while the run keeps its record: "/ExitCode" or "/Report:" was given.
 bool KeepsTriedItems();
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown);
@@ -223,3 +224,10 @@ Change RemoveService(SC_HANDLE manager, const wchar_t* name);
 // scheduled task [%s]".
 struct ITaskFolder;
 Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result);
+
+// Removes the firewall rule called name from the firewall's open rule collection. Failed:
+// result tells why. Preview: "Would remove firewall rule [%s]".
+struct INetFwRules;
+Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result);
+// Notes a firewall rule that stays without a removal being tried, so that it counts as not removed.
+void NoteFirewallRuleKept(const wchar_t* name);

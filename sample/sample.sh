@@ -62,6 +62,13 @@ PUBLIC_DESKTOP='C:\users\Public\Desktop'
 ZAMO_EXE='C:\Program Files (x86)\Quorvex\Zamo\Zamo.exe'
 UPDATER='C:\Program Files (x86)\Quorvex\Zamo\ZamoUpdater.exe'
 NOTES='C:\Program Files (x86)\Fenwick\Notes\FenwickNotes.exe'
+SHELL_CLASS={5A3E0C11-0D2B-4C61-9E1A-7C00000000D1}  # the product's shell extension
+OTHER_SHELL_CLASS={7C1F2B33-4E5D-4A6B-8C7D-9E00000000D1}  # a system file's, for Fenwick's menu
+CLASSES='Software\Classes'
+APP_PATHS='Software\Microsoft\Windows\CurrentVersion\App Paths'
+APPROVED='Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+CHROME_HOSTS='Software\Google\Chrome\NativeMessagingHosts'
+FILE_EXTS='Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts'
 
 # Every item of the sample: owner (product or other), kind, view, location.
 items() {
@@ -128,6 +135,26 @@ product|value|64|HKLM\\$RUN|ZamoUpdater
 product|value|32|HKLM\\$RUN|ZamoUpdater
 product|service||ZamoUpdateService
 product|task||\\Quorvex\\Zamo Update
+product|key|64|HKLM\\$APP_PATHS\\Zamo.exe
+product|key|32|HKLM\\$APP_PATHS\\Zamo.exe
+product|key|64|HKLM\\$CLASSES\\Zamo.Document
+product|key|64|HKLM\\$CLASSES\\.zdoc
+product|value|64|HKLM\\$CLASSES\\.fnote\\OpenWithProgids|Zamo.Document
+product|key|64|HKLM\\$CLASSES\\zamo
+product|key|64|HKLM\\$CLASSES\\Directory\\shell\\ZamoScan
+product|key|64|HKLM\\$CLASSES\\CLSID\\$SHELL_CLASS
+product|key|32|HKLM\\$CLASSES\\CLSID\\$SHELL_CLASS
+product|key|64|HKLM\\$CLASSES\\*\\shellex\\ContextMenuHandlers\\ZamoShell
+product|value|64|HKLM\\$APPROVED|$SHELL_CLASS
+product|value|32|HKLM\\$APPROVED|$SHELL_CLASS
+product|key|64|HKLM\\$CHROME_HOSTS\\com.quorvex.zamo
+product|key|32|HKLM\\$CHROME_HOSTS\\com.quorvex.zamo
+product|value|64|HKLM\\Software\\RegisteredApplications|Zamo
+product|value|32|HKLM\\Software\\RegisteredApplications|Zamo
+product|key|64|HKU\\$SECOND_SID\\$CLASSES\\Applications\\Zamo.exe
+product|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithList|a
+product|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithProgids|Zamo.Document
+product|key|64|HKU\\$SECOND_SID\\Software\\Mozilla\\NativeMessagingHosts\\com.quorvex.zamo
 product|process||Zamo.exe
 product|process||ZamoCrashHandler.exe
 other|key|32|$UNINSTALL\\$OTHER
@@ -158,6 +185,21 @@ other|path||$PUBLIC_DESKTOP\\Fenwick Notes.lnk
 other|value|64|HKU\\$USER_SID\\$RUN|FenwickNotes
 other|value|64|HKLM\\$RUN|QuorvexTools
 other|value|32|HKLM\\$RUN|QuorvexTools
+other|key|64|HKLM\\$APP_PATHS\\FenwickNotes.exe
+other|key|64|HKLM\\$CLASSES\\Fenwick.Note\\shell\\open\\command
+other|key|64|HKLM\\$CLASSES\\Zamo.Viewer\\shell\\print\\command
+other|key|64|HKLM\\$CLASSES\\QuorvexTools.Project\\shell\\open\\command
+other|key|64|HKLM\\$CLASSES\\.fnote
+other|value|64|HKLM\\$CLASSES\\.fnote\\OpenWithProgids|Fenwick.Note
+other|key|64|HKLM\\$CLASSES\\Directory\\shell\\FenwickClip\\command
+other|key|64|HKLM\\$CLASSES\\CLSID\\$OTHER_SHELL_CLASS\\InprocServer32
+other|key|64|HKLM\\$CLASSES\\*\\shellex\\ContextMenuHandlers\\FenwickShell
+other|value|64|HKLM\\$APPROVED|$OTHER_SHELL_CLASS
+other|key|64|HKLM\\$CHROME_HOSTS\\com.fenwick.notes
+other|value|64|HKLM\\Software\\RegisteredApplications|Fenwick Notes
+other|key|64|HKU\\$SECOND_SID\\$CLASSES\\Applications\\FenwickNotes.exe
+other|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithList|b
+other|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithProgids|Fenwick.Note
 other|service||FenwickSync
 other|task||\\Fenwick Notes Sync
 ITEMS
@@ -274,7 +316,89 @@ registry_both_views() {
         echo '"Zamo.Outlook.AddIn"=dword:00000001'
         # A per-user class hive, as Windows loads it beside the user's own: never swept.
         echo "[HKEY_USERS\\${SECOND_SID}_Classes\\*]"
+        registry_shell
     }
+}
+
+# .reg text of a string: backslashes and quotes escaped.
+reg_text() { local t=${1//\\/\\\\}; printf '"%s"' "${t//\"/\\\"}"; }
+
+# What the product's installers register with the shell and the system, as they write it (in
+# both views), and another maker's registrations beside it, some of them near misses: a ProgID
+# with a verb of another program, a tool in a folder named like the maker's.
+registry_shell() {
+    local hklm=HKEY_LOCAL_MACHINE second="HKEY_USERS\\$SECOND_SID"
+    local open="\"$ZAMO_EXE\" \"%1\"" notes="\"$NOTES\" \"%1\""
+    echo "[$hklm\\$APP_PATHS\\Zamo.exe]"
+    echo "@=$(reg_text "$ZAMO_EXE")"
+    echo "\"Path\"=$(reg_text 'C:\Program Files (x86)\Quorvex\Zamo')"
+    echo "[$hklm\\$APP_PATHS\\FenwickNotes.exe]"
+    echo "@=$(reg_text "$NOTES")"
+    echo "[$hklm\\$CLASSES\\Zamo.Document]"
+    echo '@="Zamo Document"'
+    echo "[$hklm\\$CLASSES\\Zamo.Document\\DefaultIcon]"
+    echo "@=$(reg_text "$ZAMO_EXE,1")"
+    echo "[$hklm\\$CLASSES\\Zamo.Document\\shell\\open\\command]"
+    echo "@=$(reg_text "$open")"
+    echo "[$hklm\\$CLASSES\\.zdoc]"
+    echo '@="Zamo.Document"'
+    echo "[$hklm\\$CLASSES\\.zdoc\\OpenWithProgids]"
+    echo '"Zamo.Document"=""'
+    echo "[$hklm\\$CLASSES\\zamo]"
+    echo '@="URL:Zamo Protocol"'
+    echo '"URL Protocol"=""'
+    echo "[$hklm\\$CLASSES\\zamo\\shell\\open\\command]"
+    echo "@=$(reg_text "$open")"
+    echo "[$hklm\\$CLASSES\\Fenwick.Note\\shell\\open\\command]"
+    echo "@=$(reg_text "$notes")"
+    echo "[$hklm\\$CLASSES\\Zamo.Viewer\\shell\\open\\command]"
+    echo "@=$(reg_text "$open")"
+    echo "[$hklm\\$CLASSES\\Zamo.Viewer\\shell\\print\\command]"
+    echo "@=$(reg_text "$notes /p")"
+    echo "[$hklm\\$CLASSES\\QuorvexTools.Project\\shell\\open\\command]"
+    echo "@=$(reg_text '"C:\Program Files (x86)\Quorvex Tools\helper.exe" "%1"')"
+    echo "[$hklm\\$CLASSES\\.fnote]"
+    echo '@="Fenwick.Note"'
+    echo "[$hklm\\$CLASSES\\.fnote\\OpenWithProgids]"
+    echo '"Fenwick.Note"=""'
+    echo '"Zamo.Document"=""'
+    echo "[$hklm\\$CLASSES\\Directory\\shell\\ZamoScan\\command]"
+    echo "@=$(reg_text "$open")"
+    echo "[$hklm\\$CLASSES\\Directory\\shell\\FenwickClip\\command]"
+    echo "@=$(reg_text "$notes")"
+    echo "[$hklm\\$CLASSES\\CLSID\\$SHELL_CLASS\\InprocServer32]"
+    echo "@=$(reg_text 'C:\Program Files (x86)\Quorvex\Zamo\ZamoShell.dll')"
+    echo '"ThreadingModel"="Apartment"'
+    echo "[$hklm\\$CLASSES\\CLSID\\$OTHER_SHELL_CLASS\\InprocServer32]"
+    echo "@=$(reg_text 'C:\windows\system32\shell32.dll')"
+    echo "[$hklm\\$CLASSES\\*\\shellex\\ContextMenuHandlers\\ZamoShell]"
+    echo "@=\"$SHELL_CLASS\""
+    echo "[$hklm\\$CLASSES\\*\\shellex\\ContextMenuHandlers\\FenwickShell]"
+    echo "@=\"$OTHER_SHELL_CLASS\""
+    echo "[$hklm\\$APPROVED]"
+    echo "\"$SHELL_CLASS\"=\"Zamo shell extension\""
+    echo "\"$OTHER_SHELL_CLASS\"=\"Fenwick shell extension\""
+    echo "[$hklm\\$CHROME_HOSTS\\com.quorvex.zamo]"
+    echo "@=$(reg_text 'C:\Program Files (x86)\Quorvex\Zamo\chrome-host.json')"
+    echo "[$hklm\\$CHROME_HOSTS\\com.fenwick.notes]"
+    echo "@=$(reg_text 'C:\Program Files (x86)\Fenwick\Notes\host.json')"
+    echo "[$hklm\\Software\\RegisteredApplications]"
+    echo "\"Zamo\"=$(reg_text 'Software\Quorvex\Zamo\Capabilities')"
+    echo "\"Fenwick Notes\"=$(reg_text 'Software\Fenwick\Notes\Capabilities')"
+    # The second user's "Open with" records and the host of the product's Firefox extension.
+    echo "[$second\\$CLASSES\\Applications\\Zamo.exe\\shell\\open\\command]"
+    echo "@=$(reg_text "$open")"
+    echo "[$second\\$CLASSES\\Applications\\FenwickNotes.exe\\shell\\open\\command]"
+    echo "@=$(reg_text "$notes")"
+    echo "[$second\\$FILE_EXTS\\.fnote\\OpenWithList]"
+    echo '"a"="Zamo.exe"'
+    echo '"b"="FenwickNotes.exe"'
+    echo '"MRUList"="ab"'
+    echo "[$second\\$FILE_EXTS\\.fnote\\OpenWithProgids]"
+    echo '"Zamo.Document"=hex(0):'
+    echo '"Fenwick.Note"=hex(0):'
+    echo "[$second\\Software\\Mozilla\\NativeMessagingHosts\\com.quorvex.zamo]"
+    echo "@=$(expand_sz '%LOCALAPPDATA%\Quorvex\Zamo\firefox-host.json')"
 }
 
 starter() { "$WINE" "$BIN/MakeStarter.exe" "$@" </dev/null >/dev/null 2>&1 || echo "MakeStarter $1 $2 failed" >&2; }
@@ -383,6 +507,17 @@ teardown() {
         "$WINE" reg delete 'HKLM\Software\Microsoft\Office\ClickToRun' /reg:$view /f >/dev/null 2>&1 || true
     done
     "$WINE" reg delete "HKU\\$SECOND_SID" /f >/dev/null 2>&1 || true
+    # Another maker's shell registrations.
+    for view in 64 32; do
+        for key in "$APP_PATHS\\FenwickNotes.exe" "$CLASSES\\Fenwick.Note" "$CLASSES\\Zamo.Viewer" \
+                   "$CLASSES\\QuorvexTools.Project" "$CLASSES\\.fnote" "$CLASSES\\Directory\\shell\\FenwickClip" \
+                   "$CLASSES\\CLSID\\$OTHER_SHELL_CLASS" "$CLASSES\\*\\shellex\\ContextMenuHandlers\\FenwickShell" \
+                   "$CHROME_HOSTS\\com.fenwick.notes"; do
+            "$WINE" reg delete "HKLM\\$key" /reg:$view /f >/dev/null 2>&1 || true
+        done
+        "$WINE" reg delete "HKLM\\$APPROVED" /v "$OTHER_SHELL_CLASS" /reg:$view /f >/dev/null 2>&1 || true
+        "$WINE" reg delete 'HKLM\Software\RegisteredApplications' /v 'Fenwick Notes' /reg:$view /f >/dev/null 2>&1 || true
+    done
     for view in 64 32; do
         "$WINE" reg delete "HKLM\\$RUN" /v QuorvexTools /reg:$view /f >/dev/null 2>&1 || true
     done

@@ -25,7 +25,8 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 # The sample: the product family installed with real MSI packages, plus what installers and
 # the product leave besides (add-in keys in both views, settings keys, a second loaded user with
 # an application folder, package cache entries and a Startup shortcut, running processes, the
-# shortcuts, Run values, service and scheduled task that start the product), and
+# shortcuts, Run values, service and scheduled task that start the product, its registrations
+# with the shell: App Paths, file types, a protocol, a shell extension, browser hosts), and
 # things of another maker that must stay.
 bin="$ROOT/build/i686/bin"
 sample_out="$ROOT/build/i686/demo-sample"

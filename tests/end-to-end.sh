@@ -137,6 +137,13 @@ expect_line "$QUIET" "Removed value [Zamo.Outlook.AddIn] from HKU\\$SECOND_SID\\
 expect_line "$QUIET" "Attempting to remove items from MSI package cache [$MACHINE_CACHE]"
 expect_line "$QUIET" "Removing package cache for [ZamoOutlookSetupX64.msi] at [$MACHINE_CACHE\\{A1C3E5F7-0001-4000-8000-000000000004}]"
 expect_line "$QUIET" "Removed value [ZamoUpdater] from HKLM\\$RUN_KEY"
+# The shell registrations: the machine's in both views, the second user's "Open with" records.
+expect_line "$QUIET" 'Successfully removed from HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths'
+expect_line "$QUIET" 'Successfully removed from HKLM\Software\Classes\Directory\shell'
+expect_line "$QUIET" 'Successfully removed from HKLM\Software\Classes\*\shellex\ContextMenuHandlers'
+expect_line "$QUIET" 'Removed value [Zamo.Document] from HKLM\Software\Classes\.fnote\OpenWithProgids'
+expect_line "$QUIET" 'Removed value [Zamo] from HKLM\Software\RegisteredApplications'
+expect_line "$QUIET" "Removed value [a] from HKU\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.fnote\\OpenWithList"
 expect_line "$QUIET" 'Deleted shortcut [C:\users\sampleuser\appdata\roaming\microsoft\windows\start menu\programs\Quorvex\Zamo.lnk]'
 expect_line "$QUIET" 'Removing service [ZamoUpdateService]'
 expect_no_match "$QUIET" 'Failed to remove (value|service|scheduled task)'

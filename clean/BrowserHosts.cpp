@@ -1,0 +1,57 @@
+// Browser hosts: the native-messaging hosts through which the product's browser extension
+// reaches its program, each a key whose default value is the host's manifest file.
+#include "steps.h"
+
+#include "../common/Registry.h"
+
+namespace {
+
+const wchar_t* const HostLists[3] = {
+    L"Google\\Chrome\\NativeMessagingHosts",
+    L"Microsoft\\Edge\\NativeMessagingHosts",
+    L"Mozilla\\NativeMessagingHosts",
+};
+
+// The hosts of one list whose manifest lies in the product's folders.
+void RemoveListedHosts(const ShellScope& scope, HKEY list, REGSAM view, const wchar_t* path)
+{
+    NameList found = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        LONG result = RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
+            break;
+        HKEY host;
+        if (RegOpenKeyExW(list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &host) != ERROR_SUCCESS)
+            continue;
+        PathBuffer manifest;
+        if (ReadRegistryText(host, nullptr, manifest, true) && PathIsProducts(scope.targets, manifest))
+            AddName(found, name);
+        RegCloseKey(host);
+    }
+    for (DWORD i = 0; i < found.count; i++)
+        RemoveListedKey(list, found.names[i], view, RootLabel(scope.root), path);
+    FreeNames(found);
+}
+
+} // namespace
+
+void RemoveBrowserHosts(const ShellScope& scope)
+{
+    if (scope.software[0] == L'\0')
+        return;
+    for (DWORD v = 0; v < scope.softwareViews; v++) {
+        for (const wchar_t* hostList : HostLists) {
+            PathBuffer path;
+            HKEY list;
+            if (!FormatText(path, L"%s\\%s", scope.software, hostList) ||
+                RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegistryViews[v], &list) != ERROR_SUCCESS)
+                continue;
+            RemoveListedHosts(scope, list, RegistryViews[v], path);
+            RegCloseKey(list);
+        }
+    }
+}

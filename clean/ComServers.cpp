@@ -1,0 +1,226 @@
+// COM servers of the product: the classes whose server file or program is the product's, and
+// the shell extension handlers and approved-list values that name them.
+#include "steps.h"
+
+#include "../common/Registry.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace {
+
+// The class lists of a class root: the view's own, and the 32-bit list that a 64-bit view
+// shows below it.
+const wchar_t* const ClassListPaths[2] = {L"CLSID", L"Wow6432Node\\CLSID"};
+
+// Where the shell looks for handlers of every file, folder and drive; an extension's own
+// handlers are looked for below the extension.
+const wchar_t* const HandlerOwners[6] = {
+    L"*", L"AllFilesystemObjects", L"Directory", L"Directory\\Background", L"Drive", L"Folder",
+};
+const wchar_t* const HandlerLists[2] = {L"shellex\\ContextMenuHandlers", L"shellex\\PropertySheetHandlers"};
+
+const wchar_t ApprovedKey[] = L"Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+bool ListHolds(const NameList& list, const wchar_t* name)
+{
+    for (DWORD i = 0; i < list.count; i++) {
+        if (StrCmpIW(list.names[i], name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The default value of list\classId\server, each key opened as itself.
+bool ReadServer(HKEY list, const wchar_t* classId, const wchar_t* server, REGSAM view, PathBuffer& out)
+{
+    PathBuffer path;
+    HKEY key;
+    if (!FormatText(path, L"%s\\%s", classId, server) ||
+        RegOpenKeyExW(list, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    bool read = ReadRegistryText(key, nullptr, out, true);
+    RegCloseKey(key);
+    return read;
+}
+
+// A class whose in-process server file, or whose local server's program, is the product's.
+bool ServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets)
+{
+    PathBuffer server;
+    return (ReadServer(list, classId, L"InprocServer32", view, server) && PathIsProducts(targets, server)) ||
+           (ReadServer(list, classId, L"LocalServer32", view, server) && CommandStartsProducts(targets, server));
+}
+
+// A class of the machine's, in any of its class lists, whose server is the product's: a user's
+// handlers may name the machine's classes.
+bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
+{
+    for (REGSAM view : RegistryViews) {
+        for (const wchar_t* listPath : ClassListPaths) {
+            PathBuffer path;
+            HKEY list;
+            if (!FormatText(path, L"Software\\Classes\\%s", listPath) ||
+                RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+                continue;
+            bool products = ServerIsProducts(list, classId, view, scope.machine);
+            RegCloseKey(list);
+            if (products)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool NamesProductsClass(const ShellScope& scope, const wchar_t* classId)
+{
+    if (!IsClassId(classId))
+        return false;
+    for (DWORD i = 0; i < scope.classCount; i++) {
+        if (ListHolds(scope.classes[i].classIds, classId))
+            return true;
+    }
+    return scope.user && MachineClassIsProducts(scope, classId);
+}
+
+bool AnyProductsClass(const ShellScope& scope)
+{
+    for (DWORD i = 0; i < scope.classCount; i++) {
+        if (scope.classes[i].classIds.count > 0)
+            return true;
+    }
+    return false;
+}
+
+// The handlers of one list below owner (a name of the class root): a handler names its class by
+// its default value, or by its own name when that is a class ID.
+void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_t* owner, const wchar_t* handlerList)
+{
+    PathBuffer path;
+    PathBuffer shownPath;
+    HKEY list;
+    if (!FormatText(path, L"%s\\%s", owner, handlerList) || !FormatText(shownPath, L"%s\\%s", root.path, path) ||
+        RegOpenKeyExW(root.key, path, REG_OPTION_OPEN_LINK, KEY_READ | root.view, &list) != ERROR_SUCCESS)
+        return;
+    NameList found = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        LONG result = RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
+            break;
+        HKEY handler;
+        PathBuffer classId;
+        bool named = false;
+        if (RegOpenKeyExW(list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | root.view, &handler) == ERROR_SUCCESS) {
+            named = ReadRegistryText(handler, nullptr, classId, false) && IsClassId(classId);
+            RegCloseKey(handler);
+        }
+        if (named ? NamesProductsClass(scope, classId) : NamesProductsClass(scope, name))
+            AddName(found, name);
+    }
+    for (DWORD i = 0; i < found.count; i++)
+        RemoveListedKey(list, found.names[i], root.view, RootLabel(scope.root), shownPath);
+    FreeNames(found);
+    RegCloseKey(list);
+}
+
+void RemoveApprovedValues(const ShellScope& scope)
+{
+    PathBuffer path;
+    if (scope.software[0] == L'\0' || !FormatText(path, L"%s\\%s", scope.software, ApprovedKey))
+        return;
+    for (DWORD v = 0; v < scope.softwareViews; v++) {
+        HKEY key;
+        if (RegOpenKeyExW(scope.root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | RegistryViews[v], &key) !=
+                ERROR_SUCCESS &&
+            RegOpenKeyExW(scope.root, path, 0, KEY_QUERY_VALUE | RegistryViews[v], &key) != ERROR_SUCCESS)
+            continue;
+        NameList found = {};
+        for (DWORD index = 0;; index++) {
+            PathBuffer name;
+            DWORD nameCount = MAX_PATH;
+            LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
+            if (result == ERROR_MORE_DATA)
+                continue;
+            if (result != ERROR_SUCCESS)
+                break;
+            if (NamesProductsClass(scope, name))
+                AddName(found, name);
+        }
+        for (DWORD i = 0; i < found.count; i++)
+            RemoveRegistryValue(key, found.names[i], RootLabel(scope.root), path);
+        FreeNames(found);
+        RegCloseKey(key);
+    }
+}
+
+} // namespace
+
+void FindProductClasses(ShellScope& scope, ClassRoot& root)
+{
+    for (const wchar_t* listPath : ClassListPaths) {
+        HKEY list;
+        if (RegOpenKeyExW(root.key, listPath, 0, KEY_READ | root.view, &list) != ERROR_SUCCESS)
+            continue;
+        // One list seen through both views, or through both paths, is read once.
+        if (FirstVisit(scope, list)) {
+            for (DWORD index = 0;; index++) {
+                PathBuffer classId;
+                DWORD classIdCount = MAX_PATH;
+                LONG result = RegEnumKeyExW(list, index, classId, &classIdCount, nullptr, nullptr, nullptr, nullptr);
+                if (result == ERROR_MORE_DATA)
+                    continue;
+                if (result != ERROR_SUCCESS)
+                    break;
+                if (IsClassId(classId) && ServerIsProducts(list, classId, root.view, scope.targets) &&
+                    !ListHolds(root.classIds, classId))
+                    AddName(root.classIds, classId);
+            }
+        }
+        RegCloseKey(list);
+    }
+}
+
+void RemoveShellExtensions(const ShellScope& scope)
+{
+    // Handlers name classes of the scope's own roots, and a user's those of the machine too:
+    // the machine's handlers need not be looked at when it has no product class.
+    if (!scope.user && !AnyProductsClass(scope))
+        return;
+    for (DWORD i = 0; i < scope.classCount; i++) {
+        const ClassRoot& root = scope.classes[i];
+        for (const wchar_t* handlerList : HandlerLists) {
+            for (const wchar_t* owner : HandlerOwners)
+                RemoveHandlers(scope, root, owner, handlerList);
+            for (DWORD j = 0; j < root.extensions.count; j++)
+                RemoveHandlers(scope, root, root.extensions.names[j], handlerList);
+        }
+    }
+    RemoveApprovedValues(scope);
+}
+
+void RemoveProductClasses(const ShellScope& scope)
+{
+    for (DWORD i = 0; i < scope.classCount; i++) {
+        const ClassRoot& root = scope.classes[i];
+        if (root.classIds.count == 0)
+            continue;
+        for (const wchar_t* listPath : ClassListPaths) {
+            PathBuffer path;
+            HKEY list;
+            if (!FormatText(path, L"%s\\%s", root.path, listPath) ||
+                RegOpenKeyExW(root.key, listPath, 0, KEY_READ | root.view, &list) != ERROR_SUCCESS)
+                continue;
+            // Each class is examined again where it is taken: the other list may hold another
+            // program's class under the same ID.
+            for (DWORD j = 0; j < root.classIds.count; j++) {
+                if (ServerIsProducts(list, root.classIds.names[j], root.view, scope.targets))
+                    RemoveListedKey(list, root.classIds.names[j], root.view, RootLabel(scope.root), path);
+            }
+            RegCloseKey(list);
+        }
+    }
+}

@@ -65,8 +65,8 @@ bool IsProductCode(const wchar_t* name)
 }
 
 // True when the Windows Installer keeps a record of the product code name (validated before)
-// whose product name is no catalogue name; out then holds that name (empty when the record
-// has none that can be read whole). The record is looked for per machine, and per user for
+// whose product name is no catalogue name; out then holds that name (empty when it is too
+// long to be read whole). The record is looked for per machine, and per user for
 // the running user (whose products MsiExec would act on) and for the scope's user (sid, null
 // for the machine scope). Any user can write an uninstall entry named by another maker's
 // product code: such an entry must not remove that product.
@@ -94,9 +94,10 @@ bool InstallerNamesAnotherProduct(const wchar_t* name, const wchar_t* sid, PathB
         DWORD nameCount = MAX_PATH;
         UINT read = MsiGetProductInfoExW(productCode, record.userSid, record.context, INSTALLPROPERTY_PRODUCTNAME,
                                          productName, &nameCount);
-        // A record without a name, or with one too long for any catalogue name, is another
-        // product's all the same.
-        if (read == ERROR_UNKNOWN_PROPERTY || read == ERROR_MORE_DATA) {
+        // A name too long for any catalogue name is another product's. A record that keeps no
+        // name in this context tells nothing either way (Wine answers so for the sample's
+        // per-user product while its registration is there): the other contexts decide.
+        if (read == ERROR_MORE_DATA) {
             out[0] = L'\0';
             return true;
         }

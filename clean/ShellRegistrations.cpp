@@ -16,10 +16,15 @@ const wchar_t RegisteredApplicationsKey[] = L"RegisteredApplications";
 
 // Names of the class root that Windows itself defines: an application may add verbs to them,
 // but the keys are the system's and stay whatever their verbs start.
-const wchar_t* const WindowsClassNames[21] = {
+// Beyond the names a product is known to take, the roots the shell builds on and the file
+// types of Windows' own scripts and settings: losing one of those keys breaks every file of its
+// kind, so they too keep everything but the product's own verbs.
+const wchar_t* const WindowsClassNames[31] = {
     L"http",    L"https",    L"ftp",     L"file",    L"mailto",  L"tel",     L"callto",
     L"*",       L"AllFilesystemObjects", L"Directory", L"Drive", L"Folder",  L"htmlfile",
     L"mhtmlfile", L"txtfile", L"exefile", L"lnkfile", L"batfile", L"cmdfile", L"comfile",
+    L"SystemFileAssociations", L"Unknown", L"DesktopBackground", L"Network", L"Printers",
+    L"regfile", L"inifile", L"inffile", L"VBSFile", L"JSFile",
     L"ms-",  // a prefix: every "ms-..." protocol is the system's
 };
 

@@ -2,7 +2,12 @@
 // registry links inside a deleted tree, the preview's lines, and the preview's record of
 // what it has passed as removed.
 #include "app/app.h"
-#include "common/Changes.h"
+#include "change/FileChanges.h"
+#include "change/PreviewRecord.h"
+#include "change/ProcessChanges.h"
+#include "change/RegistryChanges.h"
+#include "change/RunOutcome.h"
+#include "change/TriedItems.h"  // NoteKeyChange
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -18,7 +18,8 @@
 #include "steps.h"
 
 #include "../app/app.h"  // ReportCompletion
-#include "../common/Changes.h"
+#include "../change/PreviewRecord.h"
+#include "../change/RunOutcome.h"
 #include "../common/MachineMutex.h"
 #include "../common/Settings.h"
 #include "../log/log.h"

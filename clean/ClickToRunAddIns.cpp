@@ -3,6 +3,8 @@
 // reinstalled add-in from loading.
 #include "steps.h"
 
+#include "../change/RegistryChanges.h"
+
 void PurgeClickToRunAddIns()
 {
     // Silent, as the add-in keys of the registry purge are: a preview names each.

@@ -3,7 +3,7 @@
 // name goes only when every rule of that name is the product's.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/ServiceChanges.h"
 #include "../log/log.h"
 
 #include <initguid.h>

@@ -3,7 +3,7 @@
 // file's deletion.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/FileChanges.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 

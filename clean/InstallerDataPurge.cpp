@@ -2,7 +2,7 @@
 // records under HKLM\...\Installer\UserData\<SID>, always in the 64-bit view.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/RegistryChanges.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>

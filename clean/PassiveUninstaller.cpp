@@ -2,7 +2,9 @@
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/PreviewRecord.h"
+#include "../change/ProcessChanges.h"
+#include "../change/RunOutcome.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 

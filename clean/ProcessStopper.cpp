@@ -3,7 +3,7 @@
 // hold open.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/ProcessChanges.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>

@@ -2,7 +2,8 @@
 // family's keys, settings keys and add-in keys in one registry view.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/PreviewRecord.h"
+#include "../change/RegistryChanges.h"
 #include "../log/log.h"
 
 Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path)

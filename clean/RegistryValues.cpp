@@ -2,7 +2,7 @@
 // values rather than keys.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/RegistryChanges.h"
 #include "../log/log.h"
 
 void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path)

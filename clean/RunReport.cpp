@@ -4,7 +4,8 @@
 // code) with its outcome, and the counts by outcome.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/FileChanges.h"
+#include "../change/RunOutcome.h"
 #include "../common/JsonText.h"
 #include "../common/Settings.h"
 #include "../log/log.h"

@@ -2,7 +2,7 @@
 // program, read and deleted through the Task Scheduler's own interface.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/ServiceChanges.h"
 #include "../log/log.h"
 
 #include <taskschd.h>

@@ -2,7 +2,7 @@
 // same signature leave that scope alone.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
 #include "../common/Settings.h"
 #include "../log/log.h"

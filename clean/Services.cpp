@@ -2,7 +2,7 @@
 // deleted through the Service Control Manager.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/ServiceChanges.h"
 #include "../log/log.h"
 
 namespace {

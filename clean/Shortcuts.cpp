@@ -2,7 +2,7 @@
 // the machine's common ones, whose stored target is the product's program.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/FileChanges.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 

@@ -3,7 +3,7 @@
 // scope is, and unloaded again.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/RunOutcome.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>

@@ -4,7 +4,7 @@
 // then marks the scope.
 #include "steps.h"
 
-#include "../common/Changes.h"
+#include "../change/FileChanges.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 

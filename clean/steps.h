@@ -2,7 +2,7 @@
 // steps call one another. Nothing outside clean/ (and its tests) uses this header.
 #pragma once
 
-#include "../common/Changes.h"
+#include "../change/Change.h"
 #include "../common/Registry.h"
 
 // Product catalogue: the fixed knowledge of what belongs to the product family.

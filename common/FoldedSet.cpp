@@ -38,7 +38,7 @@ DWORD FindSlot(const FoldedSet& set, const wchar_t* name, size_t length, DWORD h
 {
     DWORD mask = set.capacity - 1;
     DWORD at = hash & mask;
-    while (set.slots[at] != nullptr && !SameFolded(set.slots[at], name, length))
+    while (set.slots[at].name != nullptr && !SameFolded(set.slots[at].name, name, length))
         at = (at + 1) & mask;
     return at;
 }
@@ -49,15 +49,16 @@ bool Grow(FoldedSet& set)
     DWORD capacity = set.capacity == 0 ? 16 : set.capacity * 2;
     if (capacity < set.capacity)
         return false;
-    auto slots = static_cast<wchar_t**>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(wchar_t*)));
+    auto slots = static_cast<FoldedSetSlot*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(FoldedSetSlot)));
     if (slots == nullptr)
         return false;
     FoldedSet grown = {slots, capacity, set.count};
     for (DWORD i = 0; i < set.capacity; i++) {
-        wchar_t* name = set.slots[i];
-        if (name != nullptr) {
-            size_t length = wcslen(name);
-            grown.slots[FindSlot(grown, name, length, Hash(name, length))] = name;
+        const FoldedSetSlot& slot = set.slots[i];
+        if (slot.name != nullptr) {
+            size_t length = wcslen(slot.name);
+            grown.slots[FindSlot(grown, slot.name, length, Hash(slot.name, length))] = slot;
         }
     }
     if (set.slots != nullptr)
@@ -70,6 +71,11 @@ bool Grow(FoldedSet& set)
 
 bool FoldedSetAdd(FoldedSet& set, const wchar_t* name, size_t length)
 {
+    return FoldedSetAddNumbered(set, name, length, 0);
+}
+
+bool FoldedSetAddNumbered(FoldedSet& set, const wchar_t* name, size_t length, DWORD number)
+{
     if (FoldedSetHas(set, name, length))
         return true;
     // At most three quarters full, so that a probe ends soon.
@@ -81,23 +87,33 @@ bool FoldedSetAdd(FoldedSet& set, const wchar_t* name, size_t length)
     for (size_t i = 0; i < length; i++)
         copy[i] = Fold(name[i]);
     copy[length] = L'\0';
-    set.slots[FindSlot(set, name, length, Hash(name, length))] = copy;
+    set.slots[FindSlot(set, name, length, Hash(name, length))] = {copy, number};
     set.count++;
     return true;
 }
 
 bool FoldedSetHas(const FoldedSet& set, const wchar_t* name, size_t length)
 {
+    DWORD number;
+    return FoldedSetFind(set, name, length, number);
+}
+
+bool FoldedSetFind(const FoldedSet& set, const wchar_t* name, size_t length, DWORD& number)
+{
     if (set.count == 0)
         return false;
-    return set.slots[FindSlot(set, name, length, Hash(name, length))] != nullptr;
+    const FoldedSetSlot& slot = set.slots[FindSlot(set, name, length, Hash(name, length))];
+    if (slot.name == nullptr)
+        return false;
+    number = slot.number;
+    return true;
 }
 
 void FoldedSetClear(FoldedSet& set)
 {
     for (DWORD i = 0; i < set.capacity; i++)
-        if (set.slots[i] != nullptr)
-            HeapFree(GetProcessHeap(), 0, set.slots[i]);
+        if (set.slots[i].name != nullptr)
+            HeapFree(GetProcessHeap(), 0, set.slots[i].name);
     if (set.slots != nullptr)
         HeapFree(GetProcessHeap(), 0, set.slots);
     set = {};

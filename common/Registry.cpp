@@ -1,4 +1,4 @@
-// Registry value reading and the registry's own key names.
+// Registry value reading, the registry's own key names and keys opened as themselves.
 #include "Registry.h"
 
 #include <wchar.h>
@@ -48,5 +48,21 @@ bool RegistryKeyName(HKEY key, RegistryName& out)
         return false;
     wmemcpy(out, information.name, count);
     out[count] = L'\0';
+    return true;
+}
+
+bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& key)
+{
+    return RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, access, &key) == ERROR_SUCCESS;
+}
+
+bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out)
+{
+    HKEY key;
+    if (!OpenKeyAsItself(parent, subkey, access, key))
+        return false;
+    if (!RegistryKeyName(key, out))
+        out[0] = L'\0';
+    RegCloseKey(key);
     return true;
 }

@@ -1,4 +1,4 @@
-// Registry reading shared by the removal steps (deletion is in Changes.h).
+// Registry reading and key identity shared by the removal steps (changes are in change/).
 #pragma once
 
 #include "Bounded.h"
@@ -19,3 +19,10 @@ DWORD RegistryTextLength(const wchar_t* data, DWORD size);
 typedef wchar_t RegistryName[3 * MAX_PATH];
 // True when the whole name fit into out.
 bool RegistryKeyName(HKEY key, RegistryName& out);
+
+// Opens parent\subkey as itself: a registry link is opened as the link, not as the key it names.
+bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& key);
+
+// The kernel's name of parent\subkey opened as itself with access; false when it cannot be
+// opened so. out is empty when the name does not fit.
+bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out);

@@ -2,7 +2,12 @@
 // registry links inside a deleted tree, the preview's lines, and the preview's record of
 // what it has passed as removed.
 #include "app/app.h"
-#include "common/Changes.h"
+#include "change/FileChanges.h"
+#include "change/PreviewRecord.h"
+#include "change/ProcessChanges.h"
+#include "change/RegistryChanges.h"
+#include "change/RunOutcome.h"
+#include "change/TriedItems.h"  // NoteKeyChange
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -473,6 +478,48 @@ TEST_F(ExitCodeRecordTest, ScheduledFilesAndARestartingUninstallerMake3010)
     EXPECT_EQ(LogRunOutcome(), 0);
     NoteUninstallerExit(1641);
     EXPECT_EQ(LogRunOutcome(), 3010);
+    CloseHandle(holder);
+}
+
+// The record finds an item again by its name ignoring case, whatever it holds besides: a file
+// tried twice in two spellings is one item, its scheduling found among thousands of others.
+TEST_F(ExitCodeRecordTest, AnItemIsFoundAgainAmongManyWhateverItsCase)
+{
+    const std::vector<unsigned char> pendingBefore = ReadPendingOperations();
+    const DWORD others = 2000;
+    for (DWORD i = 0; i < others; i++) {
+        const std::wstring gone = folder / (L"Gone\\file" + std::to_wstring(i) + L".txt");
+        ASSERT_EQ(DeleteFileAt(gone.c_str()), Change::Failed);
+    }
+    const std::wstring held = folder / L"Product\\Held.dll";
+    HANDLE holder = Hold(held);
+    std::wstring shouted = held;
+    CharUpperBuffW(&shouted[0], static_cast<DWORD>(shouted.size()));
+    ASSERT_NE(shouted, held);
+    EXPECT_EQ(DeleteFileAt(held.c_str()), Change::Failed);
+    EXPECT_EQ(DeleteFileAt(shouted.c_str()), Change::Failed);
+    // A folder of the same path is an item of its own kind.
+    EXPECT_EQ(RemoveFolder(held.c_str()), Change::Failed);
+    EXPECT_EQ(TriedItemCount(), others + 2);
+    // Scheduled in the other spelling: the one item is found and counts as scheduled.
+    const Change scheduled = ScheduleDeletionAtRestart(shouted.c_str(), false);
+    RestorePendingOperations(pendingBefore);
+    ASSERT_EQ(scheduled, Change::Made);
+    EXPECT_TRUE(ScheduledAlready(held.c_str()));
+    log.Clear();
+
+    EXPECT_EQ(LogRunOutcome(), 1) << "the folder of that path is still there as a file";
+    EXPECT_EQ(log.Lines(), (Lines{L"Not removed: " + held, L"Exit code [1]"}));
+    TriedItemReport item;
+    DescribeTriedItem(others, item);
+    EXPECT_EQ(std::wstring(item.kind), L"file");
+    EXPECT_EQ(std::wstring(item.name), held);
+    EXPECT_EQ(std::wstring(item.outcome), L"scheduled");
+    DescribeTriedItem(others + 1, item);
+    EXPECT_EQ(std::wstring(item.kind), L"folder");
+    EXPECT_EQ(std::wstring(item.outcome), L"not removed");
+    DescribeTriedItem(others - 1, item);
+    EXPECT_EQ(std::wstring(item.outcome), L"removed");
     CloseHandle(holder);
 }
 

@@ -1,5 +1,6 @@
 // Folder removal: real trees in temporary folders, the log lines read back.
 #include "app/app.h"
+#include "change/RunOutcome.h"
 #include "clean/steps.h"
 #include "support/TestSupport.h"
 

@@ -4,7 +4,7 @@
 // undeletable, several seeds: the product key purge and the Installer's component purge log
 // the same lines and leave the same keys as the literal scan on the same list.
 #include "clean/steps.h"
-#include "common/Changes.h"
+#include "change/RegistryChanges.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // seen through both views, uninstallers change the list, keys cannot be deleted, and a
 // list holds many of the product's entries.
 #include "clean/steps.h"
-#include "common/Changes.h"
+#include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "common/Registry.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,8 @@
 // The run's report ("/Report:"): the JSON writer and the file it goes to, and the program's
 // reports of real runs and previews read back with Python's JSON parser and held against the
 // log, the exit code and the machine.
-#include "common/Changes.h"
+#include "change/FileChanges.h"
+#include "change/RunOutcome.h"
 #include "common/JsonText.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"

@@ -2,7 +2,7 @@
 // Scheduler's own interface, under the program folders of the test machine.
 #include "app/app.h"
 #include "clean/steps.h"
-#include "common/Changes.h"
+#include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "app/app.h"
-#include "common/Changes.h"
+#include "change/PreviewRecord.h"
 #include "log/log.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,15 @@
+// The line a real run logs for a change as it is made.
+#include "Change.h"
+
+#include "../common/Settings.h"
+#include "../log/log.h"
+
+void LogChange(const wchar_t* format, ...)
+{
+    if (PreviewMode)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    LogLineArguments(format, arguments);
+    va_end(arguments);
+}

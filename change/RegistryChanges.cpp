@@ -1,0 +1,124 @@
+// Changes to the registry: key trees deleted key by key as themselves, values deleted, the
+// scope marker written; in a preview, each named once.
+#include "RegistryChanges.h"
+#include "PreviewItems.h"
+#include "TriedItems.h"
+
+#include "../common/Registry.h"
+#include "../common/Settings.h"
+#include "../log/log.h"
+
+#include <wchar.h>
+
+extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
+extern "C" ULONG NTAPI RtlNtStatusToDosError(LONG status);
+
+namespace {
+
+// False with GetLastError telling why the key itself stayed.
+bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
+{
+    HKEY key;
+    LONG opened = RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, KEY_READ | DELETE | view, &key);
+    if (opened != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(opened));
+        return false;
+    }
+    // Each deletion moves the later children down, so the scan stays at an index until
+    // the child there cannot be deleted. A name that cannot be opened as enumerated (one
+    // with a NUL inside it) stays, and so does this key.
+    DWORD index = 0;
+    for (;;) {
+        wchar_t name[MAX_PATH];
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (!DeleteTree(key, name, view))
+            index++;
+    }
+    LONG status = NtDeleteKey(key);
+    RegCloseKey(key);
+    if (status < 0)
+        SetLastError(RtlNtStatusToDosError(status));
+    return status >= 0;
+}
+
+void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
+{
+    RegistryName identity;
+    if (!KeyIdentity(parent, subkey, KEY_READ | DELETE | view, identity))
+        return;
+    if (identity[0] != L'\0' && RecordCovers(identity))
+        return;
+    ShownPathBuffer path;
+    if (!ShownKeyPath(path, shown.path, shown.name))
+        return;
+    LogLine(L"Would remove %s\\%s", shown.label, path);
+    RecordItem(identity);
+}
+
+// A value is named when it is there, its key has not been passed as removed, and it has not
+// been named before (through the other view of a shared key, say).
+void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& shown)
+{
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    RegistryName keyName;
+    ValueRecordItem identity;
+    identity[0] = L'\0';
+    if (RegistryKeyName(key, keyName)) {
+        if (RecordCovers(keyName))
+            return;
+        if (ValueIdentity(keyName, valueName, identity) && RecordCovers(identity))
+            return;
+    }
+    ShownPathBuffer path;
+    if (!ShownKeyPath(path, shown.path, shown.name))
+        return;
+    LogLine(L"Would remove value [%s] from %s\\%s", valueName, shown.label, path);
+    RecordItem(identity);
+}
+
+} // namespace
+
+Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
+{
+    NoteKeyChange(parent, subkey, view, nullptr, shown);
+    if (PreviewMode) {
+        PreviewKeyRemoval(parent, subkey, view, shown);
+        return Change::Previewed;
+    }
+    return Outcome(DeleteTree(parent, subkey, view));
+}
+
+Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown)
+{
+    NoteKeyChange(key, nullptr, 0, valueName, shown);
+    if (PreviewMode) {
+        PreviewValueRemoval(key, valueName, shown);
+        return Change::Previewed;
+    }
+    LONG deleted = RegDeleteValueW(key, valueName);
+    SetLastError(static_cast<DWORD>(deleted));
+    return Outcome(deleted == ERROR_SUCCESS);
+}
+
+Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t* text, const ShownScope& shown)
+{
+    if (PreviewMode) {
+        LogLine(L"Would mark [%s,%s] with signature [%s]", shown.label, shown.sid, text);
+        return Change::Previewed;
+    }
+    const REGSAM access = KEY_WRITE | view;
+    HKEY key;
+    if (RegOpenKeyExW(root, keyPath, 0, access, &key) != ERROR_SUCCESS &&
+        RegCreateKeyExW(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+        return Change::Failed;
+    // Stored with its NUL, so that any reader finds a terminated string.
+    DWORD size = static_cast<DWORD>((wcsnlen(text, MAX_PATH - 1) + 1) * sizeof(wchar_t));
+    LONG written = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+    RegCloseKey(key);
+    SetLastError(static_cast<DWORD>(written));
+    return Outcome(written == ERROR_SUCCESS);
+}

@@ -1,0 +1,160 @@
+// The run's outcome: which of the items it tried are still there, "Not removed", the exit
+// code, and each item as the report shows it.
+#include "RunOutcome.h"
+#include "TriedItems.h"
+
+#include "../common/Settings.h"
+#include "../log/log.h"
+
+namespace {
+
+void Settle(TriedItem& item)
+{
+    if (item.settled)
+        return;
+    item.stillThere = item.kind->stillThere != nullptr && item.kind->stillThere(Identity(item), Detail(item));
+    if (item.stillThere && IsMarkerOnlyItem(*item.kind, Identity(item), Detail(item)))
+        item.counts = false;
+    item.settled = true;
+}
+
+} // namespace
+
+void NoteUninstallerExit(DWORD exitCode)
+{
+    if (exitCode == ERROR_SUCCESS_REBOOT_REQUIRED || exitCode == ERROR_SUCCESS_REBOOT_INITIATED)
+        Tried.restartPending = true;
+    if (Tried.lastUninstaller != NoItem) {
+        Tried.items[Tried.lastUninstaller].exited = true;
+        Tried.items[Tried.lastUninstaller].exitCode = exitCode;
+    }
+}
+
+void NoteUninstallerTimedOut()
+{
+    if (Tried.lastUninstaller != NoItem)
+        Tried.items[Tried.lastUninstaller].timedOut = true;
+}
+
+void NoteUnfinishedUninstaller(bool busy)
+{
+    Tried.installerBusy = Tried.installerBusy || busy;
+    if (Tried.lastUninstaller != NoItem)
+        Tried.items[Tried.lastUninstaller].unfinished = true;
+}
+
+void SettleTriedItems()
+{
+    for (DWORD i = 0; i < Tried.count; i++)
+        Settle(Tried.items[i]);
+}
+
+int SettleRunOutcome()
+{
+    if (!KeepsTriedItems())
+        return 0;
+    if (PreviewMode)
+        return Tried.previewNamedChange ? 1 : 0;
+    bool stayed = Tried.itemLost;
+    for (DWORD i = 0; i < Tried.count; i++) {
+        TriedItem& item = Tried.items[i];
+        // An uninstaller leaves its traces to the items of their own, unless it did not finish.
+        if (item.kind == &TriedUninstaller) {
+            if (item.unfinished) {
+                if (ReportExitCode)
+                    LogLine(L"Not removed: %s [%s] (its uninstaller did not finish)", Detail(item), Shown(item));
+                stayed = true;
+            }
+            continue;
+        }
+        Settle(item);
+        if (item.stillThere && !item.scheduled && item.counts) {
+            if (ReportExitCode)
+                LogLine(L"Not removed: %s", Shown(item));
+            stayed = true;
+        }
+    }
+    return Tried.installerBusy    ? ERROR_INSTALL_ALREADY_RUNNING
+           : stayed               ? 1
+           : Tried.restartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
+                                  : 0;
+}
+
+int LogExitCode(int exitCode)
+{
+    if (!ReportExitCode)
+        return 0;
+    LogLine(L"Exit code [%d]", exitCode);
+    return exitCode;
+}
+
+int LogRunOutcome()
+{
+    return LogExitCode(SettleRunOutcome());
+}
+
+DWORD TriedItemCount()
+{
+    return Tried.count;
+}
+
+bool TriedItemsComplete()
+{
+    return !Tried.itemLost;
+}
+
+namespace {
+
+// An uninstaller that ran to its end with success removed its product, or does so at the
+// restart; one that did not start, did not end in time or failed left it.
+const wchar_t* UninstallerOutcome(const TriedItem& item)
+{
+    if (!item.exited || item.timedOut)
+        return L"not removed";
+    if (item.exitCode == ERROR_SUCCESS)
+        return L"removed";
+    if (item.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED || item.exitCode == ERROR_SUCCESS_REBOOT_INITIATED)
+        return L"scheduled";
+    return L"not removed";
+}
+
+} // namespace
+
+void DescribeTriedItem(DWORD index, TriedItemReport& out)
+{
+    TriedItem& item = Tried.items[index];
+    ZeroMemory(&out, sizeof(out));
+    out.kind = item.kind->reportName;
+    out.name = Name(item);
+    out.view = item.view;
+    out.hasError = item.hasError;
+    out.error = item.error;
+    bool uninstaller = item.kind == &TriedUninstaller;
+    if (item.kind == &TriedValue)
+        out.valueName = Detail(item);
+    if (uninstaller) {
+        out.productCode = Detail(item);
+        out.displayName = Shown(item);
+        out.exited = item.exited;
+        out.exitCode = item.exitCode;
+        out.timedOut = item.timedOut;
+    }
+    if (PreviewMode) {
+        out.outcome = L"would remove";
+        out.countsForExitCode = item.counts;
+        return;
+    }
+    // Only what a check can tell gone or there counts; a stopped process or a run uninstaller
+    // leaves its traces to the items of their own, unless the uninstaller did not finish.
+    Settle(item);
+    out.countsForExitCode = (item.kind->stillThere != nullptr && item.counts) || item.unfinished;
+    if (uninstaller) {
+        out.outcome = UninstallerOutcome(item);
+        return;
+    }
+    Settle(item);
+    if (item.scheduled)
+        out.outcome = L"scheduled";
+    else
+        out.outcome = item.stillThere ? L"not removed" : L"removed";
+}

@@ -1,8 +1,8 @@
 // The change layer in both modes against real keys, files, folders and processes:
 // registry links inside a deleted tree, the preview's lines, and the preview's record of
 // what it has passed as removed.
-#include "app/app.h"
 #include "common/Changes.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
 // Services made through the Service Control Manager and tasks registered through the Task
 // Scheduler's own interface, under the program folders of the test machine.
-#include "app/app.h"
 #include "clean/steps.h"
 #include "common/Changes.h"
 #include "common/Settings.h"

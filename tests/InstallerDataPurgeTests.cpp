@@ -28,7 +28,7 @@ protected:
         logPath_ = folder_ / L"run.log";
         wcscpy(LogPath, logPath_.c_str());
         OpenRunLog();
-        ASSERT_TRUE(Exists(logPath_));
+        ASSERT_TRUE(::Exists(logPath_));
     }
     void TearDown() override
     {

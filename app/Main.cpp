@@ -4,35 +4,9 @@
 #include "../log/log.h"
 #include "../res/resource.h"
 
-#include <shellapi.h>
-
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
-
-void ReadOptions()
-{
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments == nullptr)
-        return;
-    ParseOptions(count, arguments);
-    LocalFree(arguments);
-}
-
-void LogHeader()
-{
-    if (QuietMode)
-        LogLine(L"Running quietly (no UI)");
-    if (Signature[0] != L'\0')
-        LogLine(L"Using signature [%s]", Signature);
-    if (LogPath[0] != L'\0')
-        LogLine(L"Using log file location [%s]", LogPath);
-    if (PreviewMode)
-        LogLine(L"Preview: nothing will be changed");
-    if (AllProfiles)
-        LogLine(L"Including user profiles that are not loaded");
-}
 
 void SetDialogIcon()
 {
@@ -46,9 +20,9 @@ void SetDialogIcon()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    ReadOptions();
+    ParseCommandLine(GetCommandLineW());
     OpenRunLog();
-    LogHeader();
+    LogOptionsHeader();
 
     MainWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
     if (MainWindow == nullptr)

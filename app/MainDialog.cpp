@@ -5,6 +5,8 @@
 #include "../log/log.h"
 #include "../res/resource.h"
 
+HWND MainWindow = nullptr;
+
 namespace {
 
 // What the process exits with once Close is pressed: the run's exit code.
@@ -17,6 +19,25 @@ void SetStringText(HWND window, int controlId, UINT stringId)
     LoadStringW(module, stringId, text, MAX_PATH);
     SetDlgItemTextW(window, controlId, text);
 }
+
+// The end of a clean run, called by the worker after its last log line: ends the process in
+// quiet mode, otherwise shows "Finished." and enables Close. The process exits with exitCode
+// either way.
+void ReportCompletion(int exitCode)
+{
+    if (QuietMode) {
+        PostMessageW(MainWindow, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+        return;
+    }
+    RunExitCode = exitCode;
+    // The text is set before Close is enabled, so the user can never close the
+    // dialog while it still reads as running.
+    SetStringText(MainWindow, IDC_STATUS, IDS_FINISHED);
+    EnableWindow(GetDlgItem(MainWindow, IDCANCEL), TRUE);
+}
+
+// What the worker thread is handed: the run reports its end through it.
+RunCompletion CompletionReport = ReportCompletion;
 
 // Starts the one clean run of this process, then turns the dialog to Running. The worker
 // cannot report completion before that: its report is sent to this thread, which takes it
@@ -56,24 +77,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 bool StartCleanRun()
 {
-    HANDLE worker = CreateThread(nullptr, 0, CleanRun, nullptr, 0, nullptr);
+    HANDLE worker = CreateThread(nullptr, 0, CleanRun, &CompletionReport, 0, nullptr);
     if (worker == nullptr) {
         LogLine(L"Failed to start the clean-up [%d]", static_cast<int>(GetLastError()));
         return false;
     }
     CloseHandle(worker);
     return true;
-}
-
-void ReportCompletion(int exitCode)
-{
-    if (QuietMode) {
-        PostMessageW(MainWindow, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
-        return;
-    }
-    RunExitCode = exitCode;
-    // The text is set before Close is enabled, so the user can never close the
-    // dialog while it still reads as running.
-    SetStringText(MainWindow, IDC_STATUS, IDS_FINISHED);
-    EnableWindow(GetDlgItem(MainWindow, IDCANCEL), TRUE);
 }

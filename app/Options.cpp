@@ -1,19 +1,11 @@
-// Command-line options and the process-wide settings they fill.
+// Command-line options: the settings they fill and the header lines that show them.
 #include "app.h"
 
+#include "../log/log.h"
+
+#include <shellapi.h>
 #include <shlwapi.h>
 #include <wchar.h>
-
-bool QuietMode = false;
-bool PreviewMode = false;
-bool AllProfiles = false;
-PathBuffer Signature = L"";
-PathBuffer LogPath = L"";
-bool DeleteAtRestart = false;
-bool ReportExitCode = false;
-bool ReportRequested = false;
-PathBuffer ReportPath = L"";
-HWND MainWindow = nullptr;
 
 namespace {
 
@@ -75,4 +67,28 @@ void ParseOptions(int count, wchar_t** arguments)
             StorePath(ReportPath, value);
         }
     }
+}
+
+void ParseCommandLine(const wchar_t* commandLine)
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+    if (arguments == nullptr)
+        return;
+    ParseOptions(count, arguments);
+    LocalFree(arguments);
+}
+
+void LogOptionsHeader()
+{
+    if (QuietMode)
+        LogLine(L"Running quietly (no UI)");
+    if (Signature[0] != L'\0')
+        LogLine(L"Using signature [%s]", Signature);
+    if (LogPath[0] != L'\0')
+        LogLine(L"Using log file location [%s]", LogPath);
+    if (PreviewMode)
+        LogLine(L"Preview: nothing will be changed");
+    if (AllProfiles)
+        LogLine(L"Including user profiles that are not loaded");
 }

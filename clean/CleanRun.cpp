@@ -11,13 +11,12 @@
 //      registrations are recognised while those are still there);
 //   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
 //      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
-//      completion to the dialog.
+//      completion to whoever started the run.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
 #include "steps.h"
 
-#include "../app/app.h"  // ReportCompletion
 #include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"
 #include "../common/MachineMutex.h"
@@ -120,8 +119,10 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
     return exitCode;
 }
 
-DWORD WINAPI CleanRun(void*)
+DWORD WINAPI CleanRun(void* parameter)
 {
-    ReportCompletion(CleanRunWaitingAtMost(RunLockWaitMs));
+    int exitCode = CleanRunWaitingAtMost(RunLockWaitMs);
+    if (parameter != nullptr)
+        (*static_cast<RunCompletion*>(parameter))(exitCode);
     return 0;
 }

@@ -7,9 +7,10 @@
 
 #include <strsafe.h>
 
-HANDLE LogFile = INVALID_HANDLE_VALUE;
-
 namespace {
+
+// The open log file, or INVALID_HANDLE_VALUE while logging is off.
+HANDLE LogFile = INVALID_HANDLE_VALUE;
 
 // Held around each write by every process that logs into the same file; null when it
 // could not be made, and lines are then written unguarded.

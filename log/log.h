@@ -5,9 +5,6 @@
 
 #include <stdarg.h>
 
-// The open log file, or INVALID_HANDLE_VALUE while logging is off.
-extern HANDLE LogFile;
-
 // Opens the log named by LogPath (or the default one) for appending and writes the
 // separator line. Called once, on the main thread, before anything else is logged.
 void OpenRunLog();

@@ -1,13 +1,13 @@
 // The change layer in both modes against real keys, files, folders and processes:
 // registry links inside a deleted tree, the preview's lines, and the preview's record of
 // what it has passed as removed.
-#include "app/app.h"
 #include "change/FileChanges.h"
 #include "change/PreviewRecord.h"
 #include "change/ProcessChanges.h"
 #include "change/RegistryChanges.h"
 #include "change/RunOutcome.h"
 #include "change/TriedItems.h"  // NoteKeyChange
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

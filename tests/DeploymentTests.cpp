@@ -1,9 +1,9 @@
 // The program as a deployment tool runs it, from a Windows parent that reads the whole exit
 // code: "/ExitCode" and "/DeleteAtRestart" on files in use, a restart of the prefix, one run
 // at a time, and one log shared by several processes.
-#include "app/app.h"
 #include "clean/clean.h"
 #include "common/MachineMutex.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Folder removal: real trees in temporary folders, the log lines read back.
-#include "app/app.h"
 #include "change/RunOutcome.h"
 #include "clean/steps.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

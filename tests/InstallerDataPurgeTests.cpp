@@ -1,7 +1,7 @@
 // Windows Installer data purge: synthetic component and product records under test
 // SIDs, and the records of real packages installed by the prefix's own msiexec.
-#include "app/app.h"
 #include "clean/steps.h"
+#include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"
 
@@ -28,7 +28,7 @@ protected:
         logPath_ = folder_ / L"run.log";
         wcscpy(LogPath, logPath_.c_str());
         OpenRunLog();
-        ASSERT_NE(LogFile, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(::Exists(logPath_));
     }
     void TearDown() override
     {
@@ -37,9 +37,7 @@ protected:
         for (const std::wstring& path : madeSids_)
             DeleteKeyTree(Machine, UserData + L"\\" + path);
         DeleteKeyTree(Machine, SidPath());
-        if (LogFile != INVALID_HANDLE_VALUE)
-            CloseHandle(LogFile);
-        LogFile = INVALID_HANDLE_VALUE;
+        CloseRunLog();
         LogPath[0] = L'\0';
     }
 

@@ -1,5 +1,5 @@
 // Run log: file format, line format, the line cut, the location rules.
-#include "app/app.h"
+#include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"
 
@@ -17,9 +17,7 @@ protected:
     }
     void TearDown() override
     {
-        if (LogFile != INVALID_HANDLE_VALUE)
-            CloseHandle(LogFile);
-        LogFile = INVALID_HANDLE_VALUE;
+        CloseRunLog();
         LogPath[0] = L'\0';
     }
     TempFolder folder;
@@ -32,11 +30,27 @@ std::wstring Repeat(wchar_t c, size_t n)
 
 const std::wstring Separator = Repeat(L'=', 64);
 
+// The names in a folder, "." and ".." left out.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
 TEST_F(RunLogTest, NewFileStartsWithTheTimeStampAndNoByteOrderMark)
 {
     std::wstring path = folder / L"new.log";
     Open(path);
-    ASSERT_NE(LogFile, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(Exists(path));
     LogLine(L"Finishing");
     std::vector<unsigned char> bytes = ReadFileBytes(path);
     ASSERT_GE(bytes.size(), 4u);
@@ -51,8 +65,7 @@ TEST_F(RunLogTest, SecondOpenAppendsAfterTheLastByte)
     ASSERT_TRUE(WriteTextFile(path, std::string("a\0b\0", 4)));  // earlier content, no line end
     Open(path);
     LogLine(L"one");
-    CloseHandle(LogFile);
-    LogFile = INVALID_HANDLE_VALUE;
+    CloseRunLog();
     Open(path);
     LogLine(L"two");
     std::vector<unsigned char> bytes = ReadFileBytes(path);
@@ -78,8 +91,7 @@ TEST_F(RunLogTest, OddSizedLogGetsOneZeroByteBeforeTheRunsFirstLine)
     ASSERT_TRUE(WriteTextFile(path, "abc"));
     Open(path);
     LogLine(L"one");
-    CloseHandle(LogFile);
-    LogFile = INVALID_HANDLE_VALUE;
+    CloseRunLog();
     std::vector<unsigned char> bytes = ReadFileBytes(path);
     ASSERT_GT(bytes.size(), 4u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("abc\0", 4));
@@ -152,9 +164,9 @@ TEST_F(RunLogTest, GivenPathInMissingFolderCreatesNothingAndLogsNothing)
 {
     std::wstring missing = folder / L"no-such-folder";
     Open(missing + L"\\x.log");
-    EXPECT_EQ(LogFile, INVALID_HANDLE_VALUE);
     LogLine(L"dropped");
     EXPECT_FALSE(Exists(missing));
+    EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::wstring>{});
 }
 
 TEST_F(RunLogTest, GivenPathIsExpanded)
@@ -173,8 +185,10 @@ TEST_F(RunLogTest, ExpansionThatDoesNotFitTurnsLoggingOff)
     ASSERT_TRUE(CreateDirectoryW(folder.Path().c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     SetEnvironmentVariableW(L"ZC_LONG", longFolder.c_str());
     Open(L"%ZC_LONG%\\0123456789012345678901234567890123456789012345678901234567890123456789.log");
-    EXPECT_EQ(LogFile, INVALID_HANDLE_VALUE);
+    LogLine(L"dropped");
     SetEnvironmentVariableW(L"ZC_LONG", nullptr);
+    // Nothing in the folder, neither a cut file name nor a cut folder.
+    EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::wstring>{});
 }
 
 TEST_F(RunLogTest, DefaultLocationIsUnderLocalAppData)
@@ -187,25 +201,27 @@ TEST_F(RunLogTest, DefaultLocationIsUnderLocalAppData)
     EXPECT_EQ(ReadLogLines(folder / L"ZamoClean\\ZamoClean.log"), (std::vector<std::wstring>{Separator, L"default"}));
 }
 
-TEST_F(RunLogTest, TwoWritersKeepTheirLinesWhole)
+// Another program appends to the log this process has open: each line of either lands at
+// the end of the file as it then is, whole.
+TEST_F(RunLogTest, AnotherWriterBetweenTwoLinesLeavesEveryLineWholeAndInOrder)
 {
-    // Two handles on one file stand for two instances: each line lands at the end.
     std::wstring path = folder / L"shared.log";
     Open(path);
-    HANDLE first = LogFile;
-    LogFile = INVALID_HANDLE_VALUE;
-    Open(path);
-    HANDLE second = LogFile;
-    for (int i = 0; i < 20; i++) {
-        LogFile = (i % 2) ? first : second;
-        LogLine(L"line %d of writer %s", i, (i % 2) ? L"one" : L"two");
+    std::vector<std::wstring> expected = {Separator};
+    for (int round = 1; round <= 3; round++) {
+        LogLine(L"line %d of this process", round);
+        expected.push_back(L"line " + std::to_wstring(round) + L" of this process");
+        if (round == 3)
+            break;
+        RunResult appender = RunCommandLine(L"\"" + BinaryFolder() + L"\\LogAppender.exe\" " +
+                                            std::to_wstring(round) + L" 2 \"/Log:" + path + L"\"");
+        ASSERT_TRUE(appender.started && appender.ended);
+        ASSERT_EQ(appender.exitCode, 0u);
+        expected.push_back(Separator);
+        for (int n = 1; n <= 2; n++)
+            expected.push_back(L"Appender " + std::to_wstring(round) + L" line " + std::to_wstring(n));
     }
-    CloseHandle(first);
-    LogFile = second;
-    std::vector<std::wstring> lines = ReadLogLines(path);
-    ASSERT_EQ(lines.size(), 22u);
-    for (int i = 0; i < 20; i++)
-        EXPECT_EQ(lines[2 + i], L"line " + std::to_wstring(i) + L" of writer " + ((i % 2) ? L"one" : L"two"));
+    EXPECT_EQ(ReadLogLines(path), expected);
 }
 
 } // namespace

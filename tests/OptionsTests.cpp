@@ -1,6 +1,9 @@
-// Command-line options and header lines, through the real program started with exact
-// command lines, and the parser itself where the log cannot show the result.
+// Command-line options and header lines: every command line through the program's own
+// options code in this process (split as the program splits its command line, then the log
+// opened and the header written as it starts), and the start-up as a whole through the real
+// program for the cases that need it.
 #include "app/app.h"
+#include "log/log.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -24,269 +27,23 @@ std::wstring LogLocation(const std::wstring& path)
     return L"Using log file location [" + path + L"]";
 }
 
-// Each test gets a fresh folder, which also stands in for %LocalAppData%, so a run
-// that falls back to the default log writes it here and nowhere else.
-class OptionsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        savedLocalAppData_ = Expand(L"%LocalAppData%");
-        SetEnvironmentVariableW(L"LocalAppData", folder.Path().c_str());
-    }
-    void TearDown() override
-    {
-        SetEnvironmentVariableW(L"LocalAppData", savedLocalAppData_.c_str());
-    }
-
-    // Runs the program with the command line as given (nothing added) and expects
-    // it to end by itself with exit code 0.
-    void Run(const std::wstring& commandLine)
-    {
-        SCOPED_TRACE(commandLine);
-        RunResult result = RunProgram(commandLine, 60000);
-        ASSERT_TRUE(result.started);
-        ASSERT_TRUE(result.ended) << "the program did not end by itself";
-        EXPECT_EQ(result.exitCode, 0u);
-    }
-    // The program's path in front of the arguments, as a shell would start it.
-    void RunWith(const std::wstring& arguments)
-    {
-        Run(Quoted(ProgramPath()) + L" " + arguments);
-    }
-    std::wstring DefaultLog() const { return folder / L"ZamoClean\\ZamoClean.log"; }
-
-    TempFolder folder;
-    std::wstring log = folder / L"run.log";
-
-private:
-    std::wstring savedLocalAppData_;
-};
-
-TEST_F(OptionsTest, QuietRunLogsSeparatorHeaderAndFinishing)
+std::wstring SignatureLine(const std::wstring& signature)
 {
-    RunWith(L"/Quiet /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
-    EXPECT_FALSE(Exists(DefaultLog()));
+    return L"Using signature [" + signature + L"]";
 }
 
-TEST_F(OptionsTest, QuietAloneLogsToTheDefaultLocation)
+// Every setting back as a process starts with it.
+void ResetSettings()
 {
-    RunWith(L"/Quiet");
-    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
-}
-
-TEST_F(OptionsTest, OptionNamesIgnoreCase)
-{
-    const wchar_t* quietForms[] = {L"/quiet", L"/QUIET", L"/qUiEt"};
-    for (size_t i = 0; i < ARRAYSIZE(quietForms); i++) {
-        SCOPED_TRACE(quietForms[i]);
-        std::wstring path = folder / (L"case-" + std::to_wstring(i) + L".log");
-        RunWith(std::wstring(quietForms[i]) + L" /LOG:" + path + L" /sIgNaTuRe:AbC");
-        EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, L"Using signature [AbC]", LogLocation(path),
-                                             L"Finishing"}));
-    }
-}
-
-TEST_F(OptionsTest, ValuesKeepTheirCaseAndText)
-{
-    // The log path keeps its case in the header; percent signs are not expanded in a signature.
-    std::wstring path = folder / L"MiXeD.Log";
-    RunWith(L"/Quiet /SIGNATURE:aBc%TEMP%100% /Log:" + path);
-    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, L"Using signature [aBc%TEMP%100%]", LogLocation(path),
-                                         L"Finishing"}));
-}
-
-TEST_F(OptionsTest, HeaderOrderDoesNotFollowTheCommandLine)
-{
-    RunWith(L"/Log:" + log + L" /Signature:s1 /Quiet");
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, PreviewHeaderLineComesAfterTheOtherHeaderLines)
-{
-    RunWith(L"/preview /Log:" + log + L" /Signature:s1 /Quiet");
-    EXPECT_EQ(ShellLogLines(log),
-              (Lines{Separator, Quietly, L"Using signature [s1]", LogLocation(log), Previewing, L"Finishing"}));
-}
-
-TEST_F(OptionsTest, WithBothNewOptionsThePreviewLineComesBeforeTheProfilesLine)
-{
-    RunWith(L"/AllProfiles /Quiet /Preview /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), Previewing, Including, L"Finishing"}));
-}
-
-TEST_F(OptionsTest, RepeatedOptionsTheLastOneWins)
-{
-    std::wstring first = folder / L"first.log";
-    RunWith(L"/Quiet /Quiet /Signature:one /Log:" + first + L" /Signature:two /QUIET /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [two]", LogLocation(log), L"Finishing"}));
-    EXPECT_FALSE(Exists(first));
-}
-
-TEST_F(OptionsTest, EmptySignatureClearsAnEarlierOne)
-{
-    RunWith(L"/Quiet /Signature:one /Log:" + log + L" /Signature:");
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, EmptyLogClearsAnEarlierOne)
-{
-    RunWith(L"/Quiet /Log:" + log + L" /Log:");
-    EXPECT_FALSE(Exists(log));
-    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
-}
-
-TEST_F(OptionsTest, UnquotedBlankEndsTheSignature)
-{
-    RunWith(L"/Quiet /Signature:first second /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [first]", LogLocation(log), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, QuotedSignatureKeepsItsBlank)
-{
-    RunWith(L"/Quiet /Signature:\"first second\" /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [first second]", LogLocation(log),
-                                        L"Finishing"}));
-}
-
-TEST_F(OptionsTest, LogPathWithBlankInQuotes)
-{
-    // The parser consumes these quotes: the value arrives without them.
-    std::wstring path = folder / L"with blank.log";
-    RunWith(L"/Quiet /Log:" + Quoted(path));
-    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, EscapedQuotesAroundTheLogPathAreRemoved)
-{
-    // \" puts a real double quote into the argument: /Log:"<path>" and /Log:"""<path>"".
-    std::wstring path = folder / L"escaped.log";
-    RunWith(L"/Quiet /Log:\\\"" + path + L"\\\"");
-    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
-
-    std::wstring runs = folder / L"runs.log";
-    RunWith(L"/Quiet /Log:\\\"\\\"\\\"" + runs + L"\\\"\\\"");
-    EXPECT_EQ(ShellLogLines(runs), (Lines{Separator, Quietly, LogLocation(runs), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, LogOfQuotesOnlyIsTheDefaultLog)
-{
-    RunWith(L"/Quiet /Log:" + log + L" /Log:\\\"\\\"\\\"");
-    EXPECT_FALSE(Exists(log));
-    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Finishing"}));
-}
-
-TEST_F(OptionsTest, LogPathIsShownUnexpandedAndWrittenExpanded)
-{
-    SetEnvironmentVariableW(L"ZC_OPTIONS_FOLDER", folder.Path().c_str());
-    RunWith(L"/Quiet /Log:%ZC_OPTIONS_FOLDER%\\expanded.log");
-    SetEnvironmentVariableW(L"ZC_OPTIONS_FOLDER", nullptr);
-    EXPECT_EQ(ShellLogLines(folder / L"expanded.log"),
-              (Lines{Separator, Quietly, LogLocation(L"%ZC_OPTIONS_FOLDER%\\expanded.log"), L"Finishing"}));
-    EXPECT_FALSE(Exists(DefaultLog()));
-}
-
-TEST_F(OptionsTest, TempInTheLogPathIsExpanded)
-{
-    // The temporary folder lies under %TEMP%, so the same file can be named through it.
-    std::wstring temp = Expand(L"%TEMP%");
-    ASSERT_EQ(folder.Path().compare(0, temp.size(), temp), 0);
-    std::wstring relative = folder.Path().substr(temp.size()) + L"\\temp.log";
-    RunWith(L"/Quiet /Log:%TEMP%" + relative);
-    EXPECT_EQ(ShellLogLines(folder / L"temp.log"),
-              (Lines{Separator, Quietly, LogLocation(L"%TEMP%" + relative), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, FirstTokenIsExaminedToo)
-{
-    // No program path in front: the first token is an option like any other.
-    Run(L"/Quiet /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
-
-    std::wstring second = folder / L"second.log";
-    Run(L"/Log:" + second + L" /QUIET");
-    EXPECT_EQ(ShellLogLines(second), (Lines{Separator, Quietly, LogLocation(second), L"Finishing"}));
-}
-
-TEST_F(OptionsTest, HyphenFormsAndOtherWordsAreIgnored)
-{
-    std::wstring hyphen = folder / L"hyphen.log";
-    RunWith(L"/Quiet /Log:" + log + L" -Log:" + hyphen + L" -Signature:x /Signature /Log quiet Quiet /Signaturex");
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, LogLocation(log), L"Finishing"}));
-    EXPECT_FALSE(Exists(hyphen));
-}
-
-TEST_F(OptionsTest, AllProfilesInAnyCaseAddsTheLastHeaderLineAndNothingBehindIt)
-{
-    const wchar_t* forms[] = {L"/AllProfiles", L"/allprofiles", L"/ALLPROFILES", L"/AllProfiles:", L"/AllProfilesX",
-                              L"-AllProfiles"};
-    for (size_t i = 0; i < ARRAYSIZE(forms); i++) {
-        SCOPED_TRACE(forms[i]);
-        std::wstring path = folder / (L"all-" + std::to_wstring(i) + L".log");
-        // Given first, it still comes after the other header lines.
-        RunWith(std::wstring(forms[i]) + L" /Quiet /Signature:s /Log:" + path);
-        Lines expected = {Separator, Quietly, L"Using signature [s]", LogLocation(path), Including, L"Finishing"};
-        if (i >= 3)
-            expected.erase(expected.begin() + 4);
-        EXPECT_EQ(ShellLogLines(path), expected);
-    }
-}
-
-// A "/Quiet" that does not match leaves the dialog up: close it and read the log.
-void ExpectInteractive(const std::wstring& commandLine, const std::wstring& log, const Lines& expected)
-{
-    SCOPED_TRACE(commandLine);
-    DWORD processId = 0;
-    HANDLE process = StartProgram(commandLine, &processId);
-    ASSERT_NE(process, nullptr);
-    HWND dialog = FindProgramWindow(processId, 20000);
-    EXPECT_NE(dialog, nullptr);
-    if (dialog != nullptr) {
-        EXPECT_TRUE(WaitUntilVisible(dialog, 20000));
-        SendMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
-    }
-    DWORD exitCode = 99;
-    if (WaitForSingleObject(process, 20000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "the dialog did not close";
-        TerminateProcess(process, 99);
-        WaitForSingleObject(process, 5000);
-    }
-    GetExitCodeProcess(process, &exitCode);
-    CloseHandle(process);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(ShellLogLines(log), expected);
-}
-
-TEST_F(OptionsTest, QuietWithSomethingBehindItOrAHyphenIsNotQuiet)
-{
-    const wchar_t* notQuiet[] = {L"-Quiet", L"/Quiet:", L"/Quiet:1", L"/Quieter", L"Quiet", L"\"/Quiet \""};
-    for (size_t i = 0; i < ARRAYSIZE(notQuiet); i++) {
-        std::wstring path = folder / (L"not-quiet-" + std::to_wstring(i) + L".log");
-        ExpectInteractive(Quoted(ProgramPath()) + L" " + notQuiet[i] + L" /Log:" + path, path,
-                          Lines{Separator, LogLocation(path)});
-    }
-}
-
-TEST_F(OptionsTest, SignatureOf259CharactersIsKept)
-{
-    std::wstring value(259, L's');
-    value[0] = L'A';
-    value[258] = L'Z';
-    RunWith(L"/Quiet /Signature:" + value + L" /Log:" + log);
-    EXPECT_EQ(ShellLogLines(log), (Lines{Separator, Quietly, L"Using signature [" + value + L"]", LogLocation(log),
-                                        L"Finishing"}));
-}
-
-TEST_F(OptionsTest, OverLongSignatureIsCleared)
-{
-    // Never cut into a different signature: a value that does not fit counts as none,
-    // and it replaces an earlier value like any later option.
-    for (size_t length : {260u, 261u, 1000u}) {
-        SCOPED_TRACE(length);
-        std::wstring path = folder / (std::to_wstring(length) + L".log");
-        RunWith(L"/Quiet /Signature:kept /Signature:" + std::wstring(length, L'x') + L" /Log:" + path);
-        EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
-    }
+    QuietMode = false;
+    PreviewMode = false;
+    AllProfiles = false;
+    DeleteAtRestart = false;
+    ReportExitCode = false;
+    ReportRequested = false;
+    Signature[0] = L'\0';
+    LogPath[0] = L'\0';
+    ReportPath[0] = L'\0';
 }
 
 // A path of exactly the given length inside the test folder (a chain of folders, each
@@ -302,43 +59,236 @@ std::wstring PathOfLength(const std::wstring& folder, size_t length)
     return path + L"\\" + std::wstring(rest, L'f') + L".log";
 }
 
-TEST_F(OptionsTest, LogPathOf259CharactersIsUsed)
+// One command line and what the start of a run makes of it: the log it writes (empty for
+// the default log), that log's lines, and files that must never be written.
+struct OptionsCase {
+    const wchar_t* what;
+    std::wstring commandLine;
+    std::wstring log;
+    Lines lines;
+    std::vector<std::wstring> absent;
+};
+
+// Each test gets a fresh folder, which also stands in for %LocalAppData%, so a run
+// that falls back to the default log writes it here and nowhere else.
+class OptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedLocalAppData_ = Expand(L"%LocalAppData%");
+        SetEnvironmentVariableW(L"LocalAppData", folder.Path().c_str());
+        ResetSettings();
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"LocalAppData", savedLocalAppData_.c_str());
+        ResetSettings();
+    }
+
+    std::wstring DefaultLog() const { return folder / L"ZamoClean\\ZamoClean.log"; }
+    std::wstring Program() const { return Quoted(ProgramPath()) + L" "; }
+    std::wstring Written(const OptionsCase& test) const { return test.log.empty() ? DefaultLog() : test.log; }
+
+    // The lines of the log the case writes; every other log the case names is checked absent,
+    // and the default log too when the case names its own. The written log is deleted after.
+    void ExpectLog(const OptionsCase& test)
+    {
+        const std::wstring written = Written(test);
+        EXPECT_EQ(ReadLogLines(written), test.lines);
+        for (const std::wstring& path : test.absent)
+            EXPECT_FALSE(Exists(path)) << "written: " << std::string(path.begin(), path.end());
+        if (!test.log.empty()) {
+            EXPECT_FALSE(Exists(DefaultLog())) << "the default log was written";
+        }
+        DeleteFileW(written.c_str());
+    }
+
+    TempFolder folder;
+    std::wstring log = folder / L"run.log";
+
+private:
+    std::wstring savedLocalAppData_;
+};
+
+TEST_F(OptionsTest, EachCommandLineSetsTheHeaderLinesAndTheLogLocation)
 {
-    std::wstring path = PathOfLength(folder.Path(), 259);
-    ASSERT_EQ(path.size(), 259u);
-    RunWith(L"/Quiet /Log:" + path);
-    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
-    // Quotes are removed before the length counts: 261 characters with them still fit.
-    DeleteFileW(path.c_str());
-    RunWith(L"/Quiet /Log:\\\"" + path + L"\\\"");
-    EXPECT_EQ(ShellLogLines(path), (Lines{Separator, Quietly, LogLocation(path), L"Finishing"}));
+    const std::wstring P = Program();
+    const std::wstring first = folder / L"first.log";
+    const std::wstring mixed = folder / L"MiXeD.Log";
+    const std::wstring blank = folder / L"with blank.log";
+    const std::wstring escaped = folder / L"escaped.log";
+    const std::wstring runs = folder / L"runs.log";
+    const std::wstring hyphen = folder / L"hyphen.log";
+    // The temporary folder lies under %TEMP%, so the same file can be named through it.
+    const std::wstring temp = Expand(L"%TEMP%");
+    ASSERT_EQ(folder.Path().compare(0, temp.size(), temp), 0);
+    const std::wstring underTemp = folder.Path().substr(temp.size()) + L"\\temp.log";
+    const std::wstring path259 = PathOfLength(folder.Path(), 259);
+    ASSERT_EQ(path259.size(), 259u);
+    const std::wstring path260 = PathOfLength(folder.Path(), 260);
+    ASSERT_EQ(path260.size(), 260u);
+    std::wstring signature259(259, L's');
+    signature259[0] = L'A';
+    signature259[258] = L'Z';
+
+    std::vector<OptionsCase> cases = {
+        {L"quiet with a log", P + L"/Quiet /Log:" + log, log, {Separator, Quietly, LogLocation(log)}, {}},
+        {L"quiet alone: the default log", P + L"/Quiet", L"", {Separator, Quietly}, {}},
+        // Option names ignore case; values keep theirs, and percent signs in a signature stay.
+        {L"names in lower case", P + L"/quiet /LOG:" + log + L" /sIgNaTuRe:AbC", log,
+         {Separator, Quietly, SignatureLine(L"AbC"), LogLocation(log)}, {}},
+        {L"names in upper case", P + L"/QUIET /LOG:" + log + L" /sIgNaTuRe:AbC", log,
+         {Separator, Quietly, SignatureLine(L"AbC"), LogLocation(log)}, {}},
+        {L"names in mixed case", P + L"/qUiEt /LOG:" + log + L" /sIgNaTuRe:AbC", log,
+         {Separator, Quietly, SignatureLine(L"AbC"), LogLocation(log)}, {}},
+        {L"values keep their case and text", P + L"/Quiet /SIGNATURE:aBc%TEMP%100% /Log:" + mixed, mixed,
+         {Separator, Quietly, SignatureLine(L"aBc%TEMP%100%"), LogLocation(mixed)}, {}},
+        // The header's order is fixed, whatever the command line's.
+        {L"header order", P + L"/Log:" + log + L" /Signature:s1 /Quiet", log,
+         {Separator, Quietly, SignatureLine(L"s1"), LogLocation(log)}, {}},
+        {L"preview after the other header lines", P + L"/preview /Log:" + log + L" /Signature:s1 /Quiet", log,
+         {Separator, Quietly, SignatureLine(L"s1"), LogLocation(log), Previewing}, {}},
+        {L"preview before all profiles", P + L"/AllProfiles /Quiet /Preview /Log:" + log, log,
+         {Separator, Quietly, LogLocation(log), Previewing, Including}, {}},
+        // A repeated option: the last one wins, and an empty value clears an earlier one.
+        {L"the last repeated option wins",
+         P + L"/Quiet /Quiet /Signature:one /Log:" + first + L" /Signature:two /QUIET /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"two"), LogLocation(log)}, {first}},
+        {L"empty signature", P + L"/Quiet /Signature:one /Log:" + log + L" /Signature:", log,
+         {Separator, Quietly, LogLocation(log)}, {}},
+        {L"empty log", P + L"/Quiet /Log:" + log + L" /Log:", L"", {Separator, Quietly}, {log}},
+        // The command line's own quoting: a blank ends a value unless quoted; quotes the
+        // splitting leaves in a log path are taken off its ends.
+        {L"unquoted blank ends the signature", P + L"/Quiet /Signature:first second /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"first"), LogLocation(log)}, {}},
+        {L"quoted signature keeps its blank", P + L"/Quiet /Signature:\"first second\" /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"first second"), LogLocation(log)}, {}},
+        {L"log path with a blank in quotes", P + L"/Quiet /Log:" + Quoted(blank), blank,
+         {Separator, Quietly, LogLocation(blank)}, {}},
+        {L"escaped quotes around the log path", P + L"/Quiet /Log:\\\"" + escaped + L"\\\"", escaped,
+         {Separator, Quietly, LogLocation(escaped)}, {}},
+        {L"runs of escaped quotes around the log path", P + L"/Quiet /Log:\\\"\\\"\\\"" + runs + L"\\\"\\\"", runs,
+         {Separator, Quietly, LogLocation(runs)}, {}},
+        {L"a log of quotes only is the default log", P + L"/Quiet /Log:" + log + L" /Log:\\\"\\\"\\\"", L"",
+         {Separator, Quietly}, {log}},
+        // The path is shown as given and written expanded.
+        {L"log path expanded", P + L"/Quiet /Log:%ZC_OPTIONS_FOLDER%\\expanded.log", folder / L"expanded.log",
+         {Separator, Quietly, LogLocation(L"%ZC_OPTIONS_FOLDER%\\expanded.log")}, {}},
+        {L"%TEMP% in the log path", P + L"/Quiet /Log:%TEMP%" + underTemp, folder / L"temp.log",
+         {Separator, Quietly, LogLocation(L"%TEMP%" + underTemp)}, {}},
+        // No program path in front: the first token is an option like any other.
+        {L"first token quiet", L"/Quiet /Log:" + log, log, {Separator, Quietly, LogLocation(log)}, {}},
+        {L"first token log", L"/Log:" + log + L" /QUIET", log, {Separator, Quietly, LogLocation(log)}, {}},
+        {L"hyphen forms and other words",
+         P + L"/Quiet /Log:" + log + L" -Log:" + hyphen + L" -Signature:x /Signature /Log quiet Quiet /Signaturex", log,
+         {Separator, Quietly, LogLocation(log)}, {hyphen}},
+        // "/AllProfiles" in any case, given first, still comes last; with anything behind it, it is no option.
+        {L"/AllProfiles", P + L"/AllProfiles /Quiet /Signature:s /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"s"), LogLocation(log), Including}, {}},
+        {L"/allprofiles", P + L"/allprofiles /Quiet /Signature:s /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"s"), LogLocation(log), Including}, {}},
+        {L"/ALLPROFILES", P + L"/ALLPROFILES /Quiet /Signature:s /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"s"), LogLocation(log), Including}, {}},
+        {L"/AllProfiles:", P + L"/AllProfiles: /Quiet /Signature:s /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"s"), LogLocation(log)}, {}},
+        {L"/AllProfilesX", P + L"/AllProfilesX /Quiet /Signature:s /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"s"), LogLocation(log)}, {}},
+        {L"-AllProfiles", P + L"-AllProfiles /Quiet /Signature:s /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(L"s"), LogLocation(log)}, {}},
+        // A "/Quiet" with anything behind it, a hyphen or no slash is not quiet.
+        {L"-Quiet", P + L"-Quiet /Log:" + log, log, {Separator, LogLocation(log)}, {}},
+        {L"/Quiet:", P + L"/Quiet: /Log:" + log, log, {Separator, LogLocation(log)}, {}},
+        {L"/Quiet:1", P + L"/Quiet:1 /Log:" + log, log, {Separator, LogLocation(log)}, {}},
+        {L"/Quieter", P + L"/Quieter /Log:" + log, log, {Separator, LogLocation(log)}, {}},
+        {L"Quiet", P + L"Quiet /Log:" + log, log, {Separator, LogLocation(log)}, {}},
+        {L"quoted /Quiet with a blank", P + L"\"/Quiet \" /Log:" + log, log, {Separator, LogLocation(log)}, {}},
+        // Values at the 260-character limit: one that fits is kept whole, one that does not
+        // counts as none and replaces an earlier value like any later option.
+        {L"signature of 259 characters", P + L"/Quiet /Signature:" + signature259 + L" /Log:" + log, log,
+         {Separator, Quietly, SignatureLine(signature259), LogLocation(log)}, {}},
+        {L"signature of 260 characters", P + L"/Quiet /Signature:kept /Signature:" + std::wstring(260, L'x') +
+         L" /Log:" + log, log, {Separator, Quietly, LogLocation(log)}, {}},
+        {L"signature of 261 characters", P + L"/Quiet /Signature:kept /Signature:" + std::wstring(261, L'x') +
+         L" /Log:" + log, log, {Separator, Quietly, LogLocation(log)}, {}},
+        {L"signature of 1000 characters", P + L"/Quiet /Signature:kept /Signature:" + std::wstring(1000, L'x') +
+         L" /Log:" + log, log, {Separator, Quietly, LogLocation(log)}, {}},
+        {L"log path of 259 characters", P + L"/Quiet /Log:" + path259, path259,
+         {Separator, Quietly, LogLocation(path259)}, {}},
+        // Quotes are removed before the length counts: 261 characters with them still fit.
+        {L"log path of 259 characters in escaped quotes", P + L"/Quiet /Log:\\\"" + path259 + L"\\\"", path259,
+         {Separator, Quietly, LogLocation(path259)}, {}},
+        {L"log path of 260 characters", P + L"/Quiet /Log:" + log + L" /Signature:s /Log:" + path260, L"",
+         {Separator, Quietly, SignatureLine(L"s")}, {path260, log}},
+    };
+
+    ScopedVariable variable(L"ZC_OPTIONS_FOLDER", folder.Path().c_str());
+    for (const OptionsCase& test : cases) {
+        SCOPED_TRACE(std::wstring(test.what) + L": " + test.commandLine);
+        ResetSettings();
+        ParseCommandLine(test.commandLine.c_str());
+        OpenRunLog();
+        LogOptionsHeader();
+        CloseRunLog();
+        ExpectLog(test);
+    }
 }
 
-TEST_F(OptionsTest, OverLongLogPathIsClearedAndTheDefaultLogUsed)
+// The whole start-up through the real program: the command line it is given, the log, the
+// window or none, the run to "Finishing" and the exit code.
+TEST_F(OptionsTest, ProgramStartsQuietlyOrWithItsDialogAsItsCommandLineSays)
 {
-    std::wstring path = PathOfLength(folder.Path(), 260);
-    ASSERT_EQ(path.size(), 260u);
-    RunWith(L"/Quiet /Log:" + log + L" /Signature:s /Log:" + path);
-    EXPECT_FALSE(Exists(path));
-    EXPECT_FALSE(Exists(log));
-    EXPECT_EQ(ShellLogLines(DefaultLog()), (Lines{Separator, Quietly, L"Using signature [s]", L"Finishing"}));
+    const std::wstring P = Program();
+    const std::wstring second = folder / L"second.log";
+    struct StartCase {
+        OptionsCase options;
+        bool dialog;  // not quiet: the dialog comes up and is closed
+    };
+    const std::vector<StartCase> cases = {
+        {{L"quiet", P + L"/Quiet /Log:" + log, log, {Separator, Quietly, LogLocation(log), L"Finishing"}, {}}, false},
+        {{L"quiet, default log", P + L"/Quiet", L"", {Separator, Quietly, L"Finishing"}, {}}, false},
+        {{L"no program path in front", L"/Log:" + second + L" /QUIET", second,
+          {Separator, Quietly, LogLocation(second), L"Finishing"}, {}}, false},
+        {{L"quiet preview of every profile", P + L"/AllProfiles /Quiet /Preview /Log:" + log, log,
+          {Separator, Quietly, LogLocation(log), Previewing, Including, L"Finishing"}, {}}, false},
+        {{L"not quiet", P + L"/Quiet:1 /Log:" + log, log, {Separator, LogLocation(log)}, {}}, true},
+        {{L"quoted, not quiet", P + L"\"/Quiet \" /Log:" + log, log, {Separator, LogLocation(log)}, {}}, true},
+    };
+    for (const StartCase& test : cases) {
+        SCOPED_TRACE(std::wstring(test.options.what) + L": " + test.options.commandLine);
+        DWORD processId = 0;
+        HANDLE process = StartProgram(test.options.commandLine, &processId);
+        ASSERT_NE(process, nullptr);
+        if (test.dialog) {
+            HWND dialog = FindProgramWindow(processId, 20000);
+            EXPECT_NE(dialog, nullptr) << "no dialog";
+            if (dialog != nullptr) {
+                EXPECT_TRUE(WaitUntilVisible(dialog, 20000));
+                SendMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+            }
+        }
+        DWORD exitCode = 99;
+        if (WaitForSingleObject(process, 60000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the program did not end";
+            TerminateProcess(process, 99);
+            WaitForSingleObject(process, 5000);
+        }
+        GetExitCodeProcess(process, &exitCode);
+        CloseHandle(process);
+        EXPECT_EQ(exitCode, 0u);
+        // Only the shell's lines: a run of the test machine may log removals between them.
+        EXPECT_EQ(ShellLogLines(Written(test.options)), test.options.lines);
+        if (!test.options.log.empty()) {
+            EXPECT_FALSE(Exists(DefaultLog())) << "the default log was written";
+        }
+        DeleteFileW(Written(test.options).c_str());
+    }
 }
 
 // The parser itself, for values the log cannot show.
 class ParseOptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-    static void Reset()
-    {
-        QuietMode = false;
-        PreviewMode = false;
-        AllProfiles = false;
-        DeleteAtRestart = false;
-        ReportExitCode = false;
-        Signature[0] = L'\0';
-        LogPath[0] = L'\0';
-    }
+    void SetUp() override { ResetSettings(); }
+    void TearDown() override { ResetSettings(); }
     void Parse(std::vector<std::wstring> arguments)
     {
         std::vector<wchar_t*> vector;

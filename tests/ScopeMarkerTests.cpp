@@ -1,7 +1,7 @@
 // Scope marker: the signature stored under Software\Quorvex\Cleaned of a scope, read
 // back before a sweep and written after it.
-#include "app/app.h"
 #include "clean/steps.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

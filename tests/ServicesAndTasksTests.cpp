@@ -1,6 +1,6 @@
 // Services made through the Service Control Manager and tasks registered through the Task
 // Scheduler's own interface, under the program folders of the test machine.
-#include "app/app.h"
+#include "change/ServiceChanges.h"
 #include "clean/steps.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
@@ -322,6 +322,7 @@ public:
             task->Release();
         return kept ? L"" : L"this Task Scheduler stores an exec action without its program";
     }
+    ITaskFolder* Folder() const { return folder_; }
     bool Exists(const std::wstring& name) const
     {
         BSTR taskName = SysAllocString(name.c_str());
@@ -349,11 +350,33 @@ TEST_F(ServicesAndTasksTest, TasksThatStartTheProductAreRemovedOthersStay)
     ASSERT_EQ(tasks.Register(L"Fenwick Sync", L"C:\\Fenwick\\sync.exe"), S_OK);
     std::wstring shortcoming = tasks.Shortcoming(L"Zamo Update", product);
     if (!shortcoming.empty()) {
-        // What the step can still be held to here: it finds nothing and changes nothing.
+        // The step cannot see the tasks here: it finds nothing and changes nothing.
         RemoveProductTasks();
         EXPECT_EQ(log.Lines(), Lines{});
         EXPECT_TRUE(tasks.Exists(L"Zamo Update"));
-        GTEST_SKIP() << std::string(shortcoming.begin(), shortcoming.end());
+        // What it does with each task it finds still runs through this scheduler: a preview
+        // names the task and keeps it, a run deletes that task alone, and a task that is no
+        // longer there is a failure with the scheduler's code.
+        HRESULT result = S_OK;
+        {
+            PreviewRun preview;
+            EXPECT_EQ(DeleteScheduledTask(tasks.Folder(), L"Zamo Update", L"\\ZcTest\\Zamo Update", result),
+                      Change::Previewed);
+        }
+        EXPECT_EQ(log.Lines(), Lines{L"Would remove scheduled task [\\ZcTest\\Zamo Update]"});
+        EXPECT_TRUE(tasks.Exists(L"Zamo Update"));
+        log.Clear();
+        EXPECT_EQ(DeleteScheduledTask(tasks.Folder(), L"Zamo Update", L"\\ZcTest\\Zamo Update", result),
+                  Change::Made);
+        EXPECT_EQ(result, S_OK);
+        EXPECT_FALSE(tasks.Exists(L"Zamo Update"));
+        EXPECT_TRUE(tasks.Exists(L"Zamo Tools"));
+        EXPECT_TRUE(tasks.Exists(L"Fenwick Sync"));
+        EXPECT_EQ(DeleteScheduledTask(tasks.Folder(), L"Zamo Update", L"\\ZcTest\\Zamo Update", result),
+                  Change::Failed);
+        EXPECT_TRUE(FAILED(result));
+        EXPECT_EQ(log.Lines(), Lines{});
+        GTEST_SKIP() << "finding the tasks: " << std::string(shortcoming.begin(), shortcoming.end());
     }
 
     {

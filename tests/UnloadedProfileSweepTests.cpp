@@ -3,8 +3,8 @@
 // folders and profile list entries in HKLM (64-bit view) that each test removes. Wine
 // never writes a loaded hive back to its file, so what happened inside a hive is read
 // from the log and the disk, not from the file.
-#include "app/app.h"
 #include "clean/steps.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // User profile sweep: test users under HKEY_USERS with their own profile folders in
 // the profile list and their own shell-folder definitions; program folders redirected
 // to temporary folders through the environment.
-#include "app/app.h"
 #include "clean/steps.h"
+#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

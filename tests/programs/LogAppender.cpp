@@ -13,7 +13,8 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     ParseOptions(argc, argv);
     OpenRunLog();
-    if (LogFile == INVALID_HANDLE_VALUE)
+    PathBuffer path;
+    if (!ExpandText(path, LogPath) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return 3;
     int id = _wtoi(argv[1]);
     int count = _wtoi(argv[2]);

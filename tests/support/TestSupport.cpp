@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "app/app.h"
 #include "change/PreviewRecord.h"
+#include "common/Settings.h"
 #include "log/log.h"
 
 #include <gtest/gtest.h>
@@ -300,14 +300,12 @@ TestRunLog::TestRunLog() : path_(folder_ / L"run.log")
 {
     wcscpy(LogPath, path_.c_str());
     OpenRunLog();
-    EXPECT_NE(LogFile, INVALID_HANDLE_VALUE) << "test log not opened";
+    EXPECT_TRUE(Exists(path_)) << "test log not opened";
 }
 
 TestRunLog::~TestRunLog()
 {
-    if (LogFile != INVALID_HANDLE_VALUE)
-        CloseHandle(LogFile);
-    LogFile = INVALID_HANDLE_VALUE;
+    CloseRunLog();
     LogPath[0] = L'\0';
 }
 
@@ -436,25 +434,33 @@ RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
 
 LogCapture::LogCapture() : path_(folder_ / L"engine.log")
 {
-    LogFile = CreateFileW(path_.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
+    savedLogPath_ = LogPath;
+    wcscpy(LogPath, path_.c_str());
+    OpenRunLog();
+    EXPECT_TRUE(Exists(path_)) << "engine log not opened";
 }
 
 LogCapture::~LogCapture()
 {
-    if (LogFile != INVALID_HANDLE_VALUE)
-        CloseHandle(LogFile);
-    LogFile = INVALID_HANDLE_VALUE;
+    CloseRunLog();
+    wcscpy(LogPath, savedLogPath_.c_str());
+}
+
+std::vector<std::wstring> LogCapture::Lines() const
+{
+    // The separator that opening the log wrote is not the engine's.
+    std::vector<std::wstring> lines = ReadLogLines(path_);
+    if (!lines.empty() && lines.front() == std::wstring(64, L'='))
+        lines.erase(lines.begin());
+    return lines;
 }
 
 void LogCapture::Clear()
 {
-    if (LogFile != INVALID_HANDLE_VALUE)
-        CloseHandle(LogFile);
-    LogFile = CreateFileW(path_.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(LogFile, INVALID_HANDLE_VALUE);
+    CloseRunLog();
+    EXPECT_TRUE(DeleteFileW(path_.c_str()));
+    OpenRunLog();
+    EXPECT_TRUE(Exists(path_)) << "engine log not opened again";
 }
 
 namespace {

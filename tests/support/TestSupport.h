@@ -68,7 +68,7 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_
 std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 
 // A run log opened in a fresh temporary folder for tests that call the engine in
-// this process (LogPath and LogFile set as the shell would); closed when the object
+// this process (LogPath set and the log opened as the shell does); closed when the object
 // goes.
 class TestRunLog {
 public:
@@ -122,21 +122,24 @@ RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs = 1200
 // Starts it without waiting; the caller owns the returned handle (null on failure).
 HANDLE StartCommandLine(const std::wstring& commandLine);
 
-// The engine's log for one test: a fresh file in a temporary folder becomes LogFile
-// while the object lives, so operations can be called directly and their lines read.
+// The engine's log for one test: a fresh file in a temporary folder, opened as the program
+// opens its log ("/Log:" set, then OpenRunLog) while the object lives, so operations can be
+// called directly and their lines read. LogPath is given back as it was when the object goes.
 class LogCapture {
 public:
     LogCapture();
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-    std::vector<std::wstring> Lines() const { return ReadLogLines(path_); }
+    // What the engine logged, without the separator line.
+    std::vector<std::wstring> Lines() const;
     // Forgets the lines logged so far.
     void Clear();
 
 private:
     TempFolder folder_;
     std::wstring path_;
+    std::wstring savedLogPath_;
 };
 
 // Makes a key undeletable as a tree: it gets a volatile child whose name has a NUL inside

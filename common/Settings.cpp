@@ -1,0 +1,12 @@
+// The process-wide settings, as they stand before the command line is read.
+#include "Settings.h"
+
+bool QuietMode = false;
+bool PreviewMode = false;
+bool AllProfiles = false;
+PathBuffer Signature = L"";
+PathBuffer LogPath = L"";
+bool DeleteAtRestart = false;
+bool ReportExitCode = false;
+bool ReportRequested = false;
+PathBuffer ReportPath = L"";

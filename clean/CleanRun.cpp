@@ -22,9 +22,19 @@
 
 namespace {
 
+// The products are read first: the UserData purge deletes the records that name them. The
+// running user's records that waited for the uninstallers go once those have run; the
+// folder counts last, after the icon folders they may name.
 void PurgeInstallerRecords()
 {
+    InstallerProductList products = {};
+    FindInstallerProducts(nullptr, products);
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
+    PurgeWaitingUserRecords();
+    PurgeMachineInstallerRecords(products);
+    RemoveCachedInstallerFiles(products);
+    PurgeInstallerFolderCounts(products);
+    FreeInstallerProducts(products);
 }
 
 // Takes the lock, waiting with one line while another run holds it. A lock whose holder
@@ -62,6 +72,7 @@ DWORD WINAPI CleanRun(void*)
     HANDLE lock = TakeRunLock();
     ClearPreviewRecord();
     ClearTriedItems();
+    ForgetWaitingRecords();
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.

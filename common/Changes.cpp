@@ -362,6 +362,11 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
     return KeyIdentity(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
 }
 
+bool PreviewHasRemovedPath(const wchar_t* path)
+{
+    return PreviewMode && path[0] != L'\0' && RecordCovers(path);
+}
+
 // An uninstaller the preview has named is recorded under its entry's kernel name behind
 // this mark, which no kernel name starts with: it covers no key the purge looks for.
 const wchar_t UninstallMark = L'*';

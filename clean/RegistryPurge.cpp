@@ -5,6 +5,8 @@
 #include "../common/Changes.h"
 #include "../log/log.h"
 
+#include <shlwapi.h>
+
 Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path)
 {
     Change change = DeleteRegistryTree(parent, name, view, {label, path, name});
@@ -47,7 +49,8 @@ void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, 
     HKEY key;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return;
-    bool userInstallerList = root == HKEY_USERS && (keyPath == ProductKeyPaths[1] || keyPath == ProductKeyPaths[2]);
+    bool userInstallerList = root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
+                                                    StrCmpIW(keyPath, ProductKeyPaths[2]) == 0);
     ScanList({key, view, userInstallerList ? MatchUserProductKey : MatchProductKey, RemoveProductKey, RootLabel(root),
               path, sid},
              readings);

@@ -15,6 +15,9 @@
 #include <algorithm>
 #include <set>
 
+#include <string.h>
+#include <wctype.h>
+
 namespace {
 
 const HKEY Machine = HKEY_LOCAL_MACHINE;
@@ -256,6 +259,87 @@ TEST_F(InstallerRecordsTest, ManagedCopiesOfTheRecordsGo)
     EXPECT_TRUE(HasValue(Machine, managed + L"\\UpgradeCodes\\" + PackedUpgradeShared, PackedB));
 }
 
+// The running user's per-user product whose uninstall entry lies in the machine's list: the
+// user's pass hands its records to the machine's pass, which purges them after the uninstallers
+// with the lines the user's pass would have written. Another user's, or a run whose machine
+// scope bears the signature, keeps today's order.
+class WaitingRecordsTest : public InstallerRecordsTest {
+protected:
+    void SetUp() override
+    {
+        InstallerRecordsTest::SetUp();
+        user_ = std::wstring(RunningUserSid) + L"\\" + UserInstaller;
+        ASSERT_FALSE(KeyExists(HKEY_USERS, user_ + L"\\Products\\" + PackedA));
+        ASSERT_TRUE(keys_.SetString(Machine, Uninstall(), L"DisplayName", L"Zamo (per-user)", View32));
+        ASSERT_TRUE(keys_.SetString(HKEY_USERS, user_ + L"\\Products\\" + PackedA, L"ProductName", L"Zamo (per-user)",
+                                    View64));
+        ASSERT_TRUE(keys_.SetString(HKEY_USERS, user_ + L"\\Features\\" + PackedA, L"Complete", L"", View64));
+    }
+    void TearDown() override
+    {
+        ForgetWaitingRecords();
+        Signature[0] = L'\0';
+        InstallerRecordsTest::TearDown();
+    }
+    static std::wstring Uninstall()
+    {
+        return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + ProductA;
+    }
+    DWORD Hold(const std::wstring& sid)
+    {
+        InstallerProductList products = {};
+        FindInstallerProducts(sid.c_str(), products);
+        DWORD found = products.count;
+        HoldRecordsForUninstallers(sid.c_str(), products);
+        DWORD held = found - products.count;
+        FreeInstallerProducts(products);
+        return held;
+    }
+    static constexpr const wchar_t* RunningUserSid = L"S-1-5-21-0-0-0-1000";
+    std::wstring user_;
+};
+
+TEST_F(WaitingRecordsTest, RunningUsersRecordsWaitForTheMachinesPass)
+{
+    LogCapture log;
+    EXPECT_EQ(Hold(RunningUserSid), 1u);
+    EXPECT_TRUE(ProductRecordWaits(RunningUserSid, PackedA.c_str()));
+    EXPECT_FALSE(ProductRecordWaits(sid_.c_str(), PackedA.c_str()));
+    EXPECT_FALSE(ProductRecordWaits(RunningUserSid, PackedB.c_str()));
+    // The user's pass passes the product key over.
+    PurgeProductKeys(HKEY_USERS, RunningUserSid, L"Software\\Microsoft\\Installer\\Products", View64);
+    EXPECT_EQ(Lines(log), std::vector<std::wstring>{});
+    EXPECT_TRUE(KeyExists(HKEY_USERS, user_ + L"\\Products\\" + PackedA));
+
+    PurgeWaitingUserRecords();
+
+    EXPECT_EQ(Lines(log), (std::vector<std::wstring>{
+                              L"Attempting to remove " + PackedA + L" [Zamo (per-user)]",
+                              Removed(L"HKU", std::wstring(RunningUserSid) + L"\\" + UserInstaller + L"\\Products"),
+                              Removed(L"HKU", user_ + L"\\Features\\" + PackedA),
+                          }));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, user_ + L"\\Products\\" + PackedA));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, user_ + L"\\Features\\" + PackedA));
+    EXPECT_FALSE(ProductRecordWaits(RunningUserSid, PackedA.c_str()));
+}
+
+TEST_F(WaitingRecordsTest, OtherUsersAndAMarkedMachineScopeKeepTodaysOrder)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, sid_ + L"\\" + UserInstaller + L"\\Products\\" + PackedA, L"ProductName",
+                          L"Zamo (per-user)"));
+    EXPECT_EQ(Hold(sid_), 0u);
+    EXPECT_FALSE(ProductRecordWaits(sid_.c_str(), PackedA.c_str()));
+
+    wcscpy(Signature, L"zc24-signature");
+    ASSERT_TRUE(keys_.SetString(Machine, L"Software\\Quorvex\\Cleaned", nullptr, L"zc24-signature", View64));
+    EXPECT_EQ(Hold(RunningUserSid), 0u);
+    EXPECT_FALSE(ProductRecordWaits(RunningUserSid, PackedA.c_str()));
+    // Without the machine's uninstall entry nothing waits either.
+    Signature[0] = L'\0';
+    DeleteKeyTree(Machine, Uninstall(), View32);
+    EXPECT_EQ(Hold(RunningUserSid), 0u);
+}
+
 // A file in the Installer's folder under a name of the test's own, deleted afterwards.
 class InstallerFolderFile {
 public:
@@ -489,6 +573,343 @@ TEST_F(InstallerRecordsTest, FolderCountsOfGonePathsInsideTheProductsFoldersGo)
     }
     RemoveDirectoryW(here.c_str());
     RemoveDirectoryW(maker.c_str());
+}
+
+
+// Real packages of the family (per machine x86 and x64, per user, two versions of one upgrade
+// code, one whose cached copy and source are gone) and one of another maker, installed by the
+// prefix's msiexec and cleaned by one quiet run of the program.
+struct RecordsPackage {
+    const wchar_t* file;
+    const wchar_t* code;
+    const wchar_t* packed;
+    const wchar_t* upgradeCode;
+    const wchar_t* packedUpgradeCode;
+    const wchar_t* name;
+};
+const RecordsPackage X86 = {L"ZcRecordsX86.msi", L"{7E1A5C24-2400-4000-8000-000000000011}",
+                            L"42C5A1E7004200040800000000000011", L"{7E1A5C24-2400-4000-8000-0000000000F1}",
+                            L"42C5A1E700420004080000000000001F", L"Zamo (per-machine)"};
+const RecordsPackage X64 = {L"ZcRecordsX64.msi", L"{7E1A5C24-2400-4000-8000-000000000022}",
+                            L"42C5A1E7004200040800000000000022", L"{7E1A5C24-2400-4000-8000-0000000000F2}",
+                            L"42C5A1E700420004080000000000002F", L"Zamo Outlook Add-In (per-machine)"};
+const RecordsPackage PerUser = {L"ZcRecordsUser.msi", L"{7E1A5C24-2400-4000-8000-000000000033}",
+                                L"42C5A1E7004200040800000000000033", L"{7E1A5C24-2400-4000-8000-0000000000F3}",
+                                L"42C5A1E700420004080000000000003F", L"Zamo (per-user)"};
+const RecordsPackage Version1 = {L"ZcRecordsV1.msi", L"{7E1A5C24-2400-4000-8000-000000000044}",
+                                 L"42C5A1E7004200040800000000000044", L"{7E1A5C24-2400-4000-8000-0000000000F4}",
+                                 L"42C5A1E700420004080000000000004F", L"Zamo Deployment"};
+const RecordsPackage Version2 = {L"ZcRecordsV2.msi", L"{7E1A5C24-2400-4000-8000-000000000055}",
+                                 L"42C5A1E7004200040800000000000055", L"{7E1A5C24-2400-4000-8000-0000000000F4}",
+                                 L"42C5A1E700420004080000000000004F", L"Zamo Deployment"};
+const RecordsPackage Gone = {L"ZcRecordsGone.msi", L"{7E1A5C24-2400-4000-8000-000000000066}",
+                             L"42C5A1E7004200040800000000000066", L"{7E1A5C24-2400-4000-8000-0000000000F6}",
+                             L"42C5A1E700420004080000000000006F", L"Zamo Web Installer (per-machine)"};
+const RecordsPackage Other = {L"ZcRecordsOther.msi", L"{7E1A5C24-2400-4000-8000-000000000077}",
+                              L"42C5A1E7004200040800000000000077", L"{7E1A5C24-2400-4000-8000-0000000000F7}",
+                              L"42C5A1E700420004080000000000007F", L"Brindle Ledger"};
+const RecordsPackage* const Family[6] = {&X86, &X64, &PerUser, &Version1, &Version2, &Gone};
+const wchar_t RunningUser[] = L"S-1-5-21-0-0-0-1000";
+
+// What a package names: its codes, braced and packed, and its product name.
+std::vector<std::wstring> Needles(const RecordsPackage& package)
+{
+    return {package.code, package.packed, package.upgradeCode, package.packedUpgradeCode, package.name};
+}
+
+std::wstring Upper(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return static_cast<wchar_t>(towupper(c)); });
+    return text;
+}
+
+bool NamesAny(const std::wstring& text, const std::vector<std::wstring>& needles)
+{
+    std::wstring upper = Upper(text);
+    for (const std::wstring& needle : needles) {
+        if (upper.find(Upper(needle)) != std::wstring::npos)
+            return true;
+    }
+    return false;
+}
+
+std::wstring ValueText(const RegistryValueData& data)
+{
+    std::wstring text(data.bytes.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty())
+        memcpy(&text[0], data.bytes.data(), text.size() * sizeof(wchar_t));
+    return text;
+}
+
+// The registry (the machine's software in both views, the running user's hive) and the drive.
+struct Snapshot {
+    RegistryTree machine64;
+    RegistryTree machine32;
+    RegistryTree user;
+    std::set<std::wstring> files;
+};
+
+Snapshot TakeSnapshot()
+{
+    Snapshot shot;
+    EXPECT_TRUE(CaptureKeyTree(Machine, L"Software", &shot.machine64, View64));
+    EXPECT_TRUE(CaptureKeyTree(Machine, L"Software", &shot.machine32, View32));
+    EXPECT_TRUE(CaptureKeyTree(HKEY_USERS, RunningUser, &shot.user, View64));
+    // The tests' own temporary folders come and go.
+    std::wstring temp = Expand(L"%TEMP%").substr(3) + L"\\";
+    for (const std::wstring& file : ListTree(L"C:")) {
+        if (Upper(file).compare(0, temp.size(), Upper(temp)) != 0)
+            shot.files.insert(file);
+    }
+    return shot;
+}
+
+// Keys and values of after, not in before (or changed), that name any needle: "<label>\<key>"
+// or "<label>\<key> [<value>]".
+void AddNewNaming(const RegistryTree& before, const RegistryTree& after, const std::wstring& label,
+                  const std::vector<std::wstring>& needles, std::vector<std::wstring>& out)
+{
+    for (const auto& key : after.keys) {
+        auto was = before.keys.find(key.first);
+        if (was == before.keys.end() && NamesAny(key.first, needles)) {
+            out.push_back(label + L"\\" + key.first);
+            continue;
+        }
+        for (const auto& value : key.second) {
+            bool same = was != before.keys.end() && was->second.count(value.first) != 0 &&
+                        was->second.at(value.first) == value.second;
+            if (!same && (NamesAny(value.first, needles) || NamesAny(ValueText(value.second), needles)))
+                out.push_back(label + L"\\" + key.first + L" [" + value.first + L"]");
+        }
+    }
+}
+
+std::vector<std::wstring> NewNaming(const Snapshot& before, const Snapshot& after, const std::vector<std::wstring>& needles)
+{
+    std::vector<std::wstring> out;
+    AddNewNaming(before.machine64, after.machine64, L"HKLM64", needles, out);
+    AddNewNaming(before.machine32, after.machine32, L"HKLM32", needles, out);
+    AddNewNaming(before.user, after.user, L"HKU", needles, out);
+    return out;
+}
+
+std::vector<std::wstring> NewFiles(const Snapshot& before, const Snapshot& after)
+{
+    std::vector<std::wstring> out;
+    for (const std::wstring& file : after.files) {
+        if (before.files.count(file) == 0)
+            out.push_back(file);
+    }
+    return out;
+}
+
+// Keys and values of tree that name a needle, with their data.
+RegistryTree NamingPart(const RegistryTree& tree, const std::vector<std::wstring>& needles)
+{
+    RegistryTree part;
+    for (const auto& key : tree.keys) {
+        if (NamesAny(key.first, needles)) {
+            part.keys[key.first] = key.second;
+            continue;
+        }
+        for (const auto& value : key.second) {
+            if (NamesAny(value.first, needles) || NamesAny(ValueText(value.second), needles))
+                part.keys[key.first][value.first] = value.second;
+        }
+    }
+    return part;
+}
+
+// Whether every key and value of part is in tree with the same data.
+std::vector<std::wstring> Missing(const RegistryTree& part, const RegistryTree& tree, const std::wstring& label)
+{
+    std::vector<std::wstring> out;
+    for (const auto& key : part.keys) {
+        auto there = tree.keys.find(key.first);
+        if (there == tree.keys.end()) {
+            out.push_back(label + L"\\" + key.first);
+            continue;
+        }
+        for (const auto& value : key.second) {
+            if (there->second.count(value.first) == 0 || !(there->second.at(value.first) == value.second))
+                out.push_back(label + L"\\" + key.first + L" [" + value.first + L"]");
+        }
+    }
+    return out;
+}
+
+std::wstring Joined(const std::vector<std::wstring>& lines)
+{
+    std::wstring text;
+    for (const std::wstring& line : lines)
+        text += line + L"\n";
+    return text;
+}
+
+class InstalledRecordsTest : public ::testing::Test {
+protected:
+    void SetUp() override { before_ = TakeSnapshot(); }
+    // Whatever a failed test left: uninstalled where msiexec still can, then everything new
+    // that names a package deleted, and the new files and folders with it.
+    void TearDown() override
+    {
+        std::vector<std::wstring> needles;
+        for (const RecordsPackage* package : Family)
+            RunCommand(std::wstring(L"msiexec.exe /x ") + package->code + L" /quiet");
+        RunCommand(std::wstring(L"msiexec.exe /x ") + Other.code + L" /quiet");
+        for (const RecordsPackage* package : Family) {
+            for (const std::wstring& needle : Needles(*package))
+                needles.push_back(needle);
+        }
+        for (const std::wstring& needle : Needles(Other))
+            needles.push_back(needle);
+        Snapshot after = TakeSnapshot();
+        Scrub(before_.machine64, after.machine64, Machine, L"Software", View64, needles);
+        Scrub(before_.machine32, after.machine32, Machine, L"Software", View32, needles);
+        Scrub(before_.user, after.user, HKEY_USERS, RunningUser, View64, needles);
+        std::vector<std::wstring> files = NewFiles(before_, after);
+        for (auto file = files.rbegin(); file != files.rend(); ++file) {
+            std::wstring path = L"C:\\" + *file;
+            if (path.back() == L'\\')
+                RemoveDirectoryW(path.substr(0, path.size() - 1).c_str());
+            else if (Upper(path).find(L"\\WINDOWS\\INSTALLER\\") != std::wstring::npos ||
+                     NamesAny(path, {L"Quorvex", L"Brindlewood"}))
+                DeleteFileW(path.c_str());
+        }
+    }
+    static void Scrub(const RegistryTree& before, const RegistryTree& after, HKEY root, const std::wstring& top,
+                      REGSAM view, const std::vector<std::wstring>& needles)
+    {
+        for (auto key = after.keys.rbegin(); key != after.keys.rend(); ++key) {
+            std::wstring path = key->first.empty() ? top : top + L"\\" + key->first;
+            if (before.keys.count(key->first) == 0 && NamesAny(key->first, needles)) {
+                DeleteKeyTree(root, path, view);
+                continue;
+            }
+            HKEY open;
+            if (RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE | view, &open) != ERROR_SUCCESS)
+                continue;
+            for (const auto& value : key->second) {
+                auto was = before.keys.find(key->first);
+                bool existed = was != before.keys.end() && was->second.count(value.first) != 0;
+                if (!existed && (NamesAny(value.first, needles) || NamesAny(ValueText(value.second), needles)))
+                    RegDeleteValueW(open, value.first.c_str());
+            }
+            RegCloseKey(open);
+        }
+    }
+    static void Install(const std::wstring& path)
+    {
+        ASSERT_EQ(RunCommand(L"msiexec.exe /i \"" + path + L"\" /quiet"), 0u) << Narrow(path);
+    }
+    static void InstallBuilt(const RecordsPackage& package) { Install(BinaryFolder() + L"\\" + package.file); }
+    static bool Installed(const RecordsPackage& package)
+    {
+        std::wstring entry = std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + package.code;
+        return KeyExists(Machine, entry, View32) || KeyExists(Machine, entry, View64);
+    }
+
+    Snapshot before_;
+    TempFolder folder_;
+};
+
+TEST_F(InstalledRecordsTest, OneRunLeavesNothingOfTheFamilyInTheInstallerAndTheProductInstallsAgain)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(Other));
+    Snapshot withOther = TakeSnapshot();
+    std::vector<std::wstring> otherFiles = NewFiles(before_, withOther);
+    ASSERT_FALSE(otherFiles.empty());
+
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(X86));
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(X64));
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(PerUser));
+    // The later version first: the earlier one, which has no upgrade rule, installs beside it.
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(Version2));
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(Version1));
+    const std::wstring sharedCode = Classes + L"\\UpgradeCodes\\" + Version1.packedUpgradeCode;
+    ASSERT_TRUE(HasValue(Machine, sharedCode, Version1.packed));
+    ASSERT_TRUE(HasValue(Machine, sharedCode, Version2.packed));
+    // Installed from a copy that then goes, with the Installer's cached copy.
+    const std::wstring source = folder_ / Gone.file;
+    ASSERT_TRUE(CopyFileW((BinaryFolder() + L"\\" + Gone.file).c_str(), source.c_str(), FALSE));
+    ASSERT_NO_FATAL_FAILURE(Install(source));
+    std::wstring cached;
+    ASSERT_TRUE(ReadString(Machine, UserData + L"\\S-1-5-18\\Products\\" + Gone.packed + L"\\InstallProperties",
+                           L"LocalPackage", &cached));
+    ASSERT_TRUE(DeleteFileW(cached.c_str()));
+    ASSERT_TRUE(DeleteFileW(source.c_str()));
+    // What the run must remove: the Installer's records of every kind.
+    ASSERT_TRUE(KeyExists(Machine, Classes + L"\\Features\\" + Gone.packed));
+    ASSERT_TRUE(KeyExists(HKEY_USERS, std::wstring(RunningUser) + L"\\" + UserInstaller + L"\\Features\\" + PerUser.packed));
+    ASSERT_TRUE(HasValue(Machine, CurrentVersion + L"\\UpgradeCodes\\" + Gone.packedUpgradeCode, Gone.packed));
+
+    std::wstring log = folder_ / L"run.log";
+    RunResult run = RunProgram(L"/Quiet \"/Log:" + log + L"\"");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    std::vector<std::wstring> lines = ReadLogLines(log);
+    auto at = [&lines](const std::wstring& line) {
+        return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
+    };
+    // The running user's per-user product kept its registration for its uninstaller, which
+    // the machine's pass ran (Wine lists it there) and which then removed it all itself.
+    EXPECT_LT(at(L"Executing [\"" + Expand(L"%SystemRoot%") + L"\\System32\\MsiExec.exe\" /x \"" + PerUser.code +
+                 L"\" /quiet]"),
+              lines.size());
+    for (const std::wstring& line : lines)
+        EXPECT_EQ(line.find(PerUser.packed), std::wstring::npos) << Narrow(line);
+    // What msiexec could not remove of the package without its cached copy and source.
+    const std::wstring upgradeCodes[2] = {Classes + L"\\UpgradeCodes\\" + Gone.packedUpgradeCode,
+                                          CurrentVersion + L"\\UpgradeCodes\\" + Gone.packedUpgradeCode};
+    const std::vector<std::wstring> purged = {
+        Removed(L"HKLM", Classes + L"\\Features\\" + Gone.packed),
+        RemovedValue(Gone.packed, L"HKLM", upgradeCodes[0]),
+        Removed(L"HKLM", upgradeCodes[0]),
+        RemovedValue(Gone.packed, L"HKLM", upgradeCodes[1]),
+        Removed(L"HKLM", upgradeCodes[1]),
+        L"Deleting file [" + Expand(L"%SystemRoot%") + L"\\Installer\\" + Gone.code + L"\\ProductIcon.ico]",
+    };
+    size_t first = at(purged[0]);
+    ASSERT_LT(first, lines.size()) << Narrow(Joined(lines));
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin() + first, lines.begin() + std::min(lines.size(), first + purged.size())),
+              purged);
+
+    Snapshot after = TakeSnapshot();
+    std::vector<std::wstring> needles;
+    for (const RecordsPackage* package : Family) {
+        for (const std::wstring& needle : Needles(*package))
+            needles.push_back(needle);
+    }
+    EXPECT_EQ(Joined(NewNaming(before_, after, needles)), L"") << Narrow(Joined(lines));
+    // Of the files, only the other maker's are new.
+    std::vector<std::wstring> newFiles = NewFiles(before_, after);
+    std::vector<std::wstring> foreign;
+    for (const std::wstring& file : newFiles) {
+        if (std::find(otherFiles.begin(), otherFiles.end(), file) == otherFiles.end())
+            foreign.push_back(file);
+    }
+    EXPECT_EQ(Joined(foreign), L"");
+    EXPECT_EQ(Joined(NewFiles(after, withOther)), L"");  // the other maker's files all stay
+    // The other maker's package keeps every key and value that names it.
+    std::vector<std::wstring> otherNeedles = Needles(Other);
+    otherNeedles.push_back(L"Brindlewood");
+    std::vector<std::wstring> lost = Missing(NamingPart(withOther.machine64, otherNeedles), after.machine64, L"HKLM64");
+    for (const std::wstring& key : Missing(NamingPart(withOther.machine32, otherNeedles), after.machine32, L"HKLM32"))
+        lost.push_back(key);
+    EXPECT_EQ(Joined(lost), L"");
+    EXPECT_TRUE(Installed(Other));
+
+    // The family installs, upgrades and uninstalls again as on a machine that never had it.
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(Version1));
+    ASSERT_NO_FATAL_FAILURE(InstallBuilt(Version2));
+    EXPECT_FALSE(Installed(Version1));
+    EXPECT_TRUE(Installed(Version2));
+    for (const RecordsPackage* package : {&X86, &X64, &PerUser, &Gone})
+        ASSERT_NO_FATAL_FAILURE(InstallBuilt(*package));
+    for (const RecordsPackage* package : {&Version2, &X86, &X64, &PerUser, &Gone})
+        EXPECT_EQ(RunCommand(std::wstring(L"msiexec.exe /x ") + package->code + L" /quiet"), 0u) << Narrow(package->file);
+    Snapshot again = TakeSnapshot();
+    EXPECT_EQ(Joined(NewNaming(before_, again, needles)), L"");
 }
 
 } // namespace

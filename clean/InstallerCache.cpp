@@ -11,6 +11,12 @@
 
 namespace {
 
+// A file name that names nothing but a file of the folder: no stream, wildcard or separator.
+bool IsPlainName(const wchar_t* name)
+{
+    return name[0] != L'\0' && wcspbrk(name, L":*?/\"<>|") == nullptr;
+}
+
 bool IsPlainFile(const wchar_t* path)
 {
     DWORD attributes = GetFileAttributesW(path);
@@ -23,15 +29,9 @@ bool IsPlainFile(const wchar_t* path)
 // broken or hostile record names stays.
 bool IsCachedPackage(const InstallerProduct& product)
 {
-    PathBuffer folder;
-    PathBuffer expected;
-    const wchar_t* name = PathFindFileNameW(product.localPackage);
-    if (!InstallerCacheFolder(folder) || name == product.localPackage || !TextCopy(expected, folder) ||
-        !AppendEntryName(expected, name) || StrCmpIW(expected, product.localPackage) != 0 ||
-        !IsPlainFile(product.localPackage))
-        return false;
     PathBuffer code;
-    return ReadPackageProperty(product.localPackage, L"ProductCode", code) && StrCmpIW(code, product.code) == 0;
+    return IsCachedFileName(product.localPackage) && ReadPackageProperty(product.localPackage, L"ProductCode", code) &&
+           StrCmpIW(code, product.code) == 0;
 }
 
 // A product's icon folder below folder, removed through the folder removal when it is a folder.
@@ -46,6 +46,15 @@ void RemoveIconFolder(PathBuffer& folder, const InstallerProduct& product)
 }
 
 } // namespace
+
+bool IsCachedFileName(const wchar_t* path)
+{
+    PathBuffer folder;
+    PathBuffer expected;
+    const wchar_t* name = PathFindFileNameW(path);
+    return InstallerCacheFolder(folder) && name != path && IsPlainName(name) && TextCopy(expected, folder) &&
+           AppendEntryName(expected, name) && StrCmpIW(expected, path) == 0 && IsPlainFile(path);
+}
 
 bool InstallerCacheFolder(PathBuffer& out)
 {

@@ -67,7 +67,8 @@ void PurgeCountList(const wchar_t* list, REGSAM view, const ProductFolders& fold
         DWORD nameCount = MAX_PATH;
         if (RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        if (!IsDrivePath(name) || wcsstr(name, L"\\..") != nullptr)
+        // Only plain drive paths are compared: no "..", no forward slash to walk out of a folder.
+        if (!IsDrivePath(name) || wcsstr(name, L"\\..") != nullptr || wcschr(name, L'/') != nullptr)
             continue;
         bool inside = false;
         for (DWORD i = 0; i < folders.count && !inside; i++)

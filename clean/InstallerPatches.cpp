@@ -13,7 +13,7 @@
 
 namespace {
 
-const wchar_t MachineProducts[] = L"Software\\Classes\\Installer\\Products";
+const wchar_t* const MachineProducts = ProductKeyPaths[2];
 const wchar_t MachinePatches[] = L"Software\\Classes\\Installer\\Patches";
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
@@ -83,25 +83,15 @@ bool PatchIsShared(const wchar_t* patch, const InstallerProductList& products)
             return true;
     }
     return AnySidListsPatch(InstallerUserData, L"Products", patch, products) ||
-           AnySidListsPatch(L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed", L"Installer\\Products",
-                            patch, products);
+           AnySidListsPatch(InstallerManaged, L"Installer\\Products", patch, products);
 }
 
 // A cached patch file: directly in the Installer's folder, no link, and its summary's
 // revision number (where a patch keeps its code) starting with the patch's code.
 bool IsCachedPatch(const wchar_t* path, const wchar_t* patch)
 {
-    PathBuffer folder;
-    PathBuffer expected;
-    const wchar_t* name = PathFindFileNameW(path);
-    if (!InstallerCacheFolder(folder) || name == path || !TextCopy(expected, folder) || !AppendEntryName(expected, name) ||
-        StrCmpIW(expected, path) != 0)
-        return false;
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-        return false;
     wchar_t code[39];
-    if (!UnpackProductCode(patch, code))
+    if (!IsCachedFileName(path) || !UnpackProductCode(patch, code))
         return false;
     MSIHANDLE summary;
     if (MsiGetSummaryInformationW(0, path, 0, &summary) != ERROR_SUCCESS)

@@ -10,11 +10,13 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
+const wchar_t InstallerManaged[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed";
+
 namespace {
 
-const wchar_t MachineProducts[] = L"Software\\Classes\\Installer\\Products";
-const wchar_t UserProducts[] = L"Software\\Microsoft\\Installer\\Products";
-const wchar_t InstallerManaged[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed";
+// The machine's and a user's product lists of the Installer.
+const wchar_t* const MachineProducts = ProductKeyPaths[2];
+const wchar_t* const UserProducts = ProductKeyPaths[1];
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
 // Which digit of a code (its 32 hex digits in order) stands at each place of the packed

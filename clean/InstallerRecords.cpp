@@ -14,7 +14,6 @@ namespace {
 const wchar_t MachineFeatures[] = L"Software\\Classes\\Installer\\Features";
 const wchar_t MachineClassesUpgradeCodes[] = L"Software\\Classes\\Installer\\UpgradeCodes";
 const wchar_t MachineUpgradeCodes[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes";
-const wchar_t InstallerManaged[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed";
 const wchar_t UserInstaller[] = L"Software\\Microsoft\\Installer";
 
 // Which of a list's products a scope's records are removed for: a user's records go on any
@@ -106,9 +105,8 @@ void PurgeUpgradeCodes(HKEY root, const wchar_t* list, REGSAM view, const Instal
     FreeNames(names);
 }
 
-// The user's patch registrations that the products listed and no product left in the user's
-// list names.
-bool UserListsPatch(const wchar_t* sid, const wchar_t* patch)
+// Whether a product of the user's list other than the given products lists the patch.
+bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerProductList& products)
 {
     PathBuffer path;
     HKEY list;
@@ -123,7 +121,7 @@ bool UserListsPatch(const wchar_t* sid, const wchar_t* patch)
             break;
         PathBuffer patches;
         HKEY key;
-        if (!FormatText(patches, L"%s\\Patches", name) ||
+        if (ListsProduct(products, name) || !FormatText(patches, L"%s\\Patches", name) ||
             RegOpenKeyExW(list, patches, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
             continue;
         listed = RegQueryValueExW(key, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
@@ -133,13 +131,14 @@ bool UserListsPatch(const wchar_t* sid, const wchar_t* patch)
     return listed;
 }
 
+// The user's patch registrations of the products' patches that no other product of the user lists.
 void PurgeUserPatches(const wchar_t* sid, const InstallerProductList& products)
 {
     PathBuffer list;
     if (!FormatText(list, L"%s\\%s\\Patches", sid, UserInstaller))
         return;
     for (DWORD i = 0; i < products.patchCount; i++) {
-        if (!UserListsPatch(sid, products.patches[i].packed))
+        if (!UserListsPatch(sid, products.patches[i].packed, products))
             RemoveInstallerKey(HKEY_USERS, list, products.patches[i].packed, KEY_WOW64_64KEY);
     }
 }

@@ -251,6 +251,8 @@ struct InstallerProductList {
     DWORD patchCount;
     DWORD patchCapacity;
 };
+// The policy's copies of the Installer's records, one key per SID (HKEY_LOCAL_MACHINE, 64-bit view).
+extern const wchar_t InstallerManaged[];
 // The Installer's packed form of a braced product code, and back; false for anything that
 // is not exactly such a code.
 bool PackProductCode(const wchar_t* code, wchar_t (&packed)[33]);
@@ -297,5 +299,8 @@ bool ReadPackageProperty(const wchar_t* package, const wchar_t* property, PathBu
 // "Removing cached installer package [%s] of [%s]" and "Deleting file [%s]"; a preview logs
 // "Would remove cached installer package [%s] of [%s]" alone.
 void RemoveCachedInstallerPackage(const wchar_t* path, const wchar_t* productName);
+// A path that names a plain file (no folder, no link) directly in that folder, by a name
+// with no stream, wildcard or separator in it.
+bool IsCachedFileName(const wchar_t* path);
 // The folder of the Installer's cached packages, "%WINDIR%\Installer".
 bool InstallerCacheFolder(PathBuffer& out);

@@ -190,6 +190,14 @@ TEST_F(InstallerRecordsTest, UserHiveEvidenceRemovesTheUsersRecordsAndNeverTheMa
     ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Features\\" + PackedA, L"Complete", L""));
     ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Features\\" + PackedB, L"Complete", L""));
     ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\UpgradeCodes\\" + PackedUpgradeOwn, PackedB.c_str(), L""));
+    // The product's patches: one its own, one that another product of the user lists too.
+    const std::wstring packedOther = L"42C5A1E7004200040800000000000003";
+    ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Products\\" + packedOther, L"ProductName", L"Brindle Notes"));
+    for (const std::wstring& patch : {PackedPatchOwn, PackedPatchShared}) {
+        ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Products\\" + PackedA + L"\\Patches", patch.c_str(), L""));
+        ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Patches\\" + patch, L"State", L"1"));
+    }
+    ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Products\\" + packedOther + L"\\Patches", PackedPatchShared.c_str(), L""));
     const std::wstring machineFeature = Classes + L"\\Features\\" + PackedA;
     const std::wstring machineCode = CurrentVersion + L"\\UpgradeCodes\\" + PackedUpgradeOwn;
     SetValue(machineFeature, L"Complete");
@@ -210,7 +218,9 @@ TEST_F(InstallerRecordsTest, UserHiveEvidenceRemovesTheUsersRecordsAndNeverTheMa
                               Removed(L"HKU", shown + L"\\Features\\" + PackedB),
                               RemovedValue(PackedB, L"HKU", shown + L"\\UpgradeCodes\\" + PackedUpgradeOwn),
                               Removed(L"HKU", shown + L"\\UpgradeCodes\\" + PackedUpgradeOwn),
+                              Removed(L"HKU", shown + L"\\Patches\\" + PackedPatchOwn),
                           }));
+    EXPECT_TRUE(KeyExists(HKEY_USERS, user + L"\\Patches\\" + PackedPatchShared));
     EXPECT_TRUE(KeyExists(Machine, machineFeature));
     EXPECT_TRUE(HasValue(Machine, machineCode, PackedA));
     EXPECT_TRUE(KeyExists(HKEY_USERS, user + L"\\Products\\" + PackedA));  // the product keys' purge's

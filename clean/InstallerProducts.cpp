@@ -133,47 +133,56 @@ void ReadProductList(HKEY root, const wchar_t* path, REGSAM view, const wchar_t*
     RegCloseKey(list);
 }
 
-// UserData\<SID>\Products of every SID: the records whose InstallProperties "DisplayName" is a
+// UserData\<SID>\Products of one SID: the records whose InstallProperties "DisplayName" is a
 // catalogue name, and, for every product known by now, its patches and cached package.
-void ReadUserDataProducts(InstallerProductList& out)
+void ReadUserDataSid(HKEY userData, const wchar_t* sid, InstallerProductList& out)
+{
+    PathBuffer productsPath;
+    HKEY products;
+    if (!FormatText(productsPath, L"%s\\Products", sid) ||
+        RegOpenKeyExW(userData, productsPath, 0, ReadAccess, &products) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(products, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY product;
+        if (!IsPackedCode(name) || RegOpenKeyExW(products, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
+            continue;
+        HKEY properties;
+        if (RegOpenKeyExW(product, L"InstallProperties", 0, ReadAccess, &properties) == ERROR_SUCCESS) {
+            const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
+            if (displayName != nullptr)
+                AddProduct(out, name, displayName, true);
+            InstallerProduct* known = FindProduct(out, name);
+            if (known != nullptr && known->machine) {
+                if (known->localPackage[0] == L'\0' &&
+                    !ReadRegistryText(properties, L"LocalPackage", known->localPackage, false))
+                    known->localPackage[0] = L'\0';
+                AddListedPatches(out, product, known->name);
+            }
+            RegCloseKey(properties);
+        }
+        RegCloseKey(product);
+    }
+    RegCloseKey(products);
+}
+
+// The UserData records of one SID, or of every SID (sid null).
+void ReadUserDataProducts(const wchar_t* sid, InstallerProductList& out)
 {
     HKEY userData;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
         return;
-    for (DWORD sidIndex = 0;; sidIndex++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(userData, sidIndex, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (sid != nullptr)
+        ReadUserDataSid(userData, sid, out);
+    for (DWORD index = 0; sid == nullptr; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(userData, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        PathBuffer productsPath;
-        HKEY products;
-        if (!FormatText(productsPath, L"%s\\Products", sid) ||
-            RegOpenKeyExW(userData, productsPath, 0, ReadAccess, &products) != ERROR_SUCCESS)
-            continue;
-        for (DWORD index = 0;; index++) {
-            PathBuffer name;
-            DWORD nameCount = MAX_PATH;
-            if (RegEnumKeyExW(products, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            HKEY product;
-            if (!IsPackedCode(name) || RegOpenKeyExW(products, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
-                continue;
-            HKEY properties;
-            if (RegOpenKeyExW(product, L"InstallProperties", 0, ReadAccess, &properties) == ERROR_SUCCESS) {
-                const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
-                if (displayName != nullptr)
-                    AddProduct(out, name, displayName, true);
-                InstallerProduct* known = FindProduct(out, name);
-                if (known != nullptr && known->machine) {
-                    if (known->localPackage[0] == L'\0' && !ReadRegistryText(properties, L"LocalPackage", known->localPackage, false))
-                        known->localPackage[0] = L'\0';
-                    AddListedPatches(out, product, known->name);
-                }
-                RegCloseKey(properties);
-            }
-            RegCloseKey(product);
-        }
-        RegCloseKey(products);
+        ReadUserDataSid(userData, name, out);
     }
     RegCloseKey(userData);
 }
@@ -244,7 +253,8 @@ bool RunningUserSid(PathBuffer& out)
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return false;
-    BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    // DWORDs, so that the TOKEN_USER at its start is aligned.
+    DWORD buffer[(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)) / sizeof(DWORD) + 1];
     DWORD size = 0;
     bool found = false;
     if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
@@ -327,14 +337,16 @@ bool UnpackProductCode(const wchar_t* packed, wchar_t (&code)[39])
 
 void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out)
 {
-    for (REGSAM view : RegistryViews)
-        ReadProductList(HKEY_LOCAL_MACHINE, MachineProducts, view, L"ProductName", true, out);
-    ReadManagedProducts(out);
-    ReadUserDataProducts(out);
-    if (sid == nullptr)
+    if (sid == nullptr) {
+        for (REGSAM view : RegistryViews)
+            ReadProductList(HKEY_LOCAL_MACHINE, MachineProducts, view, L"ProductName", true, out);
+        ReadManagedProducts(out);
+        ReadUserDataProducts(nullptr, out);
         return;
-    for (REGSAM view : RegistryViews)
-        ReadUninstallEntries(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], view, out);
+    }
+    // A user's records are the user's products': those the Installer registered for the SID
+    // under UserData, and those the user's own hive names.
+    ReadUserDataProducts(sid, out);
     PathBuffer path;
     if (ScopeKeyPath(path, sid, UserProducts))
         ReadProductList(HKEY_USERS, path, KEY_WOW64_64KEY, L"ProductName", false, out);

@@ -258,7 +258,8 @@ extern const wchar_t InstallerManaged[];
 bool PackProductCode(const wchar_t* code, wchar_t (&packed)[33]);
 bool UnpackProductCode(const wchar_t* packed, wchar_t (&code)[39]);
 // The products that the machine's own records name (sid null), or, for a user scope, those
-// with the ones that the machine's uninstall lists and the user's hive name; start out empty.
+// that the Installer registered for the SID under UserData and those the user's hive names
+// (its Installer\Products and its uninstall list); start out empty.
 void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out);
 void FreeInstallerProducts(InstallerProductList& list);
 // True when the list holds the product of that packed code.

@@ -32,8 +32,9 @@ bool ListsApplying(const InstallerProductList& products, const wchar_t* packed, 
     return false;
 }
 
-void RemoveFeatures(HKEY root, const wchar_t* list, REGSAM view, const InstallerProductList& products,
-                    bool machineOnly)
+// The key of each product in a list of keys named by packed product codes (features, products).
+void RemoveProductNamedKeys(HKEY root, const wchar_t* list, REGSAM view, const InstallerProductList& products,
+                            bool machineOnly)
 {
     for (DWORD i = 0; i < products.count; i++) {
         if (Applies(products.products[i], machineOnly))
@@ -166,8 +167,8 @@ void PurgeManagedRecords(const InstallerProductList& products)
             !FormatText(productsPath, L"%s\\%s\\Installer\\Products", InstallerManaged, sids.names[s]) ||
             !FormatText(upgradeCodes, L"%s\\%s\\Installer\\UpgradeCodes", InstallerManaged, sids.names[s]))
             continue;
-        RemoveFeatures(HKEY_LOCAL_MACHINE, features, KEY_WOW64_64KEY, products, true);
-        RemoveFeatures(HKEY_LOCAL_MACHINE, productsPath, KEY_WOW64_64KEY, products, true);
+        RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, features, KEY_WOW64_64KEY, products, true);
+        RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, productsPath, KEY_WOW64_64KEY, products, true);
         PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, upgradeCodes, KEY_WOW64_64KEY, products, true);
     }
     FreeNames(sids);
@@ -205,7 +206,7 @@ void PurgeUserInstallerRecords(const wchar_t* sid, const InstallerProductList& p
     PathBuffer features;
     PathBuffer upgradeCodes;
     if (FormatText(features, L"%s\\%s\\Features", sid, UserInstaller))
-        RemoveFeatures(HKEY_USERS, features, KEY_WOW64_64KEY, products, false);
+        RemoveProductNamedKeys(HKEY_USERS, features, KEY_WOW64_64KEY, products, false);
     if (FormatText(upgradeCodes, L"%s\\%s\\UpgradeCodes", sid, UserInstaller))
         PurgeUpgradeCodes(HKEY_USERS, upgradeCodes, KEY_WOW64_64KEY, products, false);
     PurgeUserPatches(sid, products);
@@ -217,7 +218,7 @@ void PurgeMachineInstallerRecords(const InstallerProductList& products)
     if (products.count == 0)
         return;
     for (REGSAM view : RegistryViews) {
-        RemoveFeatures(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
+        RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
         PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view, products, true);
         PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view, products, true);
     }

@@ -99,7 +99,9 @@ void PurgeInstallerFolderCounts(const InstallerProductList& products)
             AddFolder(folders, icons);
     }
     for (const wchar_t* list : CountLists) {
-        for (REGSAM view : RegistryViews)
-            PurgeCountList(list, view, folders);
+        for (REGSAM view : RegistryViews) {
+            if (VisitsView(HKEY_LOCAL_MACHINE, list, view))
+                PurgeCountList(list, view, folders);
+        }
     }
 }

@@ -158,8 +158,10 @@ void PurgeMachinePatches(const InstallerProductList& products)
         const InstallerPatch& patch = products.patches[i];
         if (PatchIsShared(patch.packed, products))
             continue;
-        for (REGSAM view : RegistryViews)
-            RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
+        for (REGSAM view : RegistryViews) {
+            if (VisitsView(HKEY_LOCAL_MACHINE, MachinePatches, view))
+                RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
+        }
         PurgeUserDataPatch(patch);
     }
 }

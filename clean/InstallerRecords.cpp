@@ -4,6 +4,7 @@
 #include "steps.h"
 
 #include "../common/Changes.h"
+#include "../common/Registry.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -176,6 +177,25 @@ void PurgeManagedRecords(const InstallerProductList& products)
 
 } // namespace
 
+bool VisitsView(HKEY root, const wchar_t* path, REGSAM view)
+{
+    if (view != KEY_WOW64_32KEY)
+        return true;
+    RegistryName names[2];
+    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (int i = 0; i < 2; i++) {
+        HKEY key;
+        // Without a 64-bit key the 32-bit one is its own; without a 32-bit one there is nothing to visit.
+        if (RegOpenKeyExW(root, path, 0, KEY_READ | views[i], &key) != ERROR_SUCCESS)
+            return i == 0;
+        bool named = RegistryKeyName(key, names[i]);
+        RegCloseKey(key);
+        if (!named)
+            return true;
+    }
+    return StrCmpIW(names[0], names[1]) != 0;
+}
+
 void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
 {
     HKEY parent;
@@ -218,9 +238,12 @@ void PurgeMachineInstallerRecords(const InstallerProductList& products)
     if (products.count == 0)
         return;
     for (REGSAM view : RegistryViews) {
-        RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
-        PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view, products, true);
-        PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view, products, true);
+        if (VisitsView(HKEY_LOCAL_MACHINE, MachineFeatures, view))
+            RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
+        if (VisitsView(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view))
+            PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view, products, true);
+        if (VisitsView(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view))
+            PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view, products, true);
     }
     PurgeManagedRecords(products);
     PurgeMachinePatches(products);

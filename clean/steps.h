@@ -291,6 +291,11 @@ void RemoveUserInstallerFolders(const wchar_t* sid, const InstallerProductList& 
 // The Installer's "Folders" and "SharedDLLs" values that name a path inside the product's
 // folders (the program folders' maker folder, the products' icon folders) that is gone.
 void PurgeInstallerFolderCounts(const InstallerProductList& products);
+// Whether a removal in root\path has to visit the view (KEY_WOW64_64KEY or KEY_WOW64_32KEY):
+// the 64-bit view always; the 32-bit view when it shows another key than the 64-bit view, since
+// a key the registry shares between the views is covered by the first visit (and a record
+// that stays would otherwise be tried and reported twice).
+bool VisitsView(HKEY root, const wchar_t* path, REGSAM view);
 // Deletes root\list\name with its tree when it is there, logging "Successfully removed from
 // %s\%s" (or the failure) with the whole key; label names the root.
 void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view);

@@ -246,6 +246,36 @@ TEST_F(InstallerRecordsTest, PreviewNamesTheRecordsAndChangesNothing)
     EXPECT_TRUE(HasValue(Machine, code, PackedA));
 }
 
+// With "/ExitCode": a record that stays is logged as it failed and counted as not removed.
+TEST_F(InstallerRecordsTest, RecordThatStaysFailsItsLineAndTheExitCode)
+{
+    RegisterMachineProduct(PackedA, L"Zamo (per-machine)");
+    const std::wstring feature = Classes + L"\\Features\\" + PackedA;
+    const std::wstring code = CurrentVersion + L"\\UpgradeCodes\\" + PackedUpgradeOwn;
+    SetValue(feature, L"Complete");
+    SetValue(code, PackedA);
+    UndeletableKeys pinned;
+    if (!pinned.Make(Machine, feature))
+        GTEST_SKIP() << "Wine did not make the key undeletable";
+    struct Option {
+        Option() { ReportExitCode = true; ClearTriedItems(); }
+        ~Option() { ClearTriedItems(); ReportExitCode = false; }
+    } option;
+    LogCapture log;
+
+    PurgeMachine();
+    EXPECT_EQ(LogRunOutcome(), 1);
+
+    EXPECT_EQ(Lines(log), (std::vector<std::wstring>{
+                              L"Failed to remove from HKLM\\" + feature,
+                              RemovedValue(PackedA, L"HKLM", code),
+                              Removed(L"HKLM", code),
+                              L"Not removed: HKLM\\" + feature,
+                              L"Exit code [1]",
+                          }));
+    pinned.Release();
+}
+
 // Records of products assigned by policy: the same lists under Managed\<SID>\Installer.
 TEST_F(InstallerRecordsTest, ManagedCopiesOfTheRecordsGo)
 {

@@ -94,6 +94,19 @@ Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
     return Outcome(DeleteFileW(path) != FALSE);
 }
 
+Change DeleteCachedPackage(const wchar_t* path, const wchar_t* productName)
+{
+    NoteChange(TriedCachedPackage, path, nullptr, path);
+    if (PreviewMode) {
+        if (!RecordCovers(path)) {
+            LogLine(L"Would remove cached installer package [%s] of [%s]", path, productName);
+            RecordItem(path);
+        }
+        return Change::Previewed;
+    }
+    return Outcome(DeleteFileW(path) != FALSE);
+}
+
 Change RemoveFolder(const wchar_t* path, const wchar_t* shownEmptyTree)
 {
     PathBuffer plainBuffer;

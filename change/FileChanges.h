@@ -17,6 +17,11 @@ Change DeleteFileAt(const wchar_t* path, const wchar_t* shown = nullptr);
 // the preview has passed the folder as removed already.
 Change RemoveFolder(const wchar_t* path, const wchar_t* shownEmptyTree = nullptr);
 
+// Deletes a package the Windows Installer cached for the product named productName, a file
+// directly in its own folder. Preview: "Would remove cached installer package [%s] of [%s]",
+// once per path.
+Change DeleteCachedPackage(const wchar_t* path, const wchar_t* productName);
+
 // Deletes the Startup shortcut. Preview: "Would delete startup shortcut [%s]", once per path.
 Change DeleteShortcut(const wchar_t* path);
 

@@ -146,6 +146,7 @@ const ItemKind TriedService = {RemovalFailed, L"service"};
 const ItemKind TriedTask = {RemovalFailed, L"task"};
 const ItemKind TriedUninstaller = {nullptr, L"uninstaller"};
 const ItemKind TriedFirewallRule = {RemovalFailed, L"firewall rule"};
+const ItemKind TriedCachedPackage = {PathStillThere, L"cached package"};
 
 bool IsMarkerOnlyItem(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail)
 {

@@ -89,6 +89,11 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
     return KeyIdentity(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
 }
 
+bool PreviewHasRemovedPath(const wchar_t* path)
+{
+    return PreviewMode && path[0] != L'\0' && RecordCovers(path);
+}
+
 void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     RegistryName identity;

@@ -10,6 +10,9 @@ void ClearPreviewRecord();
 // removed, or lies below one; always false in a real run. Keys are compared by the names the
 // kernel gives them, so that one key seen through two views or two roots is one key.
 bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view);
+// True in a preview when the file or folder at path is one the preview has passed as removed,
+// or lies in one; always false in a real run.
+bool PreviewHasRemovedPath(const wchar_t* path);
 // In a preview, records that the uninstaller of the list entry parent\subkey was named, and
 // tells whether it was (or the entry passed as removed): the other view of a shared list
 // passes it over, while the entry itself is still named by the purge, which deletes it in a

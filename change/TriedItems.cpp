@@ -262,9 +262,12 @@ void NoteRemoved(const ItemKind& kind, const wchar_t* identity, const wchar_t* s
 void NoteScheduled(const wchar_t* path)
 {
     Tried.restartPending = true;
-    DWORD index = FindTried(TriedFile, path, nullptr);
-    if (index == NoItem)
-        index = FindTried(TriedFolder, path, nullptr);
+    const ItemKind* const kinds[] = {&TriedFile, &TriedFolder, &TriedCachedPackage};
+    DWORD index = NoItem;
+    for (const ItemKind* kind : kinds) {
+        if (index == NoItem)
+            index = FindTried(*kind, path, nullptr);
+    }
     if (index != NoItem)
         Tried.items[index].scheduled = true;
 }

@@ -25,9 +25,19 @@
 
 namespace {
 
+// The products are read first: the UserData purge deletes the records that name them. The
+// running user's records that waited for the uninstallers go once those have run; the
+// folder counts last, after the icon folders they may name.
 void PurgeInstallerRecords()
 {
+    InstallerProductList products = {};
+    FindInstallerProducts(nullptr, products);
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
+    PurgeWaitingUserRecords();
+    PurgeMachineInstallerRecords(products);
+    RemoveCachedInstallerFiles(products);
+    PurgeInstallerFolderCounts(products);
+    FreeInstallerProducts(products);
 }
 
 // How long a run waits for another run to give the lock back. A deployment tool that is told
@@ -84,6 +94,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
     ClearPreviewRecord();
     ClearTriedItems();
     ForgetUnfinishedUninstallers();
+    ForgetWaitingRecords();
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.

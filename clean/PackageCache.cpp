@@ -41,30 +41,6 @@ bool IsPackageFile(const WIN32_FIND_DATAW& entry)
            StrCmpIW(entry.cFileName + length - 4, L".msi") == 0;
 }
 
-// The ProductName property of a Windows Installer package, from its Property table; nothing
-// is installed or changed.
-bool ReadPackageProductName(const wchar_t* package, PathBuffer& out)
-{
-    MSIHANDLE database;
-    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
-        return false;
-    bool read = false;
-    MSIHANDLE view;
-    if (MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductName'", &view) ==
-        ERROR_SUCCESS) {
-        MSIHANDLE record;
-        if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-            DWORD count = MAX_PATH;
-            read = MsiRecordGetStringW(record, 1, out, &count) == ERROR_SUCCESS;
-            MsiCloseHandle(record);
-        }
-        MsiViewClose(view);
-        MsiCloseHandle(view);
-    }
-    MsiCloseHandle(database);
-    return read;
-}
-
 // The file name of the entry folder's first package whose ProductName is a catalogue name.
 bool FindProductPackage(const PathBuffer& entry, PathBuffer& fileName)
 {
@@ -79,7 +55,7 @@ bool FindProductPackage(const PathBuffer& entry, PathBuffer& fileName)
     do {
         PathBuffer productName;
         matched = IsPackageFile(found) && TextCopy(path, entry) && AppendEntryName(path, found.cFileName) &&
-                  ReadPackageProductName(path, productName) && CatalogueDisplayName(productName) != nullptr &&
+                  ReadPackageProperty(path, L"ProductName", productName) && CatalogueDisplayName(productName) != nullptr &&
                   TextCopy(fileName, found.cFileName);
     } while (!matched && FindNextFileW(find, &found));
     FindClose(find);
@@ -151,4 +127,28 @@ void RemoveMachinePackageCache()
         return;
     CacheWalk walk = {cache, true, false};
     RemoveProductEntries(walk);
+}
+
+bool ReadPackageProperty(const wchar_t* package, const wchar_t* property, PathBuffer& out)
+{
+    PathBuffer query;
+    if (!FormatText(query, L"SELECT `Value` FROM `Property` WHERE `Property` = '%s'", property))
+        return false;
+    MSIHANDLE database;
+    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
+        return false;
+    bool read = false;
+    MSIHANDLE view;
+    if (MsiDatabaseOpenViewW(database, query, &view) == ERROR_SUCCESS) {
+        MSIHANDLE record;
+        if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+            DWORD count = MAX_PATH;
+            read = MsiRecordGetStringW(record, 1, out, &count) == ERROR_SUCCESS;
+            MsiCloseHandle(record);
+        }
+        MsiViewClose(view);
+        MsiCloseHandle(view);
+    }
+    MsiCloseHandle(database);
+    return read;
 }

@@ -96,14 +96,14 @@ bool InstallerNamesAnotherProduct(const wchar_t* name, const wchar_t* sid, PathB
         DWORD nameCount = MAX_PATH;
         UINT read = MsiGetProductInfoExW(productCode, record.userSid, record.context, INSTALLPROPERTY_PRODUCTNAME,
                                          productName, &nameCount);
-        // A name too long for any catalogue name is another product's. A record that keeps no
-        // name in this context tells nothing either way (Wine answers so for the sample's
-        // per-user product while its registration is there): the other contexts decide.
+        // A name too long for any catalogue name is another product's. A context that keeps no
+        // name tells nothing either way: for a per-user product Wine answers the machine's
+        // context with an empty name. The other contexts decide.
         if (read == ERROR_MORE_DATA) {
             out[0] = L'\0';
             return true;
         }
-        if (read == ERROR_SUCCESS && CatalogueDisplayName(productName) == nullptr) {
+        if (read == ERROR_SUCCESS && productName[0] != L'\0' && CatalogueDisplayName(productName) == nullptr) {
             if (!TextCopy(out, productName))
                 out[0] = L'\0';
             return true;

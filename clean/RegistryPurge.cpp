@@ -6,6 +6,8 @@
 #include "../change/RegistryChanges.h"
 #include "../log/log.h"
 
+#include <shlwapi.h>
+
 Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path)
 {
     Change change = DeleteRegistryTree(parent, name, view, {label, path, name});
@@ -32,6 +34,12 @@ Taken RemoveProductKey(const ListScan& scan, const wchar_t* name, const wchar_t*
     return Taken::Kept;
 }
 
+// A user's product key that waits for the machine's uninstallers is passed over.
+const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name)
+{
+    return ProductRecordWaits(scan.sid, name) ? nullptr : MatchProductKey(scan, name);
+}
+
 // Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
 // catalogue name is deleted with its tree.
 void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view, ListReadings* readings)
@@ -42,7 +50,11 @@ void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, 
     HKEY key;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return;
-    ScanList({key, view, MatchProductKey, RemoveProductKey, RootLabel(root), path, sid}, readings);
+    bool userInstallerList = root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
+                                                    StrCmpIW(keyPath, ProductKeyPaths[2]) == 0);
+    ScanList({key, view, userInstallerList ? MatchUserProductKey : MatchProductKey, RemoveProductKey, RootLabel(root),
+              path, sid},
+             readings);
     RegCloseKey(key);
 }
 

@@ -217,7 +217,13 @@ void SweepUserScope(const wchar_t* sid)
     // the maker's key; the mark comes after the last removal, whatever it achieved.
     if (!ScopeNeedsCleaning(HKEY_USERS, sid))
         return;
+    // The products are read before the sweep deletes the user's product keys that name them.
+    InstallerProductList products = {};
+    FindInstallerProducts(sid, products);
+    HoldRecordsForUninstallers(sid, products);
     SweepScopeRegistry(HKEY_USERS, sid, nullptr);
+    PurgeUserInstallerRecords(sid, products);
+    FreeInstallerProducts(products);
     PurgeOutlookRecords(sid);
     RemoveApplicationFolder(sid);
     RemoveProgramFolders();

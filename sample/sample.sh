@@ -44,6 +44,12 @@ ADDIN={5A3E0C11-0D2B-4C61-9E1A-7C0000000002}
 DEPLOY={5A3E0C11-0D2B-4C61-9E1A-7C0000000003}
 PERUSER={5A3E0C11-0D2B-4C61-9E1A-7C0000000004}
 OTHER={7C1F2B33-4E5D-4A6B-8C7D-9E0000000001}
+MACHINE_UPGRADE={5A3E0C11-0D2B-4C61-9E1A-7C00000000A1}
+ADDIN_UPGRADE={5A3E0C11-0D2B-4C61-9E1A-7C00000000A2}
+DEPLOY_UPGRADE={5A3E0C11-0D2B-4C61-9E1A-7C00000000A3}
+PERUSER_UPGRADE={5A3E0C11-0D2B-4C61-9E1A-7C00000000A4}
+OTHER_UPGRADE={7C1F2B33-4E5D-4A6B-8C7D-9E00000000A1}
+INSTALLER_UPGRADES='HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UpgradeCodes'
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 USERDATA='HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData'
 ADDINKEY='Software\Microsoft\Office\Outlook\Addins\Zamo.Outlook.AddIn'
@@ -81,6 +87,18 @@ product|key|64|$UNINSTALL\\ZamoWebInstaller
 product|key|64|HKLM\\Software\\Classes\\Installer\\Products\\$(pack $MACHINE)
 product|key|64|HKLM\\Software\\Classes\\Installer\\Products\\$(pack $ADDIN)
 product|key|64|HKLM\\Software\\Classes\\Installer\\Dependencies\\$ADDIN
+product|key|64|HKLM\\Software\\Classes\\Installer\\Features\\$(pack $MACHINE)
+product|key|64|HKLM\\Software\\Classes\\Installer\\Features\\$(pack $ADDIN)
+product|key|64|HKLM\\Software\\Classes\\Installer\\Features\\$(pack $DEPLOY)
+product|key|64|HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\$(pack $MACHINE_UPGRADE)
+product|key|64|HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\$(pack $ADDIN_UPGRADE)
+product|key|64|HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\$(pack $DEPLOY_UPGRADE)
+product|key|64|$INSTALLER_UPGRADES\\$(pack $MACHINE_UPGRADE)
+product|key|64|$INSTALLER_UPGRADES\\$(pack $PERUSER_UPGRADE)
+product|package||$MACHINE
+product|package||$ADDIN
+product|package||$DEPLOY
+product|package||$PERUSER
 product|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $MACHINE)
 product|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $DEPLOY)
 product|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {5A3E0C11-0D2B-4C61-9E1A-7C0000000101})
@@ -97,6 +115,8 @@ product|key|64|HKU\\$USER_SID\\Software\\Quorvex\\Zamo
 product|key|64|HKU\\$USER_SID\\Software\\Zamo
 product|key|64|HKU\\$USER_SID\\Software\\Microsoft\\Installer\\Products\\$(pack $PERUSER)
 product|key|64|HKU\\$USER_SID\\$ADDINKEY
+product|key|64|HKU\\$USER_SID\\Software\\Microsoft\\Installer\\Features\\$(pack $PERUSER)
+product|key|64|HKU\\$USER_SID\\Software\\Microsoft\\Installer\\UpgradeCodes\\$(pack $PERUSER_UPGRADE)
 product|key|64|HKU\\$SECOND_SID\\Software\\Quorvex\\Zamo
 product|key|64|HKU\\$SECOND_SID\\Software\\Zamo
 product|key|64|HKU\\$SECOND_SID\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZamoWebInstallerPerUser
@@ -160,6 +180,10 @@ product|process||ZamoCrashHandler.exe
 other|key|32|$UNINSTALL\\$OTHER
 other|key|64|$UNINSTALL\\ZamoViewerClassic
 other|key|64|$USERDATA\\S-1-5-18\\Products\\$(pack $OTHER)
+other|key|64|HKLM\\Software\\Classes\\Installer\\Features\\$(pack $OTHER)
+other|key|64|HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\$(pack $OTHER_UPGRADE)
+other|key|64|$INSTALLER_UPGRADES\\$(pack $OTHER_UPGRADE)
+other|package||$OTHER
 other|key|64|$USERDATA\\S-1-5-18\\Components\\$(pack {7C1F2B33-4E5D-4A6B-8C7D-9E0000000101})
 other|key|32|HKLM\\Software\\Fenwick\\Notes
 other|key|64|HKU\\$SECOND_SID\\Software\\Fenwick

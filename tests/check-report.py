@@ -34,6 +34,9 @@ patterns = [
     (r"Would remove value \[(.*)\] from (.*)", lambda m: ("value", m[2] + "\\" + m[1])),
     (r"Would remove service \[(.*)\]", lambda m: ("service", m[1])),
     (r"Would remove scheduled task \[(.*)\]", lambda m: ("task", m[1])),
+    (r"Would remove firewall rule \[(.*)\]", lambda m: ("firewall rule", m[1])),
+    (r"Would remove cached installer package \[(.*)\] of \[.*\]", lambda m: ("cached package", m[1])),
+    (r"Would remove folder \[(.*)\]", lambda m: ("folder", m[1])),
     (r"Would remove (.*)", lambda m: ("key", m[1])),
     (r"Would delete (?:startup shortcut|shortcut|file) \[(.*)\]", lambda m: ("file", m[1])),
     (r"Would stop process \d+ \[(.*)\]", lambda m: ("process", m[1])),
@@ -41,6 +44,7 @@ patterns = [
     (r"Removed value \[(.*)\] from (.*)", lambda m: ("value", m[2] + "\\" + m[1])),
     (r"Removing service \[(.*)\]", lambda m: ("service", m[1])),
     (r"Removing scheduled task \[(.*)\]", lambda m: ("task", m[1])),
+    (r"Removing firewall rule \[(.*)\]", lambda m: ("firewall rule", m[1])),
     (r"(?:Deleting file|Deleted startup shortcut|Deleted shortcut) \[(.*)\]", lambda m: ("file", m[1])),
     (r"Stopping process \d+ \[(.*)\]", lambda m: ("process", m[1])),
     (r"Executing \[(.*)\]", lambda m: ("uninstaller", m[1])),
@@ -53,6 +57,9 @@ for line in lines:
             kind, name = key(match)
             named += 1
             item = items.get((kind, name.lower()))
+            # A cached package's "Deleting file" line names the item the report calls a cached package.
+            if item is None and kind == "file":
+                item = items.get(("cached package", name.lower()))
             if item is None:
                 faults.append("not in the report: %s" % line)
             elif preview and item["outcome"] != "would remove":

@@ -1,8 +1,9 @@
 // Reads a list of items of the sample installation and tells which are present.
 //   SampleInventory.exe LIST [verify]
 // Each line of LIST: owner|kind|view|location|value, where owner is "product" or
-// "other", kind is key, value, path, process, service or task (its path in the Task
-// Scheduler), view is 32 or 64 for registry items, and location may hold environment
+// "other", kind is key, value, path, process, service, task (its path in the Task
+// Scheduler) or package (a product code: a package the Windows Installer cached for it, directly
+// in %SystemRoot%\Installer, whose own ProductCode is that code), view is 32 or 64 for registry items, and location may hold environment
 // references. HKLM and HKU roots are understood. With "verify", the exit code is the number
 // of product items still present plus the number of other items that are gone; a product's
 // task is not counted where the Task Scheduler cannot list a folder's tasks (Wine 8), since
@@ -10,6 +11,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 #include <taskschd.h>
+#include <msi.h>
+#include <msiquery.h>
 #include <shlwapi.h>
 #include <stdio.h>
 #include <string.h>
@@ -109,6 +112,52 @@ bool TasksListed(const wchar_t* path)
     return listed;
 }
 
+// The ProductCode of a Windows Installer package, from its Property table.
+bool PackageProductCode(const wchar_t* package, wchar_t (&code)[64])
+{
+    MSIHANDLE database;
+    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
+        return false;
+    bool read = false;
+    MSIHANDLE view;
+    if (MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", &view) ==
+        ERROR_SUCCESS) {
+        MSIHANDLE record;
+        if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+            DWORD count = ARRAYSIZE(code);
+            read = MsiRecordGetStringW(record, 1, code, &count) == ERROR_SUCCESS;
+            MsiCloseHandle(record);
+        }
+        MsiViewClose(view);
+        MsiCloseHandle(view);
+    }
+    MsiCloseHandle(database);
+    return read;
+}
+
+// Whether the Installer's folder holds a cached package of the product code.
+bool CachedPackageExists(const wchar_t* productCode)
+{
+    wchar_t folder[MAX_PATH];
+    if (ExpandEnvironmentStringsW(L"%SystemRoot%\\Installer", folder, MAX_PATH) == 0)
+        return false;
+    wchar_t pattern[MAX_PATH];
+    wsprintfW(pattern, L"%s\\*.msi", folder);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool present = false;
+    do {
+        wchar_t path[MAX_PATH];
+        wchar_t code[64];
+        wsprintfW(path, L"%s\\%s", folder, found.cFileName);
+        present = PackageProductCode(path, code) && StrCmpIW(code, productCode) == 0;
+    } while (!present && FindNextFileW(find, &found));
+    FindClose(find);
+    return present;
+}
+
 bool Present(const wchar_t* kind, const wchar_t* view, const wchar_t* location, const wchar_t* value)
 {
     HKEY key;
@@ -133,6 +182,8 @@ bool Present(const wchar_t* kind, const wchar_t* view, const wchar_t* location, 
         return ServiceExists(location);
     if (wcscmp(kind, L"task") == 0)
         return TaskExists(location);
+    if (wcscmp(kind, L"package") == 0)
+        return CachedPackageExists(location);
     return false;
 }
 

@@ -1,0 +1,109 @@
+// Installer folder counts: the values of the Installer's "Folders" list and of the shared
+// files' reference counts ("SharedDLLs") that name a path inside the product's folders,
+// once that path is gone, in both views.
+#include "steps.h"
+
+#include "../change/FileChanges.h"
+#include "../change/PreviewRecord.h"
+#include "../change/RegistryChanges.h"
+#include "../log/log.h"
+
+#include <wchar.h>
+
+namespace {
+
+const wchar_t* const CountLists[2] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+};
+
+// The folders whose contents are the product's: the program folders' maker folder and the
+// icon folders of the products the machine names.
+struct ProductFolders {
+    DWORD count;
+    PathBuffer folders[32];
+};
+
+void AddFolder(ProductFolders& out, const wchar_t* folder)
+{
+    if (out.count < ARRAYSIZE(out.folders) && TextCopy(out.folders[out.count], folder))
+        out.count++;
+}
+
+// The folder itself or a path below it, compared ignoring case; a final backslash of
+// path (the Installer writes folders so) is no component of its own.
+bool IsFolderOrInside(const wchar_t* folder, const wchar_t* path)
+{
+    size_t length = wcslen(folder);
+    return length > 0 && CompareStringOrdinal(folder, static_cast<int>(length), path,
+                                              static_cast<int>(wcsnlen(path, length)), TRUE) == CSTR_EQUAL &&
+           (path[length] == L'\0' || path[length] == L'\\');
+}
+
+// A path that is gone: in a real run not there any more, in a preview also one that the
+// preview has passed as removed.
+bool IsGone(const wchar_t* name)
+{
+    PathBuffer path;
+    if (!TextCopy(path, name))
+        return false;
+    size_t length = wcslen(path);
+    if (length > 3 && path[length - 1] == L'\\')
+        path[length - 1] = L'\0';
+    if (PreviewHasRemovedPath(path))
+        return true;
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void PurgeCountList(const wchar_t* list, REGSAM view, const ProductFolders& folders)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    NameList names = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        // Only plain drive paths are compared: no "..", no forward slash to walk out of a folder.
+        if (!IsDrivePath(name) || wcsstr(name, L"\\..") != nullptr || wcschr(name, L'/') != nullptr)
+            continue;
+        bool inside = false;
+        for (DWORD i = 0; i < folders.count && !inside; i++)
+            inside = IsFolderOrInside(folders.folders[i], name);
+        if (inside && IsGone(name) && !AddName(names, name))
+            break;
+    }
+    for (DWORD i = 0; i < names.count; i++)
+        RemoveRegistryValue(key, names.names[i], L"HKLM", list);
+    FreeNames(names);
+    RegCloseKey(key);
+}
+
+} // namespace
+
+void PurgeInstallerFolderCounts(const InstallerProductList& products)
+{
+    ProductFolders folders = {};
+    ProductTargets targets;
+    ReadProductTargets(nullptr, targets);
+    for (DWORD i = 0; i < targets.folderCount; i++)
+        AddFolder(folders, targets.folders[i]);
+    PathBuffer cache;
+    for (DWORD i = 0; i < products.count; i++) {
+        PathBuffer icons;
+        if (products.products[i].machine && InstallerCacheFolder(cache) && TextCopy(icons, cache) &&
+            AppendEntryName(icons, products.products[i].code))
+            AddFolder(folders, icons);
+    }
+    for (const wchar_t* list : CountLists) {
+        for (REGSAM view : RegistryViews) {
+            if (VisitsView(HKEY_LOCAL_MACHINE, list, view))
+                PurgeCountList(list, view, folders);
+        }
+    }
+}

@@ -1,0 +1,169 @@
+// Installer patches: the machine's registrations of the patches that the family's products
+// list (Classes\Installer\Patches, UserData\<SID>\Patches) and their cached patch files,
+// removed only when no other product lists the patch.
+#include "steps.h"
+
+#include "../change/FileChanges.h"
+#include "../change/PreviewRecord.h"
+#include "../change/RegistryChanges.h"
+#include "../common/Registry.h"
+#include "../log/log.h"
+
+#include <msi.h>
+#include <msiquery.h>
+#include <shlwapi.h>
+
+namespace {
+
+const wchar_t* const MachineProducts = ProductKeyPaths[2];
+const wchar_t MachinePatches[] = L"Software\\Classes\\Installer\\Patches";
+const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
+
+// True when the product key at path\name has the patch in its "Patches" subkey, as a value
+// (the product keys) or as a subkey (UserData).
+bool ProductListsPatch(HKEY list, const wchar_t* name, REGSAM view, const wchar_t* patch)
+{
+    PathBuffer path;
+    HKEY patches;
+    if (!FormatText(path, L"%s\\Patches", name) || RegOpenKeyExW(list, path, 0, KEY_READ | view, &patches) != ERROR_SUCCESS)
+        return false;
+    bool listed = RegQueryValueExW(patches, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    HKEY sub;
+    if (!listed && RegOpenKeyExW(patches, patch, 0, KEY_READ | view, &sub) == ERROR_SUCCESS) {
+        listed = true;
+        RegCloseKey(sub);
+    }
+    RegCloseKey(patches);
+    return listed;
+}
+
+// Whether a product of a list other than the given products lists the patch.
+bool OtherProductListsPatch(HKEY root, const wchar_t* path, REGSAM view, const wchar_t* patch,
+                            const InstallerProductList& products)
+{
+    HKEY list;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+        return false;
+    bool listed = false;
+    for (DWORD index = 0; !listed; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        listed = !ListsProduct(products, name) && ProductListsPatch(list, name, view, patch);
+    }
+    RegCloseKey(list);
+    return listed;
+}
+
+// Whether, for any SID under the key at path (64-bit view), a product of its list below
+// (path\<SID>\below) other than the given products lists the patch.
+bool AnySidListsPatch(const wchar_t* path, const wchar_t* below, const wchar_t* patch,
+                      const InstallerProductList& products)
+{
+    HKEY top;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, ReadAccess, &top) != ERROR_SUCCESS)
+        return false;
+    bool listed = false;
+    for (DWORD index = 0; !listed; index++) {
+        PathBuffer sid;
+        DWORD sidCount = MAX_PATH;
+        if (RegEnumKeyExW(top, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        PathBuffer list;
+        listed = FormatText(list, L"%s\\%s\\%s", path, sid, below) &&
+                 OtherProductListsPatch(HKEY_LOCAL_MACHINE, list, KEY_WOW64_64KEY, patch, products);
+    }
+    RegCloseKey(top);
+    return listed;
+}
+
+bool PatchIsShared(const wchar_t* patch, const InstallerProductList& products)
+{
+    for (REGSAM view : RegistryViews) {
+        if (OtherProductListsPatch(HKEY_LOCAL_MACHINE, MachineProducts, view, patch, products))
+            return true;
+    }
+    return AnySidListsPatch(InstallerUserData, L"Products", patch, products) ||
+           AnySidListsPatch(InstallerManaged, L"Installer\\Products", patch, products);
+}
+
+// A cached patch file: directly in the Installer's folder, no link, and its summary's
+// revision number (where a patch keeps its code) starting with the patch's code.
+bool IsCachedPatch(const wchar_t* path, const wchar_t* patch)
+{
+    wchar_t code[39];
+    if (!IsCachedFileName(path) || !UnpackProductCode(patch, code))
+        return false;
+    MSIHANDLE summary;
+    if (MsiGetSummaryInformationW(0, path, 0, &summary) != ERROR_SUCCESS)
+        return false;
+    PathBuffer revision;
+    DWORD count = MAX_PATH;
+    UINT type = 0;
+    bool matches = MsiSummaryInfoGetPropertyW(summary, PIDSI_REVNUMBER, &type, nullptr, nullptr, revision, &count) ==
+                       ERROR_SUCCESS &&
+                   type == VT_LPSTR && StrCmpNIW(revision, code, 38) == 0;
+    MsiCloseHandle(summary);
+    return matches;
+}
+
+void RemoveCachedPatch(const wchar_t* path, const InstallerPatch& patch)
+{
+    if (!IsCachedPatch(path, patch.packed))
+        return;
+    RemoveCachedInstallerPackage(path, patch.productName);
+}
+
+// UserData\<SID>\Patches\<patch> of every SID, with the cached file each names.
+void PurgeUserDataPatch(const InstallerPatch& patch)
+{
+    HKEY userData;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
+        return;
+    NameList sids = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer sid;
+        DWORD sidCount = MAX_PATH;
+        if (RegEnumKeyExW(userData, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            !AddName(sids, sid))
+            break;
+    }
+    RegCloseKey(userData);
+    for (DWORD i = 0; i < sids.count; i++) {
+        PathBuffer list;
+        PathBuffer record;
+        if (!FormatText(list, L"%s\\%s\\Patches", InstallerUserData, sids.names[i]) ||
+            !FormatText(record, L"%s\\%s", list, patch.packed))
+            continue;
+        // The cached file's name is read before its record goes.
+        PathBuffer cached;
+        HKEY key;
+        cached[0] = L'\0';
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, record, 0, ReadAccess, &key) == ERROR_SUCCESS) {
+            if (!ReadRegistryText(key, L"LocalPackage", cached, false))
+                cached[0] = L'\0';
+            RegCloseKey(key);
+        }
+        RemoveInstallerKey(HKEY_LOCAL_MACHINE, list, patch.packed, KEY_WOW64_64KEY);
+        if (cached[0] != L'\0')
+            RemoveCachedPatch(cached, patch);
+    }
+    FreeNames(sids);
+}
+
+} // namespace
+
+void PurgeMachinePatches(const InstallerProductList& products)
+{
+    for (DWORD i = 0; i < products.patchCount; i++) {
+        const InstallerPatch& patch = products.patches[i];
+        if (PatchIsShared(patch.packed, products))
+            continue;
+        for (REGSAM view : RegistryViews) {
+            if (VisitsView(HKEY_LOCAL_MACHINE, MachinePatches, view))
+                RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
+        }
+        PurgeUserDataPatch(patch);
+    }
+}

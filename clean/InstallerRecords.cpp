@@ -1,0 +1,252 @@
+// Installer records: the Windows Installer's features and upgrade codes of the family's
+// products, in the machine's registry (both views, and the policy's copies under Managed)
+// and in a user's hive.
+#include "steps.h"
+
+#include "../change/FileChanges.h"
+#include "../change/PreviewRecord.h"
+#include "../change/RegistryChanges.h"
+#include "../common/Registry.h"
+#include "../common/Settings.h"
+#include "../log/log.h"
+
+#include <shlwapi.h>
+
+namespace {
+
+const wchar_t MachineFeatures[] = L"Software\\Classes\\Installer\\Features";
+const wchar_t MachineClassesUpgradeCodes[] = L"Software\\Classes\\Installer\\UpgradeCodes";
+const wchar_t MachineUpgradeCodes[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes";
+const wchar_t UserInstaller[] = L"Software\\Microsoft\\Installer";
+
+// Which of a list's products a scope's records are removed for: a user's records go on any
+// evidence, the machine's only on its own.
+bool Applies(const InstallerProduct& product, bool machineOnly)
+{
+    return product.machine || !machineOnly;
+}
+
+bool ListsApplying(const InstallerProductList& products, const wchar_t* packed, bool machineOnly)
+{
+    for (DWORD i = 0; i < products.count; i++) {
+        if (Applies(products.products[i], machineOnly) && StrCmpIW(products.products[i].packed, packed) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The key of each product in a list of keys named by packed product codes (features, products).
+void RemoveProductNamedKeys(HKEY root, const wchar_t* list, REGSAM view, const InstallerProductList& products,
+                            bool machineOnly)
+{
+    for (DWORD i = 0; i < products.count; i++) {
+        if (Applies(products.products[i], machineOnly))
+            RemoveInstallerKey(root, list, products.products[i].packed, view);
+    }
+}
+
+// One upgrade code's key: its values named by the products go; the key itself only when
+// they were all it held.
+void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view,
+                      const InstallerProductList& products, bool machineOnly)
+{
+    PathBuffer path;
+    HKEY key;
+    if (!FormatText(path, L"%s\\%s", list, name) ||
+        RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    NameList ours = {};
+    bool othersRemain = false;
+    for (DWORD index = 0;; index++) {
+        PathBuffer valueName;
+        DWORD valueNameCount = MAX_PATH;
+        LONG result = RegEnumValueW(key, index, valueName, &valueNameCount, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        // A value that cannot be read by name is another's as far as this key goes.
+        if (result != ERROR_SUCCESS) {
+            othersRemain = true;
+            break;
+        }
+        if (ListsApplying(products, valueName, machineOnly))
+            othersRemain = !AddName(ours, valueName) || othersRemain;
+        else
+            othersRemain = true;
+    }
+    const wchar_t* label = RootLabel(root);
+    for (DWORD i = 0; i < ours.count; i++)
+        RemoveRegistryValue(key, ours.names[i], label, path);
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    bool empty = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                  nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                 subkeys == 0 && (values == 0 || PreviewMode);
+    RegCloseKey(key);
+    if (ours.count > 0 && !othersRemain && empty)
+        RemoveInstallerKey(root, list, name, view);
+    FreeNames(ours);
+}
+
+void PurgeUpgradeCodes(HKEY root, const wchar_t* list, REGSAM view, const InstallerProductList& products,
+                       bool machineOnly)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, list, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    // The names first: removing a key while enumerating would skip its successor.
+    NameList names = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (!AddName(names, name))
+            break;
+    }
+    RegCloseKey(key);
+    for (DWORD i = 0; i < names.count; i++)
+        PurgeUpgradeCode(root, list, names.names[i], view, products, machineOnly);
+    FreeNames(names);
+}
+
+// Whether a product of the user's list other than the given products lists the patch.
+bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerProductList& products)
+{
+    PathBuffer path;
+    HKEY list;
+    if (!FormatText(path, L"%s\\%s\\Products", sid, UserInstaller) ||
+        RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
+        return false;
+    bool listed = false;
+    for (DWORD index = 0; !listed; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        PathBuffer patches;
+        HKEY key;
+        if (ListsProduct(products, name) || !FormatText(patches, L"%s\\Patches", name) ||
+            RegOpenKeyExW(list, patches, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            continue;
+        listed = RegQueryValueExW(key, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    RegCloseKey(list);
+    return listed;
+}
+
+// The user's patch registrations of the products' patches that no other product of the user lists.
+void PurgeUserPatches(const wchar_t* sid, const InstallerProductList& products)
+{
+    PathBuffer list;
+    if (!FormatText(list, L"%s\\%s\\Patches", sid, UserInstaller))
+        return;
+    for (DWORD i = 0; i < products.patchCount; i++) {
+        if (!UserListsPatch(sid, products.patches[i].packed, products))
+            RemoveInstallerKey(HKEY_USERS, list, products.patches[i].packed, KEY_WOW64_64KEY);
+    }
+}
+
+// The policy's copies of the machine's records for each SID under Managed.
+void PurgeManagedRecords(const InstallerProductList& products)
+{
+    HKEY managed;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerManaged, 0, KEY_READ | KEY_WOW64_64KEY, &managed) != ERROR_SUCCESS)
+        return;
+    NameList sids = {};
+    for (DWORD index = 0;; index++) {
+        PathBuffer sid;
+        DWORD sidCount = MAX_PATH;
+        if (RegEnumKeyExW(managed, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            !AddName(sids, sid))
+            break;
+    }
+    RegCloseKey(managed);
+    for (DWORD s = 0; s < sids.count; s++) {
+        PathBuffer features;
+        PathBuffer productsPath;
+        PathBuffer upgradeCodes;
+        if (!FormatText(features, L"%s\\%s\\Installer\\Features", InstallerManaged, sids.names[s]) ||
+            !FormatText(productsPath, L"%s\\%s\\Installer\\Products", InstallerManaged, sids.names[s]) ||
+            !FormatText(upgradeCodes, L"%s\\%s\\Installer\\UpgradeCodes", InstallerManaged, sids.names[s]))
+            continue;
+        RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, features, KEY_WOW64_64KEY, products, true);
+        RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, productsPath, KEY_WOW64_64KEY, products, true);
+        PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, upgradeCodes, KEY_WOW64_64KEY, products, true);
+    }
+    FreeNames(sids);
+}
+
+} // namespace
+
+bool VisitsView(HKEY root, const wchar_t* path, REGSAM view)
+{
+    if (view != KEY_WOW64_32KEY)
+        return true;
+    RegistryName names[2];
+    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (int i = 0; i < 2; i++) {
+        HKEY key;
+        // Without a 64-bit key the 32-bit one is its own; without a 32-bit one there is nothing to visit.
+        if (RegOpenKeyExW(root, path, 0, KEY_READ | views[i], &key) != ERROR_SUCCESS)
+            return i == 0;
+        bool named = RegistryKeyName(key, names[i]);
+        RegCloseKey(key);
+        if (!named)
+            return true;
+    }
+    return StrCmpIW(names[0], names[1]) != 0;
+}
+
+void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
+{
+    HKEY parent;
+    if (RegOpenKeyExW(root, list, 0, KEY_READ | view, &parent) != ERROR_SUCCESS)
+        return;
+    HKEY probe;
+    if (RegOpenKeyExW(parent, name, 0, KEY_READ | view, &probe) != ERROR_SUCCESS) {
+        RegCloseKey(parent);
+        return;
+    }
+    RegCloseKey(probe);
+    const wchar_t* label = RootLabel(root);
+    ShownPathBuffer shown;
+    if (ShownKeyPath(shown, list, name)) {
+        Change change = DeleteRegistryTree(parent, name, view, {label, list, name});
+        if (change == Change::Made)
+            LogLine(L"Successfully removed from %s\\%s", label, shown);
+        else if (change == Change::Failed)
+            LogLine(L"Failed to remove from %s\\%s", label, shown);
+    }
+    RegCloseKey(parent);
+}
+
+void PurgeUserInstallerRecords(const wchar_t* sid, const InstallerProductList& products)
+{
+    if (products.count == 0)
+        return;
+    PathBuffer features;
+    PathBuffer upgradeCodes;
+    if (FormatText(features, L"%s\\%s\\Features", sid, UserInstaller))
+        RemoveProductNamedKeys(HKEY_USERS, features, KEY_WOW64_64KEY, products, false);
+    if (FormatText(upgradeCodes, L"%s\\%s\\UpgradeCodes", sid, UserInstaller))
+        PurgeUpgradeCodes(HKEY_USERS, upgradeCodes, KEY_WOW64_64KEY, products, false);
+    PurgeUserPatches(sid, products);
+    RemoveUserInstallerFolders(sid, products);
+}
+
+void PurgeMachineInstallerRecords(const InstallerProductList& products)
+{
+    if (products.count == 0)
+        return;
+    for (REGSAM view : RegistryViews) {
+        if (VisitsView(HKEY_LOCAL_MACHINE, MachineFeatures, view))
+            RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
+        if (VisitsView(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view))
+            PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view, products, true);
+        if (VisitsView(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view))
+            PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view, products, true);
+    }
+    PurgeManagedRecords(products);
+    PurgeMachinePatches(products);
+}

@@ -1,6 +1,9 @@
 // Browser hosts: the native-messaging hosts through which the product's browser extension
 // reaches its program, each a key whose default value is the host's manifest file.
-#include "steps.h"
+#include "Catalogue.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "ShellScope.h"
 
 #include "../common/Registry.h"
 

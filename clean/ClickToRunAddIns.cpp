@@ -1,7 +1,8 @@
 // Click-to-Run's copies of the add-in keys: Office from Click-to-Run reads add-in
 // registrations from its own copy of the machine's registry, where a leftover one keeps a
 // reinstalled add-in from loading.
-#include "steps.h"
+#include "ClickToRunAddIns.h"
+#include "Catalogue.h"
 
 #include "../change/RegistryChanges.h"
 

@@ -1,6 +1,8 @@
 // COM registration of the Outlook add-in: the ProgID key, and the class keys of the class ID
 // that the ProgID names, each only when it names the add-in's ProgID back.
-#include "steps.h"
+#include "ComRegistration.h"
+#include "Catalogue.h"
+#include "RegistryPurge.h"
 
 #include "../common/Registry.h"
 

@@ -1,6 +1,11 @@
 // COM servers of the product: the classes whose server file or program is the product's, and
 // the shell extension handlers and approved-list values that name them.
-#include "steps.h"
+#include "Catalogue.h"
+#include "ComRegistration.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ShellScope.h"
 
 #include "../common/Registry.h"
 

@@ -1,7 +1,8 @@
 // Folder removal: deletes one folder tree, its entries in the order the folder lists them
 // (a sub-folder's tree where it comes), the folder itself last, with a log line before each
 // file's deletion.
-#include "steps.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../common/Settings.h"

@@ -1,6 +1,6 @@
 // List scans: one reading of a list's matches, walked with the rule that a deletion starts
 // the scan over, and the readings a scope sweep keeps for its later passes.
-#include "steps.h"
+#include "ListScan.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -1,7 +1,11 @@
 // Outlook's own records of the add-in in a user scope: the lists of add-ins that Outlook
 // watched for crashes, keeps enabled or timed, and the add-ins it disabled. They survive an
 // uninstall, and a reinstalled add-in then starts disabled.
-#include "steps.h"
+#include "OutlookRecords.h"
+#include "Catalogue.h"
+#include "RegistryValues.h"
+
+#include "../common/Registry.h"
 
 #include <shlwapi.h>
 

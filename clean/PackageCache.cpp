@@ -1,6 +1,9 @@
 // Package caches: the entry folders that the product family's installers left in a user's or
 // in the machine's package cache, each removed with its tree. The cache folder itself stays.
-#include "steps.h"
+#include "PackageCache.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
 
 #include "../log/log.h"
 

@@ -1,6 +1,9 @@
 // Product targets: whether the program that an entry (a Run value, a shortcut, a service, a
 // scheduled task) starts is the product's, by where it lies or by its file name.
-#include "steps.h"
+#include "ProductTargets.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -187,6 +190,8 @@ void ReadProductTargets(const wchar_t* sid, ProductTargets& out)
         out.folderCount++;
 }
 
+namespace {
+
 bool ProgramIsProducts(const ProductTargets& targets, const wchar_t* program)
 {
     PathBuffer resolved;
@@ -201,6 +206,8 @@ bool ProgramIsProducts(const ProductTargets& targets, const wchar_t* program)
     }
     return false;
 }
+
+} // namespace
 
 bool PathIsProducts(const ProductTargets& targets, const wchar_t* path)
 {

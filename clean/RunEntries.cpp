@@ -1,6 +1,9 @@
 // Run entries: the values of the Run and RunOnce keys whose command starts the product's
 // program, in a user's scope and in both views of the machine's.
-#include "steps.h"
+#include "RunEntries.h"
+#include "Catalogue.h"
+#include "ProductTargets.h"
+#include "RegistryValues.h"
 
 #include "../common/Registry.h"
 

@@ -1,7 +1,12 @@
 // Shell registrations: App Paths, "Open with" entries, file types, URL protocols and registered
 // applications of the product, in one scope; the scope's class roots are read here once each,
 // for these and for the COM servers and browser hosts steps.
-#include "steps.h"
+#include "ShellRegistrations.h"
+#include "Catalogue.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ShellScope.h"
 
 #include "../common/Registry.h"
 

@@ -1,6 +1,10 @@
 // Shortcuts: the .lnk files on a user's Desktop and in the user's Start menu programs, and in
 // the machine's common ones, whose stored target is the product's program.
-#include "steps.h"
+#include "Shortcuts.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ProductTargets.h"
+#include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../common/Registry.h"

@@ -1,7 +1,15 @@
 // Unloaded profile sweep: the profiles of the machine's profile list whose hives are not
 // loaded under HKEY_USERS are loaded from their hive files, swept as a logged-on user's
 // scope is, and unloaded again.
-#include "steps.h"
+#include "UnloadedProfileSweep.h"
+#include "Catalogue.h"
+#include "ComRegistration.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
+#include "RegistryPurge.h"
+#include "ScopeMarker.h"
+#include "ShellRegistrations.h"
+#include "UserProfileSweep.h"
 
 #include "../change/RunOutcome.h"
 #include "../log/log.h"

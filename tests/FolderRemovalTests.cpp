@@ -1,6 +1,6 @@
 // Folder removal: real trees in temporary folders, the log lines read back.
 #include "change/RunOutcome.h"
-#include "clean/steps.h"
+#include "clean/FolderRemoval.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

@@ -41,9 +41,21 @@
 
 namespace {
 
+bool PurgeSidInstallerData(const wchar_t* sid, void*)
+{
+    PurgeInstallerData(sid);
+    return true;
+}
+
+bool SweepUser(const wchar_t* sid, void*)
+{
+    SweepUserScope(sid);
+    return true;
+}
+
 void PurgeInstallerRecords()
 {
-    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
+    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeSidInstallerData, nullptr);
 }
 
 // How long a run waits for another run to give the lock back. A deployment tool that is told
@@ -107,7 +119,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
         RemoveProductServices();
         RemoveProductTasks();
     }
-    ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
+    ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
     if (AllProfiles)

@@ -3,14 +3,22 @@
 // reinstalled add-in from loading.
 #include "ClickToRunAddIns.h"
 #include "Catalogue.h"
+#include "ListScan.h"
 
 #include "../change/RegistryChanges.h"
+
+namespace {
+
+void PurgeView(REGSAM view, void*)
+{
+    for (const wchar_t* path : ClickToRunAddInKeyPaths)
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
+}
+
+} // namespace
 
 void PurgeClickToRunAddIns()
 {
     // Silent, as the add-in keys of the registry purge are: a preview names each.
-    for (REGSAM view : RegistryViews) {
-        for (const wchar_t* path : ClickToRunAddInKeyPaths)
-            DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
-    }
+    ForEachRegistryView(PurgeView, nullptr);
 }

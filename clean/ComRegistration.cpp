@@ -2,6 +2,7 @@
 // that the ProgID names, each only when it names the add-in's ProgID back.
 #include "ComRegistration.h"
 #include "Catalogue.h"
+#include "ListScan.h"
 #include "RegistryPurge.h"
 
 #include "../common/Registry.h"
@@ -92,10 +93,20 @@ void PurgeClassRoot(HKEY root, const wchar_t* classesPath, REGSAM view)
         PurgeClassKeys(root, classesPath, classId, view);
 }
 
+struct ClassesKey {
+    HKEY root;
+    const wchar_t* path;
+};
+
 void PurgeBothViews(HKEY root, const wchar_t* classesPath)
 {
-    for (REGSAM view : RegistryViews)
-        PurgeClassRoot(root, classesPath, view);
+    ClassesKey classes = {root, classesPath};
+    ForEachRegistryView(
+        [](REGSAM view, void* context) {
+            const ClassesKey& key = *static_cast<const ClassesKey*>(context);
+            PurgeClassRoot(key.root, key.path, view);
+        },
+        &classes);
 }
 
 } // namespace

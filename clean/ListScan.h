@@ -52,6 +52,13 @@ struct ListReadings {
 void ScanList(const ListScan& scan, ListReadings* readings);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
-// Calls visit with the name of each subkey of root\path (64-bit view), in enumeration
-// order; a key that cannot be opened has none.
-void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name));
+// Calls visit with the name of each subkey of an open key, in enumeration order, with the
+// caller's context, until visit returns false or the names run out. A key name never exceeds
+// a PathBuffer; one that did would be passed over.
+void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
+// The same for root\path opened for reading in the 64-bit view; a key that cannot be opened
+// has none.
+void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context),
+                   void* context);
+// Calls visit once for each of RegistryViews, in their order, with the caller's context.
+void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context);

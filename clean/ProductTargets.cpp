@@ -97,6 +97,11 @@ bool LiesInside(const wchar_t* folder, const wchar_t* path)
     return true;
 }
 
+// The file name must equal a catalogue process name, where the process stopper only asks that
+// the running executable's name contain one. A process is stopped for what it runs: a renamed
+// or prefixed copy of the product's executable is still the product running, and stopping it
+// removes nothing. Here a match makes an entry, key or file the product's and gets it deleted,
+// so a program whose name merely contains a catalogue name must stay another's.
 bool NameIsProcessName(const wchar_t* path)
 {
     const wchar_t* name = path;

@@ -3,6 +3,7 @@
 // for these and for the COM servers and browser hosts steps.
 #include "ShellRegistrations.h"
 #include "Catalogue.h"
+#include "ListScan.h"
 #include "ProductTargets.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
@@ -67,15 +68,8 @@ bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
 // The names of a key's subkeys, read before anything is deleted below it.
 void ReadSubkeyNames(HKEY key, NameList& out)
 {
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS || !AddName(out, name))
-            break;
-    }
+    ForEachSubkeyOf(
+        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
 }
 
 // The verbs of a shell key that have a command: how many, and those whose command starts the

@@ -2,9 +2,9 @@
 // loaded under HKEY_USERS are loaded from their hive files, swept as a logged-on user's
 // scope is, and unloaded again.
 #include "UnloadedProfileSweep.h"
-#include "Catalogue.h"
 #include "ComRegistration.h"
 #include "FolderRemoval.h"
+#include "ListScan.h"
 #include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
@@ -122,10 +122,12 @@ bool WasTried(const NameList& tried, const wchar_t* sid)
 
 void PurgeClassHive(const wchar_t* sid, const wchar_t* classesName)
 {
-    for (REGSAM view : RegistryViews) {
-        for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
-            PurgeProductKeys(HKEY_USERS, classesName, keyPath, view);
-    }
+    ForEachRegistryView(
+        [](REGSAM view, void* context) {
+            for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
+                PurgeProductKeys(HKEY_USERS, *static_cast<const wchar_t**>(context), keyPath, view);
+        },
+        &classesName);
     PurgeClassHiveComRegistration(classesName);
     RemoveClassHiveShellRegistrations(sid, classesName);
 }
@@ -174,22 +176,19 @@ void SweepUnloadedProfile(const UnloadedProfile& profile)
 
 void SweepProfileList()
 {
-    HKEY list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProfileListKey, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
-        return;
     // A SID that cannot be remembered is not tried, since a later repeat of it could not be
     // recognised.
     NameList tried = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        UnloadedProfile profile;
-        if (FindUnloadedProfile(sid, profile) && !WasTried(tried, sid) && AddName(tried, sid))
-            SweepUnloadedProfile(profile);
-    }
-    RegCloseKey(list);
+    ForEachSubkey(
+        HKEY_LOCAL_MACHINE, ProfileListKey,
+        [](const wchar_t* sid, void* context) {
+            NameList& met = *static_cast<NameList*>(context);
+            UnloadedProfile profile;
+            if (FindUnloadedProfile(sid, profile) && !WasTried(met, sid) && AddName(met, sid))
+                SweepUnloadedProfile(profile);
+            return true;
+        },
+        &tried);
     FreeNames(tried);
 }
 

@@ -5,6 +5,7 @@
 #include "FolderRemoval.h"
 #include "ProfilePaths.h"
 
+#include "../common/FileKinds.h"
 #include "../log/log.h"
 
 #include <msi.h>
@@ -29,12 +30,6 @@ void Announce(CacheWalk& walk)
     if (!walk.announced)
         LogLine(L"Attempting to remove items from MSI package cache [%s]", walk.cache);
     walk.announced = true;
-}
-
-bool IsPlainFolder(DWORD attributes)
-{
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool IsPackageFile(const WIN32_FIND_DATAW& entry)
@@ -139,7 +134,7 @@ void RemoveUserPackageCache(const PathBuffer& cache)
     CacheWalk walk = {cache, false, false};
     Announce(walk);
     // A package cache that is itself a link would lead the removals out of the profile.
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!IsLinkAttributes(attributes))
         RemoveProductEntries(walk);
 }
 

@@ -12,6 +12,7 @@
 #include "UserProfileSweep.h"
 
 #include "../change/RunOutcome.h"
+#include "../common/FileKinds.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -84,9 +85,7 @@ bool IsLoaded(const wchar_t* name)
 // An existing file that is neither a folder nor a link of any kind.
 bool IsPlainFile(const PathBuffer& path)
 {
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    return IsPlainFileAttributes(GetFileAttributesW(path));
 }
 
 // True when the profile list entry sid is a profile to load here; out then describes it.

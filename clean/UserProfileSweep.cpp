@@ -16,6 +16,7 @@
 #include "Shortcuts.h"
 
 #include "../change/FileChanges.h"
+#include "../common/FileKinds.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 
@@ -91,7 +92,7 @@ void DeleteStartupShortcut(const wchar_t* sid)
         return;
     // A link in the shortcut's place is left alone: Wine deletes what it points to.
     DWORD attributes = GetFileAttributesW(shortcut);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLinkAttributes(attributes))
         return;
     Change change = DeleteShortcut(shortcut);
     if (change == Change::Made)

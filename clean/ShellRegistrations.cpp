@@ -422,21 +422,34 @@ void RemoveRegisteredApplications(const ShellScope& scope, HKEY values, REGSAM, 
     FreeNames(names);
 }
 
+// A class root being opened in each view.
+struct ClassRootPath {
+    ShellScope& scope;
+    const wchar_t* path;
+};
+
+// Opens the class root in one view, unless another view showed its key already.
+void OpenClassRoot(REGSAM view, void* context)
+{
+    ShellScope& scope = static_cast<ClassRootPath*>(context)->scope;
+    const wchar_t* path = static_cast<ClassRootPath*>(context)->path;
+    ClassRoot& root = scope.classes[scope.classCount];
+    root = {};
+    if (!TextCopy(root.path, path) || RegOpenKeyExW(scope.root, path, 0, KEY_READ | view, &root.key) != ERROR_SUCCESS)
+        return;
+    if (!FirstVisit(scope, root.key)) {
+        RegCloseKey(root.key);
+        return;
+    }
+    root.view = view;
+    scope.classCount++;
+}
+
 // Opens the class root at path in each view, once for each key of its own.
 void OpenClassRoots(ShellScope& scope, const wchar_t* path)
 {
-    for (REGSAM view : RegistryViews) {
-        ClassRoot& root = scope.classes[scope.classCount];
-        root = {};
-        if (!TextCopy(root.path, path) || RegOpenKeyExW(scope.root, path, 0, KEY_READ | view, &root.key) != ERROR_SUCCESS)
-            continue;
-        if (!FirstVisit(scope, root.key)) {
-            RegCloseKey(root.key);
-            continue;
-        }
-        root.view = view;
-        scope.classCount++;
-    }
+    ClassRootPath root = {scope, path};
+    ForEachRegistryView(OpenClassRoot, &root);
 }
 
 void CloseClassRoots(ShellScope& scope)

@@ -1,6 +1,8 @@
 // A file's whole content replaced in one step, never through a link.
 #include "FileChanges.h"
 
+#include "../common/FileKinds.h"
+
 #include <wchar.h>
 
 namespace {
@@ -42,7 +44,7 @@ bool MakeFolders(const wchar_t* folder)
                 if (attributes == INVALID_FILE_ATTRIBUTES)
                     return false;
             }
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            if (IsLinkAttributes(attributes))
                 return FailWith(ERROR_CANT_ACCESS_FILE);
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
                 return FailWith(ERROR_DIRECTORY);
@@ -105,7 +107,7 @@ bool ReplaceFileContent(const wchar_t* path, const void* data, DWORD size)
     // replacement could then land where the link points.
     DWORD attributes = GetFileAttributesW(path);
     DWORD error = ERROR_SUCCESS;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (IsLinkAttributes(attributes))
         error = ERROR_CANT_ACCESS_FILE;
     else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         error = ERROR_DIRECTORY;

@@ -1,6 +1,10 @@
 // Browser hosts: the native-messaging hosts through which the product's browser extension
 // reaches its program, each a key whose default value is the host's manifest file.
-#include "steps.h"
+#include "Catalogue.h"
+#include "ListScan.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "ShellScope.h"
 
 #include "../common/Registry.h"
 
@@ -12,26 +16,33 @@ const wchar_t* const HostLists[3] = {
     L"Mozilla\\NativeMessagingHosts",
 };
 
+// One host list being read: the hosts found so far whose manifest is the product's.
+struct HostReading {
+    const ShellScope& scope;
+    HKEY list;
+    REGSAM view;
+    NameList found;
+};
+
+bool NoteProductHost(const wchar_t* name, void* context)
+{
+    HostReading& reading = *static_cast<HostReading*>(context);
+    HKEY host;
+    if (RegOpenKeyExW(reading.list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | reading.view, &host) != ERROR_SUCCESS)
+        return true;
+    PathBuffer manifest;
+    if (ReadRegistryText(host, nullptr, manifest, true) && PathIsProducts(reading.scope.targets, manifest))
+        AddName(reading.found, name);
+    RegCloseKey(host);
+    return true;
+}
+
 // The hosts of one list whose manifest lies in the product's folders.
 void RemoveListedHosts(const ShellScope& scope, HKEY list, REGSAM view, const wchar_t* path)
 {
-    NameList found = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS)
-            break;
-        HKEY host;
-        if (RegOpenKeyExW(list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &host) != ERROR_SUCCESS)
-            continue;
-        PathBuffer manifest;
-        if (ReadRegistryText(host, nullptr, manifest, true) && PathIsProducts(scope.targets, manifest))
-            AddName(found, name);
-        RegCloseKey(host);
-    }
+    HostReading reading = {scope, list, view, {}};
+    ForEachSubkeyOf(list, NoteProductHost, &reading);
+    NameList& found = reading.found;
     for (DWORD i = 0; i < found.count; i++)
         RemoveListedKey(list, found.names[i], view, RootLabel(scope.root), path);
     FreeNames(found);

@@ -15,7 +15,24 @@
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
-#include "steps.h"
+#include "ClickToRunAddIns.h"
+#include "FirewallRules.h"
+#include "InstallerDataPurge.h"
+#include "InstallerRecords.h"
+#include "ListScan.h"
+#include "PackageCache.h"
+#include "PassiveUninstaller.h"
+#include "ProcessStopper.h"
+#include "RegistryPurge.h"
+#include "RunEntries.h"
+#include "RunReport.h"
+#include "ScheduledTasks.h"
+#include "ScopeMarker.h"
+#include "Services.h"
+#include "ShellRegistrations.h"
+#include "Shortcuts.h"
+#include "UnloadedProfileSweep.h"
+#include "UserProfileSweep.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"
@@ -25,6 +42,18 @@
 
 namespace {
 
+bool PurgeSidInstallerData(const wchar_t* sid, void*)
+{
+    PurgeInstallerData(sid);
+    return true;
+}
+
+bool SweepUser(const wchar_t* sid, void*)
+{
+    SweepUserScope(sid);
+    return true;
+}
+
 // The products are read first: the UserData purge deletes the records that name them. The
 // running user's records that waited for the uninstallers go once those have run; the
 // folder counts last, after the icon folders they may name.
@@ -32,7 +61,7 @@ void PurgeInstallerRecords()
 {
     InstallerProductList products = {};
     FindInstallerProducts(nullptr, products);
-    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeInstallerData);
+    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeSidInstallerData, nullptr);
     PurgeWaitingUserRecords();
     PurgeMachineInstallerRecords(products);
     RemoveCachedInstallerFiles(products);
@@ -102,7 +131,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
         RemoveProductServices();
         RemoveProductTasks();
     }
-    ForEachSubkey(HKEY_USERS, nullptr, SweepUserScope);
+    ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
     if (AllProfiles)

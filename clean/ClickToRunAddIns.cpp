@@ -1,15 +1,24 @@
 // Click-to-Run's copies of the add-in keys: Office from Click-to-Run reads add-in
 // registrations from its own copy of the machine's registry, where a leftover one keeps a
 // reinstalled add-in from loading.
-#include "steps.h"
+#include "ClickToRunAddIns.h"
+#include "Catalogue.h"
+#include "ListScan.h"
 
 #include "../change/RegistryChanges.h"
+
+namespace {
+
+void PurgeView(REGSAM view, void*)
+{
+    for (const wchar_t* path : ClickToRunAddInKeyPaths)
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
+}
+
+} // namespace
 
 void PurgeClickToRunAddIns()
 {
     // Silent, as the add-in keys of the registry purge are: a preview names each.
-    for (REGSAM view : RegistryViews) {
-        for (const wchar_t* path : ClickToRunAddInKeyPaths)
-            DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
-    }
+    ForEachRegistryView(PurgeView, nullptr);
 }

@@ -1,6 +1,9 @@
 // COM registration of the Outlook add-in: the ProgID key, and the class keys of the class ID
 // that the ProgID names, each only when it names the add-in's ProgID back.
-#include "steps.h"
+#include "ComRegistration.h"
+#include "Catalogue.h"
+#include "ListScan.h"
+#include "RegistryPurge.h"
 
 #include "../common/Registry.h"
 
@@ -90,10 +93,20 @@ void PurgeClassRoot(HKEY root, const wchar_t* classesPath, REGSAM view)
         PurgeClassKeys(root, classesPath, classId, view);
 }
 
+struct ClassesKey {
+    HKEY root;
+    const wchar_t* path;
+};
+
 void PurgeBothViews(HKEY root, const wchar_t* classesPath)
 {
-    for (REGSAM view : RegistryViews)
-        PurgeClassRoot(root, classesPath, view);
+    ClassesKey classes = {root, classesPath};
+    ForEachRegistryView(
+        [](REGSAM view, void* context) {
+            const ClassesKey& key = *static_cast<const ClassesKey*>(context);
+            PurgeClassRoot(key.root, key.path, view);
+        },
+        &classes);
 }
 
 } // namespace

@@ -1,6 +1,12 @@
 // COM servers of the product: the classes whose server file or program is the product's, and
 // the shell extension handlers and approved-list values that name them.
-#include "steps.h"
+#include "Catalogue.h"
+#include "ComRegistration.h"
+#include "ListScan.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ShellScope.h"
 
 #include "../common/Registry.h"
 
@@ -92,6 +98,30 @@ bool AnyProductsClass(const ShellScope& scope)
     return false;
 }
 
+// One handler list being read: the handlers found so far that name a product class.
+struct HandlerReading {
+    const ShellScope& scope;
+    HKEY list;
+    REGSAM view;
+    NameList found;
+};
+
+bool NoteProductHandler(const wchar_t* name, void* context)
+{
+    HandlerReading& reading = *static_cast<HandlerReading*>(context);
+    HKEY handler;
+    PathBuffer classId;
+    bool named = false;
+    if (RegOpenKeyExW(reading.list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | reading.view, &handler) ==
+        ERROR_SUCCESS) {
+        named = ReadRegistryText(handler, nullptr, classId, false) && IsClassId(classId);
+        RegCloseKey(handler);
+    }
+    if (named ? NamesProductsClass(reading.scope, classId) : NamesProductsClass(reading.scope, name))
+        AddName(reading.found, name);
+    return true;
+}
+
 // The handlers of one list below owner (a name of the class root): a handler names its class by
 // its default value, or by its own name when that is a class ID.
 void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_t* owner, const wchar_t* handlerList)
@@ -102,25 +132,9 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
     if (!FormatText(path, L"%s\\%s", owner, handlerList) || !FormatText(shownPath, L"%s\\%s", root.path, path) ||
         RegOpenKeyExW(root.key, path, REG_OPTION_OPEN_LINK, KEY_READ | root.view, &list) != ERROR_SUCCESS)
         return;
-    NameList found = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS)
-            break;
-        HKEY handler;
-        PathBuffer classId;
-        bool named = false;
-        if (RegOpenKeyExW(list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | root.view, &handler) == ERROR_SUCCESS) {
-            named = ReadRegistryText(handler, nullptr, classId, false) && IsClassId(classId);
-            RegCloseKey(handler);
-        }
-        if (named ? NamesProductsClass(scope, classId) : NamesProductsClass(scope, name))
-            AddName(found, name);
-    }
+    HandlerReading reading = {scope, list, root.view, {}};
+    ForEachSubkeyOf(list, NoteProductHandler, &reading);
+    NameList& found = reading.found;
     for (DWORD i = 0; i < found.count; i++)
         RemoveListedKey(list, found.names[i], root.view, RootLabel(scope.root), shownPath);
     FreeNames(found);
@@ -157,6 +171,22 @@ void RemoveApprovedValues(const ShellScope& scope)
     }
 }
 
+// One class list of a root being read for the product's classes.
+struct ClassListReading {
+    const ShellScope& scope;
+    ClassRoot& root;
+    HKEY list;
+};
+
+bool NoteProductClass(const wchar_t* classId, void* context)
+{
+    ClassListReading& reading = *static_cast<ClassListReading*>(context);
+    if (IsClassId(classId) && ServerIsProducts(reading.list, classId, reading.root.view, reading.scope.targets) &&
+        !ListHolds(reading.root.classIds, classId))
+        AddName(reading.root.classIds, classId);
+    return true;
+}
+
 } // namespace
 
 void FindProductClasses(ShellScope& scope, ClassRoot& root)
@@ -167,18 +197,8 @@ void FindProductClasses(ShellScope& scope, ClassRoot& root)
             continue;
         // One list seen through both views, or through both paths, is read once.
         if (FirstVisit(scope, list)) {
-            for (DWORD index = 0;; index++) {
-                PathBuffer classId;
-                DWORD classIdCount = MAX_PATH;
-                LONG result = RegEnumKeyExW(list, index, classId, &classIdCount, nullptr, nullptr, nullptr, nullptr);
-                if (result == ERROR_MORE_DATA)
-                    continue;
-                if (result != ERROR_SUCCESS)
-                    break;
-                if (IsClassId(classId) && ServerIsProducts(list, classId, root.view, scope.targets) &&
-                    !ListHolds(root.classIds, classId))
-                    AddName(root.classIds, classId);
-            }
+            ClassListReading reading = {scope, root, list};
+            ForEachSubkeyOf(list, NoteProductClass, &reading);
         }
         RegCloseKey(list);
     }

@@ -1,7 +1,8 @@
 // Firewall rules: every rule whose program is the product's, read and removed through the
 // firewall's own interface. The interface removes by name, and names need not be unique: a
 // name goes only when every rule of that name is the product's.
-#include "steps.h"
+#include "FirewallRules.h"
+#include "ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
 #include "../log/log.h"

@@ -1,9 +1,11 @@
 // Folder removal: deletes one folder tree, its entries in the order the folder lists them
 // (a sub-folder's tree where it comes), the folder itself last, with a log line before each
 // file's deletion.
-#include "steps.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
+#include "../common/FileKinds.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -11,11 +13,6 @@
 #include <wchar.h>
 
 namespace {
-
-bool IsLink(DWORD attributes)
-{
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
 
 // The path as the file system stores its names, when it differs from path in letter
 // case alone: each component looked up in its parent. Under Wine, a component that
@@ -127,7 +124,7 @@ bool ActingEntryPath(PathBuffer& out, const wchar_t* acting, const wchar_t* name
 bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
 {
     DWORD attributes = GetFileAttributesW(acting);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
+    if (!IsPlainFolder(attributes))
         return false;
     PathBuffer entryActing;
     if (!(IsLiteralPath(acting) ? TextCopy(entryActing, acting) && JoinLiteral(entryActing, L"*.*")
@@ -146,7 +143,7 @@ bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
         // plain text: AppendEntryName would refuse a name with a final dot.
         PathBuffer entryLogged;
         if (!TextCopy(entryLogged, logged) || !JoinLiteral(entryLogged, entry.cFileName) ||
-            !ActingEntryPath(entryActing, acting, entry.cFileName) || IsLink(entry.dwFileAttributes)) {
+            !ActingEntryPath(entryActing, acting, entry.cFileName) || IsLinkAttributes(entry.dwFileAttributes)) {
             foldersOnly = false;
             continue;
         }

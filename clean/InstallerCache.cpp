@@ -1,9 +1,18 @@
 // Installer cache: the cached packages of the family's products in %WINDIR%\Installer, each
 // checked against its own Property table, and the products' icon folders there and in each
 // user's %APPDATA%\Microsoft\Installer.
-#include "steps.h"
+#include "InstallerRecords.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ListScan.h"
+#include "PackageCache.h"
+#include "ProfilePaths.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ScopeMarker.h"
 
 #include "../change/FileChanges.h"
+#include "../common/FileKinds.h"
 #include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"
 #include "../common/Settings.h"
@@ -21,9 +30,7 @@ bool IsPlainName(const wchar_t* name)
 
 bool IsPlainFile(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    return IsPlainFileAttributes(GetFileAttributesW(path));
 }
 
 // "LocalPackage" names the product's cached package only when it is a file directly in the
@@ -41,9 +48,7 @@ void RemoveIconFolder(PathBuffer& folder, const InstallerProduct& product)
 {
     if (!AppendEntryName(folder, product.code) || !ExpandsToItself(folder))
         return;
-    DWORD attributes = GetFileAttributesW(folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (IsPlainFolder(GetFileAttributesW(folder)))
         RemoveFolderTree(folder);
 }
 

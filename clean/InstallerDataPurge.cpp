@@ -1,6 +1,8 @@
 // Windows Installer data purge: deletes the product family's component and product
 // records under HKLM\...\Installer\UserData\<SID>, always in the 64-bit view.
-#include "steps.h"
+#include "InstallerDataPurge.h"
+#include "Catalogue.h"
+#include "ListScan.h"
 
 #include "../change/RegistryChanges.h"
 #include "../log/log.h"

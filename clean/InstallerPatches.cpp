@@ -1,7 +1,16 @@
 // Installer patches: the machine's registrations of the patches that the family's products
 // list (Classes\Installer\Patches, UserData\<SID>\Patches) and their cached patch files,
 // removed only when no other product lists the patch.
-#include "steps.h"
+#include "InstallerRecords.h"
+#include "InstallerDataPurge.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ListScan.h"
+#include "PackageCache.h"
+#include "ProfilePaths.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ScopeMarker.h"
 
 #include "../change/FileChanges.h"
 #include "../change/PreviewRecord.h"

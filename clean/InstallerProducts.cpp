@@ -1,7 +1,17 @@
 // Installer products: the family's products as the Windows Installer registers them, found
 // on the machine's own records or on a user's, and the running user's products whose records
 // wait for the machine's uninstallers.
-#include "steps.h"
+#include "InstallerRecords.h"
+#include "InstallerDataPurge.h"
+#include "PassiveUninstaller.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ListScan.h"
+#include "PackageCache.h"
+#include "ProfilePaths.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ScopeMarker.h"
 
 #include "../common/Registry.h"
 #include "../log/log.h"

@@ -1,7 +1,15 @@
 // Installer records: the Windows Installer's features and upgrade codes of the family's
 // products, in the machine's registry (both views, and the policy's copies under Managed)
 // and in a user's hive.
-#include "steps.h"
+#include "InstallerRecords.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ListScan.h"
+#include "PackageCache.h"
+#include "ProfilePaths.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ScopeMarker.h"
 
 #include "../change/FileChanges.h"
 #include "../change/PreviewRecord.h"

@@ -1,6 +1,7 @@
 // List scans: one reading of a list's matches, walked with the rule that a deletion starts
 // the scan over, and the readings a scope sweep keeps for its later passes.
-#include "steps.h"
+#include "ListScan.h"
+#include "Catalogue.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -131,17 +132,30 @@ void ForgetListReadings(ListReadings& readings)
     readings.count = 0;
 }
 
-void ForEachSubkey(HKEY root, const wchar_t* path, void (*visit)(const wchar_t* name))
+void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
+{
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        LONG result = RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS || !visit(name, context))
+            return;
+    }
+}
+
+void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context), void* context)
 {
     HKEY key;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        visit(name);
-    }
+    ForEachSubkeyOf(key, visit, context);
     RegCloseKey(key);
+}
+
+void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context)
+{
+    for (REGSAM view : RegistryViews)
+        visit(view, context);
 }

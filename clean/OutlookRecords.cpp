@@ -1,7 +1,12 @@
 // Outlook's own records of the add-in in a user scope: the lists of add-ins that Outlook
 // watched for crashes, keeps enabled or timed, and the add-ins it disabled. They survive an
 // uninstall, and a reinstalled add-in then starts disabled.
-#include "steps.h"
+#include "OutlookRecords.h"
+#include "Catalogue.h"
+#include "ListScan.h"
+#include "RegistryValues.h"
+
+#include "../common/Registry.h"
 
 #include <shlwapi.h>
 
@@ -121,6 +126,30 @@ void PurgeOfficeVersion(const wchar_t* officePath, const wchar_t* version, REGSA
     PurgeList(officePath, version, DisabledItemsList, view, IsDisabledAddIn);
 }
 
+// The Office versions of one view of a user's Office key.
+struct OfficeView {
+    const wchar_t* officePath;
+    REGSAM view;
+};
+
+bool PurgeIfOfficeVersion(const wchar_t* version, void* context)
+{
+    const OfficeView& office = *static_cast<const OfficeView*>(context);
+    if (IsOfficeVersion(version))
+        PurgeOfficeVersion(office.officePath, version, office.view);
+    return true;
+}
+
+void PurgeOfficeView(REGSAM view, void* context)
+{
+    OfficeView office = {static_cast<const wchar_t*>(context), view};
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_USERS, office.officePath, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    ForEachSubkeyOf(key, PurgeIfOfficeVersion, &office);
+    RegCloseKey(key);
+}
+
 } // namespace
 
 void PurgeOutlookRecords(const wchar_t* sid)
@@ -128,19 +157,5 @@ void PurgeOutlookRecords(const wchar_t* sid)
     PathBuffer officePath;
     if (!ScopeKeyPath(officePath, sid, OfficeKey))
         return;
-    for (REGSAM view : RegistryViews) {
-        HKEY office;
-        if (RegOpenKeyExW(HKEY_USERS, officePath, 0, KEY_READ | view, &office) != ERROR_SUCCESS)
-            continue;
-        for (DWORD index = 0;; index++) {
-            PathBuffer version;
-            DWORD versionCount = MAX_PATH;
-            if (RegEnumKeyExW(office, index, version, &versionCount, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            if (IsOfficeVersion(version))
-                PurgeOfficeVersion(officePath, version, view);
-        }
-        RegCloseKey(office);
-    }
+    ForEachRegistryView(PurgeOfficeView, officePath);
 }

@@ -1,7 +1,11 @@
 // Package caches: the entry folders that the product family's installers left in a user's or
 // in the machine's package cache, each removed with its tree. The cache folder itself stays.
-#include "steps.h"
+#include "PackageCache.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
 
+#include "../common/FileKinds.h"
 #include "../log/log.h"
 
 #include <msi.h>
@@ -28,16 +32,10 @@ void Announce(CacheWalk& walk)
     walk.announced = true;
 }
 
-bool IsPlainFolder(DWORD attributes)
-{
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 bool IsPackageFile(const WIN32_FIND_DATAW& entry)
 {
     size_t length = wcslen(entry.cFileName);
-    return !(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) && length > 4 &&
+    return IsPlainFileAttributes(entry.dwFileAttributes) && length > 4 &&
            StrCmpIW(entry.cFileName + length - 4, L".msi") == 0;
 }
 
@@ -112,7 +110,7 @@ void RemoveUserPackageCache(const PathBuffer& cache)
     CacheWalk walk = {cache, false, false};
     Announce(walk);
     // A package cache that is itself a link would lead the removals out of the profile.
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!IsLinkAttributes(attributes))
         RemoveProductEntries(walk);
 }
 

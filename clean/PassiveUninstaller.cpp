@@ -1,6 +1,9 @@
 // Passive uninstaller: asks the Windows Installer to remove the product family's MSI
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
-#include "steps.h"
+#include "PassiveUninstaller.h"
+#include "Catalogue.h"
+#include "ListScan.h"
+#include "RegistryPurge.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/ProcessChanges.h"

@@ -1,7 +1,8 @@
 // Process stopper: the first step of a clean run ends the product's running
 // processes, so that no uninstaller, registry or folder step meets a file or key they
 // hold open.
-#include "steps.h"
+#include "ProcessStopper.h"
+#include "Catalogue.h"
 
 #include "../change/ProcessChanges.h"
 #include "../log/log.h"

@@ -1,6 +1,8 @@
 // The product catalogue: processes, display names, package-cache markers and add-in
 // keys of the Zamo product family, the add-in's COM name, and the maker's and product's words.
-#include "steps.h"
+#include "Catalogue.h"
+
+#include "../common/Registry.h"
 
 #include <shlwapi.h>
 
@@ -17,6 +19,7 @@ const wchar_t* const ClickToRunAddInKeyPaths[2] = {
     L"Addins\\Zamo.Outlook.AddIn",
 };
 
+namespace {
 const wchar_t* const ProductDisplayNames[9] = {
     L"Zamo (per-user)",
     L"Zamo (per-machine)",
@@ -28,6 +31,7 @@ const wchar_t* const ProductDisplayNames[9] = {
     L"Zamo Web Installer (per-user)",
     L"Zamo Web Installer (per-machine)",
 };
+} // namespace
 
 const wchar_t* const PackageCacheMarkers[3] = {
     L"ZamoInstallerPerUser.exe",

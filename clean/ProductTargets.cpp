@@ -1,6 +1,9 @@
 // Product targets: whether the program that an entry (a Run value, a shortcut, a service, a
 // scheduled task) starts is the product's, by where it lies or by its file name.
-#include "steps.h"
+#include "ProductTargets.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ProfilePaths.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -94,6 +97,11 @@ bool LiesInside(const wchar_t* folder, const wchar_t* path)
     return true;
 }
 
+// The file name must equal a catalogue process name, where the process stopper only asks that
+// the running executable's name contain one. A process is stopped for what it runs: a renamed
+// or prefixed copy of the product's executable is still the product running, and stopping it
+// removes nothing. Here a match makes an entry, key or file the product's and gets it deleted,
+// so a program whose name merely contains a catalogue name must stay another's.
 bool NameIsProcessName(const wchar_t* path)
 {
     const wchar_t* name = path;
@@ -187,6 +195,8 @@ void ReadProductTargets(const wchar_t* sid, ProductTargets& out)
         out.folderCount++;
 }
 
+namespace {
+
 bool ProgramIsProducts(const ProductTargets& targets, const wchar_t* program)
 {
     PathBuffer resolved;
@@ -201,6 +211,8 @@ bool ProgramIsProducts(const ProductTargets& targets, const wchar_t* program)
     }
     return false;
 }
+
+} // namespace
 
 bool PathIsProducts(const ProductTargets& targets, const wchar_t* path)
 {

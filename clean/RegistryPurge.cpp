@@ -1,6 +1,11 @@
 // Registry purge: the registry sweep of one scope, and the deletion of the product
 // family's keys, settings keys and add-in keys in one registry view.
-#include "steps.h"
+#include "RegistryPurge.h"
+#include "Catalogue.h"
+#include "ComRegistration.h"
+#include "InstallerRecords.h"
+#include "ListScan.h"
+#include "PassiveUninstaller.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"

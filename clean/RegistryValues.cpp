@@ -1,6 +1,6 @@
 // Registry values: the deletion of one value and its log line, for every step that removes
 // values rather than keys.
-#include "steps.h"
+#include "RegistryValues.h"
 
 #include "../change/RegistryChanges.h"
 #include "../log/log.h"

@@ -1,6 +1,10 @@
 // Run entries: the values of the Run and RunOnce keys whose command starts the product's
 // program, in a user's scope and in both views of the machine's.
-#include "steps.h"
+#include "RunEntries.h"
+#include "Catalogue.h"
+#include "ListScan.h"
+#include "ProductTargets.h"
+#include "RegistryValues.h"
 
 #include "../common/Registry.h"
 
@@ -65,8 +69,10 @@ void RemoveMachineRunEntries()
 {
     ProductTargets targets;
     ReadProductTargets(nullptr, targets);
-    for (REGSAM view : RegistryViews) {
-        for (const wchar_t* runKey : RunKeys)
-            RemoveRunValues(HKEY_LOCAL_MACHINE, nullptr, runKey, view, targets);
-    }
+    ForEachRegistryView(
+        [](REGSAM view, void* context) {
+            for (const wchar_t* runKey : RunKeys)
+                RemoveRunValues(HKEY_LOCAL_MACHINE, nullptr, runKey, view, *static_cast<ProductTargets*>(context));
+        },
+        &targets);
 }

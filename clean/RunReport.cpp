@@ -2,7 +2,8 @@
 // together: who ran it where and when, with which options, the scopes it met, every item it
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
 // code) with its outcome, and the counts by outcome.
-#include "steps.h"
+#include "RunReport.h"
+#include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../change/RunOutcome.h"

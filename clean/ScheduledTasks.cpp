@@ -1,6 +1,7 @@
 // Scheduled tasks: every task, in any folder, one of whose actions starts the product's
 // program, read and deleted through the Task Scheduler's own interface.
-#include "steps.h"
+#include "ScheduledTasks.h"
+#include "ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
 #include "../log/log.h"

@@ -1,6 +1,9 @@
 // Scope marker: the signature stored in a cleaned scope, so that later runs with the
 // same signature leave that scope alone.
-#include "steps.h"
+#include "ScopeMarker.h"
+#include "Catalogue.h"
+#include "PassiveUninstaller.h"
+#include "RunReport.h"
 
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"

@@ -1,6 +1,7 @@
 // Services: every service whose binary path starts the product's program is stopped and
 // deleted through the Service Control Manager.
-#include "steps.h"
+#include "Services.h"
+#include "ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
 #include "../log/log.h"

@@ -1,7 +1,13 @@
 // Shell registrations: App Paths, "Open with" entries, file types, URL protocols and registered
 // applications of the product, in one scope; the scope's class roots are read here once each,
 // for these and for the COM servers and browser hosts steps.
-#include "steps.h"
+#include "ShellRegistrations.h"
+#include "Catalogue.h"
+#include "ListScan.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ShellScope.h"
 
 #include "../common/Registry.h"
 
@@ -62,15 +68,8 @@ bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
 // The names of a key's subkeys, read before anything is deleted below it.
 void ReadSubkeyNames(HKEY key, NameList& out)
 {
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS || !AddName(out, name))
-            break;
-    }
+    ForEachSubkeyOf(
+        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
 }
 
 // The verbs of a shell key that have a command: how many, and those whose command starts the
@@ -423,21 +422,34 @@ void RemoveRegisteredApplications(const ShellScope& scope, HKEY values, REGSAM, 
     FreeNames(names);
 }
 
+// A class root being opened in each view.
+struct ClassRootPath {
+    ShellScope& scope;
+    const wchar_t* path;
+};
+
+// Opens the class root in one view, unless another view showed its key already.
+void OpenClassRoot(REGSAM view, void* context)
+{
+    ShellScope& scope = static_cast<ClassRootPath*>(context)->scope;
+    const wchar_t* path = static_cast<ClassRootPath*>(context)->path;
+    ClassRoot& root = scope.classes[scope.classCount];
+    root = {};
+    if (!TextCopy(root.path, path) || RegOpenKeyExW(scope.root, path, 0, KEY_READ | view, &root.key) != ERROR_SUCCESS)
+        return;
+    if (!FirstVisit(scope, root.key)) {
+        RegCloseKey(root.key);
+        return;
+    }
+    root.view = view;
+    scope.classCount++;
+}
+
 // Opens the class root at path in each view, once for each key of its own.
 void OpenClassRoots(ShellScope& scope, const wchar_t* path)
 {
-    for (REGSAM view : RegistryViews) {
-        ClassRoot& root = scope.classes[scope.classCount];
-        root = {};
-        if (!TextCopy(root.path, path) || RegOpenKeyExW(scope.root, path, 0, KEY_READ | view, &root.key) != ERROR_SUCCESS)
-            continue;
-        if (!FirstVisit(scope, root.key)) {
-            RegCloseKey(root.key);
-            continue;
-        }
-        root.view = view;
-        scope.classCount++;
-    }
+    ClassRootPath root = {scope, path};
+    ForEachRegistryView(OpenClassRoot, &root);
 }
 
 void CloseClassRoots(ShellScope& scope)

@@ -1,8 +1,13 @@
 // Shortcuts: the .lnk files on a user's Desktop and in the user's Start menu programs, and in
 // the machine's common ones, whose stored target is the product's program.
-#include "steps.h"
+#include "Shortcuts.h"
+#include "Catalogue.h"
+#include "FolderRemoval.h"
+#include "ProductTargets.h"
+#include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
+#include "../common/FileKinds.h"
 #include "../common/Registry.h"
 #include "../log/log.h"
 
@@ -11,11 +16,6 @@
 #include <wchar.h>
 
 namespace {
-
-bool IsLink(DWORD attributes)
-{
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
 
 bool IsShortcutName(const wchar_t* name)
 {
@@ -89,7 +89,7 @@ bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool su
         if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
             continue;
         bool taken = false;
-        if (TextCopy(path, folder) && AppendEntryName(path, entry.cFileName) && !IsLink(entry.dwFileAttributes)) {
+        if (TextCopy(path, folder) && AppendEntryName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, targets);
             } else if (subfolders) {
@@ -108,7 +108,7 @@ bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool su
 void WalkShellFolder(const PathBuffer& folder, const ProductTargets& targets, bool subfolders)
 {
     DWORD attributes = GetFileAttributesW(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(attributes))
+    if (!IsPlainFolder(attributes))
         return;
     WalkShortcuts(folder, targets, subfolders);
 }

@@ -1,9 +1,18 @@
 // Unloaded profile sweep: the profiles of the machine's profile list whose hives are not
 // loaded under HKEY_USERS are loaded from their hive files, swept as a logged-on user's
 // scope is, and unloaded again.
-#include "steps.h"
+#include "UnloadedProfileSweep.h"
+#include "ComRegistration.h"
+#include "FolderRemoval.h"
+#include "ListScan.h"
+#include "ProfilePaths.h"
+#include "RegistryPurge.h"
+#include "ScopeMarker.h"
+#include "ShellRegistrations.h"
+#include "UserProfileSweep.h"
 
 #include "../change/RunOutcome.h"
+#include "../common/FileKinds.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -76,9 +85,7 @@ bool IsLoaded(const wchar_t* name)
 // An existing file that is neither a folder nor a link of any kind.
 bool IsPlainFile(const PathBuffer& path)
 {
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    return IsPlainFileAttributes(GetFileAttributesW(path));
 }
 
 // True when the profile list entry sid is a profile to load here; out then describes it.
@@ -114,10 +121,12 @@ bool WasTried(const NameList& tried, const wchar_t* sid)
 
 void PurgeClassHive(const wchar_t* sid, const wchar_t* classesName)
 {
-    for (REGSAM view : RegistryViews) {
-        for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
-            PurgeProductKeys(HKEY_USERS, classesName, keyPath, view);
-    }
+    ForEachRegistryView(
+        [](REGSAM view, void* context) {
+            for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
+                PurgeProductKeys(HKEY_USERS, *static_cast<const wchar_t**>(context), keyPath, view);
+        },
+        &classesName);
     PurgeClassHiveComRegistration(classesName);
     RemoveClassHiveShellRegistrations(sid, classesName);
 }
@@ -166,22 +175,19 @@ void SweepUnloadedProfile(const UnloadedProfile& profile)
 
 void SweepProfileList()
 {
-    HKEY list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProfileListKey, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
-        return;
     // A SID that cannot be remembered is not tried, since a later repeat of it could not be
     // recognised.
     NameList tried = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        UnloadedProfile profile;
-        if (FindUnloadedProfile(sid, profile) && !WasTried(tried, sid) && AddName(tried, sid))
-            SweepUnloadedProfile(profile);
-    }
-    RegCloseKey(list);
+    ForEachSubkey(
+        HKEY_LOCAL_MACHINE, ProfileListKey,
+        [](const wchar_t* sid, void* context) {
+            NameList& met = *static_cast<NameList*>(context);
+            UnloadedProfile profile;
+            if (FindUnloadedProfile(sid, profile) && !WasTried(met, sid) && AddName(met, sid))
+                SweepUnloadedProfile(profile);
+            return true;
+        },
+        &tried);
     FreeNames(tried);
 }
 

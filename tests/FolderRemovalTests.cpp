@@ -1,6 +1,7 @@
 // Folder removal: real trees in temporary folders, the log lines read back.
 #include "change/RunOutcome.h"
-#include "clean/steps.h"
+#include "clean/FolderRemoval.h"
+#include "common/FileKinds.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 
@@ -395,6 +396,36 @@ TEST_F(FolderLinkTest, LinkDeepInsideStaysWithItsParentsAndEverythingElseGoes)
     EXPECT_TRUE(top.Planted());
     EXPECT_EQ(ListTree(tree), (std::vector<std::wstring>{L"TopLevelLink", L"a\\", L"a\\b\\", L"a\\b\\Link"}));
     EXPECT_EQ(Sorted(Logged()), Sorted({Line(L"a\\b\\f.txt"), Line(L"a\\g.txt"), Line(L"c\\h.txt")}));
+}
+
+// The one link check every walk uses: what is there and what it is, and nothing there, whose
+// INVALID_FILE_ATTRIBUTES has the link's bit set among all the others.
+TEST_F(FolderLinkTest, LinkChecksTellFoldersFilesLinksAndNothingApart)
+{
+    DirectoryLink link(folder / L"Link", outside);
+    if (!link.Planted())
+        GTEST_SKIP() << "Wine did not report the link as a reparse point";
+    DWORD linked = GetFileAttributesW((folder / L"Link").c_str());
+    DWORD plainFolder = GetFileAttributesW(outside.c_str());
+    DWORD plainFile = GetFileAttributesW((outside + L"\\precious.txt").c_str());
+    DWORD nothing = GetFileAttributesW((folder / L"Missing").c_str());
+    ASSERT_EQ(nothing, INVALID_FILE_ATTRIBUTES);
+
+    EXPECT_TRUE(IsLinkAttributes(linked));
+    EXPECT_FALSE(IsPlainFolder(linked));
+    EXPECT_FALSE(IsPlainFileAttributes(linked));
+
+    EXPECT_FALSE(IsLinkAttributes(plainFolder));
+    EXPECT_TRUE(IsPlainFolder(plainFolder));
+    EXPECT_FALSE(IsPlainFileAttributes(plainFolder));
+
+    EXPECT_FALSE(IsLinkAttributes(plainFile));
+    EXPECT_FALSE(IsPlainFolder(plainFile));
+    EXPECT_TRUE(IsPlainFileAttributes(plainFile));
+
+    EXPECT_FALSE(IsLinkAttributes(nothing));
+    EXPECT_FALSE(IsPlainFolder(nothing));
+    EXPECT_FALSE(IsPlainFileAttributes(nothing));
 }
 
 } // namespace

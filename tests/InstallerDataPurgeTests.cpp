@@ -1,6 +1,6 @@
 // Windows Installer data purge: synthetic component and product records under test
 // SIDs, and the records of real packages installed by the prefix's own msiexec.
-#include "clean/steps.h"
+#include "clean/InstallerDataPurge.h"
 #include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"

@@ -2,7 +2,14 @@
 // built as the Installer writes them under test codes and SIDs, and the records of real
 // packages installed by the prefix's own msiexec, cleaned by one quiet run.
 #include "change/RunOutcome.h"
-#include "clean/steps.h"
+#include "clean/InstallerRecords.h"
+#include "clean/Catalogue.h"
+#include "clean/InstallerDataPurge.h"
+#include "clean/ListScan.h"
+#include "clean/PackageCache.h"
+#include "clean/RegistryPurge.h"
+#include "clean/ScopeMarker.h"
+#include "clean/UserProfileSweep.h"
 #include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"

@@ -3,7 +3,9 @@
 // Random lists of 90 to 170 entries, about half of them matching and a third of the matches
 // undeletable, several seeds: the product key purge and the Installer's component purge log
 // the same lines and leave the same keys as the literal scan on the same list.
-#include "clean/steps.h"
+#include "clean/Catalogue.h"
+#include "clean/InstallerDataPurge.h"
+#include "clean/RegistryPurge.h"
 #include "change/RegistryChanges.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,9 @@
 // Passive uninstaller: the catalogue match of an entry's values, the uninstall list of a
 // scope in each view, and MsiExec run for real against packages built with wixl.
 #include "change/RunOutcome.h"
-#include "clean/steps.h"
+#include "clean/Catalogue.h"
+#include "clean/PassiveUninstaller.h"
+#include "clean/ScopeMarker.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,8 @@
 // Services made through the Service Control Manager and tasks registered through the Task
 // Scheduler's own interface, under the program folders of the test machine.
 #include "change/ServiceChanges.h"
-#include "clean/steps.h"
+#include "clean/ScheduledTasks.h"
+#include "clean/Services.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"

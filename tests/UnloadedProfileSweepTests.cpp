@@ -3,7 +3,7 @@
 // folders and profile list entries in HKLM (64-bit view) that each test removes. Wine
 // never writes a loaded hive back to its file, so what happened inside a hive is read
 // from the log and the disk, not from the file.
-#include "clean/steps.h"
+#include "clean/UnloadedProfileSweep.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // User profile sweep: test users under HKEY_USERS with their own profile folders in
 // the profile list and their own shell-folder definitions; program folders redirected
 // to temporary folders through the environment.
-#include "clean/steps.h"
+#include "clean/UserProfileSweep.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

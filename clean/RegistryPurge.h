@@ -1,0 +1,22 @@
+// Registry purge: the product, settings and add-in keys of a scope.
+#pragma once
+
+#include "ListScan.h"
+
+#include "../change/Change.h"
+
+// Registry purge of one scope: the passive uninstall in both views, then what betweenPasses
+// does (nothing when null), then the product, settings and add-in keys of both views, all
+// with one set of readings.
+void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)());
+// A product key list's matcher: the catalogue name of the entry's "DisplayName", else of its
+// "ProductName" (the entry opened once for both); null for an entry that a preview has passed
+// as removed already.
+const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name);
+// The product keys alone: every subkey of "<sid>\<keyPath>" in one view whose "DisplayName"
+// or "ProductName" is a catalogue name, deleted with its tree.
+void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
+
+// Deletes parent\name with its tree in one view, the parent shown as label\path: logs
+// "Successfully removed from %s\%s" or "Failed to remove from %s\%s" (a preview: "Would remove").
+Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path);

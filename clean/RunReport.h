@@ -1,0 +1,21 @@
+// Run report ("/Report:"): the scopes a run met and how it left each, and the report of the
+// whole run written at its end.
+#pragma once
+
+#include <windows.h>
+
+enum class ScopeOutcome {
+    Cleaned,
+    SkippedSignature,
+    SkippedWellKnown,
+    SkippedClassHive,
+    NotMarkedUnfinished,  // swept, but an uninstaller did not finish there
+};
+// Records a scope met (sid null or empty: the machine's), with its profile folder where the
+// profile list knows it. Nothing is kept without "/Report:".
+void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome);
+// Forgets the scopes of an earlier run and takes the time the run starts.
+void BeginRunReport();
+// With "/Report:", writes the report of the run that ends with exitCode (what it exits with
+// under "/ExitCode") and logs "Report written [%s]" or "Failed to write report [%s] [%d]".
+void WriteRunReport(int exitCode);

@@ -1,22 +1,11 @@
 // Installer products: the family's products as the Windows Installer registers them, found
-// on the machine's own records or on a user's, and the running user's products whose records
-// wait for the machine's uninstallers.
+// on the machine's own records or on a user's.
 #include "InstallerRecords.h"
 #include "InstallerDataPurge.h"
-#include "PassiveUninstaller.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RegistryValues.h"
-#include "ScopeMarker.h"
 
 #include "../common/Registry.h"
-#include "../log/log.h"
 
-#include <sddl.h>
 #include <shlwapi.h>
 #include <wchar.h>
 
@@ -28,26 +17,6 @@ namespace {
 const wchar_t* const MachineProducts = ProductKeyPaths[2];
 const wchar_t* const UserProducts = ProductKeyPaths[1];
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
-
-// Which digit of a code (its 32 hex digits in order) stands at each place of the packed
-// form: the first three groups reversed, the two digits of every later byte swapped. The
-// order is its own inverse.
-const int PackedOrder[32] = {7,  6,  5,  4,  3,  2,  1,  0,  11, 10, 9,  8,  15, 14, 13, 12,
-                             17, 16, 19, 18, 21, 20, 23, 22, 25, 24, 27, 26, 29, 28, 31, 30};
-
-bool IsHexDigit(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
-}
-
-bool IsPackedCode(const wchar_t* name)
-{
-    for (int i = 0; i < 32; i++) {
-        if (!IsHexDigit(name[i]))
-            return false;
-    }
-    return name[32] == L'\0';
-}
 
 bool AddProduct(InstallerProductList& list, const wchar_t* packed, const wchar_t* name, bool machine)
 {
@@ -239,111 +208,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, REGSAM view, Installer
     RegCloseKey(list);
 }
 
-// The machine's uninstall entry of the code, in either view, that names a catalogue product.
-bool MachineListsUninstaller(const wchar_t* code)
-{
-    PathBuffer path;
-    if (!FormatText(path, L"%s\\%s", ProductKeyPaths[0], code))
-        return false;
-    for (REGSAM view : RegistryViews) {
-        HKEY entry;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
-            continue;
-        bool named = KeyCatalogueName(entry, L"DisplayName") != nullptr;
-        RegCloseKey(entry);
-        if (named)
-            return true;
-    }
-    return false;
-}
-
-// The SID of the user the program runs as, as text.
-bool RunningUserSid(PathBuffer& out)
-{
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    // DWORDs, so that the TOKEN_USER at its start is aligned.
-    DWORD buffer[(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)) / sizeof(DWORD) + 1];
-    DWORD size = 0;
-    bool found = false;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
-        wchar_t* text = nullptr;
-        if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
-            found = TextCopy(out, text);
-            LocalFree(text);
-        }
-    }
-    CloseHandle(token);
-    return found;
-}
-
-// What the running user's pass handed over to the machine's pass.
-PathBuffer WaitingSid;
-InstallerProductList Waiting = {};
-
-// The user's product key of a product that waited, removed as the user's pass would have.
-void RemoveWaitingProductKey(const InstallerProduct& product)
-{
-    const wchar_t* const userLists[2] = {ProductKeyPaths[1], ProductKeyPaths[2]};
-    for (const wchar_t* keyPath : userLists) {
-        PathBuffer path;
-        HKEY list;
-        if (!ScopeKeyPath(path, WaitingSid, keyPath) ||
-            RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
-            continue;
-        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, L"HKU", path, WaitingSid};
-        const wchar_t* displayName = MatchProductKey(scan, product.packed);
-        if (displayName != nullptr) {
-            LogRemovalAttempt(product.packed, displayName);
-            RemoveListedKey(list, product.packed, KEY_WOW64_64KEY, L"HKU", path);
-        }
-        RegCloseKey(list);
-    }
-}
-
 } // namespace
-
-bool PackProductCode(const wchar_t* code, wchar_t (&packed)[33])
-{
-    if (wcslen(code) != 38 || code[0] != L'{' || code[37] != L'}')
-        return false;
-    wchar_t digits[32];
-    int count = 0;
-    for (int i = 1; i < 37; i++) {
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (code[i] != L'-')
-                return false;
-        } else if (IsHexDigit(code[i])) {
-            digits[count++] = code[i];
-        } else {
-            return false;
-        }
-    }
-    for (int i = 0; i < 32; i++)
-        packed[i] = digits[PackedOrder[i]];
-    packed[32] = L'\0';
-    return true;
-}
-
-bool UnpackProductCode(const wchar_t* packed, wchar_t (&code)[39])
-{
-    if (!IsPackedCode(packed))
-        return false;
-    wchar_t digits[32];
-    for (int i = 0; i < 32; i++)
-        digits[PackedOrder[i]] = packed[i];
-    int at = 0;
-    code[at++] = L'{';
-    for (int i = 0; i < 32; i++) {
-        if (i == 8 || i == 12 || i == 16 || i == 20)
-            code[at++] = L'-';
-        code[at++] = digits[i];
-    }
-    code[at++] = L'}';
-    code[at] = L'\0';
-    return true;
-}
 
 void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out)
 {
@@ -380,67 +245,4 @@ bool ListsProduct(const InstallerProductList& list, const wchar_t* packed)
             return true;
     }
     return false;
-}
-
-void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& products)
-{
-    // Only the running user's products can be removed by MsiExec for that user, and only
-    // while the machine's pass, which runs the uninstallers of its list, is to come.
-    PathBuffer running;
-    if (!RunningUserSid(running) || StrCmpIW(running, sid) != 0 || ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr))
-        return;
-    FreeInstallerProducts(Waiting);
-    if (!TextCopy(WaitingSid, sid))
-        return;
-    DWORD kept = 0;
-    for (DWORD i = 0; i < products.count; i++) {
-        InstallerProduct& product = products.products[i];
-        bool moved = false;
-        if (MachineListsUninstaller(product.code)) {
-            void* waiting = Waiting.products;
-            if (MakeRoom(waiting, Waiting.count, Waiting.capacity, sizeof(InstallerProduct))) {
-                Waiting.products = static_cast<InstallerProduct*>(waiting);
-                Waiting.products[Waiting.count++] = product;
-                moved = true;
-            }
-        }
-        if (!moved)
-            products.products[kept++] = product;
-    }
-    products.count = kept;
-    // A patch goes with the user's records of its products: those that stay in the user's
-    // pass keep every patch only when none waits.
-    if (Waiting.count > 0) {
-        Waiting.patches = products.patches;
-        Waiting.patchCount = products.patchCount;
-        Waiting.patchCapacity = products.patchCapacity;
-        products.patches = nullptr;
-        products.patchCount = 0;
-        products.patchCapacity = 0;
-    }
-}
-
-bool ProductRecordWaits(const wchar_t* sid, const wchar_t* packed)
-{
-    return Waiting.count > 0 && sid != nullptr && StrCmpIW(sid, WaitingSid) == 0 && ListsProduct(Waiting, packed);
-}
-
-void PurgeWaitingUserRecords()
-{
-    if (Waiting.count == 0)
-        return;
-    for (DWORD i = 0; i < Waiting.count; i++)
-        RemoveWaitingProductKey(Waiting.products[i]);
-    PurgeUserInstallerRecords(WaitingSid, Waiting);
-    // The package and icons the Installer cached were named before its uninstaller ran, which
-    // removes their records and may leave a file behind: each file is still checked to be the
-    // product's own before it goes.
-    RemoveCachedInstallerFiles(Waiting);
-    ForgetWaitingRecords();
-}
-
-void ForgetWaitingRecords()
-{
-    FreeInstallerProducts(Waiting);
-    WaitingSid[0] = L'\0';
 }

@@ -34,6 +34,8 @@ extern const wchar_t InstallerManaged[];
 // is not exactly such a code.
 bool PackProductCode(const wchar_t* code, wchar_t (&packed)[33]);
 bool UnpackProductCode(const wchar_t* packed, wchar_t (&code)[39]);
+// True for a name of exactly 32 hex digits, a code's packed form.
+bool IsPackedCode(const wchar_t* name);
 // The products that the machine's own records name (sid null), or, for a user scope, those
 // that the Installer registered for the SID under UserData and those the user's hive names
 // (its Installer\Products and its uninstall list); start out empty.

@@ -33,6 +33,36 @@ struct ShellScope {
 };
 // True the first time a key (by the name the registry gives it) is met in the scope.
 bool FirstVisit(ShellScope& scope, HKEY key);
+
+// Registry helpers of the shell registration files.
+// Opens parent\path itself, never the key a link there leads to.
+bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
+// Opens a key to delete values from, or failing that to read them.
+bool OpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key);
+// Appends the names of an open key's subkeys, or of its values, to out.
+void ReadSubkeyNames(HKEY key, NameList& out);
+void ReadValueNames(HKEY key, NameList& out);
+// Removes the listed subkeys of parent, shown below parentPath, or the listed values of key.
+void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* parentPath, const NameList& names);
+void RemoveValues(HKEY key, const NameList& names, const wchar_t* label, const wchar_t* path);
+// True when an open key has no values beyond valueCount and no subkeys beyond subkeyCount.
+bool HoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount);
+// Calls visit with each key of the scope's Software at relativePath, in each view that shows it.
+void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
+                        void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path));
+
+// File types: ProgIDs and URL protocols, extensions and "Open with" records, and the verbs of the
+// names Windows itself defines.
+// True for a ProgID, URL protocol or application of the product below parent.
+bool IsProductsProgId(HKEY parent, const wchar_t* name, REGSAM view, const ProductTargets& targets);
+// Reads the root's class list into its extensions, windowsNames and progIds.
+void ReadClassList(const ShellScope& scope, ClassRoot& root);
+// A user's "Open with" records, under the scope's Software, that name the product.
+void RemoveFileExtRecords(const ShellScope& scope);
+// The extensions of each class root whose default or OpenWithProgids name a product ProgID.
+void CleanExtensions(const ShellScope& scope);
+// The root's product ProgIDs, and the product's verbs on Windows' own names.
+void RemoveFileTypes(const ShellScope& scope, const ClassRoot& root);
 // COM servers: fills root.classIds with the classes of both its class lists whose
 // InprocServer32 file or LocalServer32 program is the product's.
 void FindProductClasses(ShellScope& scope, ClassRoot& root);

@@ -1,0 +1,297 @@
+// File types of the product in one scope: its ProgIDs and URL protocols, the extensions and the
+// user's "Open with" records that name them, and its verbs on the names Windows itself defines.
+#include "Catalogue.h"
+#include "ProductTargets.h"
+#include "RegistryPurge.h"
+#include "RegistryValues.h"
+#include "ShellScope.h"
+
+#include "../common/Registry.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace {
+
+const wchar_t FileExtsKey[] = L"Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
+
+// Names of the class root that Windows itself defines: an application may add verbs to them,
+// but the keys are the system's and stay whatever their verbs start.
+// Beyond the names a product is known to take, the roots the shell builds on and the file
+// types of Windows' own scripts and settings: losing one of those keys breaks every file of its
+// kind, so they too keep everything but the product's own verbs.
+const wchar_t* const WindowsClassNames[31] = {
+    L"http",    L"https",    L"ftp",     L"file",    L"mailto",  L"tel",     L"callto",
+    L"*",       L"AllFilesystemObjects", L"Directory", L"Drive", L"Folder",  L"htmlfile",
+    L"mhtmlfile", L"txtfile", L"exefile", L"lnkfile", L"batfile", L"cmdfile", L"comfile",
+    L"SystemFileAssociations", L"Unknown", L"DesktopBackground", L"Network", L"Printers",
+    L"regfile", L"inifile", L"inffile", L"VBSFile", L"JSFile",
+    L"ms-",  // a prefix: every "ms-..." protocol is the system's
+};
+
+bool IsWindowsClassName(const wchar_t* name)
+{
+    for (const wchar_t* known : WindowsClassNames) {
+        if (known[wcslen(known) - 1] == L'-' ? StrCmpNIW(name, known, static_cast<int>(wcslen(known))) == 0
+                                             : StrCmpIW(name, known) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A name that can be taken as one key below a class root: not empty, no backslash (which
+// would reach a key below another), and short enough to compose paths with.
+bool IsSingleKeyName(const wchar_t* name)
+{
+    return name[0] != L'\0' && wcschr(name, L'\\') == nullptr && wcslen(name) < MAX_PATH / 2;
+}
+
+bool ListHolds(const NameList& list, const wchar_t* name)
+{
+    for (DWORD i = 0; i < list.count; i++) {
+        if (StrCmpIW(list.names[i], name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The verbs of a shell key that have a command: how many, and those whose command starts the
+// product (a command that cannot be read is not the product's).
+struct Verbs {
+    DWORD commands;
+    NameList products;
+};
+void ReadVerbs(HKEY shell, REGSAM view, const ProductTargets& targets, Verbs& out)
+{
+    NameList verbs = {};
+    ReadSubkeyNames(shell, verbs);
+    for (DWORD i = 0; i < verbs.count; i++) {
+        PathBuffer commandPath;
+        HKEY command;
+        if (!FormatText(commandPath, L"%s\\command", verbs.names[i]) ||
+            !OpenAsItself(shell, commandPath, KEY_QUERY_VALUE | view, command))
+            continue;
+        out.commands++;
+        PathBuffer text;
+        if (ReadRegistryText(command, nullptr, text, true) && CommandStartsProducts(targets, text))
+            AddName(out.products, verbs.names[i]);
+        RegCloseKey(command);
+    }
+    FreeNames(verbs);
+}
+
+// IsProductsProgId of a name in the machine's class root, in either view: a user's entries may
+// name the machine's registrations.
+bool MachineHasProductsEntry(const ShellScope& scope, const wchar_t* below, const wchar_t* name)
+{
+    if (!scope.user || !IsSingleKeyName(name))
+        return false;
+    for (REGSAM view : RegistryViews) {
+        PathBuffer path;
+        HKEY parent;
+        if (!FormatText(path, below[0] == L'\0' ? L"Software\\Classes%s" : L"Software\\Classes\\%s", below) ||
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &parent) != ERROR_SUCCESS)
+            continue;
+        bool products = IsProductsProgId(parent, name, view, scope.machine);
+        RegCloseKey(parent);
+        if (products)
+            return true;
+    }
+    return false;
+}
+
+bool NamesProductsProgId(const ShellScope& scope, const wchar_t* name)
+{
+    if (!IsSingleKeyName(name) || IsWindowsClassName(name))
+        return false;
+    for (DWORD i = 0; i < scope.classCount; i++) {
+        if (ListHolds(scope.classes[i].progIds, name))
+            return true;
+    }
+    return MachineHasProductsEntry(scope, L"", name);
+}
+
+bool NamesProductsApplication(const ShellScope& scope, const wchar_t* name)
+{
+    if (!IsSingleKeyName(name))
+        return false;
+    for (DWORD i = 0; i < scope.classCount; i++) {
+        if (ListHolds(scope.classes[i].applications, name))
+            return true;
+    }
+    return MachineHasProductsEntry(scope, L"Applications", name);
+}
+
+// An extension of a class root: its OpenWithProgids values named by a product ProgID, and its
+// default value where it names one. When nothing else would be left in it, the extension's
+// key goes instead.
+void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_t* extension)
+{
+    const wchar_t* label = RootLabel(scope.root);
+    HKEY key;
+    if (!OpenForValues(root.key, extension, root.view, key))
+        return;
+    PathBuffer progId;
+    bool byDefault = ReadRegistryText(key, nullptr, progId, false) && NamesProductsProgId(scope, progId);
+    NameList named = {};
+    HKEY openWith = nullptr;
+    DWORD openWithValues = 0;
+    if (OpenForValues(key, L"OpenWithProgids", root.view, openWith)) {
+        NameList values = {};
+        ReadValueNames(openWith, values);
+        openWithValues = values.count;
+        for (DWORD i = 0; i < values.count; i++) {
+            if (NamesProductsProgId(scope, values.names[i]))
+                AddName(named, values.names[i]);
+        }
+        FreeNames(values);
+    }
+    if (byDefault || named.count > 0) {
+        bool openWithEmptied = openWith != nullptr && named.count == openWithValues && HoldsAtMost(openWith, 0, openWithValues);
+        // Left empty: no value but a named default, no subkey but an emptied OpenWithProgids.
+        bool nothingElse = HoldsAtMost(key, openWithEmptied ? 1 : 0, byDefault ? 1 : 0);
+        PathBuffer path;
+        PathBuffer openWithPath;
+        if (nothingElse) {
+            if (openWith != nullptr)
+                RegCloseKey(openWith);
+            openWith = nullptr;
+            RemoveListedKey(root.key, extension, root.view, label, root.path);
+        } else if (FormatText(path, L"%s\\%s", root.path, extension)) {
+            if (openWith != nullptr && FormatText(openWithPath, L"%s\\OpenWithProgids", path))
+                RemoveValues(openWith, named, label, openWithPath);
+            if (byDefault)
+                RemoveRegistryValue(key, L"", label, path);
+        }
+    }
+    FreeNames(named);
+    if (openWith != nullptr)
+        RegCloseKey(openWith);
+    RegCloseKey(key);
+}
+
+// The verbs of one of Windows' own names (and of the background of folders) whose command
+// starts the product.
+void RemoveProductsVerbs(const ShellScope& scope, const ClassRoot& root, const wchar_t* name)
+{
+    PathBuffer shellPath;
+    PathBuffer shownPath;
+    HKEY shell;
+    if (!FormatText(shellPath, L"%s\\shell", name) || !FormatText(shownPath, L"%s\\%s", root.path, shellPath) ||
+        !OpenAsItself(root.key, shellPath, KEY_READ | root.view, shell))
+        return;
+    Verbs verbs = {};
+    ReadVerbs(shell, root.view, scope.targets, verbs);
+    RemoveKeys(shell, root.view, RootLabel(scope.root), shownPath, verbs.products);
+    FreeNames(verbs.products);
+    RegCloseKey(shell);
+}
+
+// A user's "Open with" records of one extension: the programs of OpenWithList and the ProgIDs of
+// OpenWithProgids that are the product's. The list's order ("MRUList") is the shell's own.
+void CleanFileExt(const ShellScope& scope, HKEY fileExt, const wchar_t* path)
+{
+    const wchar_t* const lists[2] = {L"OpenWithList", L"OpenWithProgids"};
+    for (const wchar_t* listName : lists) {
+        HKEY list;
+        PathBuffer listPath;
+        if (!FormatText(listPath, L"%s\\%s", path, listName) || !OpenForValues(fileExt, listName, KEY_WOW64_64KEY, list))
+            continue;
+        bool byProgram = listName == lists[0];
+        NameList values = {};
+        NameList found = {};
+        ReadValueNames(list, values);
+        for (DWORD i = 0; i < values.count; i++) {
+            const wchar_t* name = values.names[i];
+            PathBuffer program;
+            if (byProgram ? StrCmpIW(name, L"MRUList") != 0 && ReadRegistryText(list, name, program, false) &&
+                                (PathIsProducts(scope.targets, program) || NamesProductsApplication(scope, program))
+                          : NamesProductsProgId(scope, name))
+                AddName(found, name);
+        }
+        RemoveValues(list, found, RootLabel(scope.root), listPath);
+        FreeNames(found);
+        FreeNames(values);
+        RegCloseKey(list);
+    }
+}
+
+void RemoveFileExts(const ShellScope& scope, HKEY fileExts, REGSAM, const wchar_t* path)
+{
+    NameList names = {};
+    ReadSubkeyNames(fileExts, names);
+    for (DWORD i = 0; i < names.count; i++) {
+        HKEY fileExt;
+        PathBuffer fileExtPath;
+        if (!FormatText(fileExtPath, L"%s\\%s", path, names.names[i]) ||
+            !OpenAsItself(fileExts, names.names[i], KEY_READ | KEY_WOW64_64KEY, fileExt))
+            continue;
+        CleanFileExt(scope, fileExt, fileExtPath);
+        RegCloseKey(fileExt);
+    }
+    FreeNames(names);
+}
+
+} // namespace
+
+// A ProgID, URL protocol or application of the product: at least one verb with a command, and
+// every such command starts the product.
+bool IsProductsProgId(HKEY parent, const wchar_t* name, REGSAM view, const ProductTargets& targets)
+{
+    PathBuffer shellPath;
+    HKEY shell;
+    if (!FormatText(shellPath, L"%s\\shell", name) || !OpenAsItself(parent, shellPath, KEY_READ | view, shell))
+        return false;
+    Verbs verbs = {};
+    ReadVerbs(shell, view, targets, verbs);
+    RegCloseKey(shell);
+    bool products = verbs.commands > 0 && verbs.products.count == verbs.commands;
+    FreeNames(verbs.products);
+    return products;
+}
+
+// The class list, read once: the extensions and Windows' own names kept for later, and each
+// other name tested as a ProgID or URL protocol of the product.
+void ReadClassList(const ShellScope& scope, ClassRoot& root)
+{
+    NameList names = {};
+    ReadSubkeyNames(root.key, names);
+    for (DWORD i = 0; i < names.count; i++) {
+        const wchar_t* name = names.names[i];
+        if (name[0] == L'.')
+            AddName(root.extensions, name);
+        else if (IsWindowsClassName(name))
+            AddName(root.windowsNames, name);
+        else if (IsProductsProgId(root.key, name, root.view, scope.targets))
+            AddName(root.progIds, name);
+    }
+    FreeNames(names);
+}
+
+void RemoveFileExtRecords(const ShellScope& scope)
+{
+    ForEachSoftwareKey(scope, FileExtsKey, RemoveFileExts);
+}
+
+void CleanExtensions(const ShellScope& scope)
+{
+    // Without a product ProgID in any of the machine's roots, no extension of them names one.
+    bool anyProgId = scope.user;
+    for (DWORD i = 0; i < scope.classCount; i++)
+        anyProgId = anyProgId || scope.classes[i].progIds.count > 0;
+    for (DWORD i = 0; anyProgId && i < scope.classCount; i++) {
+        const ClassRoot& root = scope.classes[i];
+        for (DWORD j = 0; j < root.extensions.count; j++)
+            CleanExtension(scope, root, root.extensions.names[j]);
+    }
+}
+
+void RemoveFileTypes(const ShellScope& scope, const ClassRoot& root)
+{
+    RemoveKeys(root.key, root.view, RootLabel(scope.root), root.path, root.progIds);
+    for (DWORD i = 0; i < root.windowsNames.count; i++) {
+        RemoveProductsVerbs(scope, root, root.windowsNames.names[i]);
+        if (StrCmpIW(root.windowsNames.names[i], L"Directory") == 0)
+            RemoveProductsVerbs(scope, root, L"Directory\\Background");
+    }
+}

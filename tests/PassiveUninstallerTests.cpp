@@ -3,6 +3,7 @@
 #include "change/RunOutcome.h"
 #include "clean/Catalogue.h"
 #include "clean/PassiveUninstaller.h"
+#include "clean/RunReport.h"
 #include "clean/ScopeMarker.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
@@ -488,6 +489,47 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
     MarkScopeCleaned(HKEY_USERS, TestSid);
     EXPECT_EQ(log.Lines(), Lines{});
     EXPECT_TRUE(ReadString(HKEY_USERS, std::wstring(TestSid) + marker, nullptr, &stored));
+}
+
+// The report tells the same story as the log: the uninstaller that timed out is an item that
+// counts for the exit code, and its scope's outcome says why the scope was not marked.
+TEST_F(StandInTest, ReportNamesAnUnfinishedUninstallerAndItsUnmarkedScope)
+{
+    ASSERT_TRUE(MakeRoot());
+    const std::wstring report = folder_.Path() + L"\\report.json";
+    ReportRequested = true;
+    ASSERT_TRUE(TextCopy(ReportPath, report.c_str()));
+    ASSERT_TRUE(TextCopy(Signature, L"Wave-9"));
+    ClearTriedItems();
+    BeginRunReport();
+    const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000B4}";
+    ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
+    {
+        ScopedVariable sleep(L"ZC_UNINSTALL_SLEEP", L"30000");
+        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+    }
+    MarkScopeCleaned(HKEY_USERS, TestSid);
+    const int exitCode = SettleRunOutcome();
+    WriteRunReport(exitCode);
+    ReportRequested = false;
+    ReportPath[0] = L'\0';
+
+    EXPECT_EQ(exitCode, 1);
+    ReportValues read;
+    std::string why;
+    ASSERT_TRUE(ReadReport(report, &read, &why)) << why;
+    EXPECT_EQ(read["exitCode"].number, 1);
+    EXPECT_EQ(read["scopes"].number, 1);
+    EXPECT_EQ(read["scopes/0/sid"].text, TestSid);
+    EXPECT_EQ(read["scopes/0/outcome"].text, L"not marked: uninstaller did not finish");
+    ASSERT_EQ(read["items"].number, 1);
+    EXPECT_EQ(read["items/0/kind"].text, L"uninstaller");
+    EXPECT_EQ(read["items/0/productCode"].text, code);
+    EXPECT_EQ(read["items/0/displayName"].text, L"Zamo (per-user)");
+    EXPECT_EQ(read["items/0/outcome"].text, L"not removed");
+    EXPECT_EQ(read["items/0/timedOut"].type, 'B');
+    EXPECT_EQ(read["items/0/timedOut"].number, 1);
+    EXPECT_EQ(read["items/0/countsForExitCode"].number, 1);
 }
 
 // Without "/ExitCode" the run's code stays 0 and no "Not removed" line is logged, but the

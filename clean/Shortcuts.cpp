@@ -74,34 +74,41 @@ bool TakeShortcut(const wchar_t* path, const ProductTargets& targets)
 // Walks one folder: its shortcuts and, with subfolders, its sub-folders, never entering or
 // taking a link. A sub-folder named as the maker or the product that the walk emptied goes too.
 // True when the walk removed something here and left nothing.
+bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool subfolders);
+
+// What one level of WalkShortcuts carries from entry to entry.
+struct ShortcutWalk {
+    const wchar_t* folder;
+    const ProductTargets* targets;
+    bool subfolders;
+    bool removed;
+    bool left;
+};
+
+bool TakeShortcutEntry(const WIN32_FIND_DATAW& entry, void* context)
+{
+    ShortcutWalk& walk = *static_cast<ShortcutWalk*>(context);
+    bool taken = false;
+    PathBuffer path;
+    if (TextCopy(path, walk.folder) && AppendEntryName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, *walk.targets);
+        } else if (walk.subfolders) {
+            taken = WalkShortcuts(path, *walk.targets, true) && IsProductFolderName(entry.cFileName) &&
+                    RemoveFolder(path) != Change::Failed;
+        }
+    }
+    walk.removed = walk.removed || taken;
+    walk.left = walk.left || !taken;
+    return true;
+}
+
 bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool subfolders)
 {
-    PathBuffer path;
-    if (!TextCopy(path, folder) || !AppendEntryName(path, L"*.*"))
+    ShortcutWalk walk = {folder, &targets, subfolders, false, false};
+    if (!ForEachFolderEntry(folder, TakeShortcutEntry, &walk))
         return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool removed = false;
-    bool left = false;
-    do {
-        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
-            continue;
-        bool taken = false;
-        if (TextCopy(path, folder) && AppendEntryName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, targets);
-            } else if (subfolders) {
-                taken = WalkShortcuts(path, targets, true) && IsProductFolderName(entry.cFileName) &&
-                        RemoveFolder(path) != Change::Failed;
-            }
-        }
-        removed = removed || taken;
-        left = left || !taken;
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return removed && !left;
+    return walk.removed && !walk.left;
 }
 
 // Walks a shell folder that is a plain folder; one that is a link is not entered.

@@ -7,8 +7,8 @@
 #include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
+#include "../common/ComThread.h"
 #include "../common/FileKinds.h"
-#include "../common/Registry.h"
 #include "../log/log.h"
 
 #include <shlobj.h>
@@ -120,60 +120,36 @@ void WalkShellFolder(const PathBuffer& folder, const ProductTargets& targets, bo
     WalkShortcuts(folder, targets, subfolders);
 }
 
-// The machine's common shell folder of one definition, expanded in the machine's terms.
-bool ReadCommonShellFolder(HKEY definitions, const wchar_t* valueName, PathBuffer& out)
-{
-    PathBuffer definition;
-    return ReadRegistryText(definitions, valueName, definition, true) && ExpandText(out, definition) &&
-           IsFullPath(out);
-}
-
-// The shell's link object needs COM on the worker thread for the step; a thread that has it
-// in another mode already keeps it.
-bool BeginShellWork()
-{
-    HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    return SUCCEEDED(result);
-}
-
-void EndShellWork(bool begun)
-{
-    if (begun)
-        CoUninitialize();
-}
-
 } // namespace
 
 void DeleteUserShortcuts(const wchar_t* sid)
 {
     ProductTargets targets;
     ReadProductTargets(sid, targets);
-    bool com = BeginShellWork();
+    // The shell's link object needs COM on the worker thread for the step.
+    bool com = BeginComWork();
     PathBuffer folder;
     if (ResolveUserShellFolder(sid, L"Desktop", folder))
         WalkShellFolder(folder, targets, false);
     if (ResolveUserShellFolder(sid, L"Programs", folder))
         WalkShellFolder(folder, targets, true);
-    EndShellWork(com);
+    EndComWork(com);
 }
 
 void DeleteCommonShortcuts()
 {
-    HKEY definitions;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellFoldersKey, 0, KEY_READ | KEY_WOW64_64KEY, &definitions) != ERROR_SUCCESS)
-        return;
     PathBuffer desktop;
     PathBuffer programs;
-    bool haveDesktop = ReadCommonShellFolder(definitions, L"Common Desktop", desktop);
-    bool havePrograms = ReadCommonShellFolder(definitions, L"Common Programs", programs);
-    RegCloseKey(definitions);
+    bool haveDesktop = ResolveCommonShellFolder(L"Common Desktop", desktop);
+    bool havePrograms = ResolveCommonShellFolder(L"Common Programs", programs);
 
     ProductTargets targets;
     ReadProductTargets(nullptr, targets);
-    bool com = BeginShellWork();
+    // The shell's link object needs COM on the worker thread for the step.
+    bool com = BeginComWork();
     if (haveDesktop)
         WalkShellFolder(desktop, targets, false);
     if (havePrograms)
         WalkShellFolder(programs, targets, true);
-    EndShellWork(com);
+    EndComWork(com);
 }

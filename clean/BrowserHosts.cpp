@@ -58,7 +58,7 @@ void RemoveBrowserHosts(const ShellScope& scope)
         for (const wchar_t* hostList : HostLists) {
             PathBuffer path;
             HKEY list;
-            if (!FormatText(path, L"%s\\%s", scope.software, hostList) ||
+            if (!JoinKeyPath(path, scope.software, hostList) ||
                 RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegistryViews[v], &list) != ERROR_SUCCESS)
                 continue;
             RemoveListedHosts(scope, list, RegistryViews[v], path);

@@ -42,7 +42,7 @@ bool ReadServer(HKEY list, const wchar_t* classId, const wchar_t* server, REGSAM
 {
     PathBuffer path;
     HKEY key;
-    if (!FormatText(path, L"%s\\%s", classId, server) ||
+    if (!JoinKeyPath(path, classId, server) ||
         RegOpenKeyExW(list, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
     bool read = ReadRegistryText(key, nullptr, out, true);
@@ -129,7 +129,7 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
     PathBuffer path;
     PathBuffer shownPath;
     HKEY list;
-    if (!FormatText(path, L"%s\\%s", owner, handlerList) || !FormatText(shownPath, L"%s\\%s", root.path, path) ||
+    if (!JoinKeyPath(path, owner, handlerList) || !JoinKeyPath(shownPath, root.path, path) ||
         RegOpenKeyExW(root.key, path, REG_OPTION_OPEN_LINK, KEY_READ | root.view, &list) != ERROR_SUCCESS)
         return;
     HandlerReading reading = {scope, list, root.view, {}};
@@ -144,7 +144,7 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
 void RemoveApprovedValues(const ShellScope& scope)
 {
     PathBuffer path;
-    if (scope.software[0] == L'\0' || !FormatText(path, L"%s\\%s", scope.software, ApprovedKey))
+    if (scope.software[0] == L'\0' || !ScopeKeyPath(path, scope.software, ApprovedKey))
         return;
     for (DWORD v = 0; v < scope.softwareViews; v++) {
         HKEY key;
@@ -231,7 +231,7 @@ void RemoveProductClasses(const ShellScope& scope)
         for (const wchar_t* listPath : ClassListPaths) {
             PathBuffer path;
             HKEY list;
-            if (!FormatText(path, L"%s\\%s", root.path, listPath) ||
+            if (!JoinKeyPath(path, root.path, listPath) ||
                 RegOpenKeyExW(root.key, listPath, 0, KEY_READ | root.view, &list) != ERROR_SUCCESS)
                 continue;
             // Each class is examined again where it is taken: the other list may hold another

@@ -157,7 +157,7 @@ void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_
                 RegCloseKey(openWith);
             openWith = nullptr;
             RemoveListedKey(root.key, extension, root.view, label, root.path);
-        } else if (FormatText(path, L"%s\\%s", root.path, extension)) {
+        } else if (JoinKeyPath(path, root.path, extension)) {
             if (openWith != nullptr && FormatText(openWithPath, L"%s\\OpenWithProgids", path))
                 RemoveValues(openWith, named, label, openWithPath);
             if (byDefault)
@@ -177,7 +177,7 @@ void RemoveProductsVerbs(const ShellScope& scope, const ClassRoot& root, const w
     PathBuffer shellPath;
     PathBuffer shownPath;
     HKEY shell;
-    if (!FormatText(shellPath, L"%s\\shell", name) || !FormatText(shownPath, L"%s\\%s", root.path, shellPath) ||
+    if (!JoinKeyPath(shellPath, name, L"shell") || !JoinKeyPath(shownPath, root.path, shellPath) ||
         !OpenAsItself(root.key, shellPath, KEY_READ | root.view, shell))
         return;
     Verbs verbs = {};
@@ -195,7 +195,7 @@ void CleanFileExt(const ShellScope& scope, HKEY fileExt, const wchar_t* path)
     for (const wchar_t* listName : lists) {
         HKEY list;
         PathBuffer listPath;
-        if (!FormatText(listPath, L"%s\\%s", path, listName) || !OpenForValues(fileExt, listName, KEY_WOW64_64KEY, list))
+        if (!JoinKeyPath(listPath, path, listName) || !OpenForValues(fileExt, listName, KEY_WOW64_64KEY, list))
             continue;
         bool byProgram = listName == lists[0];
         NameList values = {};
@@ -223,7 +223,7 @@ void RemoveFileExts(const ShellScope& scope, HKEY fileExts, REGSAM, const wchar_
     for (DWORD i = 0; i < names.count; i++) {
         HKEY fileExt;
         PathBuffer fileExtPath;
-        if (!FormatText(fileExtPath, L"%s\\%s", path, names.names[i]) ||
+        if (!JoinKeyPath(fileExtPath, path, names.names[i]) ||
             !OpenAsItself(fileExts, names.names[i], KEY_READ | KEY_WOW64_64KEY, fileExt))
             continue;
         CleanFileExt(scope, fileExt, fileExtPath);
@@ -240,7 +240,7 @@ bool IsProductsProgId(HKEY parent, const wchar_t* name, REGSAM view, const Produ
 {
     PathBuffer shellPath;
     HKEY shell;
-    if (!FormatText(shellPath, L"%s\\shell", name) || !OpenAsItself(parent, shellPath, KEY_READ | view, shell))
+    if (!JoinKeyPath(shellPath, name, L"shell") || !OpenAsItself(parent, shellPath, KEY_READ | view, shell))
         return false;
     Verbs verbs = {};
     ReadVerbs(shell, view, targets, verbs);

@@ -5,6 +5,7 @@
 #include "ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
+#include "../common/ComThread.h"
 #include "../log/log.h"
 
 #include <initguid.h>
@@ -109,7 +110,7 @@ void RemoveRulesNamed(INetFwRules* rules, const wchar_t* name, DWORD count)
 void RemoveFirewallRules()
 {
     // The firewall's objects need COM on the worker thread for the step.
-    bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    bool com = BeginComWork();
     INetFwPolicy2* policy = nullptr;
     INetFwRules* rules = nullptr;
     if (SUCCEEDED(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
@@ -142,6 +143,5 @@ void RemoveFirewallRules()
         rules->Release();
     if (policy != nullptr)
         policy->Release();
-    if (com)
-        CoUninitialize();
+    EndComWork(com);
 }

@@ -110,6 +110,39 @@ bool ActingEntryPath(PathBuffer& out, const wchar_t* acting, const wchar_t* name
     return TextCopy(out, acting) && AppendEntryName(out, name);
 }
 
+// What one level of RemoveTree carries from entry to entry.
+struct TreeWalk {
+    const wchar_t* logged;
+    const wchar_t* acting;
+    bool foldersOnly;
+};
+
+bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top);
+
+bool RemoveTreeEntry(const WIN32_FIND_DATAW& entry, void* context)
+{
+    TreeWalk& walk = *static_cast<TreeWalk*>(context);
+    // An entry whose path does not fit stays, and so does this folder. The logged path is
+    // plain text: AppendEntryName would refuse a name with a final dot.
+    PathBuffer entryLogged;
+    PathBuffer entryActing;
+    if (!TextCopy(entryLogged, walk.logged) || !JoinLiteral(entryLogged, entry.cFileName) ||
+        !ActingEntryPath(entryActing, walk.acting, entry.cFileName) || IsLinkAttributes(entry.dwFileAttributes)) {
+        walk.foldersOnly = false;
+        return true;
+    }
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!RemoveTree(entryLogged, entryActing, false))
+            walk.foldersOnly = false;
+    } else {
+        walk.foldersOnly = false;
+        LogChange(L"Deleting file [%s]", entryLogged);
+        if (DeleteFileAt(entryActing, entryLogged) == Change::Failed)
+            DeleteAtRestartIfAsked(entryLogged, entryActing, false);
+    }
+    return true;
+}
+
 // Removes the tree at logged, acting through acting: the same path, spelled as stored (and in
 // its literal form below a name that needs it). Both are composed alike from the names found
 // on disk, which are taken as they are, since a name such as "%NAME%" would expand into
@@ -126,43 +159,15 @@ bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
     DWORD attributes = GetFileAttributesW(acting);
     if (!IsPlainFolder(attributes))
         return false;
-    PathBuffer entryActing;
-    if (!(IsLiteralPath(acting) ? TextCopy(entryActing, acting) && JoinLiteral(entryActing, L"*.*")
-                                : TextCopy(entryActing, acting) && AppendEntryName(entryActing, L"*.*")))
+    TreeWalk walk = {logged, acting, true};
+    if (!ForEachFolderEntry(acting, RemoveTreeEntry, &walk))
         return false;
 
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(entryActing, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool foldersOnly = true;
-    do {
-        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
-            continue;
-        // An entry whose path does not fit stays, and so does this folder. The logged path is
-        // plain text: AppendEntryName would refuse a name with a final dot.
-        PathBuffer entryLogged;
-        if (!TextCopy(entryLogged, logged) || !JoinLiteral(entryLogged, entry.cFileName) ||
-            !ActingEntryPath(entryActing, acting, entry.cFileName) || IsLinkAttributes(entry.dwFileAttributes)) {
-            foldersOnly = false;
-            continue;
-        }
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!RemoveTree(entryLogged, entryActing, false))
-                foldersOnly = false;
-        } else {
-            foldersOnly = false;
-            LogChange(L"Deleting file [%s]", entryLogged);
-            if (DeleteFileAt(entryActing, entryLogged) == Change::Failed)
-                DeleteAtRestartIfAsked(entryLogged, entryActing, false);
-        }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-
-    // Scheduled after everything in it, so that the restart finds it empty.
-    if (RemoveFolder(acting, top && foldersOnly ? logged : nullptr) == Change::Failed)
+    // Scheduled after everything in it, so that the restart finds it empty; the listing is
+    // closed by now.
+    if (RemoveFolder(acting, top && walk.foldersOnly ? logged : nullptr) == Change::Failed)
         DeleteAtRestartIfAsked(logged, acting, true);
-    return foldersOnly;
+    return walk.foldersOnly;
 }
 
 } // namespace
@@ -180,6 +185,26 @@ bool AppendEntryName(PathBuffer& path, const wchar_t* name)
     if (!TextAppend(expected, name) || !PathAppendName(path, name))
         return false;
     return wcscmp(path, expected) == 0;
+}
+
+bool ForEachFolderEntry(const wchar_t* folder, FolderEntryVisit visit, void* context)
+{
+    PathBuffer pattern;
+    if (!(IsLiteralPath(folder) ? TextCopy(pattern, folder) && JoinLiteral(pattern, L"*.*")
+                                : TextCopy(pattern, folder) && AppendEntryName(pattern, L"*.*")))
+        return false;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
+            continue;
+        if (!visit(entry, context))
+            break;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return true;
 }
 
 void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool isFolder)

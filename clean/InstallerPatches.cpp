@@ -143,7 +143,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
         PathBuffer list;
         PathBuffer record;
         if (!FormatText(list, L"%s\\%s\\Patches", InstallerUserData, sids.names[i]) ||
-            !FormatText(record, L"%s\\%s", list, patch.packed))
+            !JoinKeyPath(record, list, patch.packed))
             continue;
         // The cached file's name is read before its record goes.
         PathBuffer cached;

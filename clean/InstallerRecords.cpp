@@ -60,7 +60,7 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
 {
     PathBuffer path;
     HKEY key;
-    if (!FormatText(path, L"%s\\%s", list, name) ||
+    if (!JoinKeyPath(path, list, name) ||
         RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
         return;
     NameList ours = {};

@@ -16,7 +16,7 @@ namespace {
 bool MachineListsUninstaller(const wchar_t* code)
 {
     PathBuffer path;
-    if (!FormatText(path, L"%s\\%s", ProductKeyPaths[0], code))
+    if (!JoinKeyPath(path, ProductKeyPaths[0], code))
         return false;
     for (REGSAM view : RegistryViews) {
         HKEY entry;

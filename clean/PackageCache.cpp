@@ -39,25 +39,30 @@ bool IsPackageFile(const WIN32_FIND_DATAW& entry)
            StrCmpIW(entry.cFileName + length - 4, L".msi") == 0;
 }
 
+// The search for an entry folder's first package whose ProductName is a catalogue name.
+struct PackageSearch {
+    const PathBuffer* entry;
+    PathBuffer* fileName;
+    bool matched;
+};
+
+bool MatchPackage(const WIN32_FIND_DATAW& found, void* context)
+{
+    PackageSearch& search = *static_cast<PackageSearch*>(context);
+    PathBuffer path;
+    PathBuffer productName;
+    search.matched = IsPackageFile(found) && TextCopy(path, *search.entry) && AppendEntryName(path, found.cFileName) &&
+                     ReadPackageProperty(path, L"ProductName", productName) &&
+                     CatalogueDisplayName(productName) != nullptr && TextCopy(*search.fileName, found.cFileName);
+    return !search.matched;
+}
+
 // The file name of the entry folder's first package whose ProductName is a catalogue name.
 bool FindProductPackage(const PathBuffer& entry, PathBuffer& fileName)
 {
-    PathBuffer path;
-    if (!TextCopy(path, entry) || !AppendEntryName(path, L"*.*"))
-        return false;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool matched = false;
-    do {
-        PathBuffer productName;
-        matched = IsPackageFile(found) && TextCopy(path, entry) && AppendEntryName(path, found.cFileName) &&
-                  ReadPackageProperty(path, L"ProductName", productName) && CatalogueDisplayName(productName) != nullptr &&
-                  TextCopy(fileName, found.cFileName);
-    } while (!matched && FindNextFileW(find, &found));
-    FindClose(find);
-    return matched;
+    PackageSearch search = {&entry, &fileName, false};
+    ForEachFolderEntry(entry, MatchPackage, &search);
+    return search.matched;
 }
 
 // What marks an entry folder as the product's, as its line names it: the first catalogue
@@ -73,31 +78,29 @@ bool FindProductEntry(const PathBuffer& entry, bool readPackages, PathBuffer& sh
     return readPackages && FindProductPackage(entry, shown);
 }
 
+bool RemoveProductEntry(const WIN32_FIND_DATAW& entry, void* context)
+{
+    CacheWalk& walk = *static_cast<CacheWalk*>(context);
+    PathBuffer path;
+    if (!ExpandText(path, walk.cache) || !AppendEntryName(path, entry.cFileName))
+        return true;
+    // Files directly in the cache are never touched; links are never entered.
+    if (!IsPlainFolder(entry.dwFileAttributes) || !ExpandsToItself(path))
+        return true;
+    PathBuffer shown;
+    if (!FindProductEntry(path, walk.readPackages, shown))
+        return true;
+    Announce(walk);
+    LogLine(L"Removing package cache for [%s] at [%s]", shown, path);
+    RemoveFolderTree(path);
+    return true;
+}
+
 void RemoveProductEntries(CacheWalk& walk)
 {
-    PathBuffer path;
-    if (!ExpandText(path, walk.cache) || !AppendEntryName(path, L"*.*"))
-        return;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
-            continue;
-        if (!ExpandText(path, walk.cache) || !AppendEntryName(path, entry.cFileName))
-            continue;
-        // Files directly in the cache are never touched; links are never entered.
-        if (!IsPlainFolder(entry.dwFileAttributes) || !ExpandsToItself(path))
-            continue;
-        PathBuffer shown;
-        if (!FindProductEntry(path, walk.readPackages, shown))
-            continue;
-        Announce(walk);
-        LogLine(L"Removing package cache for [%s] at [%s]", shown, path);
-        RemoveFolderTree(path);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    PathBuffer cache;
+    if (ExpandText(cache, walk.cache))
+        ForEachFolderEntry(cache, RemoveProductEntry, &walk);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// Product targets: whether the program that an entry (a Run value, a shortcut, a service, a
-// scheduled task) starts is the product's, by where it lies or by its file name.
+// Product targets: the product's own folders, and whether the program that an entry (a Run
+// value, a shortcut, a service, a scheduled task) starts is the product's, by where it lies or by
+// its file name.
 #include "ProductTargets.h"
 #include "Catalogue.h"
 #include "FolderRemoval.h"
@@ -117,16 +118,21 @@ bool NameIsProcessName(const wchar_t* path)
 }
 
 // The product folder below a program folder named by its environment reference.
-void AddProgramFolder(ProductTargets& targets, const wchar_t* reference)
+void AddProgramFolder(ProductFolderList& folders, const wchar_t* reference)
 {
-    PathBuffer& folder = targets.folders[targets.folderCount];
-    if (!ExpandText(folder, reference) || !IsFullPath(folder) || !AppendEntryName(folder, MakerWord))
-        return;
-    for (DWORD i = 0; i < targets.folderCount; i++) {
-        if (StrCmpIW(targets.folders[i], folder) == 0)
-            return;
+    PathBuffer& folder = folders.programs[folders.programCount];
+    if (ExpandText(folder, reference) && IsFullPath(folder) && AppendEntryName(folder, MakerWord))
+        folders.programCount++;
+}
+
+// True when folder is one of the first count folders, ignoring case.
+bool IsListed(const PathBuffer* folders, DWORD count, const wchar_t* folder)
+{
+    for (DWORD i = 0; i < count; i++) {
+        if (StrCmpIW(folders[i], folder) == 0)
+            return true;
     }
-    targets.folderCount++;
+    return false;
 }
 
 // Copies text with each reference in the entry's terms: a user reference becomes the user's
@@ -183,15 +189,32 @@ const wchar_t* UnquotedProgramEnd(const wchar_t* start)
 
 } // namespace
 
-void ReadProductTargets(const wchar_t* sid, ProductTargets& out)
+void ReadProductFolders(const wchar_t* sid, ProductFolderList& out)
 {
-    out.sid = sid;
-    out.folderCount = 0;
+    out.hasApplication = sid != nullptr && ResolveUserShellFolder(sid, L"Local AppData", out.application) &&
+                         AppendEntryName(out.application, MakerWord);
+    out.programCount = 0;
     AddProgramFolder(out, L"%ProgramFiles%");
     AddProgramFolder(out, L"%ProgramFiles(x86)%");
+    DWORD listed = out.programCount;
     AddProgramFolder(out, L"%ProgramW6432%");
-    if (sid != nullptr && ResolveUserShellFolder(sid, L"Local AppData", out.folders[out.folderCount]) &&
-        AppendEntryName(out.folders[out.folderCount], MakerWord))
+    if (out.programCount > listed && IsListed(out.programs, listed, out.programs[listed]))
+        out.programCount = listed;
+}
+
+void ReadProductTargets(const wchar_t* sid, ProductTargets& out)
+{
+    ProductFolderList folders;
+    ReadProductFolders(sid, folders);
+    out.sid = sid;
+    out.folderCount = 0;
+    // Each folder once: the installer count purge adds these to a list of fixed room.
+    for (DWORD i = 0; i < folders.programCount; i++) {
+        if (!IsListed(out.folders, out.folderCount, folders.programs[i]) &&
+            TextCopy(out.folders[out.folderCount], folders.programs[i]))
+            out.folderCount++;
+    }
+    if (folders.hasApplication && TextCopy(out.folders[out.folderCount], folders.application))
         out.folderCount++;
 }
 

@@ -8,6 +8,20 @@
 
 #include "../common/Bounded.h"
 
+// The product's own folders, in the order a user's sweep removes them: the user's application
+// folder ("Quorvex" under the user's "Local AppData"), then "Quorvex" under %ProgramFiles%,
+// %ProgramFiles(x86)% and %ProgramW6432% where each is a full path. In a 32-bit process on
+// 64-bit Windows the first two name the same folder, and both stay listed; %ProgramW6432%,
+// the only way to the 64-bit program folder there, is left out where it names either of them.
+struct ProductFolderList {
+    bool hasApplication;
+    PathBuffer application;
+    DWORD programCount;
+    PathBuffer programs[3];
+};
+// The application folder only for a sid; a null sid reads the program folders alone.
+void ReadProductFolders(const wchar_t* sid, ProductFolderList& out);
+
 struct ProductTargets {
     const wchar_t* sid;  // the user whose entries these are; null for the machine's
     DWORD folderCount;

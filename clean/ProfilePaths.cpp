@@ -8,9 +8,11 @@
 #include <wchar.h>
 
 const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 namespace {
+// The shell folder definitions, a user's below the user's key and the machine's common ones
+// ("Common Desktop", ...) below HKEY_LOCAL_MACHINE.
+const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t ProfileReference[] = L"%userprofile%";
 const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;
 
@@ -78,6 +80,15 @@ bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBu
         return false;
     // An empty or relative result would name a folder under the current directory.
     return ExpandDefinition(value, profile, out) && IsFullPath(out);
+}
+
+// The machine's common shell folder of one definition ("Common Desktop"), expanded in the
+// machine's terms.
+bool ResolveCommonShellFolder(const wchar_t* valueName, PathBuffer& out)
+{
+    PathBuffer definition;
+    return ReadKeyText(HKEY_LOCAL_MACHINE, ShellFoldersKey, valueName, definition) && ExpandText(out, definition) &&
+           IsFullPath(out);
 }
 
 bool ExpandsToItself(const PathBuffer& path)

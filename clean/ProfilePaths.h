@@ -7,9 +7,6 @@
 const size_t WellKnownNameLength = 10;
 // The machine's profile list (HKEY_LOCAL_MACHINE, 64-bit view): the profile folder of each SID.
 extern const wchar_t ProfileListKey[];
-// The shell folder definitions, a user's below the user's key and the machine's common ones
-// ("Common Desktop", ...) below HKEY_LOCAL_MACHINE.
-extern const wchar_t ShellFoldersKey[];
 
 // The profile folder of a SID: its profile list entry's "ProfileImagePath" (REG_SZ or
 // REG_EXPAND_SZ), expanded. True when out holds it.
@@ -17,6 +14,9 @@ bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out);
 // Resolves one of a user's shell folders ("Local AppData", "Startup") against that user's own
 // profile folder. True when out holds the folder's path.
 bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out);
+// Resolves one of the machine's common shell folders ("Common Desktop", "Common Programs").
+// True when out holds the folder's path.
+bool ResolveCommonShellFolder(const wchar_t* valueName, PathBuffer& out);
 // A drive path ("C:\...") or a UNC path ("\\server\..."), never one taken relative to the
 // current folder or drive.
 bool IsFullPath(const wchar_t* path);

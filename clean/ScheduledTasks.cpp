@@ -4,6 +4,7 @@
 #include "ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
+#include "../common/ComThread.h"
 #include "../log/log.h"
 
 #include <taskschd.h>
@@ -114,7 +115,7 @@ void RemoveTasksBelow(ITaskFolder* folder, const ProductTargets& targets)
 void RemoveProductTasks()
 {
     // The scheduler's objects need COM on the worker thread for the step.
-    bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    bool com = BeginComWork();
     ITaskService* service = nullptr;
     if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
                                    reinterpret_cast<void**>(&service)))) {
@@ -132,6 +133,5 @@ void RemoveProductTasks()
         SysFreeString(rootPath);
         service->Release();
     }
-    if (com)
-        CoUninitialize();
+    EndComWork(com);
 }

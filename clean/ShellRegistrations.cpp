@@ -245,7 +245,7 @@ void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
                         void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path))
 {
     PathBuffer path;
-    if (scope.software[0] == L'\0' || !FormatText(path, L"%s\\%s", scope.software, relativePath))
+    if (scope.software[0] == L'\0' || !ScopeKeyPath(path, scope.software, relativePath))
         return;
     for (DWORD i = 0; i < scope.softwareViews; i++) {
         HKEY key;

@@ -7,8 +7,8 @@
 #include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
+#include "../common/ComThread.h"
 #include "../common/FileKinds.h"
-#include "../common/Registry.h"
 #include "../log/log.h"
 
 #include <shlobj.h>
@@ -74,34 +74,41 @@ bool TakeShortcut(const wchar_t* path, const ProductTargets& targets)
 // Walks one folder: its shortcuts and, with subfolders, its sub-folders, never entering or
 // taking a link. A sub-folder named as the maker or the product that the walk emptied goes too.
 // True when the walk removed something here and left nothing.
+bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool subfolders);
+
+// What one level of WalkShortcuts carries from entry to entry.
+struct ShortcutWalk {
+    const wchar_t* folder;
+    const ProductTargets* targets;
+    bool subfolders;
+    bool removed;
+    bool left;
+};
+
+bool TakeShortcutEntry(const WIN32_FIND_DATAW& entry, void* context)
+{
+    ShortcutWalk& walk = *static_cast<ShortcutWalk*>(context);
+    bool taken = false;
+    PathBuffer path;
+    if (TextCopy(path, walk.folder) && AppendEntryName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, *walk.targets);
+        } else if (walk.subfolders) {
+            taken = WalkShortcuts(path, *walk.targets, true) && IsProductFolderName(entry.cFileName) &&
+                    RemoveFolder(path) != Change::Failed;
+        }
+    }
+    walk.removed = walk.removed || taken;
+    walk.left = walk.left || !taken;
+    return true;
+}
+
 bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool subfolders)
 {
-    PathBuffer path;
-    if (!TextCopy(path, folder) || !AppendEntryName(path, L"*.*"))
+    ShortcutWalk walk = {folder, &targets, subfolders, false, false};
+    if (!ForEachFolderEntry(folder, TakeShortcutEntry, &walk))
         return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(path, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool removed = false;
-    bool left = false;
-    do {
-        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
-            continue;
-        bool taken = false;
-        if (TextCopy(path, folder) && AppendEntryName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, targets);
-            } else if (subfolders) {
-                taken = WalkShortcuts(path, targets, true) && IsProductFolderName(entry.cFileName) &&
-                        RemoveFolder(path) != Change::Failed;
-            }
-        }
-        removed = removed || taken;
-        left = left || !taken;
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return removed && !left;
+    return walk.removed && !walk.left;
 }
 
 // Walks a shell folder that is a plain folder; one that is a link is not entered.
@@ -113,60 +120,36 @@ void WalkShellFolder(const PathBuffer& folder, const ProductTargets& targets, bo
     WalkShortcuts(folder, targets, subfolders);
 }
 
-// The machine's common shell folder of one definition, expanded in the machine's terms.
-bool ReadCommonShellFolder(HKEY definitions, const wchar_t* valueName, PathBuffer& out)
-{
-    PathBuffer definition;
-    return ReadRegistryText(definitions, valueName, definition, true) && ExpandText(out, definition) &&
-           IsFullPath(out);
-}
-
-// The shell's link object needs COM on the worker thread for the step; a thread that has it
-// in another mode already keeps it.
-bool BeginShellWork()
-{
-    HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    return SUCCEEDED(result);
-}
-
-void EndShellWork(bool begun)
-{
-    if (begun)
-        CoUninitialize();
-}
-
 } // namespace
 
 void DeleteUserShortcuts(const wchar_t* sid)
 {
     ProductTargets targets;
     ReadProductTargets(sid, targets);
-    bool com = BeginShellWork();
+    // The shell's link object needs COM on the worker thread for the step.
+    bool com = BeginComWork();
     PathBuffer folder;
     if (ResolveUserShellFolder(sid, L"Desktop", folder))
         WalkShellFolder(folder, targets, false);
     if (ResolveUserShellFolder(sid, L"Programs", folder))
         WalkShellFolder(folder, targets, true);
-    EndShellWork(com);
+    EndComWork(com);
 }
 
 void DeleteCommonShortcuts()
 {
-    HKEY definitions;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellFoldersKey, 0, KEY_READ | KEY_WOW64_64KEY, &definitions) != ERROR_SUCCESS)
-        return;
     PathBuffer desktop;
     PathBuffer programs;
-    bool haveDesktop = ReadCommonShellFolder(definitions, L"Common Desktop", desktop);
-    bool havePrograms = ReadCommonShellFolder(definitions, L"Common Programs", programs);
-    RegCloseKey(definitions);
+    bool haveDesktop = ResolveCommonShellFolder(L"Common Desktop", desktop);
+    bool havePrograms = ResolveCommonShellFolder(L"Common Programs", programs);
 
     ProductTargets targets;
     ReadProductTargets(nullptr, targets);
-    bool com = BeginShellWork();
+    // The shell's link object needs COM on the worker thread for the step.
+    bool com = BeginComWork();
     if (haveDesktop)
         WalkShellFolder(desktop, targets, false);
     if (havePrograms)
         WalkShellFolder(programs, targets, true);
-    EndShellWork(com);
+    EndComWork(com);
 }

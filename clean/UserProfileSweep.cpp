@@ -3,11 +3,11 @@
 // package cache entries, Startup shortcut, Run entries, shell registrations and shortcuts,
 // then marks the scope.
 #include "UserProfileSweep.h"
-#include "Catalogue.h"
 #include "FolderRemoval.h"
 #include "InstallerRecords.h"
 #include "OutlookRecords.h"
 #include "PackageCache.h"
+#include "ProductTargets.h"
 #include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "RunEntries.h"
@@ -21,7 +21,6 @@
 #include "../common/Registry.h"
 #include "../log/log.h"
 
-#include <shlwapi.h>
 #include <wchar.h>
 
 namespace {
@@ -33,50 +32,21 @@ bool ResolveProductPath(const wchar_t* sid, const wchar_t* valueName, const wcha
     return ResolveUserShellFolder(sid, valueName, out) && AppendEntryName(out, name) && ExpandsToItself(out);
 }
 
-void RemoveApplicationFolder(const wchar_t* sid)
+// The user's application folder, then the program folders' product folder, each only where
+// its path expands to itself.
+void RemoveProductFolders(const wchar_t* sid)
 {
-    PathBuffer folder;
-    if (!ResolveProductPath(sid, L"Local AppData", MakerWord, folder))
-        return;
-    if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES)
-        return;
-    LogLine(L"Attempting to remove application folder [%s]", folder);
-    RemoveFolderTree(folder);
-}
-
-// A program folder's path from its environment reference: false when the variable is
-// undefined (the reference would stay and name a folder under the current directory)
-// or the path does not fit.
-bool ProgramFolder(const wchar_t* reference, PathBuffer& out)
-{
-    return ExpandText(out, reference) && IsFullPath(out);
-}
-
-void RemoveProductFolder(const PathBuffer& programFolder)
-{
-    PathBuffer path;
-    if (TextCopy(path, programFolder) && AppendEntryName(path, MakerWord) && ExpandsToItself(path))
-        RemoveFolderTree(path);
-}
-
-void RemoveProgramFolders()
-{
-    PathBuffer programFiles;
-    PathBuffer programFilesX86;
-    PathBuffer programW6432;
-    bool haveProgramFiles = ProgramFolder(L"%ProgramFiles%", programFiles);
-    if (haveProgramFiles)
-        RemoveProductFolder(programFiles);
-    bool haveProgramFilesX86 = ProgramFolder(L"%ProgramFiles(x86)%", programFilesX86);
-    if (haveProgramFilesX86)
-        RemoveProductFolder(programFilesX86);
-    // In a 32-bit process on 64-bit Windows both of the above name the 32-bit program
-    // folder; the 64-bit one, where the product's 64-bit add-in lives, is reached only
-    // through %ProgramW6432%.
-    if (ProgramFolder(L"%ProgramW6432%", programW6432) &&
-        !(haveProgramFiles && StrCmpIW(programW6432, programFiles) == 0) &&
-        !(haveProgramFilesX86 && StrCmpIW(programW6432, programFilesX86) == 0))
-        RemoveProductFolder(programW6432);
+    ProductFolderList folders;
+    ReadProductFolders(sid, folders);
+    if (folders.hasApplication && ExpandsToItself(folders.application) &&
+        GetFileAttributesW(folders.application) != INVALID_FILE_ATTRIBUTES) {
+        LogLine(L"Attempting to remove application folder [%s]", folders.application);
+        RemoveFolderTree(folders.application);
+    }
+    for (DWORD i = 0; i < folders.programCount; i++) {
+        if (ExpandsToItself(folders.programs[i]))
+            RemoveFolderTree(folders.programs[i]);
+    }
 }
 
 void RemovePackageCacheEntries(const wchar_t* sid)
@@ -136,8 +106,7 @@ void SweepUserScope(const wchar_t* sid)
     PurgeUserInstallerRecords(sid, products);
     FreeInstallerProducts(products);
     PurgeOutlookRecords(sid);
-    RemoveApplicationFolder(sid);
-    RemoveProgramFolders();
+    RemoveProductFolders(sid);
     RemovePackageCacheEntries(sid);
     DeleteStartupShortcut(sid);
     RemoveUserRunEntries(sid);

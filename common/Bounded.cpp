@@ -70,6 +70,11 @@ bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePa
     return TextAppend(out, relativePath);
 }
 
+bool JoinKeyPath(PathBuffer& out, const wchar_t* path, const wchar_t* name)
+{
+    return TextCopy(out, path) && TextAppend(out, L"\\") && TextAppend(out, name);
+}
+
 bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name)
 {
     if (name == nullptr)

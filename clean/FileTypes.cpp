@@ -1,6 +1,7 @@
 // File types of the product in one scope: its ProgIDs and URL protocols, the extensions and the
 // user's "Open with" records that name them, and its verbs on the names Windows itself defines.
 #include "Catalogue.h"
+#include "ListScan.h"
 #include "ProductTargets.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"

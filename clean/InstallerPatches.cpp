@@ -131,13 +131,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
         return;
     NameList sids = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(userData, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-            !AddName(sids, sid))
-            break;
-    }
+    ReadSubkeyNames(userData, sids);
     RegCloseKey(userData);
     for (DWORD i = 0; i < sids.count; i++) {
         PathBuffer list;

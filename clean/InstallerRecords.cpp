@@ -162,13 +162,7 @@ void PurgeManagedRecords(const InstallerProductList& products)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerManaged, 0, KEY_READ | KEY_WOW64_64KEY, &managed) != ERROR_SUCCESS)
         return;
     NameList sids = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(managed, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-            !AddName(sids, sid))
-            break;
-    }
+    ReadSubkeyNames(managed, sids);
     RegCloseKey(managed);
     for (DWORD s = 0; s < sids.count; s++) {
         PathBuffer features;

@@ -159,3 +159,9 @@ void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* contex
     for (REGSAM view : RegistryViews)
         visit(view, context);
 }
+
+void ReadSubkeyNames(HKEY key, NameList& out)
+{
+    ForEachSubkeyOf(
+        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
+}

@@ -60,5 +60,8 @@ void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context)
 // has none.
 void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context),
                    void* context);
+// The names of a key's subkeys, read whole before anything is deleted below it; a name the heap
+// has no room for ends the reading.
+void ReadSubkeyNames(HKEY key, NameList& out);
 // Calls visit once for each of RegistryViews, in their order, with the caller's context.
 void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context);

@@ -187,13 +187,6 @@ bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
     return RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, access, &key) == ERROR_SUCCESS;
 }
 
-// The names of a key's subkeys, read before anything is deleted below it.
-void ReadSubkeyNames(HKEY key, NameList& out)
-{
-    ForEachSubkeyOf(
-        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
-}
-
 // Removes the listed subkeys of parent, shown below parentPath.
 void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* parentPath, const NameList& names)
 {

@@ -39,8 +39,7 @@ bool FirstVisit(ShellScope& scope, HKEY key);
 bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
 // Opens a key to delete values from, or failing that to read them.
 bool OpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key);
-// Appends the names of an open key's subkeys, or of its values, to out.
-void ReadSubkeyNames(HKEY key, NameList& out);
+// Appends the names of an open key's values to out.
 void ReadValueNames(HKEY key, NameList& out);
 // Removes the listed subkeys of parent, shown below parentPath, or the listed values of key.
 void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* parentPath, const NameList& names);

@@ -2,6 +2,7 @@
 """Where a clean run spent its time, read from its log's time stamps.
 
   profile.py LOG
+  profile.py --repeats LOG    how many of a preview's "Would ..." lines repeat an earlier one
 
 The time between two lines is charged to the step that the earlier line begins or
 belongs to (a scan that logs nothing is charged to the line before it), except that
@@ -59,7 +60,26 @@ def step(message, state):
     return "start-up and process stopper"
 
 
+def repeats(path):
+    seen = set()
+    repeated = []
+    would = 0
+    for _, message in read(path):
+        if not message.startswith("Would "):
+            continue
+        would += 1
+        if message in seen:
+            repeated.append(message)
+        seen.add(message)
+    print('  preview log: %d "Would" lines, %d of them repeating an earlier one' % (would, len(repeated)))
+    for message in repeated[:10]:
+        print("    " + message)
+
+
 def main():
+    if sys.argv[1] == "--repeats":
+        repeats(sys.argv[2])
+        return
     lines = read(sys.argv[1])
     if len(lines) < 2:
         print("  the log holds no run")

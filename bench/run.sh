@@ -9,7 +9,9 @@
 #   BENCH_CPU=n|all         the CPU that Wine runs on (default the last one); all: any CPU
 # Each timed run starts from a freshly seeded, identical machine in the benchmark's own
 # Wine prefix (build/i686/bench-prefix), under one wineserver that lives for the whole
-# benchmark. The references:
+# benchmark, warmed first by one preview of the empty machine. The program runs twice per
+# size: as "preview" (/Preview: what it would remove, nothing changed) and as "program"
+# (the real run). The references:
 #   known targets   bench/KnownTargets.cpp: deletes every key, file and folder of the
 #                   product from a list naming each, one call each: no enumeration, no
 #                   matching, no log
@@ -66,6 +68,10 @@ for pid in $(pgrep -x wineserver64; pgrep -x wineserver); do
     case "$(readlink "/proc/$pid/cwd")" in */"$SERVER_DIR") SERVER_PID=$pid ;; esac
 done
 [ -n "$SERVER_PID" ] || { echo "cannot find the benchmark's wineserver" >&2; exit 1; }
+# Wine starts its service manager, task scheduler and 32-bit COM on first use, which a
+# Windows machine has running: one preview of the empty machine starts them before any
+# time is taken.
+on_cpu "$WINE" "$PROGRAM" /Quiet /Preview '/Log:C:\bench\warm.log' </dev/null >/dev/null 2>&1 || true
 TICKS=$(getconf CLK_TCK)
 
 now() { date +%s.%N; }
@@ -110,7 +116,12 @@ timed() {
     mv "$DATA/$name.tmp" "$DATA/$name.best"
     printf '  %-14s %7.2f s wall %7.2f s CPU   before: %s; after: %s\n' "$name" "$(cat "$DATA/$name.time")" \
         "$(cat "$DATA/$name.cpu")" "$before" "$after"
-    if [ "${after%%,*}" != "left 0 product objects" ] || [ "$others_before" != "$others_after" ]; then
+    if [ "$name" = preview ]; then
+        if [ "$after" != "$before" ]; then
+            echo "  FAIL: the preview changed the machine"
+            failures=$((failures + 1))
+        fi
+    elif [ "${after%%,*}" != "left 0 product objects" ] || [ "$others_before" != "$others_after" ]; then
         echo "  FAIL: $name did not remove exactly the product's objects"
         failures=$((failures + 1))
     fi
@@ -138,7 +149,10 @@ for SIZE in $SIZES; do
     # The program and the references take turns, so that a change in the host's load
     # falls on all of them; the quickest run of each counts.
     for _ in $(seq "$REPEAT"); do
-        rm -f "$DRIVE_C/bench/program.log"
+        rm -f "$DRIVE_C/bench/preview.log" "$DRIVE_C/bench/program.log"
+        # A preview changes nothing: its check must find the machine as seeded.
+        timed preview on_cpu "$WINE" "$PROGRAM" /Quiet /Preview '/Log:C:\bench\preview.log'
+        cp "$DRIVE_C/bench/preview.log" "$DATA/preview.log" 2>/dev/null || true
         timed program on_cpu "$WINE" "$PROGRAM" /Quiet '/Log:C:\bench\program.log'
         cp "$DRIVE_C/bench/program.log" "$DATA/program.log" 2>/dev/null || true
         timed known-targets on_cpu "$WINE" "$KNOWN" "$(winpath "$DATA/targets.txt")"
@@ -157,20 +171,23 @@ for SIZE in $SIZES; do
         timed batch on_cpu "$WINE" cmd /c "$(winpath "$DATA/batch.bat")"
     fi
     [ -f "$DATA/program.log" ] && python3 bench/profile.py "$DATA/program.log"
+    [ -f "$DATA/preview.log" ] && python3 bench/profile.py --repeats "$DATA/preview.log"
 done
 
-echo "== Result (i686 build on CPU $BENCH_CPU; the quickest of $REPEAT runs of the program and of each reference, wall time)"
+echo "== Result (i686 build on CPU $BENCH_CPU; the quickest of $REPEAT runs of the program, its preview and each reference, wall time)"
 ratios=()
 for SIZE in $SIZES; do
     DATA="$DATA_ROOT/scale-$SIZE"
     read -r program program_cpu <"$DATA/program.best"
     read -r known known_cpu <"$DATA/known-targets.best"
     read -r floor _ <"$DATA/floor.best"
+    read -r preview _ <"$DATA/preview.best"
     ratio=$(calc "$program / $known")
     ratios+=("$ratio")
     printf '  scale %-5s program %6.2f s, known targets %6.2f s, floor %6.2f s\n' "$SIZE" "$program" "$known" "$floor"
     printf '              program/known-targets %.2f   program/floor %.2f   CPU (process and wineserver): program/known-targets %.2f\n' \
         "$ratio" "$(calc "$program / $floor")" "$(calc "$program_cpu / $known_cpu")"
+    printf '              preview %.2f s: preview/program %.2f\n' "$preview" "$(calc "$preview / $program")"
     if [ -f "$DATA/batch.best" ]; then
         read -r batch _ <"$DATA/batch.best"
         printf '              batch script %.2f s: program/batch %.2f\n' "$batch" "$(calc "$program / $batch")"

@@ -5,6 +5,7 @@
 #include "../common/MachineMutex.h"
 #include "../common/Settings.h"
 
+#include <sddl.h>
 #include <strsafe.h>
 
 namespace {
@@ -12,8 +13,11 @@ namespace {
 // The open log file, or INVALID_HANDLE_VALUE while logging is off.
 HANDLE LogFile = INVALID_HANDLE_VALUE;
 
-// Held around each write by every process that logs into the same file; null when it
-// could not be made, and lines are then written unguarded.
+// Windows appends to an append-only handle atomically; Wine writes each append at an end
+// it read before, so that concurrent appends by two processes overwrite each other. The
+// writes to one file are serialised by a mutex of the file's identity, held around each
+// write by every process that logs into it; null when it could not be made, and lines are
+// then written unguarded.
 HANDLE AppendLock = nullptr;
 // A writer that hangs while holding the lock never stops a run: after this wait the line
 // is written all the same, and the lock is not waited for again until the log is opened
@@ -34,21 +38,95 @@ bool ChooseLogPath(PathBuffer& path)
     return PathAppendName(path, L"ZamoClean.log");
 }
 
-// Windows appends to an append-only handle atomically; Wine writes each append at an end
-// it read before, so that concurrent appends by two processes overwrite each other. The
-// writes to one file are serialised by a mutex named after the file's identity (volume and
-// file index, whatever path names it), shared by the runs of all users and sessions; runs
-// into other files never wait.
-HANDLE OpenAppendLock(HANDLE file)
+// What the processes that have one log open share: how many have it open, and whether the
+// one that has it alone is writing a line without the lock.
+struct LogWriters {
+    volatile LONG open;
+    volatile LONG unguarded;
+};
+HANDLE WritersSection = nullptr;
+LogWriters* Writers = nullptr;
+// The threads of this process write one at a time.
+SRWLOCK ThreadWrites = SRWLOCK_INIT;
+
+// The name of what guards one log file: its identity (volume and file index, whatever path
+// names it), so that the runs of all users and sessions into one file share it.
+bool LogIdentityName(HANDLE file, PathBuffer& name)
 {
     BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information))
-        return nullptr;
+    return GetFileInformationByHandle(file, &information) &&
+           FormatText(name, L"ZamoClean.Log.%08X.%08X%08X", information.dwVolumeSerialNumber,
+                      information.nFileIndexHigh, information.nFileIndexLow);
+}
+
+// Waiting for the mutex costs two calls to Wine's server for every line, a fifth of a run
+// that removes many files, although a run is nearly always alone in its log. The runs that
+// have a log open therefore count themselves in a block of shared memory, and one that is
+// alone writes without the lock. A run that opens the log as the second waits until the
+// first is through with a line it writes alone, and from then on both take the lock; a run
+// that died without leaving its count leaves the others taking the lock, which is safe.
+// Where the block cannot be had in the global namespace (where every session sees it),
+// every line takes the lock, as a run that is not alone.
+void JoinLogWriters(const wchar_t* identity)
+{
     PathBuffer name;
-    if (!FormatText(name, L"ZamoClean.Log.%08X.%08X%08X", information.dwVolumeSerialNumber,
-                    information.nFileIndexHigh, information.nFileIndexLow))
-        return nullptr;
-    return OpenMachineMutex(name);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    // Everyone maps it to read and write, as every user's run must count itself; only SYSTEM
+    // and administrators change it otherwise. Its counts can only make runs take the lock,
+    // or make a run alone in its log write without it.
+    if (!FormatText(name, L"Global\\%s.Writers", identity) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00000006;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr))
+        return;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    WritersSection = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, sizeof(LogWriters), name);
+    if (WritersSection == nullptr)
+        WritersSection = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name);
+    LocalFree(descriptor);
+    if (WritersSection == nullptr)
+        return;
+    Writers = static_cast<LogWriters*>(MapViewOfFile(WritersSection, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                                     sizeof(LogWriters)));
+    if (Writers == nullptr) {
+        CloseHandle(WritersSection);
+        WritersSection = nullptr;
+        return;
+    }
+    if (InterlockedIncrement(&Writers->open) == 1)
+        return;
+    // One that wrote alone a moment ago may be writing still: its line must land first. A run
+    // killed in the middle of such a line costs one wait.
+    for (DWORD waited = 0; waited < AppendLockWaitMs && InterlockedCompareExchange(&Writers->unguarded, 0, 0) != 0;
+         waited += 10)
+        Sleep(10);
+}
+
+void LeaveLogWriters()
+{
+    if (Writers != nullptr) {
+        InterlockedDecrement(&Writers->open);
+        UnmapViewOfFile(Writers);
+    }
+    Writers = nullptr;
+    if (WritersSection != nullptr)
+        CloseHandle(WritersSection);
+    WritersSection = nullptr;
+}
+
+// Writes data when this run is the only one with the log open; false, having written nothing,
+// when it is not. The flag goes up before the count is read again: a run that joins after
+// that read waits for the flag, and one that joined before it is seen.
+bool WriteAlone(const void* data, DWORD size)
+{
+    if (Writers == nullptr || Writers->open != 1)
+        return false;
+    InterlockedExchange(&Writers->unguarded, 1);
+    bool alone = InterlockedCompareExchange(&Writers->open, 1, 1) == 1;
+    DWORD written;
+    if (alone)
+        WriteFile(LogFile, data, size, &written, nullptr);
+    InterlockedExchange(&Writers->unguarded, 0);
+    return alone;
 }
 
 // What the wait for the lock came to, for GiveBackAppendLock.
@@ -96,7 +174,11 @@ void OpenRunLog()
     if (LogFile == INVALID_HANDLE_VALUE)
         return;
     SetFilePointer(LogFile, 0, nullptr, FILE_END);
-    AppendLock = OpenAppendLock(LogFile);
+    PathBuffer identity;
+    if (LogIdentityName(LogFile, identity)) {
+        AppendLock = OpenMachineMutex(identity);
+        JoinLogWriters(identity);
+    }
     AppendLockGivenUp = false;
     AlignToWholeCharacters();
     LogLine(L"================================================================");
@@ -131,10 +213,15 @@ void LogLineArguments(const wchar_t* format, va_list arguments)
     line[length] = L'\r';
     line[length + 1] = L'\n';
     // One write per line: a reader or another instance never sees half a line.
-    DWORD waited = TakeAppendLock();
-    DWORD written;
-    WriteFile(LogFile, line, static_cast<DWORD>((length + 2) * sizeof(wchar_t)), &written, nullptr);
-    GiveBackAppendLock(waited);
+    const DWORD size = static_cast<DWORD>((length + 2) * sizeof(wchar_t));
+    AcquireSRWLockExclusive(&ThreadWrites);
+    if (!WriteAlone(line, size)) {
+        DWORD waited = TakeAppendLock();
+        DWORD written;
+        WriteFile(LogFile, line, size, &written, nullptr);
+        GiveBackAppendLock(waited);
+    }
+    ReleaseSRWLockExclusive(&ThreadWrites);
 }
 
 void FormatTimeStamp(const SYSTEMTIME& time, TimeStampText& out)
@@ -145,6 +232,7 @@ void FormatTimeStamp(const SYSTEMTIME& time, TimeStampText& out)
 
 void CloseRunLog()
 {
+    LeaveLogWriters();
     if (AppendLock != nullptr)
         CloseHandle(AppendLock);
     AppendLock = nullptr;

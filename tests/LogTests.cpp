@@ -224,4 +224,23 @@ TEST_F(RunLogTest, AnotherWriterBetweenTwoLinesLeavesEveryLineWholeAndInOrder)
     EXPECT_EQ(ReadLogLines(path), expected);
 }
 
+// A run alone in its log writes its lines without the lock: a process that holds the lock
+// but never opened the log costs it nothing, where a line that took the lock would wait ten
+// seconds for it.
+TEST_F(RunLogTest, ARunAloneInItsLogWritesWithoutTakingTheLock)
+{
+    std::wstring path = folder / L"alone.log";
+    Open(path);
+    HeldLock lock(L"log-lock", path);
+    ASSERT_TRUE(lock.Holding()) << "LockHolder did not take the log's lock";
+    std::vector<std::wstring> expected = {Separator};
+    const ULONGLONG started = GetTickCount64();
+    for (int n = 1; n <= 20; n++) {
+        LogLine(L"line %d", n);
+        expected.push_back(L"line " + std::to_wstring(n));
+    }
+    EXPECT_LT(GetTickCount64() - started, 5000u);
+    EXPECT_EQ(ReadLogLines(path), expected);
+}
+
 } // namespace

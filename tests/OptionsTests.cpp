@@ -17,11 +17,6 @@ const std::wstring Quietly = L"Running quietly (no UI)";
 const std::wstring Previewing = L"Preview: nothing will be changed";
 const std::wstring Including = L"Including user profiles that are not loaded";
 
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
 std::wstring LogLocation(const std::wstring& path)
 {
     return L"Using log file location [" + path + L"]";

@@ -24,11 +24,6 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
 bool Plant(const std::wstring& file, const std::string& content = "x")
 {
     for (size_t at = file.find(L'\\', 3); at != std::wstring::npos; at = file.find(L'\\', at + 1))

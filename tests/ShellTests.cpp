@@ -13,11 +13,6 @@ const std::wstring Explanation =
     L"right-click and 'Run as Administrator' if that option is available to you. Press 'Clean' to continue.";
 const std::wstring PleaseWait = L"Please wait while Zamo components are removed.";
 
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
 // One instance of the program with its dialog, ended (by force if need be) when the
 // test is over.
 class ShellTest : public ::testing::Test {

@@ -1,9 +1,17 @@
 // Holds one of the program's locks until it is ended, as a hung or hostile process would:
-//   LockHolder.exe run <event>          the lock of the clean-up runs
-//   LockHolder.exe log <path> <event>   the append lock of the log file at path
+//   LockHolder.exe run <event>               the lock of the clean-up runs
+//   LockHolder.exe log <path> <event>        the append lock of the log file at path, held by
+//                                            a run that has the log open (its separator line
+//                                            written) and hangs
+//   LockHolder.exe log-lock <path> <event>   that lock alone, by a process that never opened
+//                                            the log
 // Sets the named event once it holds the lock; exits 2 when it cannot take it.
 #include "common/Bounded.h"
 #include "common/MachineMutex.h"
+#include "common/Settings.h"
+#include "log/log.h"
+
+#include <wchar.h>
 
 // The log's lock is named after the file's identity, as every run names it.
 HANDLE OpenLogLock(const wchar_t* path)
@@ -28,7 +36,12 @@ int wmain(int argc, wchar_t** argv)
     if (argc == 3 && lstrcmpW(argv[1], L"run") == 0) {
         lock = OpenAdministratorsMutex(L"ZamoClean.CleanRun").mutex;
         eventName = argv[2];
-    } else if (argc == 4 && lstrcmpW(argv[1], L"log") == 0) {
+    } else if (argc == 4 && (lstrcmpW(argv[1], L"log") == 0 || lstrcmpW(argv[1], L"log-lock") == 0)) {
+        if (lstrcmpW(argv[1], L"log") == 0) {
+            if (!TextCopy(LogPath, argv[2]))
+                return 2;
+            OpenRunLog();
+        }
         lock = OpenLogLock(argv[2]);
         eventName = argv[3];
     }

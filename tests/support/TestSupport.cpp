@@ -432,6 +432,35 @@ RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs)
     return AwaitProcess(StartCommandLine(commandLine), timeoutMs);
 }
 
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+HeldLock::HeldLock(const std::wstring& kind, const std::wstring& path)
+{
+    const std::wstring eventName = L"ZamoCleanTest.LockHeld." + std::to_wstring(GetCurrentProcessId());
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    if (held == nullptr)
+        return;
+    std::wstring commandLine = Quoted(BinaryFolder() + L"\\LockHolder.exe") + L" " + kind;
+    if (!path.empty())
+        commandLine += L" " + Quoted(path);
+    holder_ = StartCommandLine(commandLine + L" " + eventName);
+    HANDLE both[2] = {held, holder_};
+    holding_ = holder_ != nullptr && WaitForMultipleObjects(2, both, FALSE, 30000) == WAIT_OBJECT_0;
+    CloseHandle(held);
+}
+
+HeldLock::~HeldLock()
+{
+    if (holder_ == nullptr)
+        return;
+    TerminateProcess(holder_, 0);
+    WaitForSingleObject(holder_, 30000);
+    CloseHandle(holder_);
+}
+
 LogCapture::LogCapture() : path_(folder_ / L"engine.log")
 {
     savedLogPath_ = LogPath;

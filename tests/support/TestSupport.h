@@ -117,10 +117,28 @@ private:
     DWORD id_ = 0;
 };
 
+// text in double quotes, as one token of a command line.
+std::wstring Quoted(const std::wstring& text);
 // Runs a command line (the program comes from its first token) to its end.
 RunResult RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 // Starts it without waiting; the caller owns the returned handle (null on failure).
 HANDLE StartCommandLine(const std::wstring& commandLine);
+
+// Another process holds a lock of the program's, as a hung run or a hostile process would:
+// kind "run", "log" or "log-lock" (then path is the log's), as LockHolder takes them. Ended
+// when the object goes.
+class HeldLock {
+public:
+    explicit HeldLock(const std::wstring& kind, const std::wstring& path = L"");
+    ~HeldLock();
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    bool Holding() const { return holding_; }
+
+private:
+    HANDLE holder_ = nullptr;
+    bool holding_ = false;
+};
 
 // The engine's log for one test: a fresh file in a temporary folder, opened as the program
 // opens its log ("/Log:" set, then OpenRunLog) while the object lives, so operations can be

@@ -47,42 +47,6 @@ bool MakeShortcut(const std::wstring& file, const std::wstring& target)
     return saved && Exists(file);
 }
 
-// A shortcut whose target is stored with its environment references, as installers write
-// them: the shell keeps the text in a data block beside the expanded path. The HRESULT of
-// adding that block.
-HRESULT MakeExpandableShortcut(const std::wstring& file, const std::wstring& expanded, const std::wstring& target)
-{
-    Plant(file);
-    DeleteFileW(file.c_str());
-    IShellLinkW* link = nullptr;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                      reinterpret_cast<void**>(&link));
-    if (FAILED(result))
-        return result;
-    link->SetPath(expanded.c_str());
-    IShellLinkDataList* data = nullptr;
-    result = link->QueryInterface(IID_IShellLinkDataList, reinterpret_cast<void**>(&data));
-    if (SUCCEEDED(result)) {
-        EXP_SZ_LINK block = {};
-        block.cbSize = sizeof(block);
-        block.dwSignature = EXP_SZ_LINK_SIG;
-        WideCharToMultiByte(CP_ACP, 0, target.c_str(), -1, block.szTarget, MAX_PATH, nullptr, nullptr);
-        wcsncpy(block.swzTarget, target.c_str(), MAX_PATH - 1);
-        DWORD flags = 0;
-        result = data->AddDataBlock(&block);
-        if (SUCCEEDED(result) && SUCCEEDED(result = data->GetFlags(&flags)))
-            result = data->SetFlags(flags | SLDF_HAS_EXP_SZ);
-        data->Release();
-    }
-    IPersistFile* persist = nullptr;
-    if (SUCCEEDED(result) && SUCCEEDED(result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
-        result = persist->Save(file.c_str(), TRUE);
-        persist->Release();
-    }
-    link->Release();
-    return result;
-}
-
 std::vector<std::wstring> Sorted(std::vector<std::wstring> lines)
 {
     std::sort(lines.begin(), lines.end());
@@ -299,22 +263,6 @@ TEST_F(StartEntriesTest, UserShortcutsThatPointIntoTheProductGoWithTheirEmptiedF
     for (const wchar_t* kept : {L"\\Tools.lnk", L"\\Notes.lnk", L"\\Kept\\Zamo.lnk", L"\\Unreadable.lnk"})
         EXPECT_TRUE(Exists(Desktop() + kept)) << kept;
     EXPECT_TRUE(Exists(outside / L"Zamo.lnk"));
-}
-
-TEST_F(StartEntriesTest, ShortcutTargetsWithReferencesAreTakenInTheUsersTerms)
-{
-    // The stored target names the test user's folder; expanded as the running user it would not.
-    const std::wstring mine = Desktop() + L"\\Agent.lnk";
-    const std::wstring running = Desktop() + L"\\Temp Agent.lnk";
-    HRESULT result = MakeExpandableShortcut(mine, AppFolder() + L"\\agent.exe", L"%LOCALAPPDATA%\\Quorvex\\agent.exe");
-    if (result == E_NOTIMPL)
-        GTEST_SKIP() << "this shell cannot store a shortcut's target with its environment references "
-                        "(IShellLinkDataList::AddDataBlock: E_NOTIMPL)";
-    ASSERT_EQ(result, S_OK);
-    ASSERT_EQ(MakeExpandableShortcut(running, Expand(L"%TEMP%\\Quorvex\\agent.exe"), L"%TEMP%\\Quorvex\\agent.exe"), S_OK);
-    DeleteUserShortcuts(Sid.c_str());
-    EXPECT_EQ(log.Lines(), Lines{L"Deleted shortcut [" + mine + L"]"});
-    EXPECT_TRUE(Exists(running));
 }
 
 TEST_F(StartEntriesTest, CommonShortcutsAreReadInTheMachinesTerms)

@@ -141,6 +141,20 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
     RegCloseKey(list);
 }
 
+// The approved list of a scope being read: its values that name a product class.
+struct ApprovedReading {
+    const ShellScope& scope;
+    NameList found;
+};
+
+bool NoteApprovedProductClass(const wchar_t* name, void* context)
+{
+    ApprovedReading& reading = *static_cast<ApprovedReading*>(context);
+    if (NamesProductsClass(reading.scope, name))
+        AddName(reading.found, name);
+    return true;
+}
+
 void RemoveApprovedValues(const ShellScope& scope)
 {
     PathBuffer path;
@@ -152,21 +166,11 @@ void RemoveApprovedValues(const ShellScope& scope)
                 ERROR_SUCCESS &&
             RegOpenKeyExW(scope.root, path, 0, KEY_QUERY_VALUE | RegistryViews[v], &key) != ERROR_SUCCESS)
             continue;
-        NameList found = {};
-        for (DWORD index = 0;; index++) {
-            PathBuffer name;
-            DWORD nameCount = MAX_PATH;
-            LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-            if (result == ERROR_MORE_DATA)
-                continue;
-            if (result != ERROR_SUCCESS)
-                break;
-            if (NamesProductsClass(scope, name))
-                AddName(found, name);
-        }
-        for (DWORD i = 0; i < found.count; i++)
-            RemoveRegistryValue(key, found.names[i], RootLabel(scope.root), path);
-        FreeNames(found);
+        ApprovedReading reading = {scope, {}};
+        ForEachValueNameOf(key, NoteApprovedProductClass, &reading);
+        for (DWORD i = 0; i < reading.found.count; i++)
+            RemoveRegistryValue(key, reading.found.names[i], RootLabel(scope.root), path);
+        FreeNames(reading.found);
         RegCloseKey(key);
     }
 }

@@ -165,3 +165,22 @@ void ReadSubkeyNames(HKEY key, NameList& out)
     ForEachSubkeyOf(
         key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
 }
+
+void ForEachValueNameOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
+{
+    for (DWORD index = 0;; index++) {
+        PathBuffer name;
+        DWORD nameCount = MAX_PATH;
+        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS || !visit(name, context))
+            return;
+    }
+}
+
+void ReadValueNames(HKEY key, NameList& out)
+{
+    ForEachValueNameOf(
+        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
+}

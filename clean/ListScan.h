@@ -63,5 +63,11 @@ void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* 
 // The names of a key's subkeys, read whole before anything is deleted below it; a name the heap
 // has no room for ends the reading.
 void ReadSubkeyNames(HKEY key, NameList& out);
+// Calls visit with the name of each value of an open key, in enumeration order, with the
+// caller's context, until visit returns false or the names run out; a name that does not fit
+// a PathBuffer is passed over.
+void ForEachValueNameOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
+// The names of a key's values, read whole before any of them is deleted.
+void ReadValueNames(HKEY key, NameList& out);
 // Calls visit once for each of RegistryViews, in their order, with the caller's context.
 void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context);

@@ -15,23 +15,20 @@ const wchar_t* const RunKeys[2] = {
     L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
 };
 
-// The values of an open Run key whose command is the product's. A value whose name or text
-// does not fit its buffer is passed over.
-void FindProductValues(HKEY key, const ProductTargets& targets, NameList& out)
+// One Run key being read for the product's values.
+struct RunKeyReading {
+    HKEY key;
+    const ProductTargets& targets;
+    NameList found;
+};
+
+// A value whose command is the product's; one whose text does not fit its buffer is passed over.
+bool NoteProductValue(const wchar_t* name, void* context)
 {
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS)
-            break;
-        PathBuffer command;
-        if (ReadRegistryText(key, name, command, true) && CommandStartsProducts(targets, command) &&
-            !AddName(out, name))
-            break;
-    }
+    RunKeyReading& reading = *static_cast<RunKeyReading*>(context);
+    PathBuffer command;
+    return !ReadRegistryText(reading.key, name, command, true) || !CommandStartsProducts(reading.targets, command) ||
+           AddName(reading.found, name);
 }
 
 void RemoveRunValues(HKEY root, const wchar_t* sid, const wchar_t* runKey, REGSAM view, const ProductTargets& targets)
@@ -46,11 +43,11 @@ void RemoveRunValues(HKEY root, const wchar_t* sid, const wchar_t* runKey, REGSA
         RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return;
     // Collected before the first deletion, which moves the later values to other indexes.
-    NameList found = {};
-    FindProductValues(key, targets, found);
-    for (DWORD i = 0; i < found.count; i++)
-        RemoveRegistryValue(key, found.names[i], RootLabel(root), path);
-    FreeNames(found);
+    RunKeyReading reading = {key, targets, {}};
+    ForEachValueNameOf(key, NoteProductValue, &reading);
+    for (DWORD i = 0; i < reading.found.count; i++)
+        RemoveRegistryValue(key, reading.found.names[i], RootLabel(root), path);
+    FreeNames(reading.found);
     RegCloseKey(key);
 }
 

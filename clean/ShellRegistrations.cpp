@@ -194,20 +194,6 @@ void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* p
         RemoveListedKey(parent, names.names[i], view, label, parentPath);
 }
 
-// The value names of an open key (names that do not fit are passed over).
-void ReadValueNames(HKEY key, NameList& out)
-{
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS || !AddName(out, name))
-            break;
-    }
-}
-
 void RemoveValues(HKEY key, const NameList& names, const wchar_t* label, const wchar_t* path)
 {
     for (DWORD i = 0; i < names.count; i++)

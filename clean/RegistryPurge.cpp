@@ -117,10 +117,6 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)())
 
 const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
 {
-    // What a real run would have deleted already (in the other view of a shared key, or
-    // by its uninstaller) is not reported again by a preview, which deletes nothing.
-    if (PreviewHasRemoved(scan.list, name, scan.view))
-        return nullptr;
     HKEY entry;
     if (RegOpenKeyExW(scan.list, name, 0, KEY_READ | scan.view, &entry) != ERROR_SUCCESS)
         return nullptr;
@@ -128,6 +124,11 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
     if (displayName == nullptr)
         displayName = KeyCatalogueName(entry, L"ProductName");
     RegCloseKey(entry);
+    // What a real run would have deleted already (in the other view of a shared key, or
+    // by its uninstaller) is not reported again by a preview, which deletes nothing. Asked
+    // only of a match: the key's identity costs a preview three calls per entry of a list.
+    if (displayName != nullptr && PreviewHasRemoved(scan.list, name, scan.view))
+        return nullptr;
     return displayName;
 }
 

@@ -3,6 +3,8 @@
 #include "InstallerRecords.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
+#include "ListScan.h"
+#include "RegistryPurge.h"
 
 #include "../common/Registry.h"
 
@@ -185,17 +187,19 @@ void ReadManagedProducts(InstallerProductList& out)
 }
 
 // The uninstall entries under root\path named by a product code whose "DisplayName" is a
-// catalogue name, in one view.
-void ReadUninstallEntries(HKEY root, const wchar_t* path, REGSAM view, InstallerProductList& out)
+// catalogue name, in one view. They are among the matches of the list's reading for the
+// registry sweep, which readings keeps for the sweep to come: only those are opened again.
+void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM view, ListReadings* readings,
+                          InstallerProductList& out)
 {
     HKEY list;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    ListReading own = {};
+    const ListReading& reading =
+        ReadListOnce({list, view, MatchProductKey, nullptr, RootLabel(root), path, sid}, readings, own);
+    for (DWORD i = 0; i < reading.count; i++) {
+        const wchar_t* name = reading.matches[i].name;
         wchar_t packed[33];
         HKEY entry;
         if (!PackProductCode(name, packed) || RegOpenKeyExW(list, name, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
@@ -205,12 +209,13 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, REGSAM view, Installer
             AddProduct(out, packed, displayName, false);
         RegCloseKey(entry);
     }
+    FreeListReading(own);
     RegCloseKey(list);
 }
 
 } // namespace
 
-void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out)
+void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListReadings* readings)
 {
     if (sid == nullptr) {
         for (REGSAM view : RegistryViews)
@@ -226,7 +231,7 @@ void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out)
     if (ScopeKeyPath(path, sid, UserProducts))
         ReadProductList(HKEY_USERS, path, KEY_WOW64_64KEY, L"ProductName", false, out);
     if (ScopeKeyPath(path, sid, ProductKeyPaths[0]))
-        ReadUninstallEntries(HKEY_USERS, path, KEY_WOW64_64KEY, out);
+        ReadUninstallEntries(HKEY_USERS, path, sid, KEY_WOW64_64KEY, readings, out);
 }
 
 void FreeInstallerProducts(InstallerProductList& list)

@@ -50,6 +50,11 @@ struct ListReadings {
 // Scans one list: with the kept reading of its key when readings holds one for the same
 // matcher, otherwise with a new one, which readings (when not null) then keeps.
 void ScanList(const ListScan& scan, ListReadings* readings);
+// The matches of the list without taking any: the reading readings keeps for the key and
+// matcher, or a new one that readings (when not null) then keeps for a later scan; where none can
+// be kept, a new one in own, which the caller frees with FreeListReading.
+const ListReading& ReadListOnce(const ListScan& scan, ListReadings* readings, ListReading& own);
+void FreeListReading(ListReading& reading);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
 // Calls visit with the name of each subkey of an open key, in enumeration order, with the

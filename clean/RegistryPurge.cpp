@@ -94,11 +94,12 @@ void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
 
 } // namespace
 
-void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)())
+void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(), ListReadings* kept)
 {
+    ListReadings own = {};
+    ListReadings& readings = kept != nullptr ? *kept : own;
     // Every uninstaller of both views runs before the first key is deleted, so
     // MsiExec still finds the records of the products it removes.
-    ListReadings readings = {};
     for (REGSAM view : RegistryViews)
         UninstallProductsPassively(root, sid, view, &readings);
     if (betweenPasses != nullptr)

@@ -7,8 +7,9 @@
 
 // Registry purge of one scope: the passive uninstall in both views, then what betweenPasses
 // does (nothing when null), then the product, settings and add-in keys of both views, all
-// with one set of readings.
-void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)());
+// with one set of readings: those of kept when not null (what the scope read of its lists
+// before, with nothing changed since), and forgets them.
+void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(), ListReadings* kept = nullptr);
 // A product key list's matcher: the catalogue name of the entry's "DisplayName", else of its
 // "ProductName" (the entry opened once for both); null for an entry that a preview has passed
 // as removed already.

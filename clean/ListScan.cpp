@@ -129,6 +129,28 @@ const ListReading& ReadListOnce(const ListScan& scan, ListReadings* readings, Li
     return ChooseReading(scan, readings, own);
 }
 
+ListReading* KeepListReading(const ListScan& scan, ListReadings* readings)
+{
+    RegistryName identity;
+    if (readings == nullptr || readings->count == ARRAYSIZE(readings->lists) ||
+        !RegistryKeyName(scan.list, identity))
+        return nullptr;
+    for (DWORD i = 0; i < readings->count; i++) {
+        if (readings->lists[i].match == scan.match && StrCmpIW(readings->lists[i].identity, identity) == 0)
+            return nullptr;
+    }
+    ListReading& reading = readings->lists[readings->count++];
+    reading = {};
+    wmemcpy(reading.identity, identity, ARRAYSIZE(identity));
+    reading.match = scan.match;
+    return &reading;
+}
+
+bool NoteListMatch(ListReading* reading, DWORD index, const wchar_t* name)
+{
+    return reading != nullptr && AddMatch(*reading, index, name);
+}
+
 void ForgetListReadings(ListReadings& readings)
 {
     for (DWORD i = 0; i < readings.count; i++)

@@ -55,6 +55,12 @@ void ScanList(const ListScan& scan, ListReadings* readings);
 // be kept, a new one in own, which the caller frees with FreeListReading.
 const ListReading& ReadListOnce(const ListScan& scan, ListReadings* readings, ListReading& own);
 void FreeListReading(ListReading& reading);
+// For a caller that reads the list itself, entry by entry in index order, and examines each
+// as scan's matcher would: a new reading that readings keeps from now on, for the caller to
+// note each match in with NoteListMatch; null where none can be kept or one is kept already.
+ListReading* KeepListReading(const ListScan& scan, ListReadings* readings);
+// Notes a match (nothing where reading is null); false where the heap had no room for it.
+bool NoteListMatch(ListReading* reading, DWORD index, const wchar_t* name);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
 // Calls visit with the name of each subkey of an open key, in enumeration order, with the

@@ -42,9 +42,9 @@
 
 namespace {
 
-bool PurgeSidInstallerData(const wchar_t* sid, void*)
+bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 {
-    PurgeInstallerData(sid);
+    PurgeInstallerData(sid, static_cast<ListReadings*>(readings));
     return true;
 }
 
@@ -56,12 +56,14 @@ bool SweepUser(const wchar_t* sid, void*)
 
 // The products are read first: the UserData purge deletes the records that name them. The
 // running user's records that waited for the uninstallers go once those have run; the
-// folder counts last, after the icon folders they may name.
-void PurgeInstallerRecords()
+// folder counts last, after the icon folders they may name. The readings of the product lists
+// made here serve the UserData purge and the sweep's passes: none of what runs in between
+// deletes from the lists they read.
+void PurgeInstallerRecords(ListReadings& readings)
 {
     InstallerProductList products = {};
-    FindInstallerProducts(nullptr, products);
-    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeSidInstallerData, nullptr);
+    FindInstallerProducts(nullptr, products, &readings);
+    ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeSidInstallerData, &readings);
     PurgeWaitingUserRecords();
     PurgeMachineInstallerRecords(products);
     RemoveCachedInstallerFiles(products);

@@ -46,21 +46,6 @@ const wchar_t* ComponentMentionsMaker(const ListScan& scan, const wchar_t* name)
     return found ? MakerWord : nullptr;
 }
 
-// What matches in a product record: its InstallProperties "DisplayName", a REG_SZ equal
-// to a catalogue name as a whole, in any letter case.
-const wchar_t* ProductIsCatalogued(const ListScan& scan, const wchar_t* name)
-{
-    PathBuffer propertiesPath;
-    if (!FormatText(propertiesPath, L"%s\\%s\\Products\\%s\\InstallProperties", InstallerUserData, scan.sid, name))
-        return nullptr;
-    HKEY properties;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, propertiesPath, 0, ReadAccess, &properties) != ERROR_SUCCESS)
-        return nullptr;
-    const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
-    RegCloseKey(properties);
-    return displayName;
-}
-
 // Deletes one record and writes its list's removal line (format), which a preview leaves
 // to its own "Would remove" line.
 Taken RemoveRecord(const ListScan& scan, const wchar_t* name, const wchar_t* format)
@@ -83,7 +68,7 @@ Taken RemoveProduct(const ListScan& scan, const wchar_t* name, const wchar_t*)
 
 // Scans the list of one kind (the part of its path below the SID) of one SID.
 void PurgeRecordList(const wchar_t* sid, const wchar_t* kind, const wchar_t* (*match)(const ListScan&, const wchar_t*),
-                     Taken (*take)(const ListScan&, const wchar_t*, const wchar_t*))
+                     Taken (*take)(const ListScan&, const wchar_t*, const wchar_t*), ListReadings* readings)
 {
     // A list path that did not fit would name another key: that SID's list is left alone.
     PathBuffer listPath;
@@ -92,14 +77,27 @@ void PurgeRecordList(const wchar_t* sid, const wchar_t* kind, const wchar_t* (*m
     HKEY list;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, listPath, 0, ReadAccess, &list) != ERROR_SUCCESS)
         return;
-    ScanList({list, KEY_WOW64_64KEY, match, take, L"HKLM", listPath, sid}, nullptr);
+    ScanList({list, KEY_WOW64_64KEY, match, take, L"HKLM", listPath, sid}, readings);
     RegCloseKey(list);
 }
 
 } // namespace
 
-void PurgeInstallerData(const wchar_t* sid)
+const wchar_t* MatchCataloguedRecord(const ListScan& scan, const wchar_t* name)
 {
-    PurgeRecordList(sid, L"Components", ComponentMentionsMaker, RemoveComponent);
-    PurgeRecordList(sid, L"Products", ProductIsCatalogued, RemoveProduct);
+    PathBuffer propertiesPath;
+    if (!FormatText(propertiesPath, L"%s\\%s\\Products\\%s\\InstallProperties", InstallerUserData, scan.sid, name))
+        return nullptr;
+    HKEY properties;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, propertiesPath, 0, ReadAccess, &properties) != ERROR_SUCCESS)
+        return nullptr;
+    const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
+    RegCloseKey(properties);
+    return displayName;
+}
+
+void PurgeInstallerData(const wchar_t* sid, ListReadings* readings)
+{
+    PurgeRecordList(sid, L"Components", ComponentMentionsMaker, RemoveComponent, nullptr);
+    PurgeRecordList(sid, L"Products", MatchCataloguedRecord, RemoveProduct, readings);
 }

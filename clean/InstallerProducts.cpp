@@ -3,6 +3,8 @@
 #include "InstallerRecords.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
+#include "ListScan.h"
+#include "RegistryPurge.h"
 
 #include "../common/Registry.h"
 
@@ -89,51 +91,68 @@ void AddListedPatches(InstallerProductList& list, HKEY product, const wchar_t* p
     RegCloseKey(patches);
 }
 
-// Each product key of a list whose value valueName is a catalogue name: added, with its patches.
-void ReadProductList(HKEY root, const wchar_t* path, REGSAM view, const wchar_t* valueName, bool machine,
+// Each product key of a list whose "ProductName" is a catalogue name: added, with its patches.
+// They are among the matches of the list's reading for the registry sweep (match is the
+// sweep's matcher of the list), which readings, when not null, keeps for the sweep's pass:
+// only the matches are opened again.
+void ReadProductList(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM view,
+                     const wchar_t* (*match)(const ListScan&, const wchar_t*), bool machine, ListReadings* readings,
                      InstallerProductList& out)
 {
     HKEY list;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    ListReading own = {};
+    const ListReading& reading = ReadListOnce({list, view, match, nullptr, RootLabel(root), path, sid}, readings, own);
+    for (DWORD i = 0; i < reading.count; i++) {
+        const wchar_t* name = reading.matches[i].name;
         HKEY product;
         if (!IsPackedCode(name) || RegOpenKeyExW(list, name, 0, KEY_READ | view, &product) != ERROR_SUCCESS)
             continue;
-        const wchar_t* displayName = KeyCatalogueName(product, valueName);
+        const wchar_t* displayName = KeyCatalogueName(product, L"ProductName");
         if (displayName != nullptr && AddProduct(out, name, displayName, machine))
             AddListedPatches(out, product, displayName);
         RegCloseKey(product);
     }
+    FreeListReading(own);
     RegCloseKey(list);
 }
 
 // UserData\<SID>\Products of one SID: the records whose InstallProperties "DisplayName" is a
-// catalogue name, and, for every product known by now, its patches and cached package.
-void ReadUserDataSid(HKEY userData, const wchar_t* sid, InstallerProductList& out)
+// catalogue name, and, for every product known by now, its patches and cached package. The
+// records that match are the matches of the Installer data purge, noted in a reading that
+// readings (when not null) keeps for it.
+void ReadUserDataSid(HKEY userData, const wchar_t* sid, ListReadings* readings, InstallerProductList& out)
 {
     PathBuffer productsPath;
+    PathBuffer fullPath;
     HKEY products;
-    if (!FormatText(productsPath, L"%s\\Products", sid) ||
+    if (!FormatText(productsPath, L"%s\\Products", sid) || !JoinKeyPath(fullPath, InstallerUserData, productsPath) ||
         RegOpenKeyExW(userData, productsPath, 0, ReadAccess, &products) != ERROR_SUCCESS)
         return;
+    const ListScan scan = {products, KEY_WOW64_64KEY, MatchCataloguedRecord, nullptr, L"HKLM", fullPath, sid};
+    ListReading* kept = KeepListReading(scan, readings);
     for (DWORD index = 0;; index++) {
         PathBuffer name;
         DWORD nameCount = MAX_PATH;
         if (RegEnumKeyExW(products, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
+        // A record not named by a code is no product here, but the purge takes it all the same.
+        if (!IsPackedCode(name)) {
+            if (kept != nullptr && MatchCataloguedRecord(scan, name) != nullptr)
+                NoteListMatch(kept, index, name);
+            continue;
+        }
         HKEY product;
-        if (!IsPackedCode(name) || RegOpenKeyExW(products, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(products, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
             continue;
         HKEY properties;
         if (RegOpenKeyExW(product, L"InstallProperties", 0, ReadAccess, &properties) == ERROR_SUCCESS) {
             const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
-            if (displayName != nullptr)
+            if (displayName != nullptr) {
                 AddProduct(out, name, displayName, true);
+                NoteListMatch(kept, index, name);
+            }
             InstallerProduct* known = FindProduct(out, name);
             if (known != nullptr && known->machine) {
                 if (known->localPackage[0] == L'\0' &&
@@ -149,19 +168,19 @@ void ReadUserDataSid(HKEY userData, const wchar_t* sid, InstallerProductList& ou
 }
 
 // The UserData records of one SID, or of every SID (sid null).
-void ReadUserDataProducts(const wchar_t* sid, InstallerProductList& out)
+void ReadUserDataProducts(const wchar_t* sid, ListReadings* readings, InstallerProductList& out)
 {
     HKEY userData;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
         return;
     if (sid != nullptr)
-        ReadUserDataSid(userData, sid, out);
+        ReadUserDataSid(userData, sid, readings, out);
     for (DWORD index = 0; sid == nullptr; index++) {
         PathBuffer name;
         DWORD nameCount = MAX_PATH;
         if (RegEnumKeyExW(userData, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        ReadUserDataSid(userData, name, out);
+        ReadUserDataSid(userData, name, readings, out);
     }
     RegCloseKey(userData);
 }
@@ -179,23 +198,25 @@ void ReadManagedProducts(InstallerProductList& out)
             break;
         PathBuffer path;
         if (FormatText(path, L"%s\\%s\\Installer\\Products", InstallerManaged, sid))
-            ReadProductList(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, L"ProductName", true, out);
+            ReadProductList(HKEY_LOCAL_MACHINE, path, nullptr, KEY_WOW64_64KEY, MatchProductKey, true, nullptr, out);
     }
     RegCloseKey(managed);
 }
 
 // The uninstall entries under root\path named by a product code whose "DisplayName" is a
-// catalogue name, in one view.
-void ReadUninstallEntries(HKEY root, const wchar_t* path, REGSAM view, InstallerProductList& out)
+// catalogue name, in one view. They are among the matches of the list's reading for the
+// registry sweep, which readings keeps for the sweep to come: only those are opened again.
+void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM view, ListReadings* readings,
+                          InstallerProductList& out)
 {
     HKEY list;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    ListReading own = {};
+    const ListReading& reading =
+        ReadListOnce({list, view, MatchProductKey, nullptr, RootLabel(root), path, sid}, readings, own);
+    for (DWORD i = 0; i < reading.count; i++) {
+        const wchar_t* name = reading.matches[i].name;
         wchar_t packed[33];
         HKEY entry;
         if (!PackProductCode(name, packed) || RegOpenKeyExW(list, name, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
@@ -205,28 +226,29 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, REGSAM view, Installer
             AddProduct(out, packed, displayName, false);
         RegCloseKey(entry);
     }
+    FreeListReading(own);
     RegCloseKey(list);
 }
 
 } // namespace
 
-void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out)
+void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListReadings* readings)
 {
     if (sid == nullptr) {
         for (REGSAM view : RegistryViews)
-            ReadProductList(HKEY_LOCAL_MACHINE, MachineProducts, view, L"ProductName", true, out);
+            ReadProductList(HKEY_LOCAL_MACHINE, MachineProducts, nullptr, view, MatchProductKey, true, readings, out);
         ReadManagedProducts(out);
-        ReadUserDataProducts(nullptr, out);
+        ReadUserDataProducts(nullptr, readings, out);
         return;
     }
     // A user's records are the user's products': those the Installer registered for the SID
     // under UserData, and those the user's own hive names.
-    ReadUserDataProducts(sid, out);
+    ReadUserDataProducts(sid, nullptr, out);
     PathBuffer path;
     if (ScopeKeyPath(path, sid, UserProducts))
-        ReadProductList(HKEY_USERS, path, KEY_WOW64_64KEY, L"ProductName", false, out);
+        ReadProductList(HKEY_USERS, path, sid, KEY_WOW64_64KEY, MatchUserProductKey, false, readings, out);
     if (ScopeKeyPath(path, sid, ProductKeyPaths[0]))
-        ReadUninstallEntries(HKEY_USERS, path, KEY_WOW64_64KEY, out);
+        ReadUninstallEntries(HKEY_USERS, path, sid, KEY_WOW64_64KEY, readings, out);
 }
 
 void FreeInstallerProducts(InstallerProductList& list)

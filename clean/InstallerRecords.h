@@ -4,6 +4,8 @@
 
 #include "../common/Bounded.h"
 
+struct ListReadings;
+
 // The Windows Installer's own records of the family's products, beyond the product keys:
 // features, upgrade codes, patches, cached packages, icon folders and folder counts.
 // A product is one whose registration names a catalogue name; a product code is handled in
@@ -38,8 +40,9 @@ bool UnpackProductCode(const wchar_t* packed, wchar_t (&code)[39]);
 bool IsPackedCode(const wchar_t* name);
 // The products that the machine's own records name (sid null), or, for a user scope, those
 // that the Installer registered for the SID under UserData and those the user's hive names
-// (its Installer\Products and its uninstall list); start out empty.
-void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out);
+// (its Installer\Products and its uninstall list); start out empty. The reading of the user's
+// uninstall list is kept in readings (when not null) for the scope's registry sweep.
+void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListReadings* readings = nullptr);
 void FreeInstallerProducts(InstallerProductList& list);
 // True when the list holds the product of that packed code.
 bool ListsProduct(const InstallerProductList& list, const wchar_t* packed);

@@ -6,9 +6,7 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
-namespace {
-
-void FreeReading(ListReading& reading)
+void FreeListReading(ListReading& reading)
 {
     if (reading.matches != nullptr)
         HeapFree(GetProcessHeap(), 0, reading.matches);
@@ -16,6 +14,8 @@ void FreeReading(ListReading& reading)
     reading.count = 0;
     reading.capacity = 0;
 }
+
+namespace {
 
 bool AddMatch(ListReading& reading, DWORD index, const wchar_t* name)
 {
@@ -35,7 +35,7 @@ bool AddMatch(ListReading& reading, DWORD index, const wchar_t* name)
 // with the matches noted so far.
 void ReadList(const ListScan& scan, ListReading& reading)
 {
-    FreeReading(reading);
+    FreeListReading(reading);
     reading.match = scan.match;
     for (DWORD index = 0;; index++) {
         PathBuffer name;
@@ -58,8 +58,7 @@ void DropMatch(ListReading& reading, DWORD position, bool deleted)
     reading.count--;
 }
 
-// The reading to scan with: the one readings keeps for this key and matcher, a new one that
-// readings keeps, or, where none can be kept, a new one in own.
+// The reading to scan with, as ReadListOnce tells.
 ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListReading& own)
 {
     RegistryName identity;
@@ -115,20 +114,47 @@ void ScanList(const ListScan& scan, ListReadings* readings)
             DWORD next = SubkeyExists(scan.list, scan.view, name) ? index + 1 : index;
             if (readings != nullptr)
                 ForgetListReadings(*readings);
-            FreeReading(own);
+            FreeListReading(own);
             reading = &ChooseReading(scan, readings, own);
             i = 0;
             while (i < reading->count && reading->matches[i].index < next)
                 i++;
         }
     }
-    FreeReading(own);
+    FreeListReading(own);
+}
+
+const ListReading& ReadListOnce(const ListScan& scan, ListReadings* readings, ListReading& own)
+{
+    return ChooseReading(scan, readings, own);
+}
+
+ListReading* KeepListReading(const ListScan& scan, ListReadings* readings)
+{
+    RegistryName identity;
+    if (readings == nullptr || readings->count == ARRAYSIZE(readings->lists) ||
+        !RegistryKeyName(scan.list, identity))
+        return nullptr;
+    for (DWORD i = 0; i < readings->count; i++) {
+        if (readings->lists[i].match == scan.match && StrCmpIW(readings->lists[i].identity, identity) == 0)
+            return nullptr;
+    }
+    ListReading& reading = readings->lists[readings->count++];
+    reading = {};
+    wmemcpy(reading.identity, identity, ARRAYSIZE(identity));
+    reading.match = scan.match;
+    return &reading;
+}
+
+bool NoteListMatch(ListReading* reading, DWORD index, const wchar_t* name)
+{
+    return reading != nullptr && AddMatch(*reading, index, name);
 }
 
 void ForgetListReadings(ListReadings& readings)
 {
     for (DWORD i = 0; i < readings.count; i++)
-        FreeReading(readings.lists[i]);
+        FreeListReading(readings.lists[i]);
     readings.count = 0;
 }
 

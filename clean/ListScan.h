@@ -50,6 +50,17 @@ struct ListReadings {
 // Scans one list: with the kept reading of its key when readings holds one for the same
 // matcher, otherwise with a new one, which readings (when not null) then keeps.
 void ScanList(const ListScan& scan, ListReadings* readings);
+// The matches of the list without taking any: the reading readings keeps for the key and
+// matcher, or a new one that readings (when not null) then keeps for a later scan; where none can
+// be kept, a new one in own, which the caller frees with FreeListReading.
+const ListReading& ReadListOnce(const ListScan& scan, ListReadings* readings, ListReading& own);
+void FreeListReading(ListReading& reading);
+// For a caller that reads the list itself, entry by entry in index order, and examines each
+// as scan's matcher would: a new reading that readings keeps from now on, for the caller to
+// note each match in with NoteListMatch; null where none can be kept or one is kept already.
+ListReading* KeepListReading(const ListScan& scan, ListReadings* readings);
+// Notes a match (nothing where reading is null); false where the heap had no room for it.
+bool NoteListMatch(ListReading* reading, DWORD index, const wchar_t* name);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
 // Calls visit with the name of each subkey of an open key, in enumeration order, with the

@@ -28,6 +28,39 @@ bool ReadKeyText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, Pa
     return read;
 }
 
+// One value read while a scope keeps its reads: where it was, whether it was there, and its text.
+struct KeptRead {
+    HKEY root;
+    PathBuffer keyPath;
+    PathBuffer valueName;
+    bool found;
+    PathBuffer text;
+};
+// The profile folder and the few shell folders a user scope's steps resolve, each many times.
+KeptRead KeptReads[8];
+DWORD KeptCount = 0;
+bool KeepingReads = false;
+
+// ReadKeyText, answered from the kept reads while a scope keeps them; a read that finds no
+// room among them is made each time.
+bool ReadScopeText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
+{
+    for (DWORD i = 0; KeepingReads && i < KeptCount; i++) {
+        const KeptRead& kept = KeptReads[i];
+        if (kept.root == root && wcscmp(kept.keyPath, keyPath) == 0 && wcscmp(kept.valueName, valueName) == 0)
+            return kept.found && TextCopy(out, kept.text);
+    }
+    bool found = ReadKeyText(root, keyPath, valueName, out);
+    if (KeepingReads && KeptCount < ARRAYSIZE(KeptReads)) {
+        KeptRead& kept = KeptReads[KeptCount];
+        kept.root = root;
+        kept.found = found && TextCopy(kept.text, out);
+        if (TextCopy(kept.keyPath, keyPath) && TextCopy(kept.valueName, valueName))
+            KeptCount++;
+    }
+    return found;
+}
+
 // Lower-cases the definition (A to Z only), puts the profile folder in place of each
 // "%userprofile%", and expands the result into out. The working copy lives on the heap
 // because the replacements may make it longer than a path buffer before expansion
@@ -76,7 +109,7 @@ bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBu
     PathBuffer value;
     if (!ScopeKeyPath(keyPath, sid, ShellFoldersKey))
         return false;
-    if (!ReadKeyText(HKEY_USERS, keyPath, valueName, value))
+    if (!ReadScopeText(HKEY_USERS, keyPath, valueName, value))
         return false;
     // An empty or relative result would name a folder under the current directory.
     return ExpandDefinition(value, profile, out) && IsFullPath(out);
@@ -117,5 +150,17 @@ bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out)
     PathBuffer keyPath;
     PathBuffer value;
     return TextCopy(keyPath, ProfileListKey) && TextAppend(keyPath, L"\\") && TextAppend(keyPath, sid) &&
-           ReadKeyText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
+           ReadScopeText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
+}
+
+void KeepProfileReads()
+{
+    KeptCount = 0;
+    KeepingReads = true;
+}
+
+void ForgetProfileReads()
+{
+    KeptCount = 0;
+    KeepingReads = false;
 }

@@ -17,6 +17,11 @@ bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBu
 // Resolves one of the machine's common shell folders ("Common Desktop", "Common Programs").
 // True when out holds the folder's path.
 bool ResolveCommonShellFolder(const wchar_t* valueName, PathBuffer& out);
+// From KeepProfileReads to ForgetProfileReads, the registry values behind ReadProfileFolder and
+// ResolveUserShellFolder are read once each and kept: the steps of one user scope resolve the
+// same few, and nothing the sweep does changes them.
+void KeepProfileReads();
+void ForgetProfileReads();
 // A drive path ("C:\...") or a UNC path ("\\server\..."), never one taken relative to the
 // current folder or drive.
 bool IsFullPath(const wchar_t* path);

@@ -39,12 +39,6 @@ Taken RemoveProductKey(const ListScan& scan, const wchar_t* name, const wchar_t*
     return Taken::Kept;
 }
 
-// A user's product key that waits for the machine's uninstallers is passed over.
-const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name)
-{
-    return ProductRecordWaits(scan.sid, name) ? nullptr : MatchProductKey(scan, name);
-}
-
 // Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
 // catalogue name is deleted with its tree.
 void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view, ListReadings* readings)
@@ -94,15 +88,17 @@ void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
 
 } // namespace
 
-void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)())
+void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(ListReadings& readings),
+                        ListReadings* kept)
 {
+    ListReadings own = {};
+    ListReadings& readings = kept != nullptr ? *kept : own;
     // Every uninstaller of both views runs before the first key is deleted, so
     // MsiExec still finds the records of the products it removes.
-    ListReadings readings = {};
     for (REGSAM view : RegistryViews)
         UninstallProductsPassively(root, sid, view, &readings);
     if (betweenPasses != nullptr)
-        betweenPasses();
+        betweenPasses(readings);
     // The eight purge calls: steps A, B and C for each list in each view.
     for (REGSAM view : RegistryViews) {
         for (const wchar_t* keyPath : ProductKeyPaths) {
@@ -130,6 +126,11 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
     if (displayName != nullptr && PreviewHasRemoved(scan.list, name, scan.view))
         return nullptr;
     return displayName;
+}
+
+const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name)
+{
+    return ProductRecordWaits(scan.sid, name) ? nullptr : MatchProductKey(scan, name);
 }
 
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)

@@ -72,9 +72,7 @@ void DeleteStartupShortcut(const wchar_t* sid)
         DeleteAtRestartIfAsked(shortcut, shortcut, false);
 }
 
-} // namespace
-
-void SweepUserScope(const wchar_t* sid)
+void SweepScope(const wchar_t* sid)
 {
     if (wcslen(sid) < WellKnownNameLength) {
         LogLine(L"Skipping well-known SID [%s]", sid);
@@ -98,11 +96,13 @@ void SweepUserScope(const wchar_t* sid)
     // the maker's key; the mark comes after the last removal, whatever it achieved.
     if (!ScopeNeedsCleaning(HKEY_USERS, sid))
         return;
-    // The products are read before the sweep deletes the user's product keys that name them.
+    // The products are read before the sweep deletes the user's product keys that name them;
+    // nothing changes in between, so the sweep scans the uninstall list with their reading.
     InstallerProductList products = {};
-    FindInstallerProducts(sid, products);
+    ListReadings readings = {};
+    FindInstallerProducts(sid, products, &readings);
     HoldRecordsForUninstallers(sid, products);
-    SweepScopeRegistry(HKEY_USERS, sid, nullptr);
+    SweepScopeRegistry(HKEY_USERS, sid, nullptr, &readings);
     PurgeUserInstallerRecords(sid, products);
     FreeInstallerProducts(products);
     PurgeOutlookRecords(sid);
@@ -113,4 +113,13 @@ void SweepUserScope(const wchar_t* sid)
     RemoveUserShellRegistrations(sid);
     DeleteUserShortcuts(sid);
     MarkScopeCleaned(HKEY_USERS, sid);
+}
+
+} // namespace
+
+void SweepUserScope(const wchar_t* sid)
+{
+    KeepProfileReads();
+    SweepScope(sid);
+    ForgetProfileReads();
 }

@@ -1,6 +1,7 @@
 // Windows Installer data purge: synthetic component and product records under test
 // SIDs, and the records of real packages installed by the prefix's own msiexec.
 #include "clean/InstallerDataPurge.h"
+#include "clean/InstallerRecords.h"
 #include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"
@@ -200,6 +201,36 @@ TEST_F(InstallerDataPurgeTest, ProductIsRemovedOnlyForAWholeCatalogueNameInInsta
     EXPECT_FALSE(Exists(Products() + L"\\9999"));
     for (const wchar_t* staying : {L"2222", L"3333", L"4444", L"5555", L"6666", L"8888"})
         EXPECT_TRUE(Exists(Products() + L"\\" + staying)) << staying;
+}
+
+TEST_F(InstallerDataPurgeTest, ProductsListReadWhileFindingTheProductsServesThePurgeWithEveryMatch)
+{
+    // Two records named by codes and one the Installer never names so, which the purge takes too.
+    const std::wstring first = L"0000000000000000000000000000A7E1";
+    const std::wstring other = L"0000000000000000000000000000B7E1";
+    MakeProduct(first, L"Zamo (per-machine)");
+    MakeProduct(L"NotACode", L"Zamo Deployment");
+    MakeProduct(other, L"Brindle Notes");
+    ListReadings readings = {};
+    InstallerProductList products = {};
+    FindInstallerProducts(nullptr, products, &readings);
+    FreeInstallerProducts(products);
+    const std::wstring listName = L"\\" + sid_ + L"\\Products";
+    bool kept = false;
+    for (DWORD i = 0; i < readings.count; i++) {
+        const std::wstring identity = readings.lists[i].identity;
+        kept = kept || (identity.size() > listName.size() &&
+                        _wcsicmp(identity.c_str() + identity.size() - listName.size(), listName.c_str()) == 0);
+    }
+    EXPECT_TRUE(kept);
+
+    PurgeInstallerData(sid_.c_str(), &readings);
+    ForgetListReadings(readings);
+
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{ProductLine(1, first), ProductLine(1, L"NotACode")}));
+    EXPECT_FALSE(Exists(Products() + L"\\" + first));
+    EXPECT_FALSE(Exists(Products() + L"\\NotACode"));
+    EXPECT_TRUE(Exists(Products() + L"\\" + other));
 }
 
 TEST_F(InstallerDataPurgeTest, ComponentsAndProductsAreIndependentLists)

@@ -5,6 +5,7 @@
 #include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
+#include "../change/PreviewRecord.h"
 #include "../common/FileKinds.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
@@ -222,6 +223,10 @@ void RemoveFolderTree(const wchar_t* path)
     // Only the top level expands its references; the log shows the expansion.
     PathBuffer expanded;
     if (!ExpandText(expanded, path))
+        return;
+    // A tree that the preview has passed as removed (the machine's program folders, met again
+    // in every user's scope) is gone for a real run: walked again, it would name nothing.
+    if (PreviewHasRemovedPath(expanded))
         return;
     PathBuffer stored;
     RemoveTree(expanded, StoredSpelling(expanded, stored) ? stored : expanded, true);

@@ -58,6 +58,18 @@ void DropMatch(ListReading& reading, DWORD position, bool deleted)
     reading.count--;
 }
 
+// The reading readings keeps for the key of that identity and the matcher, or null.
+ListReading* FindKeptReading(ListReadings& readings, const RegistryName& identity,
+                             const wchar_t* (*match)(const ListScan&, const wchar_t*))
+{
+    for (DWORD i = 0; i < readings.count; i++) {
+        ListReading& kept = readings.lists[i];
+        if (kept.match == match && StrCmpIW(kept.identity, identity) == 0)
+            return &kept;
+    }
+    return nullptr;
+}
+
 // The reading to scan with, as ReadListOnce tells.
 ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListReading& own)
 {
@@ -66,11 +78,9 @@ ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListRea
         ReadList(scan, own);
         return own;
     }
-    for (DWORD i = 0; i < readings->count; i++) {
-        ListReading& kept = readings->lists[i];
-        if (kept.match == scan.match && StrCmpIW(kept.identity, identity) == 0)
-            return kept;
-    }
+    ListReading* kept = FindKeptReading(*readings, identity, scan.match);
+    if (kept != nullptr)
+        return *kept;
     ListReading& reading = readings->count < ARRAYSIZE(readings->lists) ? readings->lists[readings->count++] : own;
     wmemcpy(reading.identity, identity, ARRAYSIZE(identity));
     ReadList(scan, reading);
@@ -133,12 +143,8 @@ ListReading* KeepListReading(const ListScan& scan, ListReadings* readings)
 {
     RegistryName identity;
     if (readings == nullptr || readings->count == ARRAYSIZE(readings->lists) ||
-        !RegistryKeyName(scan.list, identity))
+        !RegistryKeyName(scan.list, identity) || FindKeptReading(*readings, identity, scan.match) != nullptr)
         return nullptr;
-    for (DWORD i = 0; i < readings->count; i++) {
-        if (readings->lists[i].match == scan.match && StrCmpIW(readings->lists[i].identity, identity) == 0)
-            return nullptr;
-    }
     ListReading& reading = readings->lists[readings->count++];
     reading = {};
     wmemcpy(reading.identity, identity, ARRAYSIZE(identity));

@@ -6,9 +6,9 @@
 #include "../change/Change.h"
 
 // Registry purge of one scope: the passive uninstall in both views, then what betweenPasses
-// does (nothing when null; it may keep readings of its own for the passes), then the product, settings and add-in keys of both views, all
-// with one set of readings: those of kept when not null (what the scope read of its lists
-// before, with nothing changed since), and forgets them.
+// does (nothing when null; it may keep readings of its own for the passes), then the product,
+// settings and add-in keys of both views, all with one set of readings: those of kept when not
+// null (what the scope read of its lists before, with nothing changed since), and forgets them.
 void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(ListReadings& readings),
                         ListReadings* kept = nullptr);
 // A product key list's matcher: the catalogue name of the entry's "DisplayName", else of its

@@ -72,8 +72,8 @@ void JoinLogWriters(const wchar_t* identity)
     PathBuffer name;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     // Everyone maps it to read and write, as every user's run must count itself; only SYSTEM
-    // and administrators change it otherwise. Its counts can only make runs take the lock,
-    // or make a run alone in its log write without it.
+    // and administrators change it otherwise. A user who writes into it can at worst make runs
+    // take the lock, make lines of two runs collide under Wine, or cost a run one wait.
     if (!FormatText(name, L"Global\\%s.Writers", identity) ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00000006;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)",
                                                               SDDL_REVISION_1, &descriptor, nullptr))

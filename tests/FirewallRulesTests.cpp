@@ -80,7 +80,8 @@ TEST_F(FirewallRulesTest, ProductRulesAreRemovedSharedNamesStay)
 
     log.Clear();
     RemoveFirewallRules();
-    EXPECT_EQ(log.Lines(), (Lines{L"Removing firewall rule [Zamo]", L"Failed to remove firewall rule [Zamo Sync] [5]"}));
+    EXPECT_EQ(log.Lines(), (Lines{L"Removing firewall rule [Zamo]",
+                                  L"Failed to remove firewall rule [Zamo Sync] [5]"}));
     EXPECT_EQ(Left(), (Lines{L"Zamo Sync|%ProgramFiles(x86)%\\Quorvex\\Zamo\\ZamoSync.exe",
                              L"Fenwick Notes|C:\\Fenwick\\notes.exe", L"Zamo Sync|C:\\Fenwick\\sync.exe",
                              L"Zamo Tools|" + tools, L"Zamo Any|"}));

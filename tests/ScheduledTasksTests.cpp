@@ -125,7 +125,8 @@ TEST_F(ScheduledTasksTest, TaskThatCannotBeDeletedIsReportedWithTheCode)
 
     RemoveProductTasks();
     EXPECT_EQ(LogRunOutcome(), 1);
-    EXPECT_EQ(log.Lines(), (Lines{L"Removing scheduled task [\\Zamo Report]", L"Removing scheduled task [\\Zamo Update]",
+    EXPECT_EQ(log.Lines(), (Lines{L"Removing scheduled task [\\Zamo Report]",
+                                  L"Removing scheduled task [\\Zamo Update]",
                                   L"Failed to remove scheduled task [\\Zamo Update] [5]",
                                   L"Not removed: scheduled task [\\Zamo Update]", L"Exit code [1]"}));
     EXPECT_EQ(Names(root), Lines{L"Zamo Update"});

@@ -87,7 +87,11 @@ private:
 class Rules : public DispatchStandIn<INetFwRules> {
 public:
     explicit Rules(std::vector<StandInRule>& rules) : rules_(rules) {}
-    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override { *count = static_cast<LONG>(rules_.size()); return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override
+    {
+        *count = static_cast<LONG>(rules_.size());
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Add(INetFwRule*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Remove(BSTR name) override
     {
@@ -118,24 +122,26 @@ private:
     std::vector<StandInRule>& rules_;
 };
 
+typedef NET_FW_PROFILE_TYPE2 Profile;
+
 class Policy : public DispatchStandIn<INetFwPolicy2> {
 public:
     explicit Policy(std::vector<StandInRule>& rules) : rules_(rules) {}
     HRESULT STDMETHODCALLTYPE get_Rules(INetFwRules** rules) override { *rules = new Rules(rules_); return S_OK; }
     HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_FirewallEnabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_FirewallEnabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_UnicastResponsesToMulticastBroadcastDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override
+    HRESULT STDMETHODCALLTYPE get_FirewallEnabled(Profile, VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_FirewallEnabled(Profile, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_ExcludedInterfaces(Profile, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ExcludedInterfaces(Profile, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_BlockAllInboundTraffic(Profile, VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_BlockAllInboundTraffic(Profile, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(Profile, VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(Profile, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_UnicastResponsesToMulticastBroadcastDisabled(Profile, VARIANT_BOOL*) override
     {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE put_UnicastResponsesToMulticastBroadcastDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override
+    HRESULT STDMETHODCALLTYPE put_UnicastResponsesToMulticastBroadcastDisabled(Profile, VARIANT_BOOL) override
     {
         return E_NOTIMPL;
     }
@@ -143,10 +149,10 @@ public:
     HRESULT STDMETHODCALLTYPE EnableRuleGroup(LONG, BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE IsRuleGroupEnabled(LONG, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RestoreLocalFirewallDefaults() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_DefaultOutboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_DefaultOutboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_DefaultInboundAction(Profile, NET_FW_ACTION*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_DefaultInboundAction(Profile, NET_FW_ACTION) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_DefaultOutboundAction(Profile, NET_FW_ACTION*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_DefaultOutboundAction(Profile, NET_FW_ACTION) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_IsRuleGroupCurrentlyEnabled(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_LocalPolicyModifyState(NET_FW_MODIFY_STATE*) override { return E_NOTIMPL; }
 

@@ -15,7 +15,10 @@ public:
     HRESULT STDMETHODCALLTYPE get_Type(TASK_ACTION_TYPE* type) override { *type = TASK_ACTION_EXEC; return S_OK; }
     HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override { return CopyOut(task_.program.c_str(), path); }
     HRESULT STDMETHODCALLTYPE put_Path(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Arguments(BSTR* arguments) override { return CopyOut(task_.arguments.c_str(), arguments); }
+    HRESULT STDMETHODCALLTYPE get_Arguments(BSTR* arguments) override
+    {
+        return CopyOut(task_.arguments.c_str(), arguments);
+    }
     HRESULT STDMETHODCALLTYPE put_Arguments(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_WorkingDirectory(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_WorkingDirectory(BSTR) override { return E_NOTIMPL; }
@@ -32,7 +35,11 @@ private:
 class Actions : public DispatchStandIn<IActionCollection> {
 public:
     explicit Actions(const StandInTask& task) : task_(task) {}
-    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override { *count = 1; return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override
+    {
+        *count = 1;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE get_Item(LONG index, IAction** action) override
     {
         if (index != 1)
@@ -66,7 +73,11 @@ public:
     HRESULT STDMETHODCALLTYPE put_Data(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Principal(IPrincipal**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** actions) override { *actions = new Actions(task_); return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** actions) override
+    {
+        *actions = new Actions(task_);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_XmlText(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_XmlText(BSTR) override { return E_NOTIMPL; }

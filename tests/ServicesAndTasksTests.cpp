@@ -377,7 +377,9 @@ TEST_F(ServicesAndTasksTest, TasksThatStartTheProductAreRemovedOthersStay)
                   Change::Failed);
         EXPECT_TRUE(FAILED(result));
         EXPECT_EQ(log.Lines(), Lines{});
-        GTEST_SKIP() << "finding the tasks: " << std::string(shortcoming.begin(), shortcoming.end());
+        GTEST_SKIP() << "finding the tasks through this system's own scheduler: "
+                     << std::string(shortcoming.begin(), shortcoming.end())
+                     << " (ScheduledTasksTest runs the finding against a stand-in scheduler)";
     }
 
     {

@@ -144,6 +144,7 @@ const ItemKind TriedFolder = {PathStillThere, L"folder"};
 const ItemKind TriedProcess = {nullptr, L"process"};
 const ItemKind TriedService = {RemovalFailed, L"service"};
 const ItemKind TriedTask = {RemovalFailed, L"task"};
+const ItemKind TriedTaskFolder = {RemovalFailed, L"task folder"};
 const ItemKind TriedUninstaller = {nullptr, L"uninstaller"};
 const ItemKind TriedFirewallRule = {RemovalFailed, L"firewall rule"};
 const ItemKind TriedCachedPackage = {PathStillThere, L"cached package"};

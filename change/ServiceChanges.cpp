@@ -91,6 +91,24 @@ Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar
     return Outcome(SUCCEEDED(result));
 }
 
+Change DeleteTaskFolder(ITaskFolder* parent, const wchar_t* name, const wchar_t* path, HRESULT& result)
+{
+    if (PreviewMode) {
+        NoteNamed(TriedTaskFolder, L"scheduled task folder [%s]", path);
+        LogLine(L"Would remove scheduled task folder [%s]", path);
+        return Change::Previewed;
+    }
+    BSTR folderName = SysAllocString(name);
+    result = folderName == nullptr ? E_OUTOFMEMORY : parent->DeleteFolder(folderName, 0);
+    SysFreeString(folderName);
+    if (FAILED(result))
+        NoteNamed(TriedTaskFolder, L"scheduled task folder [%s]", path);
+    else
+        NoteNamedRemoved(TriedTaskFolder, L"scheduled task folder [%s]", path);
+    SetLastError(static_cast<DWORD>(result));
+    return Outcome(SUCCEEDED(result));
+}
+
 Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result)
 {
     if (PreviewMode) {

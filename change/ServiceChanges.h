@@ -15,6 +15,10 @@ Change RemoveService(SC_HANDLE manager, const wchar_t* name);
 // scheduled task [%s]".
 struct ITaskFolder;
 Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result);
+// Deletes the task folder called name below parent, path its whole path; the scheduler refuses
+// a folder that still holds a task or a folder. Failed: result tells why. Preview: "Would
+// remove scheduled task folder [%s]".
+Change DeleteTaskFolder(ITaskFolder* parent, const wchar_t* name, const wchar_t* path, HRESULT& result);
 
 // Removes the firewall rule called name from the firewall's open rule collection. Failed:
 // result tells why. Preview: "Would remove firewall rule [%s]".

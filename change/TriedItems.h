@@ -27,6 +27,7 @@ extern const ItemKind TriedFolder;      // identity: a path
 extern const ItemKind TriedProcess;     // identity: the image name; detail: the process ID
 extern const ItemKind TriedService;     // identity: a service name; noted when its removal failed
 extern const ItemKind TriedTask;        // identity: a task's path; noted when its removal failed
+extern const ItemKind TriedTaskFolder;  // identity: a task folder's path; noted when its removal failed
 extern const ItemKind TriedUninstaller; // identity: the command line; detail: the product code
 extern const ItemKind TriedFirewallRule; // identity: a rule's name; noted when its removal failed
 extern const ItemKind TriedCachedPackage; // identity: a path in the Installer's own folder

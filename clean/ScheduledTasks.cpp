@@ -1,5 +1,6 @@
 // Scheduled tasks: every task, in any folder, one of whose actions starts the product's
-// program, read and deleted through the Task Scheduler's own interface.
+// program, read and deleted through the Task Scheduler's own interface, and each folder that
+// such tasks alone filled.
 #include "ScheduledTasks.h"
 #include "ProductTargets.h"
 
@@ -60,15 +61,26 @@ int ErrorCode(HRESULT result)
     return static_cast<int>(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : result);
 }
 
+// What the walk of a folder found: whether it took a task of the product's (removed it, or
+// would in a preview) somewhere below, and whether anything of the folder stays. A folder the
+// product's tasks alone filled is emptied by them, and goes with them; in a preview the answer
+// is the same as in the real run.
+struct FolderWalk {
+    bool took;
+    bool stays;
+};
+
 // Removes the product's tasks of one folder and logs each.
-void RemoveFolderTasks(ITaskFolder* folder, const ProductTargets& targets)
+FolderWalk RemoveFolderTasks(ITaskFolder* folder, const ProductTargets& targets)
 {
+    FolderWalk walk = {false, true};
     IRegisteredTaskCollection* tasks = nullptr;
     LONG count = 0;
     if (FAILED(folder->GetTasks(TASK_ENUM_HIDDEN, &tasks)))
-        return;
+        return walk;
     if (FAILED(tasks->get_Count(&count)))
-        count = 0;
+        count = -1;
+    LONG left = count;
     // From the last task to the first, so that a deletion leaves the positions still to come.
     for (LONG i = count; i >= 1; i--) {
         IRegisteredTask* task = nullptr;
@@ -80,34 +92,74 @@ void RemoveFolderTasks(ITaskFolder* folder, const ProductTargets& targets)
             path != nullptr && TaskStartsProducts(task, targets)) {
             LogChange(L"Removing scheduled task [%s]", path);
             HRESULT result = S_OK;
-            if (DeleteScheduledTask(folder, name, path, result) == Change::Failed)
+            if (DeleteScheduledTask(folder, name, path, result) == Change::Failed) {
                 LogLine(L"Failed to remove scheduled task [%s] [%d]", path, ErrorCode(result));
+            } else {
+                walk.took = true;
+                left--;
+            }
         }
         SysFreeString(name);
         SysFreeString(path);
         task->Release();
     }
     tasks->Release();
+    walk.stays = left != 0;
+    return walk;
+}
+
+FolderWalk RemoveTasksBelow(ITaskFolder* folder, const ProductTargets& targets);
+
+// Walks each sub-folder of folder, and then removes those that the product's tasks alone filled.
+// The removals wait for the end of the walk: they would move the positions of the collection.
+void RemoveSubfolders(ITaskFolder* folder, const ProductTargets& targets, FolderWalk& walk)
+{
+    ITaskFolderCollection* folders = nullptr;
+    LONG count = 0;
+    if (FAILED(folder->GetFolders(0, &folders))) {
+        walk.stays = true;
+        return;
+    }
+    if (FAILED(folders->get_Count(&count)))
+        walk.stays = true;
+    NameList emptied = {};  // their paths
+    for (LONG i = 1; i <= count; i++) {
+        ITaskFolder* child = nullptr;
+        if (FAILED(folders->get_Item(Position(i), &child))) {
+            walk.stays = true;
+            continue;
+        }
+        FolderWalk below = RemoveTasksBelow(child, targets);
+        walk.took = walk.took || below.took;
+        BSTR path = nullptr;
+        if (below.took && !below.stays &&
+            (FAILED(child->get_Path(&path)) || path == nullptr || !AddName(emptied, path)))
+            below.stays = true;
+        walk.stays = walk.stays || below.stays;
+        SysFreeString(path);
+        child->Release();
+    }
+    folders->Release();
+    for (DWORD i = 0; i < emptied.count; i++) {
+        const wchar_t* path = emptied.names[i];
+        // A sub-folder's path is its parent's, a backslash and its name.
+        const wchar_t* name = wcsrchr(path, L'\\');
+        LogChange(L"Removing scheduled task folder [%s]", path);
+        HRESULT result = name == nullptr ? E_INVALIDARG : S_OK;
+        if (name == nullptr || DeleteTaskFolder(folder, name + 1, path, result) == Change::Failed) {
+            LogLine(L"Failed to remove scheduled task folder [%s] [%d]", path, ErrorCode(result));
+            walk.stays = true;
+        }
+    }
+    FreeNames(emptied);
 }
 
 // The folder's tasks, then each sub-folder's, depth first.
-void RemoveTasksBelow(ITaskFolder* folder, const ProductTargets& targets)
+FolderWalk RemoveTasksBelow(ITaskFolder* folder, const ProductTargets& targets)
 {
-    RemoveFolderTasks(folder, targets);
-    ITaskFolderCollection* folders = nullptr;
-    LONG count = 0;
-    if (FAILED(folder->GetFolders(0, &folders)))
-        return;
-    if (SUCCEEDED(folders->get_Count(&count))) {
-        for (LONG i = 1; i <= count; i++) {
-            ITaskFolder* child = nullptr;
-            if (SUCCEEDED(folders->get_Item(Position(i), &child))) {
-                RemoveTasksBelow(child, targets);
-                child->Release();
-            }
-        }
-    }
-    folders->Release();
+    FolderWalk walk = RemoveFolderTasks(folder, targets);
+    RemoveSubfolders(folder, targets, walk);
+    return walk;
 }
 
 } // namespace

@@ -111,6 +111,72 @@ TEST_F(ScheduledTasksTest, TasksThatStartTheProductAreRemovedFromEveryFolder)
     EXPECT_EQ(log.Lines(), Lines{});
 }
 
+// A folder that the product's tasks alone filled goes with them, after its sub-folders, in a
+// preview as in the real run; a folder with another's task, or one that was empty before, stays.
+// A folder the scheduler refuses to delete stays, and so does its parent, which held nothing else.
+TEST_F(ScheduledTasksTest, FoldersTheProductsTasksAloneFilledGoWithThem)
+{
+    const std::wstring zamo = Pf86(L"\\Quorvex\\Zamo\\Zamo.exe");
+    StandInTaskFolder agents;
+    agents.path = L"\\Quorvex\\Agents";
+    agents.tasks = {MakeTask(L"Zamo Crash", zamo)};
+    agents.tasks.back().hidden = true;
+    StandInTaskFolder quorvex;
+    quorvex.path = L"\\Quorvex";
+    quorvex.tasks = {MakeTask(L"Zamo Daily", zamo), MakeTask(L"Zamo Weekly", zamo)};
+    quorvex.folders = {agents};
+    StandInTaskFolder tools;
+    tools.path = L"\\Quorvex Tools";
+    StandInTaskFolder fenwick;
+    fenwick.path = L"\\Fenwick";
+    fenwick.tasks = {MakeTask(L"Fenwick Check", L"C:\\Fenwick\\check.exe"), MakeTask(L"Zamo Check", zamo)};
+    StandInTaskFolder held;
+    held.path = L"\\Held";
+    held.folders = {StandInTaskFolder()};
+    held.folders[0].path = L"\\Held\\Zamo";
+    held.folders[0].tasks = {MakeTask(L"Zamo Run", zamo)};
+    held.folders[0].deleted = E_ACCESSDENIED;
+    root.folders = {quorvex, tools, fenwick, held};
+
+    const Lines removals = {L"scheduled task [\\Quorvex\\Zamo Weekly]",
+                            L"scheduled task [\\Quorvex\\Zamo Daily]",
+                            L"scheduled task [\\Quorvex\\Agents\\Zamo Crash]",
+                            L"scheduled task folder [\\Quorvex\\Agents]",
+                            L"scheduled task [\\Fenwick\\Zamo Check]",
+                            L"scheduled task [\\Held\\Zamo\\Zamo Run]",
+                            L"scheduled task folder [\\Held\\Zamo]",
+                            L"scheduled task folder [\\Quorvex]"};
+    {
+        PreviewRun preview;
+        RemoveProductTasks();
+    }
+    Lines expected;
+    for (const std::wstring& removal : removals)
+        expected.push_back(L"Would remove " + removal);
+    // A preview cannot know that the scheduler will refuse \Held\Zamo: \Held would be emptied too.
+    expected.push_back(L"Would remove scheduled task folder [\\Held]");
+    EXPECT_EQ(log.Lines(), expected);
+    ASSERT_EQ(root.folders.size(), 4u);
+    EXPECT_EQ(root.folders[0].folders.size(), 1u);
+
+    log.Clear();
+    RemoveProductTasks();
+    expected.clear();
+    for (const std::wstring& removal : removals) {
+        expected.push_back(L"Removing " + removal);
+        if (removal == L"scheduled task folder [\\Held\\Zamo]")
+            expected.push_back(L"Failed to remove scheduled task folder [\\Held\\Zamo] [5]");
+    }
+    EXPECT_EQ(log.Lines(), expected);
+    ASSERT_EQ(root.folders.size(), 3u);
+    EXPECT_EQ(root.folders[0].path, L"\\Quorvex Tools");
+    EXPECT_EQ(root.folders[1].path, L"\\Fenwick");
+    EXPECT_EQ(Names(root.folders[1]), Lines{L"Fenwick Check"});
+    EXPECT_EQ(root.folders[2].path, L"\\Held");
+    ASSERT_EQ(root.folders[2].folders.size(), 1u);
+    EXPECT_EQ(Names(root.folders[2].folders[0]), Lines{});
+}
+
 // A task the scheduler refuses to delete stays, logged with the system's code, and the run's
 // outcome says so; the other tasks of its folder still go.
 TEST_F(ScheduledTasksTest, TaskThatCannotBeDeletedIsReportedWithTheCode)

@@ -158,7 +158,21 @@ public:
     HRESULT STDMETHODCALLTYPE GetFolder(BSTR, ITaskFolder**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetFolders(LONG, ITaskFolderCollection** folders) override;
     HRESULT STDMETHODCALLTYPE CreateFolder(BSTR, VARIANT, ITaskFolder**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR, LONG) override { return E_NOTIMPL; }
+    // As the scheduler does, a folder that holds a task or a folder is refused.
+    HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR name, LONG) override
+    {
+        for (auto child = folder_.folders.begin(); child != folder_.folders.end(); ++child) {
+            if (name == nullptr || child->path != PathBelow(folder_, name))
+                continue;
+            if (!child->tasks.empty() || !child->folders.empty())
+                return HRESULT_FROM_WIN32(ERROR_DIR_NOT_EMPTY);
+            HRESULT result = child->deleted;
+            if (SUCCEEDED(result))
+                folder_.folders.erase(child);
+            return result;
+        }
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
     HRESULT STDMETHODCALLTYPE GetTask(BSTR, IRegisteredTask**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTasks(LONG flags, IRegisteredTaskCollection** tasks) override
     {

@@ -1,5 +1,5 @@
 // A stand-in Task Scheduler for the tests, over a tree of folders and tasks that the test knows
-// and reads back afterwards (a deleted task is gone from its folder's list).
+// and reads back afterwards (a deleted task or folder is gone from its folder's list).
 #pragma once
 
 #include <windows.h>
@@ -19,6 +19,7 @@ struct StandInTaskFolder {
     std::wstring path;  // "\\" for the root
     std::vector<StandInTask> tasks;
     std::vector<StandInTaskFolder> folders;
+    HRESULT deleted = S_OK;  // what deleting it answers, once it is empty
 };
 
 // The scheduler's service object (ITaskService) over root, with one reference; root must outlive it.

@@ -45,7 +45,9 @@ bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
     bool products = false;
     for (REGSAM view : RegistryViews) {
         HKEY classes;
-        if (products || !OpenAsItself(HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_READ | view, classes))
+        // The class root as the machine's scope opens it; the lists in it as themselves.
+        if (products || RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) !=
+                            ERROR_SUCCESS)
             continue;
         for (const wchar_t* listPath : ClassListPaths) {
             HKEY list;

@@ -33,7 +33,7 @@ bool MachineHasProductsEntry(const ShellScope& scope, bool application, const wc
         return false;
     for (REGSAM view : RegistryViews) {
         HKEY classes;
-        if (!OpenAsItself(HKEY_LOCAL_MACHINE, L"Software\\Classes", KEY_READ | view, classes))
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) != ERROR_SUCCESS)
             continue;
         bool products = ProgIdHolding(classes, name, application, view, scope.machine) == ProductHolding::Whole;
         RegCloseKey(classes);

@@ -65,10 +65,14 @@ void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets
         PathBuffer text;
         if (!OpenAsItself(classKey, ServerKeys[i], KEY_QUERY_VALUE | view, server))
             continue;
-        if (ReadRegistryText(server, nullptr, text, true)) {
-            bool product = i >= FirstLocalServer ? CommandStartsProducts(targets, text)
-                                                 : PathIsProducts(targets, text) ||
-                                                       (i == 0 && ManagedServerIsProducts(server, text, targets));
+        // A server that cannot be read as text (too long, another type) is another program's.
+        DWORD size = 0;
+        if (RegQueryValueExW(server, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
+            size > sizeof(wchar_t)) {
+            bool read = ReadRegistryText(server, nullptr, text, true);
+            bool product = read && (i >= FirstLocalServer ? CommandStartsProducts(targets, text)
+                                                          : PathIsProducts(targets, text) ||
+                                                                (i == 0 && ManagedServerIsProducts(server, text, targets)));
             (product ? products : others)++;
         }
         RegCloseKey(server);

@@ -37,14 +37,22 @@ struct Owner {
 bool NamedClassIsProducts(const Owner& owner, const wchar_t* classId, int depth);
 bool NamedProgIdIsProducts(const Owner& owner, const wchar_t* name, int depth);
 
+// True when parent\path has a default value that is not empty: what the key names. out holds its
+// text, or is empty where it cannot be read as text (too long, another type), which names
+// nothing of the product's.
 bool ReadDefault(HKEY parent, const wchar_t* path, REGSAM view, PathBuffer& out)
 {
     HKEY key;
+    out[0] = L'\0';
     if (!OpenAsItself(parent, path, KEY_QUERY_VALUE | view, key))
         return false;
-    bool read = ReadRegistryText(key, nullptr, out, true);
+    DWORD size = 0;
+    bool named = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
+                 size > sizeof(wchar_t);
+    if (named && !ReadRegistryText(key, nullptr, out, true))
+        out[0] = L'\0';
     RegCloseKey(key);
-    return read;
+    return named;
 }
 
 // An icon ("file" or "file,index") whose file is the product's.

@@ -186,6 +186,9 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
     ASSERT_TRUE(Set(L"Fenwick.Painted\\shell\\open\\command", nullptr, ProductCommand()));
     ASSERT_TRUE(Set(L"Fenwick.Painted\\DefaultIcon", nullptr, L"C:\\Fenwick\\paint.ico"));
     ASSERT_TRUE(Set(L".fpaint", nullptr, L"Fenwick.Painted"));
+    // An icon too long to read is not taken for the product's.
+    ASSERT_TRUE(Set(L"Fenwick.LongIcon\\shell\\open\\command", nullptr, ProductCommand()));
+    ASSERT_TRUE(Set(L"Fenwick.LongIcon\\DefaultIcon", nullptr, Product(std::wstring(300, L'a') + L".ico")));
     ASSERT_TRUE(Set(L"Applications\\FenwickTool.exe\\shell\\zamo\\command", nullptr, ProductCommand()));
     ASSERT_TRUE(Set(L"Applications\\FenwickTool.exe\\shell\\open\\command", nullptr, L"C:\\Fenwick\\tool.exe \"%1\""));
     const std::wstring runtime = L"C:\\windows\\system32\\mscoree.dll";
@@ -203,7 +206,7 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
 
     EXPECT_EQ(Sorted(log.Lines()), Sorted({Removed(L""), Removed(L""), Removed(L""), Removed(L"\\CLSID"),
                                            Removed(L"\\CLSID"), Removed(L"\\CLSID"), Removed(L"\\Fenwick.Mixed\\shell"),
-                                           Removed(L"\\Fenwick.Painted\\shell"),
+                                           Removed(L"\\Fenwick.Painted\\shell"), Removed(L"\\Fenwick.LongIcon\\shell"),
                                            Removed(L"\\Applications\\FenwickTool.exe\\shell")}));
     for (const wchar_t* gone : {L"Fenwick.ZamoView", L"Fenwick.ZamoView.2", L".zview", L"Fenwick.Mixed\\shell\\open",
                                 L"Fenwick.Painted\\shell\\open", L"Applications\\FenwickTool.exe\\shell\\zamo"})
@@ -213,6 +216,7 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
     EXPECT_TRUE(Exists(L"Fenwick.Mixed\\shell\\print\\command"));
     EXPECT_EQ(Read(L"Fenwick.Painted\\DefaultIcon"), L"C:\\Fenwick\\paint.ico");
     EXPECT_EQ(Read(L".fpaint"), L"Fenwick.Painted");
+    EXPECT_TRUE(Exists(L"Fenwick.LongIcon\\DefaultIcon"));
     EXPECT_TRUE(Exists(L"Applications\\FenwickTool.exe\\shell\\open\\command"));
     EXPECT_TRUE(Exists(L"CLSID\\" + FenwickManaged + L"\\InprocServer32"));
 }

@@ -69,10 +69,11 @@ void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets
         DWORD size = 0;
         if (RegQueryValueExW(server, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
             size > sizeof(wchar_t)) {
-            bool read = ReadRegistryText(server, nullptr, text, true);
-            bool product = read && (i >= FirstLocalServer ? CommandStartsProducts(targets, text)
-                                                          : PathIsProducts(targets, text) ||
-                                                                (i == 0 && ManagedServerIsProducts(server, text, targets)));
+            bool product = ReadRegistryText(server, nullptr, text, true);
+            if (product && i >= FirstLocalServer)
+                product = CommandStartsProducts(targets, text);
+            else if (product)
+                product = PathIsProducts(targets, text) || (i == 0 && ManagedServerIsProducts(server, text, targets));
             (product ? products : others)++;
         }
         RegCloseKey(server);

@@ -13,7 +13,8 @@ struct ClassRoot {
     REGSAM view;
     PathBuffer path;        // below the scope's root, as log lines show it
     NameList extensions;    // names beginning with "."
-    NameList keptNames;     // names that stay (Windows' own, or not wholly the product's): only their verbs go
+    NameList keptNames;     // names and Applications\<name> keys that stay (Windows' own, or not
+                            // wholly the product's): only the product's verbs go
     NameList progIds;       // the product's ProgIDs and URL protocols, wholly its
     NameList applications;  // the product's Applications\<name> keys
     NameList classIds;      // the product's COM classes, wholly its, in either class list of the root

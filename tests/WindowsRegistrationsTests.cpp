@@ -68,9 +68,11 @@ TEST_F(WindowsRegistrationsTest, WindowsFileTypesLoseOnlyTheProductsVerb)
         const wchar_t* classId;
     };
     const Type types[] = {
-        {L"InternetShortcut", L".url", L"%SystemRoot%\\System32\\ieframe.dll,-190", L"{FBF23B40-E3F0-101B-8488-00AA003E56F8}"},
+        {L"InternetShortcut", L".url", L"%SystemRoot%\\System32\\ieframe.dll,-190",
+         L"{FBF23B40-E3F0-101B-8488-00AA003E56F8}"},
         {L"Msi.Package", L".msi", L"%SystemRoot%\\System32\\msiexec.exe,0", nullptr},
-        {L"Microsoft.PowerShellScript.1", L".ps1", L"%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe,0", nullptr},
+        {L"Microsoft.PowerShellScript.1", L".ps1", L"%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe,0",
+         nullptr},
         {L"htafile", L".hta", L"%SystemRoot%\\System32\\mshta.exe,1", nullptr},
         {L"CompressedFolder", nullptr, nullptr, L"{E88DCCE0-B7B3-11d1-A9F0-00AA0060FA31}"},
         {L"search-ms", nullptr, L"%SystemRoot%\\System32\\imageres.dll,-8", nullptr},

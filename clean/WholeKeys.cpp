@@ -158,6 +158,38 @@ bool NamedClassIsProducts(const Owner& owner, const wchar_t* classId, int depth)
     return false;
 }
 
+// The verbs of a shell key that have no command: each that hands its work to a class
+// (ExplorerCommandHandler, DropTarget) names that class.
+bool CommandlessVerbsAreProducts(const Owner& owner, HKEY shell, int depth)
+{
+    NameList verbs = {};
+    ReadSubkeyNames(shell, verbs);
+    bool products = true;
+    for (DWORD i = 0; products && i < verbs.count; i++) {
+        HKEY verb;
+        if (!OpenAsItself(shell, verbs.names[i], KEY_READ | owner.view, verb))
+            continue;
+        HKEY command;
+        PathBuffer classId;
+        if (OpenAsItself(verb, L"command", KEY_QUERY_VALUE | owner.view, command)) {
+            RegCloseKey(command);
+        } else {
+            if (RegQueryValueExW(verb, L"ExplorerCommandHandler", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+                products = ReadRegistryText(verb, L"ExplorerCommandHandler", classId, false) &&
+                           NamedClassIsProducts(owner, classId, depth);
+            HKEY dropTarget;
+            if (products && OpenAsItself(verb, L"DropTarget", KEY_QUERY_VALUE | owner.view, dropTarget)) {
+                products = ReadRegistryText(dropTarget, L"CLSID", classId, false) &&
+                           NamedClassIsProducts(owner, classId, depth);
+                RegCloseKey(dropTarget);
+            }
+        }
+        RegCloseKey(verb);
+    }
+    FreeNames(verbs);
+    return products;
+}
+
 // The verbs of an open ProgID key that start the product, with everything their commands defer
 // to: how many verbs have a command, and whether each of them is the product's.
 bool VerbsAreProducts(const Owner& owner, HKEY key, bool verbRequired, int depth)
@@ -167,7 +199,8 @@ bool VerbsAreProducts(const Owner& owner, HKEY key, bool verbRequired, int depth
         return !verbRequired;
     Verbs verbs = {};
     ReadProductVerbs(shell, owner.view, owner.targets, verbs);
-    bool products = (verbs.commands > 0 || !verbRequired) && verbs.products.count == verbs.commands;
+    bool products = (verbs.commands > 0 || !verbRequired) && verbs.products.count == verbs.commands &&
+                    CommandlessVerbsAreProducts(owner, shell, depth);
     for (DWORD i = 0; products && i < verbs.products.count; i++) {
         PathBuffer commandPath;
         HKEY command;

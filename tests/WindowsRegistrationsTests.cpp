@@ -188,6 +188,9 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
     ASSERT_TRUE(Set(L"Fenwick.Painted\\shell\\open\\command", nullptr, ProductCommand()));
     ASSERT_TRUE(Set(L"Fenwick.Painted\\DefaultIcon", nullptr, L"C:\\Fenwick\\paint.ico"));
     ASSERT_TRUE(Set(L".fpaint", nullptr, L"Fenwick.Painted"));
+    // A verb without a command that hands its work to another class is not the product's.
+    ASSERT_TRUE(Set(L"Fenwick.Delegated\\shell\\open\\command", nullptr, ProductCommand()));
+    ASSERT_TRUE(Set(L"Fenwick.Delegated\\shell\\preview", L"ExplorerCommandHandler", MyComputer));
     // An icon too long to read is not taken for the product's.
     ASSERT_TRUE(Set(L"Fenwick.LongIcon\\shell\\open\\command", nullptr, ProductCommand()));
     ASSERT_TRUE(Set(L"Fenwick.LongIcon\\DefaultIcon", nullptr, Product(std::wstring(300, L'a') + L".ico")));
@@ -209,6 +212,7 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
     EXPECT_EQ(Sorted(log.Lines()), Sorted({Removed(L""), Removed(L""), Removed(L""), Removed(L"\\CLSID"),
                                            Removed(L"\\CLSID"), Removed(L"\\CLSID"), Removed(L"\\Fenwick.Mixed\\shell"),
                                            Removed(L"\\Fenwick.Painted\\shell"), Removed(L"\\Fenwick.LongIcon\\shell"),
+                                           Removed(L"\\Fenwick.Delegated\\shell"),
                                            Removed(L"\\Applications\\FenwickTool.exe\\shell")}));
     for (const wchar_t* gone : {L"Fenwick.ZamoView", L"Fenwick.ZamoView.2", L".zview", L"Fenwick.Mixed\\shell\\open",
                                 L"Fenwick.Painted\\shell\\open", L"Applications\\FenwickTool.exe\\shell\\zamo"})
@@ -219,6 +223,7 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
     EXPECT_EQ(Read(L"Fenwick.Painted\\DefaultIcon"), L"C:\\Fenwick\\paint.ico");
     EXPECT_EQ(Read(L".fpaint"), L"Fenwick.Painted");
     EXPECT_TRUE(Exists(L"Fenwick.LongIcon\\DefaultIcon"));
+    EXPECT_TRUE(Exists(L"Fenwick.Delegated\\shell\\preview"));
     EXPECT_TRUE(Exists(L"Applications\\FenwickTool.exe\\shell\\open\\command"));
     EXPECT_TRUE(Exists(L"CLSID\\" + FenwickManaged + L"\\InprocServer32"));
 }

@@ -103,6 +103,12 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
     return Outcome(deleted == ERROR_SUCCESS);
 }
 
+void NoteKeptKey(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
+{
+    if (!PreviewMode)
+        NoteKeyChange(parent, subkey, view, nullptr, shown);
+}
+
 Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t* text, const ShownScope& shown)
 {
     if (PreviewMode) {

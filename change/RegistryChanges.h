@@ -16,6 +16,11 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
 // caller names). Preview: "Would remove value [%s] from %s\%s" (value name, root label, key path), once per value.
 Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown);
 
+// A key the run leaves in place although it names the product (another program's class that the
+// product's file serves): with "/ExitCode" or "/Report:", an item that stays, so that "Not
+// removed", the report and the exit code count it. A preview names nothing for it.
+void NoteKeptKey(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown);
+
 // The scope marker's key below a scope ("Software\Quorvex\Cleaned"), in the 64-bit view only,
 // so that a 32-bit and a 64-bit build of the program read and write the same marker.
 extern const wchar_t ScopeMarkerKeyPath[];

@@ -28,7 +28,7 @@ bool NoteProductHost(const wchar_t* name, void* context)
 {
     HostReading& reading = *static_cast<HostReading*>(context);
     HKEY host;
-    if (RegOpenKeyExW(reading.list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | reading.view, &host) != ERROR_SUCCESS)
+    if (!OpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, host))
         return true;
     PathBuffer manifest;
     if (ReadRegistryText(host, nullptr, manifest, true) && PathIsProducts(reading.scope.targets, manifest))
@@ -59,7 +59,7 @@ void RemoveBrowserHosts(const ShellScope& scope)
             PathBuffer path;
             HKEY list;
             if (!JoinKeyPath(path, scope.software, hostList) ||
-                RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegistryViews[v], &list) != ERROR_SUCCESS)
+                !OpenAsItself(scope.root, path, KEY_READ | RegistryViews[v], list))
                 continue;
             RemoveListedHosts(scope, list, RegistryViews[v], path);
             RegCloseKey(list);

@@ -16,6 +16,9 @@ extern const wchar_t* const ProductKeyPaths[4];
 extern const REGSAM RegistryViews[2];
 extern const wchar_t AddInProgId[];  // "Zamo.Outlook.AddIn", the add-in's COM name
 extern const wchar_t* const ClickToRunAddInKeyPaths[2];
+// The product's own ProgIDs and URL protocols, its by name whatever else their keys hold; its
+// applications ("Applications\<name>") are the ProcessNames.
+extern const wchar_t* const ProductClassNames[3];
 
 // The catalogue's display name that text equals as a whole, ignoring case, or null.
 const wchar_t* CatalogueDisplayName(const wchar_t* text);

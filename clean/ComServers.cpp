@@ -8,6 +8,7 @@
 #include "RegistryValues.h"
 #include "ShellScope.h"
 
+#include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
 
 #include <shlwapi.h>
@@ -37,45 +38,27 @@ bool ListHolds(const NameList& list, const wchar_t* name)
     return false;
 }
 
-// The default value of list\classId\server, each key opened as itself.
-bool ReadServer(HKEY list, const wchar_t* classId, const wchar_t* server, REGSAM view, PathBuffer& out)
-{
-    PathBuffer path;
-    HKEY key;
-    if (!JoinKeyPath(path, classId, server) ||
-        RegOpenKeyExW(list, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return false;
-    bool read = ReadRegistryText(key, nullptr, out, true);
-    RegCloseKey(key);
-    return read;
-}
-
-// A class whose in-process server file, or whose local server's program, is the product's.
-bool ServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets)
-{
-    PathBuffer server;
-    return (ReadServer(list, classId, L"InprocServer32", view, server) && PathIsProducts(targets, server)) ||
-           (ReadServer(list, classId, L"LocalServer32", view, server) && CommandStartsProducts(targets, server));
-}
-
-// A class of the machine's, in any of its class lists, whose server is the product's: a user's
-// handlers may name the machine's classes.
+// A class of the machine's, in any of its class lists, wholly the product's: a user's handlers
+// may name the machine's classes.
 bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
 {
+    bool products = false;
     for (REGSAM view : RegistryViews) {
+        HKEY classes;
+        // The class root as the machine's scope opens it; the lists in it as themselves.
+        if (products || RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) !=
+                            ERROR_SUCCESS)
+            continue;
         for (const wchar_t* listPath : ClassListPaths) {
-            PathBuffer path;
             HKEY list;
-            if (!FormatText(path, L"Software\\Classes\\%s", listPath) ||
-                RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+            if (products || !OpenAsItself(classes, listPath, KEY_READ | view, list))
                 continue;
-            bool products = ServerIsProducts(list, classId, view, scope.machine);
+            products = IsProductsClass(classes, list, classId, view, scope.machine);
             RegCloseKey(list);
-            if (products)
-                return true;
         }
+        RegCloseKey(classes);
     }
-    return false;
+    return products;
 }
 
 bool NamesProductsClass(const ShellScope& scope, const wchar_t* classId)
@@ -112,8 +95,7 @@ bool NoteProductHandler(const wchar_t* name, void* context)
     HKEY handler;
     PathBuffer classId;
     bool named = false;
-    if (RegOpenKeyExW(reading.list, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | reading.view, &handler) ==
-        ERROR_SUCCESS) {
+    if (OpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, handler)) {
         named = ReadRegistryText(handler, nullptr, classId, false) && IsClassId(classId);
         RegCloseKey(handler);
     }
@@ -130,7 +112,7 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
     PathBuffer shownPath;
     HKEY list;
     if (!JoinKeyPath(path, owner, handlerList) || !JoinKeyPath(shownPath, root.path, path) ||
-        RegOpenKeyExW(root.key, path, REG_OPTION_OPEN_LINK, KEY_READ | root.view, &list) != ERROR_SUCCESS)
+        !OpenAsItself(root.key, path, KEY_READ | root.view, list))
         return;
     HandlerReading reading = {scope, list, root.view, {}};
     ForEachSubkeyOf(list, NoteProductHandler, &reading);
@@ -162,9 +144,7 @@ void RemoveApprovedValues(const ShellScope& scope)
         return;
     for (DWORD v = 0; v < scope.softwareViews; v++) {
         HKEY key;
-        if (RegOpenKeyExW(scope.root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | RegistryViews[v], &key) !=
-                ERROR_SUCCESS &&
-            RegOpenKeyExW(scope.root, path, 0, KEY_QUERY_VALUE | RegistryViews[v], &key) != ERROR_SUCCESS)
+        if (!OpenForValues(scope.root, path, RegistryViews[v], key))
             continue;
         ApprovedReading reading = {scope, {}};
         ForEachValueNameOf(key, NoteApprovedProductClass, &reading);
@@ -175,7 +155,8 @@ void RemoveApprovedValues(const ShellScope& scope)
     }
 }
 
-// One class list of a root being read for the product's classes.
+// One class list of a root being read for the product's classes, and for the classes whose
+// server is the product's that are not wholly its.
 struct ClassListReading {
     const ShellScope& scope;
     ClassRoot& root;
@@ -185,9 +166,14 @@ struct ClassListReading {
 bool NoteProductClass(const wchar_t* classId, void* context)
 {
     ClassListReading& reading = *static_cast<ClassListReading*>(context);
-    if (IsClassId(classId) && ServerIsProducts(reading.list, classId, reading.root.view, reading.scope.targets) &&
-        !ListHolds(reading.root.classIds, classId))
-        AddName(reading.root.classIds, classId);
+    ClassRoot& root = reading.root;
+    if (!ClassServerIsProducts(reading.list, classId, root.view, reading.scope.targets))
+        return true;
+    NameList& found = IsProductsClass(root.key, reading.list, classId, root.view, reading.scope.targets)
+                          ? root.classIds
+                          : root.keptClassIds;
+    if (!ListHolds(found, classId))
+        AddName(found, classId);
     return true;
 }
 
@@ -197,7 +183,7 @@ void FindProductClasses(ShellScope& scope, ClassRoot& root)
 {
     for (const wchar_t* listPath : ClassListPaths) {
         HKEY list;
-        if (RegOpenKeyExW(root.key, listPath, 0, KEY_READ | root.view, &list) != ERROR_SUCCESS)
+        if (!OpenAsItself(root.key, listPath, KEY_READ | root.view, list))
             continue;
         // One list seen through both views, or through both paths, is read once.
         if (FirstVisit(scope, list)) {
@@ -230,19 +216,27 @@ void RemoveProductClasses(const ShellScope& scope)
 {
     for (DWORD i = 0; i < scope.classCount; i++) {
         const ClassRoot& root = scope.classes[i];
-        if (root.classIds.count == 0)
+        if (root.classIds.count == 0 && root.keptClassIds.count == 0)
             continue;
         for (const wchar_t* listPath : ClassListPaths) {
             PathBuffer path;
             HKEY list;
             if (!JoinKeyPath(path, root.path, listPath) ||
-                RegOpenKeyExW(root.key, listPath, 0, KEY_READ | root.view, &list) != ERROR_SUCCESS)
+                !OpenAsItself(root.key, listPath, KEY_READ | root.view, list))
                 continue;
             // Each class is examined again where it is taken: the other list may hold another
             // program's class under the same ID.
             for (DWORD j = 0; j < root.classIds.count; j++) {
-                if (ServerIsProducts(list, root.classIds.names[j], root.view, scope.targets))
+                if (IsProductsClass(root.key, list, root.classIds.names[j], root.view, scope.targets))
                     RemoveListedKey(list, root.classIds.names[j], root.view, RootLabel(scope.root), path);
+            }
+            // Another program's class served by the product's file keeps its server, which it
+            // cannot do without: it stays, to be repaired.
+            for (DWORD j = 0; j < root.keptClassIds.count; j++) {
+                const wchar_t* classId = root.keptClassIds.names[j];
+                if (ClassServerIsProducts(list, classId, root.view, scope.targets) &&
+                    !IsProductsClass(root.key, list, classId, root.view, scope.targets))
+                    NoteKeptKey(list, classId, root.view, {RootLabel(scope.root), path, classId});
             }
             RegCloseKey(list);
         }

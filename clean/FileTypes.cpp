@@ -16,37 +16,6 @@ namespace {
 
 const wchar_t FileExtsKey[] = L"Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
 
-// Names of the class root that Windows itself defines: an application may add verbs to them,
-// but the keys are the system's and stay whatever their verbs start.
-// Beyond the names a product is known to take, the roots the shell builds on and the file
-// types of Windows' own scripts and settings: losing one of those keys breaks every file of its
-// kind, so they too keep everything but the product's own verbs.
-const wchar_t* const WindowsClassNames[31] = {
-    L"http",    L"https",    L"ftp",     L"file",    L"mailto",  L"tel",     L"callto",
-    L"*",       L"AllFilesystemObjects", L"Directory", L"Drive", L"Folder",  L"htmlfile",
-    L"mhtmlfile", L"txtfile", L"exefile", L"lnkfile", L"batfile", L"cmdfile", L"comfile",
-    L"SystemFileAssociations", L"Unknown", L"DesktopBackground", L"Network", L"Printers",
-    L"regfile", L"inifile", L"inffile", L"VBSFile", L"JSFile",
-    L"ms-",  // a prefix: every "ms-..." protocol is the system's
-};
-
-bool IsWindowsClassName(const wchar_t* name)
-{
-    for (const wchar_t* known : WindowsClassNames) {
-        if (known[wcslen(known) - 1] == L'-' ? StrCmpNIW(name, known, static_cast<int>(wcslen(known))) == 0
-                                             : StrCmpIW(name, known) == 0)
-            return true;
-    }
-    return false;
-}
-
-// A name that can be taken as one key below a class root: not empty, no backslash (which
-// would reach a key below another), and short enough to compose paths with.
-bool IsSingleKeyName(const wchar_t* name)
-{
-    return name[0] != L'\0' && wcschr(name, L'\\') == nullptr && wcslen(name) < MAX_PATH / 2;
-}
-
 bool ListHolds(const NameList& list, const wchar_t* name)
 {
     for (DWORD i = 0; i < list.count; i++) {
@@ -56,45 +25,18 @@ bool ListHolds(const NameList& list, const wchar_t* name)
     return false;
 }
 
-// The verbs of a shell key that have a command: how many, and those whose command starts the
-// product (a command that cannot be read is not the product's).
-struct Verbs {
-    DWORD commands;
-    NameList products;
-};
-void ReadVerbs(HKEY shell, REGSAM view, const ProductTargets& targets, Verbs& out)
-{
-    NameList verbs = {};
-    ReadSubkeyNames(shell, verbs);
-    for (DWORD i = 0; i < verbs.count; i++) {
-        PathBuffer commandPath;
-        HKEY command;
-        if (!FormatText(commandPath, L"%s\\command", verbs.names[i]) ||
-            !OpenAsItself(shell, commandPath, KEY_QUERY_VALUE | view, command))
-            continue;
-        out.commands++;
-        PathBuffer text;
-        if (ReadRegistryText(command, nullptr, text, true) && CommandStartsProducts(targets, text))
-            AddName(out.products, verbs.names[i]);
-        RegCloseKey(command);
-    }
-    FreeNames(verbs);
-}
-
-// IsProductsProgId of a name in the machine's class root, in either view: a user's entries may
-// name the machine's registrations.
-bool MachineHasProductsEntry(const ShellScope& scope, const wchar_t* below, const wchar_t* name)
+// A ProgID or application of the machine's class root wholly the product's, in either view: a
+// user's entries may name the machine's registrations.
+bool MachineHasProductsEntry(const ShellScope& scope, bool application, const wchar_t* name)
 {
     if (!scope.user || !IsSingleKeyName(name))
         return false;
     for (REGSAM view : RegistryViews) {
-        PathBuffer path;
-        HKEY parent;
-        if (!FormatText(path, below[0] == L'\0' ? L"Software\\Classes%s" : L"Software\\Classes\\%s", below) ||
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &parent) != ERROR_SUCCESS)
+        HKEY classes;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) != ERROR_SUCCESS)
             continue;
-        bool products = IsProductsProgId(parent, name, view, scope.machine);
-        RegCloseKey(parent);
+        bool products = ProgIdHolding(classes, name, application, view, scope.machine) == ProductHolding::Whole;
+        RegCloseKey(classes);
         if (products)
             return true;
     }
@@ -109,7 +51,7 @@ bool NamesProductsProgId(const ShellScope& scope, const wchar_t* name)
         if (ListHolds(scope.classes[i].progIds, name))
             return true;
     }
-    return MachineHasProductsEntry(scope, L"", name);
+    return MachineHasProductsEntry(scope, false, name);
 }
 
 bool NamesProductsApplication(const ShellScope& scope, const wchar_t* name)
@@ -120,7 +62,7 @@ bool NamesProductsApplication(const ShellScope& scope, const wchar_t* name)
         if (ListHolds(scope.classes[i].applications, name))
             return true;
     }
-    return MachineHasProductsEntry(scope, L"Applications", name);
+    return MachineHasProductsEntry(scope, true, name);
 }
 
 // An extension of a class root: its OpenWithProgids values named by a product ProgID, and its
@@ -171,8 +113,9 @@ void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_
     RegCloseKey(key);
 }
 
-// The verbs of one of Windows' own names (and of the background of folders) whose command
-// starts the product.
+// The verbs of a name that stays (and of the background of folders) whose command starts the
+// product: the key and all else in it stay, and a verb of Windows' that the product's replaced is
+// not restored.
 void RemoveProductsVerbs(const ShellScope& scope, const ClassRoot& root, const wchar_t* name)
 {
     PathBuffer shellPath;
@@ -182,7 +125,7 @@ void RemoveProductsVerbs(const ShellScope& scope, const ClassRoot& root, const w
         !OpenAsItself(root.key, shellPath, KEY_READ | root.view, shell))
         return;
     Verbs verbs = {};
-    ReadVerbs(shell, root.view, scope.targets, verbs);
+    ReadProductVerbs(shell, root.view, scope.targets, verbs);
     RemoveKeys(shell, root.view, RootLabel(scope.root), shownPath, verbs.products);
     FreeNames(verbs.products);
     RegCloseKey(shell);
@@ -235,36 +178,25 @@ void RemoveFileExts(const ShellScope& scope, HKEY fileExts, REGSAM, const wchar_
 
 } // namespace
 
-// A ProgID, URL protocol or application of the product: at least one verb with a command, and
-// every such command starts the product.
-bool IsProductsProgId(HKEY parent, const wchar_t* name, REGSAM view, const ProductTargets& targets)
-{
-    PathBuffer shellPath;
-    HKEY shell;
-    if (!JoinKeyPath(shellPath, name, L"shell") || !OpenAsItself(parent, shellPath, KEY_READ | view, shell))
-        return false;
-    Verbs verbs = {};
-    ReadVerbs(shell, view, targets, verbs);
-    RegCloseKey(shell);
-    bool products = verbs.commands > 0 && verbs.products.count == verbs.commands;
-    FreeNames(verbs.products);
-    return products;
-}
-
 // The class list, read once: the extensions and Windows' own names kept for later, and each
-// other name tested as a ProgID or URL protocol of the product.
+// other name tested as a ProgID or URL protocol of the product, wholly or by some of its verbs.
 void ReadClassList(const ShellScope& scope, ClassRoot& root)
 {
     NameList names = {};
     ReadSubkeyNames(root.key, names);
     for (DWORD i = 0; i < names.count; i++) {
         const wchar_t* name = names.names[i];
-        if (name[0] == L'.')
+        if (name[0] == L'.') {
             AddName(root.extensions, name);
-        else if (IsWindowsClassName(name))
-            AddName(root.windowsNames, name);
-        else if (IsProductsProgId(root.key, name, root.view, scope.targets))
-            AddName(root.progIds, name);
+        } else if (IsWindowsClassName(name)) {
+            AddName(root.keptNames, name);
+        } else {
+            ProductHolding holding = ProgIdHolding(root.key, name, false, root.view, scope.targets);
+            if (holding == ProductHolding::Whole)
+                AddName(root.progIds, name);
+            else if (holding == ProductHolding::Verbs)
+                AddName(root.keptNames, name);
+        }
     }
     FreeNames(names);
 }
@@ -290,9 +222,9 @@ void CleanExtensions(const ShellScope& scope)
 void RemoveFileTypes(const ShellScope& scope, const ClassRoot& root)
 {
     RemoveKeys(root.key, root.view, RootLabel(scope.root), root.path, root.progIds);
-    for (DWORD i = 0; i < root.windowsNames.count; i++) {
-        RemoveProductsVerbs(scope, root, root.windowsNames.names[i]);
-        if (StrCmpIW(root.windowsNames.names[i], L"Directory") == 0)
+    for (DWORD i = 0; i < root.keptNames.count; i++) {
+        RemoveProductsVerbs(scope, root, root.keptNames.names[i]);
+        if (StrCmpIW(root.keptNames.names[i], L"Directory") == 0)
             RemoveProductsVerbs(scope, root, L"Directory\\Background");
     }
 }

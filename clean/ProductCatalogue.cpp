@@ -50,6 +50,12 @@ const wchar_t MakerWord[] = L"Quorvex";
 const wchar_t ProductWord[] = L"Zamo";
 const wchar_t AddInProgId[] = L"Zamo.Outlook.AddIn";
 
+const wchar_t* const ProductClassNames[3] = {
+    L"Zamo.Document",
+    L"zamo",
+    L"Zamo.Outlook.AddIn",
+};
+
 const wchar_t* const ProductKeyPaths[4] = {
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
     L"Software\\Microsoft\\Installer\\Products",

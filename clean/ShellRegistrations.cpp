@@ -66,7 +66,8 @@ void RemoveRegisteredApplications(const ShellScope& scope, HKEY values, REGSAM, 
     FreeNames(names);
 }
 
-// The class root's Applications key: the names tested as applications of the product.
+// The class root's Applications key: the names tested as applications of the product; one that
+// is not wholly its keeps all but the product's verbs.
 void ReadApplications(const ShellScope& scope, ClassRoot& root)
 {
     HKEY applications;
@@ -74,8 +75,12 @@ void ReadApplications(const ShellScope& scope, ClassRoot& root)
         NameList found = {};
         ReadSubkeyNames(applications, found);
         for (DWORD i = 0; i < found.count; i++) {
-            if (IsProductsProgId(applications, found.names[i], root.view, scope.targets))
+            ProductHolding holding = ProgIdHolding(root.key, found.names[i], true, root.view, scope.targets);
+            PathBuffer kept;
+            if (holding == ProductHolding::Whole)
                 AddName(root.applications, found.names[i]);
+            else if (holding == ProductHolding::Verbs && JoinKeyPath(kept, L"Applications", found.names[i]))
+                AddName(root.keptNames, kept);
         }
         FreeNames(found);
         RegCloseKey(applications);
@@ -130,7 +135,8 @@ void CloseClassRoots(ShellScope& scope)
         ClassRoot& root = scope.classes[i];
         RegCloseKey(root.key);
         FreeNames(root.extensions);
-        FreeNames(root.windowsNames);
+        FreeNames(root.keptNames);
+        FreeNames(root.keptClassIds);
         FreeNames(root.progIds);
         FreeNames(root.applications);
         FreeNames(root.classIds);

@@ -13,10 +13,12 @@ struct ClassRoot {
     REGSAM view;
     PathBuffer path;        // below the scope's root, as log lines show it
     NameList extensions;    // names beginning with "."
-    NameList windowsNames;  // names that Windows itself defines: only their verbs are looked at
-    NameList progIds;       // the product's ProgIDs and URL protocols
+    NameList keptNames;     // names and Applications\<name> keys that stay (Windows' own, or not
+                            // wholly the product's): only the product's verbs go
+    NameList progIds;       // the product's ProgIDs and URL protocols, wholly its
     NameList applications;  // the product's Applications\<name> keys
-    NameList classIds;      // the product's COM classes, in either class list of the root
+    NameList classIds;      // the product's COM classes, wholly its, in either class list of the root
+    NameList keptClassIds;  // classes whose server is the product's that are not wholly its
 };
 struct ShellScope {
     HKEY root;
@@ -50,25 +52,57 @@ bool HoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount);
 void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
                         void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path));
 
+// Class names and verbs.
+// True for a name of the class root that Windows itself defines: its key is never the product's.
+bool IsWindowsClassName(const wchar_t* name);
+// A name that can be taken as one key below a class root: not empty, no backslash (which would
+// reach a key below another), and short enough to compose paths with.
+bool IsSingleKeyName(const wchar_t* name);
+// The verbs of a shell key that have a command: how many, and those whose command starts the
+// product (a command that cannot be read is not the product's).
+struct Verbs {
+    DWORD commands;
+    NameList products;
+};
+void ReadProductVerbs(HKEY shell, REGSAM view, const ProductTargets& targets, Verbs& out);
+// True when name is one of names, ignoring case.
+bool IsCatalogued(const wchar_t* const* names, DWORD count, const wchar_t* name);
+
+// Whole keys. What a ProgID, URL protocol or application holds of the product: nothing, some of
+// its verbs, or the whole key: at least one verb with a command and every such command starts
+// the product, and the key is one of the product's own names (the catalogue's ProgIDs and
+// protocols, its programs as applications) or everything else in it that names a file, program,
+// class or ProgID names the product's. Windows' own names are never whole.
+enum class ProductHolding { Nothing, Verbs, Whole };
+ProductHolding ProgIdHolding(HKEY classRoot, const wchar_t* name, bool application, REGSAM view,
+                             const ProductTargets& targets);
+// A class of a class list of classRoot that is wholly the product's: its servers are all the
+// product's, at least one there, and its icon, TreatAs, AutoConvertTo, ProgIDs and handlers name
+// the product's (a .NET class by its CodeBase or Assembly).
+bool IsProductsClass(HKEY classRoot, HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets);
+// Class servers: the counts of an open class key's servers that are the product's and not; and
+// whether any server of list\classId is the product's.
+void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets, DWORD& products, DWORD& others);
+bool ClassServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets);
+
 // File types: ProgIDs and URL protocols, extensions and "Open with" records, and the verbs of the
-// names Windows itself defines.
-// True for a ProgID, URL protocol or application of the product below parent.
-bool IsProductsProgId(HKEY parent, const wchar_t* name, REGSAM view, const ProductTargets& targets);
-// Reads the root's class list into its extensions, windowsNames and progIds.
+// names that stay.
+// Reads the root's class list into its extensions, keptNames and progIds.
 void ReadClassList(const ShellScope& scope, ClassRoot& root);
 // A user's "Open with" records, under the scope's Software, that name the product.
 void RemoveFileExtRecords(const ShellScope& scope);
 // The extensions of each class root whose default or OpenWithProgids name a product ProgID.
 void CleanExtensions(const ShellScope& scope);
-// The root's product ProgIDs, and the product's verbs on Windows' own names.
+// The root's product ProgIDs, and the product's verbs on the names that stay.
 void RemoveFileTypes(const ShellScope& scope, const ClassRoot& root);
-// COM servers: fills root.classIds with the classes of both its class lists whose
-// InprocServer32 file or LocalServer32 program is the product's.
+// COM servers: fills root.classIds with the classes of both its class lists that are wholly the
+// product's, and root.keptClassIds with those whose server is the product's but that are not.
 void FindProductClasses(ShellScope& scope, ClassRoot& root);
 // Removes the shell extension handlers that name a product class, in each class root, and
 // the approved list's values of those classes under the scope's Software.
 void RemoveShellExtensions(const ShellScope& scope);
-// Removes the product classes found.
+// Removes the product classes found; a class kept although its server is the product's is an
+// item that stays.
 void RemoveProductClasses(const ShellScope& scope);
 
 // Browser native-messaging hosts whose manifest lies in the product's folders, under the

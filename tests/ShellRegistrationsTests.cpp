@@ -145,6 +145,7 @@ TEST_F(ShellRegistrationsTest, UsersFileTypesProtocolsAndOpenWithRecordsOfThePro
     expected.Key(shown + L"\\Applications", L"Zamo.exe");
     expected.Key(shown, L"zamo");
     expected.Key(shown, L"Zamo.Document");
+    expected.Key(shown + L"\\Zamo.Mixed\\shell", L"open");
     expected.Key(shown + L"\\http\\shell", L"open");
     expected.Key(shown + L"\\ms-zamo\\shell", L"open");
     expected.Key(shown + L"\\Directory\\shell", L"ZamoHere");
@@ -161,12 +162,11 @@ TEST_F(ShellRegistrationsTest, UsersFileTypesProtocolsAndOpenWithRecordsOfThePro
     log.Clear();
     RemoveUserShellRegistrations(Sid.c_str());
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
-    for (const wchar_t* gone : {L"\\Zamo.Document", L"\\zamo", L"\\.zdoc", L"\\Applications\\Zamo.exe",
+    for (const wchar_t* gone : {L"\\Zamo.Document", L"\\zamo", L"\\.zdoc", L"\\Applications\\Zamo.exe", L"\\Zamo.Mixed\\shell\\open",
                                 L"\\http\\shell\\open", L"\\ms-zamo\\shell\\open", L"\\Directory\\shell\\ZamoHere",
                                 L"\\Directory\\Background\\shell\\ZamoHere"})
         EXPECT_FALSE(KeyExists(HKEY_USERS, classes + gone)) << gone;
-    for (const wchar_t* kept : {L"\\Fenwick.Note\\shell\\open\\command", L"\\Zamo.Mixed\\shell\\open\\command",
-                                L"\\Zamo.Mixed\\shell\\print\\command", L"\\Quorvex.Tools.Doc\\shell\\open\\command",
+    for (const wchar_t* kept : {L"\\Fenwick.Note\\shell\\open\\command", L"\\Zamo.Mixed\\shell\\print\\command", L"\\Quorvex.Tools.Doc\\shell\\open\\command",
                                 L"\\Zamo.NoVerb\\CLSID", L"\\http\\shell\\fenwick\\command", L"\\ms-zamo\\shell",
                                 L"\\Directory\\shell\\FenwickHere\\command", L"\\Applications\\FenwickNotes.exe",
                                 L"\\.zcsv", L"\\.mixd", L"\\.note\\OpenWithProgids"})

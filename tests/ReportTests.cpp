@@ -3,6 +3,7 @@
 // log, the exit code and the machine.
 #include "change/FileChanges.h"
 #include "change/RunOutcome.h"
+#include "change/TriedItems.h"  // NoteUninstallerStarted
 #include "common/JsonText.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
@@ -220,6 +221,34 @@ TEST(RunRecordTest, KeptOnlyWithExitCodeOrReportAndInAPreviewOnlyForTheReport)
     ClearTriedItems();
 }
 
+// An uninstaller's exit code 3010 makes the run's: that uninstaller counts, as "scheduled";
+// one that ended with success or failure leaves its traces to the items of their own.
+TEST(RunRecordTest, AnUninstallerThatAsksForARestartCountsForTheExitCode)
+{
+    ReportRequested = true;
+    ClearTriedItems();
+    const wchar_t* const codes[] = {L"{7E1A5C32-0000-4000-8000-000000003010}", L"{7E1A5C32-0000-4000-8000-000000000000}",
+                                    L"{7E1A5C32-0000-4000-8000-000000001603}"};
+    const DWORD exits[] = {3010, 0, 1603};
+    for (int i = 0; i < 3; i++) {
+        const std::wstring command = std::wstring(L"MsiExec.exe /x \"") + codes[i] + L"\" /quiet";
+        NoteUninstallerStarted(command.c_str(), codes[i], L"Zamo");
+        NoteUninstallerExit(exits[i]);
+    }
+    ASSERT_EQ(TriedItemCount(), 3u);
+    const wchar_t* const outcomes[] = {L"scheduled", L"removed", L"not removed"};
+    for (DWORD i = 0; i < 3; i++) {
+        TriedItemReport item;
+        DescribeTriedItem(i, item);
+        EXPECT_STREQ(item.outcome, outcomes[i]);
+        EXPECT_EQ(item.countsForExitCode, i == 0) << i;
+        EXPECT_FALSE(item.scopeMarker);
+    }
+    EXPECT_EQ(SettleRunOutcome(), 3010);
+    ReportRequested = false;
+    ClearTriedItems();
+}
+
 class ReportRunTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -267,7 +296,7 @@ TEST_F(ReportRunTest, PreviewAndRealRunReportEveryLoggedItemAndTheExitCode)
     EXPECT_EQ(read["exitCode"].number, 1);
     EXPECT_EQ(read["options/preview"].number, 1);
     EXPECT_EQ(read["options/report"].text, report);
-    EXPECT_EQ(read["format"].number, 1);
+    EXPECT_EQ(read["format"].number, 2);
     size_t named = 0;
     for (const std::wstring& logged : lines) {
         SCOPED_TRACE(Narrow(logged));
@@ -296,9 +325,13 @@ TEST_F(ReportRunTest, PreviewAndRealRunReportEveryLoggedItemAndTheExitCode)
     const Item* listed = Find(items, L"key", L"HKLM\\" + UninstallList + L"\\" + entry);
     ASSERT_NE(listed, nullptr) << "the entry with its awkward name, whole";
     EXPECT_EQ(listed->view, 32);
-    for (const Item& item : items)
+    long long counted = 0;
+    for (const Item& item : items) {
         EXPECT_EQ(item.outcome, L"would remove");
-    EXPECT_EQ(read["counts/would remove"].number, static_cast<long long>(items.size()));
+        counted += item.counts ? 1 : 0;
+    }
+    EXPECT_EQ(read["counts/would remove"].number, counted);
+    EXPECT_EQ(read["markerKeys"].number, static_cast<long long>(items.size()) - counted);
     EXPECT_TRUE(Exists(file));
 
     // The real run replaces the preview's report.
@@ -387,6 +420,62 @@ TEST_F(ReportRunTest, HeldFileIsNotRemovedOrScheduledAsTheLogSays)
         RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
         RegCloseKey(sessionManager);
     }
+}
+
+// A cleaned, signed machine: the run exits 0 and its counts say the same. The maker's keys
+// that the run made again to hold the marker stay behind as items that do not count; they are
+// counted apart, so that the fleet query (counts."not removed" above 0) does not list the
+// machine. A preview under another signature names them and exits 0 as well.
+TEST_F(ReportRunTest, ASignedRunsCountsAgreeWithItsExitCodeAndTheFleetQuery)
+{
+    struct Cleanup {
+        ~Cleanup()
+        {
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_64KEY);
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_32KEY);
+            DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex");
+        }
+    } cleanup;
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", programFiles, view));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Quorvex\\Zamo", L"Theme", L"dark"));
+    ASSERT_TRUE(Plant(programFiles + L"\\Zamo\\readme.txt"));
+    const std::wstring report = folder / L"signed.json";
+    EXPECT_EQ(Run(L"/ExitCode /Signature:Fleet-7 " + Quoted(L"/Report:" + report), folder / L"signed.log"), 0u);
+    ReportValues read = Read(report);
+    std::vector<Item> items = Items(read);
+    EXPECT_EQ(read["format"].number, 2);
+    EXPECT_EQ(read["exitCode"].number, 0);
+    long long removed = 0;
+    std::set<std::wstring> markers;
+    for (const Item& item : items) {
+        SCOPED_TRACE(Narrow(item.name));
+        if (item.counts) {
+            EXPECT_EQ(item.outcome, L"removed");
+            removed++;
+        } else if (item.kind == L"key") {
+            EXPECT_EQ(item.outcome, L"not removed");
+            EXPECT_EQ(item.view, 64);
+            markers.insert(item.name);
+        }
+    }
+    EXPECT_EQ(read["counts/not removed"].number, 0) << "the fleet query lists no machine that exits 0";
+    EXPECT_EQ(read["counts/scheduled"].number, 0);
+    EXPECT_EQ(read["counts/would remove"].number, 0);
+    EXPECT_EQ(read["counts/removed"].number, removed);
+    EXPECT_GE(removed, 4) << "the keys of both views, the file and its folders";
+    EXPECT_EQ(read["markerKeys"].number, 2);
+    // The running user's scope is the one HKEY_CURRENT_USER shows.
+    EXPECT_EQ(markers, (std::set<std::wstring>{L"HKLM\\Software\\Quorvex",
+                                               L"HKU\\" + read["userSid"].text + L"\\Software\\Quorvex"}));
+
+    EXPECT_EQ(Run(L"/Preview /ExitCode /Signature:Fleet-8 " + Quoted(L"/Report:" + report), folder / L"other.log"),
+              0u);
+    read = Read(report);
+    EXPECT_EQ(read["exitCode"].number, 0);
+    EXPECT_EQ(read["counts/would remove"].number, 0);
+    EXPECT_EQ(read["markerKeys"].number, 2);
+    EXPECT_EQ(read["items"].number, 2);
 }
 
 // Where the report cannot go, the run cleans all the same and says why in one line right

@@ -72,8 +72,8 @@ for scope in report["scopes"]:
 # What makes the exit code, as the counts count it; then what does not (stopped processes,
 # uninstallers that ran, the scopes' marker keys that the run wrote again).
 for counted in (True, False):
-    kinds = collections.Counter((item["kind"], item["outcome"]) for item in report["items"]
-                                if item["countsForExitCode"] == counted)
+    kinds = collections.Counter(("marker key" if item["kind"] == "key" and not counted else item["kind"],
+                                 item["outcome"]) for item in report["items"] if item["countsForExitCode"] == counted)
     if kinds and not counted:
         print("  not counted for the exit code:")
     for (kind, outcome), count in sorted(kinds.items()):

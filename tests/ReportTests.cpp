@@ -32,6 +32,11 @@ bool Plant(const std::wstring& file, const std::string& content = "x")
     return WriteTextFile(file, content);
 }
 
+size_t Count(const Lines& lines, const std::wstring& line)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
 Lines Tail(const Lines& lines, size_t count)
 {
     return Lines(lines.end() - std::min(count, lines.size()), lines.end());
@@ -476,6 +481,54 @@ TEST_F(ReportRunTest, ASignedRunsCountsAgreeWithItsExitCodeAndTheFleetQuery)
     EXPECT_EQ(read["counts/would remove"].number, 0);
     EXPECT_EQ(read["markerKeys"].number, 2);
     EXPECT_EQ(read["items"].number, 2);
+}
+
+size_t StartingWith(const Lines& lines, const std::wstring& start)
+{
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.compare(0, start.size(), start) == 0;
+    }));
+}
+
+// Names holding CR LF, a time stamp and a line of the program's own (a Run value a standard
+// user made, an uninstall entry's key, which cannot hold a backslash) are logged as one line
+// each, escaped, by a preview and a real run; the report keeps them exactly.
+TEST_F(ReportRunTest, ForgedLinesInNamesStayOneEscapedLineEach)
+{
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::wstring value = L"Zamo\r\n2026-01-01T00:00:00.000Z Exit code [0]";
+    const std::wstring entry = L"Zamo\r\n2026-01-01T00:00:00.000Z Finishing";
+    const std::wstring shownValue = L"Zamo<U+000D><U+000A>2026-01-01T00:00:00.000Z Exit code [0]";
+    const std::wstring shownEntry = L"Zamo<U+000D><U+000A>2026-01-01T00:00:00.000Z Finishing";
+    ASSERT_TRUE(keys.SetString(HKEY_CURRENT_USER, runKey, value.c_str(), L"C:\\Elsewhere\\ZamoCrashHandler.exe --watch",
+                               KEY_WOW64_64KEY));
+    ASSERT_TRUE(keys.SetString(HKEY_LOCAL_MACHINE, UninstallList + L"\\" + entry, L"DisplayName", L"Zamo Web Installer",
+                               KEY_WOW64_32KEY));
+    struct Cleanup {
+        const std::wstring& key;
+        const std::wstring& name;
+        ~Cleanup() { RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str()); }
+    } cleanup{runKey, value};
+    const std::wstring report = folder / L"forged.json";
+    EXPECT_EQ(Run(L"/Preview /ExitCode " + Quoted(L"/Report:" + report), folder / L"preview.log"), 1u);
+    ReportValues read = Read(report);
+    const std::wstring user = L"HKU\\" + read["userSid"].text;
+    Lines lines = ReadLogLines(folder / L"preview.log");
+    const std::wstring entryLine = L"Would remove HKLM\\" + UninstallList + L"\\" + shownEntry;
+    EXPECT_EQ(Count(lines, L"Would remove value [" + shownValue + L"] from " + user + L"\\" + runKey), 1u);
+    EXPECT_EQ(Count(lines, entryLine), 1u);
+    EXPECT_EQ(UnescapeLogText(entryLine), L"Would remove HKLM\\" + UninstallList + L"\\" + entry);
+    EXPECT_EQ(StartingWith(lines, L"Exit code [0]") + StartingWith(lines, L"Finishing"), 1u);
+    std::vector<Item> items = Items(read);
+    EXPECT_NE(Find(items, L"value", user + L"\\" + runKey + L"\\" + value), nullptr);
+    EXPECT_NE(Find(items, L"key", L"HKLM\\" + UninstallList + L"\\" + entry), nullptr);
+
+    EXPECT_EQ(Run(L"/ExitCode", folder / L"run.log"), 0u);
+    lines = ReadLogLines(folder / L"run.log");
+    EXPECT_EQ(Count(lines, L"Removed value [" + shownValue + L"] from " + user + L"\\" + runKey), 1u);
+    EXPECT_GE(Count(lines, L"Attempting to remove " + shownEntry + L" [Zamo Web Installer]"), 1u);
+    EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [0]", L"Finishing"}));
+    EXPECT_EQ(StartingWith(lines, L"Exit code [0]") + StartingWith(lines, L"Finishing"), 2u);
 }
 
 // Where the report cannot go, the run cleans all the same and says why in one line right

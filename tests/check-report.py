@@ -90,9 +90,11 @@ if report.get("markerKeys") != len(markers):
 for item in markers:
     if not re.search(r"\\Software\\Quorvex(\\Cleaned)?$", item["name"], re.IGNORECASE):
         faults.append("a key that does not count: %s" % item["name"])
-# The README's fleet query lists the machines where counts."not removed" > 0: exactly those whose
-# run exited 1 or 1618 for what stayed; a preview's "would remove" is its exit code 1.
-listed = report["counts"]["not removed"] > 0
+# The README's fleet query lists the machines where counts."not removed" > 0 (and any later outcome
+# that leaves something behind): exactly those whose run exited 1 or 1618 for what stayed; a
+# preview's "would remove" is its exit code 1.
+listed = any(count > 0 for outcome, count in report["counts"].items()
+             if outcome not in ("removed", "scheduled", "would remove"))
 code = report["exitCode"]
 if report["itemsComplete"] and not preview and (
         (listed and code not in (1, 1618)) or (code == 1 and not listed) or

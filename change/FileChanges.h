@@ -43,6 +43,8 @@ Change DeleteShortcutFile(const wchar_t* path);
 // Writes data as the whole content of the file at path, a run's output that is written in a
 // preview too: a missing folder on the way is created, the content goes to a new file of its
 // own beside it (never one that exists, never through a link) and that file then replaces
-// the old one in one step, so that a reader never sees half of it. False, with GetLastError
-// telling why, when it was not written; nothing is left behind then.
+// the old one in one step, so that a reader never sees half of it. The path is resolved ("..")
+// and checked whole, its temporary name and a device's name included, before a folder is made;
+// the temporary files of its own that a killed run left beside it are removed. False, with
+// GetLastError telling why, when it was not written; nothing is left behind then.
 bool ReplaceFileContent(const wchar_t* path, const void* data, DWORD size);

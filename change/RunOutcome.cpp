@@ -142,17 +142,20 @@ void DescribeTriedItem(DWORD index, TriedItemReport& out)
     if (PreviewMode) {
         out.outcome = L"would remove";
         out.countsForExitCode = item.counts;
+        out.scopeMarker = !item.counts;
         return;
     }
     // Only what a check can tell gone or there counts; a stopped process or a run uninstaller
-    // leaves its traces to the items of their own, unless the uninstaller did not finish.
+    // leaves its traces to the items of their own, unless the uninstaller did not finish or
+    // asked for the restart that makes the exit code 3010.
     Settle(item);
+    out.scopeMarker = !item.counts;
     out.countsForExitCode = (item.kind->stillThere != nullptr && item.counts) || item.unfinished;
     if (uninstaller) {
         out.outcome = UninstallerOutcome(item);
+        out.countsForExitCode = out.countsForExitCode || lstrcmpW(out.outcome, L"scheduled") == 0;
         return;
     }
-    Settle(item);
     if (item.scheduled)
         out.outcome = L"scheduled";
     else

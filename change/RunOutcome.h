@@ -40,6 +40,7 @@ struct TriedItemReport {
     bool hasError;
     DWORD error;
     bool countsForExitCode;
+    bool scopeMarker;          // a scope's marker key, or the maker's key holding nothing else
     // An uninstaller's: its product code and display name, and how it ended.
     const wchar_t* productCode;
     const wchar_t* displayName;

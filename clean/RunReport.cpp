@@ -1,7 +1,7 @@
 // Run report: the result of a run as a JSON file that a fleet's tools collect and read
 // together: who ran it where and when, with which options, the scopes it met, every item it
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
-// code) with its outcome, and the counts by outcome.
+// code) with its outcome, and the counts by outcome of the items that make the exit code.
 #include "RunReport.h"
 #include "ProfilePaths.h"
 
@@ -147,10 +147,30 @@ void WriteScopes(JsonText& json)
     JsonClose(json);
 }
 
-// The outcomes in the order the counts show them.
+// The outcomes in the order the counts show them, and their names there.
 const wchar_t* const Outcomes[] = {L"removed", L"not removed", L"scheduled", L"would remove"};
+const char* const CountNames[ARRAYSIZE(Outcomes)] = {"removed", "not removed", "scheduled", "would remove"};
 
-void WriteItems(JsonText& json, DWORD (&counts)[ARRAYSIZE(Outcomes)])
+// What the report counts: by outcome the items that make the exit code, so that a fleet's
+// query over the counts agrees with the code; the scopes' markers apart.
+struct ItemCounts {
+    DWORD byOutcome[ARRAYSIZE(Outcomes)];
+    DWORD markerKeys;
+};
+
+void CountItem(ItemCounts& counts, const TriedItemReport& item)
+{
+    if (item.scopeMarker)
+        counts.markerKeys++;
+    if (!item.countsForExitCode)
+        return;
+    for (size_t outcome = 0; outcome < ARRAYSIZE(Outcomes); outcome++) {
+        if (lstrcmpW(item.outcome, Outcomes[outcome]) == 0)
+            counts.byOutcome[outcome]++;
+    }
+}
+
+void WriteItems(JsonText& json, ItemCounts& counts)
 {
     JsonOpenArray(json, "items");
     for (DWORD i = 0; i < TriedItemCount(); i++) {
@@ -179,10 +199,7 @@ void WriteItems(JsonText& json, DWORD (&counts)[ARRAYSIZE(Outcomes)])
             JsonBool(json, "timedOut", item.timedOut);
         }
         JsonClose(json);
-        for (size_t outcome = 0; outcome < ARRAYSIZE(Outcomes); outcome++) {
-            if (lstrcmpW(item.outcome, Outcomes[outcome]) == 0)
-                counts[outcome]++;
-        }
+        CountItem(counts, item);
     }
     JsonClose(json);
 }
@@ -203,7 +220,8 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     ReadRunningUser(account, sidText);
 
     JsonOpenObject(json, nullptr);
-    JsonNumber(json, "format", 1);
+    // 2: the counts leave out what does not make the exit code (1 counted every item).
+    JsonNumber(json, "format", 2);
     JsonString(json, "program", L"Zamo Clean");
     JsonString(json, "version", NullIfEmpty(version));
     JsonString(json, "computer", NullIfEmpty(computer));
@@ -215,14 +233,13 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     JsonNumber(json, "exitCode", exitCode);
     JsonBool(json, "itemsComplete", TriedItemsComplete());
     WriteScopes(json);
-    DWORD counts[ARRAYSIZE(Outcomes)] = {};
+    ItemCounts counts = {};
     WriteItems(json, counts);
     JsonOpenObject(json, "counts");
-    static const char* const countNames[ARRAYSIZE(Outcomes)] = {"removed", "not removed", "scheduled",
-                                                                 "would remove"};
     for (size_t outcome = 0; outcome < ARRAYSIZE(Outcomes); outcome++)
-        JsonNumber(json, countNames[outcome], counts[outcome]);
+        JsonNumber(json, CountNames[outcome], counts.byOutcome[outcome]);
     JsonClose(json);
+    JsonNumber(json, "markerKeys", counts.markerKeys);
     JsonClose(json);
 }
 

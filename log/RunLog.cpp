@@ -1,12 +1,11 @@
 // The run log: where it lives, how it is opened, and the one way a line is written.
-#define STRSAFE_NO_DEPRECATE
 #include "log.h"
+#include "MessageText.h"
 
 #include "../common/MachineMutex.h"
 #include "../common/Settings.h"
 
 #include <sddl.h>
-#include <strsafe.h>
 
 namespace {
 
@@ -206,10 +205,8 @@ void LogLineArguments(const wchar_t* format, va_list arguments)
     wsprintfW(line, L"%s ", stamp);
 
     // A message too long for the line is cut silently; the cut line is still written.
-    StringCchVPrintfW(line + TimeStampLength, LineCapacity - TimeStampLength, format, arguments);
-
-    size_t length = 0;
-    StringCchLengthW(line, LineCapacity, &length);
+    const size_t length =
+        TimeStampLength + ComposeMessage(line + TimeStampLength, LineCapacity - TimeStampLength, format, arguments);
     line[length] = L'\r';
     line[length + 1] = L'\n';
     // One write per line: a reader or another instance never sees half a line.

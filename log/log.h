@@ -13,7 +13,9 @@ void OpenRunLog();
 void CloseRunLog();
 
 // Appends one line: the UTC time stamp, the message formatted printf-style (%s a
-// wide string, %d a 32-bit integer), CR LF. Does nothing while logging is off.
+// wide string, %d a 32-bit integer), CR LF. Does nothing while logging is off. A %s text
+// has its control and format characters written as "<U+XXXX>" (log/MessageText.h): a
+// text from the machine never breaks the line or forges another.
 void LogLine(const wchar_t* format, ...);
 // The same with the arguments already collected.
 void LogLineArguments(const wchar_t* format, va_list arguments);

@@ -69,10 +69,20 @@ print("computer %s, user %s, exit code %d, %s to %s" % (report["computer"], repo
                                                         report["started"], report["finished"]))
 for scope in report["scopes"]:
     print("  scope %s %s: %s" % (scope["root"], scope["sid"] or "-", scope["outcome"]))
-kinds = collections.Counter((item["kind"], item["outcome"]) for item in report["items"])
-for (kind, outcome), count in sorted(kinds.items()):
-    print("  %4d %s %s" % (count, kind, outcome))
-print("  counts: " + ", ".join("%s %d" % pair for pair in report["counts"].items()))
+# What makes the exit code, as the counts count it; then what does not (stopped processes,
+# uninstallers that ran, the scopes' marker keys that the run wrote again).
+for counted in (True, False):
+    kinds = collections.Counter(("marker key" if item["kind"] == "key" and not counted else item["kind"],
+                                 item["outcome"]) for item in report["items"] if item["countsForExitCode"] == counted)
+    if kinds and not counted:
+        print("  not counted for the exit code:")
+    for (kind, outcome), count in sorted(kinds.items()):
+        print("  %4d %s %s" % (count, kind, outcome))
+print("  counts: " + ", ".join("%s %d" % pair for pair in report["counts"].items()) +
+      "; marker keys %d" % report["markerKeys"])
+# The README's fleet query lists a machine where something stayed.
+print("  listed by the fleet query (counts.'not removed' > 0): %s" %
+      ("yes" if report["counts"]["not removed"] > 0 else "no"))
 PY
     if [ $run = first ]; then
         echo "== What is left after the run (the product's items absent, the others present)"

@@ -160,6 +160,70 @@ TEST_F(RunLogTest, ArgumentsArePrintedUnchangedAndStampIsUtc)
     EXPECT_EQ(last[23], L'Z');
 }
 
+// A text from the machine never breaks its line: each control and format character is written
+// as "<U+XXXX>", and so is the "<" of a "<U+" the text holds; its neighbours stay as they are.
+TEST_F(RunLogTest, ControlAndFormatCharactersOfAnArgumentAreWrittenAsEscapes)
+{
+    std::wstring path = folder / L"escaped.log";
+    Open(path);
+    const wchar_t lone[] = {L'h', 0xD800, L'l', 0xDC00, L'p', 0xD83D, 0xDE00, L'e', 0xDBFF, L'\0'};
+    LogLine(L"Removed value [%s] from %s", L"Zamo\r\n2026-01-01T00:00:00.000Z Exit code [0]", L"HKU\\a\tb");
+    LogLine(L"[%s]", L"\x01\x1F\x20\x7E\x7F\x80\x9F\xA0");
+    LogLine(L"[%s]", L"\u2027\u2028\u2029\u202A\u202E\u202F\u2065\u2066\u2069\u206A");
+    LogLine(L"[%s]", lone);
+    LogLine(L"[%s] [%s] %d%%", L"<U+0041> <u+ <U <U+", L"C:\\a<b>\\%TEMP%", 7);
+    EXPECT_EQ(ReadLogLines(path),
+              (std::vector<std::wstring>{
+                  Separator,
+                  L"Removed value [Zamo<U+000D><U+000A>2026-01-01T00:00:00.000Z Exit code [0]] from HKU\\a<U+0009>b",
+                  L"[<U+0001><U+001F> ~<U+007F><U+0080><U+009F>\u00A0]",
+                  L"[\u2027<U+2028><U+2029><U+202A><U+202E>\u202F\u2065<U+2066><U+2069>\u206A]",
+                  L"[h<U+D800>l<U+DC00>p\U0001F600e<U+DBFF>]",
+                  L"[<U+003C>U+0041> <u+ <U <U+003C>U+] [C:\\a<b>\\%TEMP%] 7%",
+              }));
+}
+
+// Every text comes back whole from its line: the escapes read back give each UTF-16 code unit
+// (all of them, paired surrogates and lone ones) and every text that looks like an escape.
+TEST_F(RunLogTest, EveryTextReadsBackFromItsOneLine)
+{
+    std::wstring path = folder / L"readback.log";
+    Open(path);
+    std::vector<std::wstring> texts = {L"<U+000D>", L"<<U+U+003C>>", L"a<U+", L"<U+12>", L"\u2028<U+2028>"};
+    // Each code unit once, with a pair after each high surrogate and a lone one at a chunk's end.
+    std::wstring all;
+    for (unsigned unit = 1; unit <= 0xFFFF; unit++) {
+        all += static_cast<wchar_t>(unit);
+        if (unit >= 0xD800 && unit <= 0xDBFF && unit % 7 != 0)
+            all += static_cast<wchar_t>(0xDC00 + unit % 0x400);
+    }
+    for (size_t at = 0; at < all.size(); at += 450)
+        texts.push_back(all.substr(at, 450));
+    for (const std::wstring& text : texts)
+        LogLine(L"Deleting file [%s]", text.c_str());
+    std::vector<std::wstring> lines = ReadLogLines(path);
+    ASSERT_EQ(lines.size(), texts.size() + 1) << "one line per message";
+    for (size_t i = 0; i < texts.size(); i++) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(UnescapeLogText(lines[i + 1]), L"Deleting file [" + texts[i] + L"]");
+    }
+}
+
+// A message cut at the line's limit ends before an escape or a surrogate pair that does not
+// fit whole: the line never ends in half of one.
+TEST_F(RunLogTest, ALongMessageIsCutBeforeAnEscapeOrAPairThatDoesNotFit)
+{
+    std::wstring path = folder / L"cut.log";
+    Open(path);
+    const std::wstring head = Repeat(L'a', 4063);
+    LogLine(L"%s", (head + L"\r").c_str());
+    LogLine(L"%s", (head + L"bbbbb\U0001F600").c_str());
+    LogLine(L"%s", (head + L"bb\r").c_str());
+    LogLine(L"%s", (Repeat(L'a', 4061) + L"\r").c_str());
+    EXPECT_EQ(ReadLogLines(path), (std::vector<std::wstring>{Separator, head, head + L"bbbbb", head + L"bb",
+                                                            Repeat(L'a', 4061) + L"<U+000D>"}));
+}
+
 TEST_F(RunLogTest, GivenPathInMissingFolderCreatesNothingAndLogsNothing)
 {
     std::wstring missing = folder / L"no-such-folder";

@@ -3,6 +3,7 @@
 // log, the exit code and the machine.
 #include "change/FileChanges.h"
 #include "change/RunOutcome.h"
+#include "change/TriedItems.h"  // NoteUninstallerStarted
 #include "common/JsonText.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
@@ -29,6 +30,11 @@ bool Plant(const std::wstring& file, const std::string& content = "x")
     for (size_t at = file.find(L'\\', 3); at != std::wstring::npos; at = file.find(L'\\', at + 1))
         CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
     return WriteTextFile(file, content);
+}
+
+size_t Count(const Lines& lines, const std::wstring& line)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 Lines Tail(const Lines& lines, size_t count)
@@ -220,6 +226,34 @@ TEST(RunRecordTest, KeptOnlyWithExitCodeOrReportAndInAPreviewOnlyForTheReport)
     ClearTriedItems();
 }
 
+// An uninstaller's exit code 3010 makes the run's: that uninstaller counts, as "scheduled";
+// one that ended with success or failure leaves its traces to the items of their own.
+TEST(RunRecordTest, AnUninstallerThatAsksForARestartCountsForTheExitCode)
+{
+    ReportRequested = true;
+    ClearTriedItems();
+    const wchar_t* const codes[] = {L"{7E1A5C32-0000-4000-8000-000000003010}", L"{7E1A5C32-0000-4000-8000-000000000000}",
+                                    L"{7E1A5C32-0000-4000-8000-000000001603}"};
+    const DWORD exits[] = {3010, 0, 1603};
+    for (int i = 0; i < 3; i++) {
+        const std::wstring command = std::wstring(L"MsiExec.exe /x \"") + codes[i] + L"\" /quiet";
+        NoteUninstallerStarted(command.c_str(), codes[i], L"Zamo");
+        NoteUninstallerExit(exits[i]);
+    }
+    ASSERT_EQ(TriedItemCount(), 3u);
+    const wchar_t* const outcomes[] = {L"scheduled", L"removed", L"not removed"};
+    for (DWORD i = 0; i < 3; i++) {
+        TriedItemReport item;
+        DescribeTriedItem(i, item);
+        EXPECT_STREQ(item.outcome, outcomes[i]);
+        EXPECT_EQ(item.countsForExitCode, i == 0) << i;
+        EXPECT_FALSE(item.scopeMarker);
+    }
+    EXPECT_EQ(SettleRunOutcome(), 3010);
+    ReportRequested = false;
+    ClearTriedItems();
+}
+
 class ReportRunTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -267,10 +301,12 @@ TEST_F(ReportRunTest, PreviewAndRealRunReportEveryLoggedItemAndTheExitCode)
     EXPECT_EQ(read["exitCode"].number, 1);
     EXPECT_EQ(read["options/preview"].number, 1);
     EXPECT_EQ(read["options/report"].text, report);
-    EXPECT_EQ(read["format"].number, 1);
+    EXPECT_EQ(read["format"].number, 2);
     size_t named = 0;
-    for (const std::wstring& line : lines) {
-        SCOPED_TRACE(Narrow(line));
+    for (const std::wstring& logged : lines) {
+        SCOPED_TRACE(Narrow(logged));
+        // The log escapes the name's control characters, the report keeps them.
+        const std::wstring line = UnescapeLogText(logged);
         const Item* item = nullptr;
         if (line.rfind(L"Would remove value [", 0) == 0)
             continue;
@@ -294,9 +330,13 @@ TEST_F(ReportRunTest, PreviewAndRealRunReportEveryLoggedItemAndTheExitCode)
     const Item* listed = Find(items, L"key", L"HKLM\\" + UninstallList + L"\\" + entry);
     ASSERT_NE(listed, nullptr) << "the entry with its awkward name, whole";
     EXPECT_EQ(listed->view, 32);
-    for (const Item& item : items)
+    long long counted = 0;
+    for (const Item& item : items) {
         EXPECT_EQ(item.outcome, L"would remove");
-    EXPECT_EQ(read["counts/would remove"].number, static_cast<long long>(items.size()));
+        counted += item.counts ? 1 : 0;
+    }
+    EXPECT_EQ(read["counts/would remove"].number, counted);
+    EXPECT_EQ(read["markerKeys"].number, static_cast<long long>(items.size()) - counted);
     EXPECT_TRUE(Exists(file));
 
     // The real run replaces the preview's report.
@@ -385,6 +425,110 @@ TEST_F(ReportRunTest, HeldFileIsNotRemovedOrScheduledAsTheLogSays)
         RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
         RegCloseKey(sessionManager);
     }
+}
+
+// A cleaned, signed machine: the run exits 0 and its counts say the same. The maker's keys
+// that the run made again to hold the marker stay behind as items that do not count; they are
+// counted apart, so that the fleet query (counts."not removed" above 0) does not list the
+// machine. A preview under another signature names them and exits 0 as well.
+TEST_F(ReportRunTest, ASignedRunsCountsAgreeWithItsExitCodeAndTheFleetQuery)
+{
+    struct Cleanup {
+        ~Cleanup()
+        {
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_64KEY);
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_32KEY);
+            DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex");
+        }
+    } cleanup;
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", programFiles, view));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Quorvex\\Zamo", L"Theme", L"dark"));
+    ASSERT_TRUE(Plant(programFiles + L"\\Zamo\\readme.txt"));
+    const std::wstring report = folder / L"signed.json";
+    EXPECT_EQ(Run(L"/ExitCode /Signature:Fleet-7 " + Quoted(L"/Report:" + report), folder / L"signed.log"), 0u);
+    ReportValues read = Read(report);
+    std::vector<Item> items = Items(read);
+    EXPECT_EQ(read["format"].number, 2);
+    EXPECT_EQ(read["exitCode"].number, 0);
+    long long removed = 0;
+    std::set<std::wstring> markers;
+    for (const Item& item : items) {
+        SCOPED_TRACE(Narrow(item.name));
+        if (item.counts) {
+            EXPECT_EQ(item.outcome, L"removed");
+            removed++;
+        } else if (item.kind == L"key") {
+            EXPECT_EQ(item.outcome, L"not removed");
+            EXPECT_EQ(item.view, 64);
+            markers.insert(item.name);
+        }
+    }
+    EXPECT_EQ(read["counts/not removed"].number, 0) << "the fleet query lists no machine that exits 0";
+    EXPECT_EQ(read["counts/scheduled"].number, 0);
+    EXPECT_EQ(read["counts/would remove"].number, 0);
+    EXPECT_EQ(read["counts/removed"].number, removed);
+    EXPECT_GE(removed, 4) << "the keys of both views, the file and its folders";
+    EXPECT_EQ(read["markerKeys"].number, 2);
+    // The running user's scope is the one HKEY_CURRENT_USER shows.
+    EXPECT_EQ(markers, (std::set<std::wstring>{L"HKLM\\Software\\Quorvex",
+                                               L"HKU\\" + read["userSid"].text + L"\\Software\\Quorvex"}));
+
+    EXPECT_EQ(Run(L"/Preview /ExitCode /Signature:Fleet-8 " + Quoted(L"/Report:" + report), folder / L"other.log"),
+              0u);
+    read = Read(report);
+    EXPECT_EQ(read["exitCode"].number, 0);
+    EXPECT_EQ(read["counts/would remove"].number, 0);
+    EXPECT_EQ(read["markerKeys"].number, 2);
+    EXPECT_EQ(read["items"].number, 2);
+}
+
+size_t StartingWith(const Lines& lines, const std::wstring& start)
+{
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.compare(0, start.size(), start) == 0;
+    }));
+}
+
+// Names holding CR LF, a time stamp and a line of the program's own (a Run value a standard
+// user made, an uninstall entry's key, which cannot hold a backslash) are logged as one line
+// each, escaped, by a preview and a real run; the report keeps them exactly.
+TEST_F(ReportRunTest, ForgedLinesInNamesStayOneEscapedLineEach)
+{
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::wstring value = L"Zamo\r\n2026-01-01T00:00:00.000Z Exit code [0]";
+    const std::wstring entry = L"Zamo\r\n2026-01-01T00:00:00.000Z Finishing";
+    const std::wstring shownValue = L"Zamo<U+000D><U+000A>2026-01-01T00:00:00.000Z Exit code [0]";
+    const std::wstring shownEntry = L"Zamo<U+000D><U+000A>2026-01-01T00:00:00.000Z Finishing";
+    ASSERT_TRUE(keys.SetString(HKEY_CURRENT_USER, runKey, value.c_str(), L"C:\\Elsewhere\\ZamoCrashHandler.exe --watch",
+                               KEY_WOW64_64KEY));
+    ASSERT_TRUE(keys.SetString(HKEY_LOCAL_MACHINE, UninstallList + L"\\" + entry, L"DisplayName", L"Zamo Web Installer",
+                               KEY_WOW64_32KEY));
+    struct Cleanup {
+        const std::wstring& key;
+        const std::wstring& name;
+        ~Cleanup() { RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str()); }
+    } cleanup{runKey, value};
+    const std::wstring report = folder / L"forged.json";
+    EXPECT_EQ(Run(L"/Preview /ExitCode " + Quoted(L"/Report:" + report), folder / L"preview.log"), 1u);
+    ReportValues read = Read(report);
+    const std::wstring user = L"HKU\\" + read["userSid"].text;
+    Lines lines = ReadLogLines(folder / L"preview.log");
+    const std::wstring entryLine = L"Would remove HKLM\\" + UninstallList + L"\\" + shownEntry;
+    EXPECT_EQ(Count(lines, L"Would remove value [" + shownValue + L"] from " + user + L"\\" + runKey), 1u);
+    EXPECT_EQ(Count(lines, entryLine), 1u);
+    EXPECT_EQ(UnescapeLogText(entryLine), L"Would remove HKLM\\" + UninstallList + L"\\" + entry);
+    EXPECT_EQ(StartingWith(lines, L"Exit code [0]") + StartingWith(lines, L"Finishing"), 1u);
+    std::vector<Item> items = Items(read);
+    EXPECT_NE(Find(items, L"value", user + L"\\" + runKey + L"\\" + value), nullptr);
+    EXPECT_NE(Find(items, L"key", L"HKLM\\" + UninstallList + L"\\" + entry), nullptr);
+
+    EXPECT_EQ(Run(L"/ExitCode", folder / L"run.log"), 0u);
+    lines = ReadLogLines(folder / L"run.log");
+    EXPECT_EQ(Count(lines, L"Removed value [" + shownValue + L"] from " + user + L"\\" + runKey), 1u);
+    EXPECT_GE(Count(lines, L"Attempting to remove " + shownEntry + L" [Zamo Web Installer]"), 1u);
+    EXPECT_EQ(Tail(lines, 2), (Lines{L"Exit code [0]", L"Finishing"}));
+    EXPECT_EQ(StartingWith(lines, L"Exit code [0]") + StartingWith(lines, L"Finishing"), 2u);
 }
 
 // Where the report cannot go, the run cleans all the same and says why in one line right

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Holds a run's report against its log: every item the log names is in the report with the
-outcome the log gives it, the "Not removed" lines are the report's items that stayed, and the
-exit code is the log's.
+outcome the log gives it, the "Not removed" lines are the report's items that stayed, the exit
+code is the log's, and the counts (the items that make the exit code) agree with it as the
+README's fleet query reads them.
 
     check-report.py REPORT LOG_TEXT     (LOG_TEXT: the log's lines without time stamps, UTF-8)
 
@@ -24,7 +25,9 @@ faults = []
 if raw.startswith(b"\xef\xbb\xbf"):
     faults.append("the report starts with a byte-order mark")
 report = json.loads(raw.decode("utf-8"), object_pairs_hook=no_duplicates)
-lines = open(sys.argv[2], encoding="utf-8").read().splitlines()
+# The log writes a name's control and format characters as "<U+XXXX>"; the report keeps them.
+lines = [re.sub(r"<U\+([0-9A-F]{4})>", lambda m: chr(int(m[1], 16)), line)
+         for line in open(sys.argv[2], encoding="utf-8").read().splitlines()]
 preview = report["options"]["preview"]
 items = {}
 for item in report["items"]:
@@ -74,10 +77,33 @@ if codes and codes[-1] != report["exitCode"]:
     faults.append("exit code %d in the log, %d in the report" % (codes[-1], report["exitCode"]))
 counts = {}
 for item in report["items"]:
-    counts[item["outcome"]] = counts.get(item["outcome"], 0) + 1
-for outcome, count in report["counts"].items():
-    if counts.get(outcome, 0) != count:
-        faults.append("counts: %d %s, %d items" % (count, outcome, counts.get(outcome, 0)))
+    if item["countsForExitCode"]:
+        counts[item["outcome"]] = counts.get(item["outcome"], 0) + 1
+for outcome in set(counts) | set(report["counts"]):
+    if counts.get(outcome, 0) != report["counts"].get(outcome):
+        faults.append("counts: %s %s, %d items that count" % (report["counts"].get(outcome), outcome,
+                                                             counts.get(outcome, 0)))
+# The only keys that do not count are the scopes' markers, counted apart.
+markers = [item for item in report["items"] if item["kind"] == "key" and not item["countsForExitCode"]]
+if report.get("markerKeys") != len(markers):
+    faults.append("markerKeys %s, %d marker keys" % (report.get("markerKeys"), len(markers)))
+for item in markers:
+    if not re.search(r"\\Software\\Quorvex(\\Cleaned)?$", item["name"], re.IGNORECASE):
+        faults.append("a key that does not count: %s" % item["name"])
+# The README's fleet query lists the machines where counts."not removed" > 0 (and any later outcome
+# that leaves something behind): exactly those whose run exited 1 or 1618 for what stayed; a
+# preview's "would remove" is its exit code 1.
+listed = any(count > 0 for outcome, count in report["counts"].items()
+             if outcome not in ("removed", "scheduled", "would remove"))
+code = report["exitCode"]
+if report["itemsComplete"] and not preview and (
+        (listed and code not in (1, 1618)) or (code == 1 and not listed) or
+        (code == 3010) != (not listed and report["counts"]["scheduled"] > 0)):
+    faults.append("exit code %d, counts %s" % (code, report["counts"]))
+if report["itemsComplete"] and preview and (code == 1) != (report["counts"]["would remove"] > 0):
+    faults.append("preview exit code %d, counts %s" % (code, report["counts"]))
+if report["format"] != 2:
+    faults.append("format %s" % report["format"])
 if not preview and report["exitCode"] == 0 and any(
         item["outcome"] == "not removed" and item["countsForExitCode"] for item in report["items"]):
     faults.append("exit code 0 with items that stayed")

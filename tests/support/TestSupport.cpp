@@ -179,6 +179,22 @@ bool IsTimeStamp(const std::wstring& text)
     return true;
 }
 
+std::wstring UnescapeLogText(const std::wstring& line)
+{
+    std::wstring text;
+    for (size_t at = 0; at < line.size(); at++) {
+        const std::wstring digits = at + 8 <= line.size() ? line.substr(at + 3, 4) : L"";
+        if (line.compare(at, 3, L"<U+") == 0 && digits.size() == 4 && line[at + 7] == L'>' &&
+            std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return iswxdigit(c) != 0; })) {
+            text += static_cast<wchar_t>(wcstoul(digits.c_str(), nullptr, 16));
+            at += 7;
+        } else {
+            text += line[at];
+        }
+    }
+    return text;
+}
+
 std::vector<std::wstring> ReadLogLines(const std::wstring& path)
 {
     std::vector<unsigned char> bytes = ReadFileBytes(path);

@@ -52,6 +52,8 @@ HANDLE StartProgram(const std::wstring& commandLine, DWORD* processId = nullptr)
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
 std::vector<std::wstring> ReadLogLines(const std::wstring& path);
 bool IsTimeStamp(const std::wstring& text);
+// A log line's text as the machine held it: each "<U+XXXX>" escape read back as its character.
+std::wstring UnescapeLogText(const std::wstring& line);
 
 // Registry access in an explicit view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
 bool CreateKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);

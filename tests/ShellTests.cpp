@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
 namespace {
 
 typedef std::vector<std::wstring> Lines;
@@ -41,6 +46,9 @@ protected:
         clean_ = GetDlgItem(dialog_, 1);
         cancel_ = GetDlgItem(dialog_, IDCANCEL);
         status_ = FindStatusText(dialog_);
+        progress_ = GetDlgItem(dialog_, 1001);
+        step_ = GetDlgItem(dialog_, 1002);
+        showLog_ = GetDlgItem(dialog_, 1003);
     }
 
     static HWND FindStatusText(HWND dialog)
@@ -77,6 +85,9 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(cancel_));
         EXPECT_EQ(WindowText(cancel_), L"&Cancel");
         EXPECT_EQ(WindowText(status_), Explanation);
+        EXPECT_FALSE(IsWindowVisible(progress_));
+        EXPECT_EQ(WindowText(step_), L"");
+        EXPECT_FALSE(IsWindowVisible(showLog_));
     }
     void ExpectRunning()
     {
@@ -92,6 +103,37 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(cancel_));
         EXPECT_TRUE(IsWindowVisible(cancel_));
         EXPECT_EQ(WindowText(status_), L"Finished.");
+        EXPECT_FALSE(IsWindowVisible(progress_));
+        EXPECT_TRUE(IsWindowVisible(showLog_));
+    }
+    // Finished, with this line beneath "Finished.".
+    void ExpectFinishedWith(const std::wstring& outcome)
+    {
+        ExpectFinished();
+        EXPECT_EQ(WindowText(step_), outcome);
+    }
+    // True when the step line reads text within the time, the marquee moving above it.
+    bool WaitForStep(const std::wstring& text, DWORD timeoutMs)
+    {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(10)) {
+            if (WindowText(step_) == text) {
+                EXPECT_TRUE(IsWindowVisible(progress_));
+                EXPECT_NE(GetWindowLongW(progress_, GWL_STYLE) & PBS_MARQUEE, 0);
+                EXPECT_EQ(WindowText(status_), PleaseWait);
+                EXPECT_FALSE(IsWindowEnabled(cancel_));
+                EXPECT_FALSE(IsWindowVisible(showLog_));
+                return true;
+            }
+        }
+        return false;
+    }
+    // Closes the finished dialog; the process's exit code.
+    DWORD Close()
+    {
+        SendMessageW(cancel_, BM_CLICK, 0, 0);
+        DWORD exitCode = 99;
+        EXPECT_TRUE(WaitForExit(20000, &exitCode));
+        return exitCode;
     }
     // The run's end can be seen only when the dialog has taken the completion report.
     bool WaitForFinished(DWORD timeoutMs)
@@ -145,6 +187,9 @@ protected:
     HWND clean_ = nullptr;
     HWND cancel_ = nullptr;
     HWND status_ = nullptr;
+    HWND progress_ = nullptr;
+    HWND step_ = nullptr;
+    HWND showLog_ = nullptr;
 };
 
 TEST_F(ShellTest, ReadyDialogShowsItsCaptionAndControls)
@@ -152,11 +197,17 @@ TEST_F(ShellTest, ReadyDialogShowsItsCaptionAndControls)
     ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
     EXPECT_EQ(WindowText(dialog_), L"Zamo Clean");
     ASSERT_NE(status_, nullptr);
-    // Creation order: Clean, Cancel, then the status text.
+    // Creation order: Clean, Cancel, the status text, the progress bar, the step line, Show log.
     EXPECT_EQ(GetWindow(dialog_, GW_CHILD), clean_);
     EXPECT_EQ(GetWindow(clean_, GW_HWNDNEXT), cancel_);
     EXPECT_EQ(GetWindow(cancel_, GW_HWNDNEXT), status_);
-    EXPECT_EQ(GetWindow(status_, GW_HWNDNEXT), nullptr);
+    EXPECT_EQ(GetWindow(status_, GW_HWNDNEXT), progress_);
+    EXPECT_EQ(GetWindow(progress_, GW_HWNDNEXT), step_);
+    EXPECT_EQ(GetWindow(step_, GW_HWNDNEXT), showLog_);
+    EXPECT_EQ(GetWindow(showLog_, GW_HWNDNEXT), nullptr);
+    wchar_t className[64] = {};
+    GetClassNameW(progress_, className, ARRAYSIZE(className));
+    EXPECT_STREQ(className, L"msctls_progress32");
     ExpectReady();
     SendMessageW(cancel_, BM_CLICK, 0, 0);
     DWORD exitCode = 99;
@@ -223,7 +274,8 @@ TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
         }
     }
     ASSERT_TRUE(finished);
-    ExpectFinished();
+    ExpectFinishedWith(L"Nothing of Zamo was found.");
+    EXPECT_TRUE(IsWindowEnabled(showLog_));
     EXPECT_TRUE(StillRunning(300)) << "the dialog must stay until it is closed";
     EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
     SendMessageW(cancel_, BM_CLICK, 0, 0);
@@ -332,7 +384,7 @@ TEST_F(ShellTest, CleanInAPreviewRunsThePreviewToFinished)
     ExpectReady();
     SendMessageW(clean_, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitForFinished(30000));
-    ExpectFinished();
+    ExpectFinishedWith(L"Preview: nothing was changed; nothing of Zamo was found.");
     EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]",
                                         L"Preview: nothing will be changed", L"Finishing"}));
     SendMessageW(cancel_, BM_CLICK, 0, 0);
@@ -358,11 +410,14 @@ TEST_F(ShellTest, RunWaitsForAnotherRunWhileTheDialogAnswers)
         waited = !lines.empty() && lines.back() == waiting;
     }
     EXPECT_TRUE(waited);
+    EXPECT_TRUE(WaitForStep(waiting, 5000));
     for (int i = 0; i < 5; i++) {
         DWORD_PTR result = 0;
         EXPECT_NE(SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result), 0)
             << "the dialog does not answer";
         EXPECT_EQ(WindowText(status_), PleaseWait);
+        EXPECT_EQ(WindowText(step_), waiting);
+        EXPECT_TRUE(IsWindowVisible(progress_));
         EXPECT_FALSE(IsWindowEnabled(cancel_));
         Sleep(200);
     }
@@ -491,6 +546,188 @@ TEST_F(ShellTest, QuietRunEndsByItselfAfterFinishing)
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(ShellLogLines(log),
               (Lines{Separator, L"Running quietly (no UI)", L"Using log file location [" + log + L"]", L"Finishing"}));
+}
+
+// The running user's scope under HKEY_USERS, where the tests plant what the run finds.
+const std::wstring UserSid = L"S-1-5-21-0-0-0-1000";
+
+// A product process keeps the run in its first step for the pause after stopping it: the
+// marquee moves and the step line names the step. A stopped process is no item that stays:
+// the run ends with everything found gone.
+TEST_F(ShellTest, StepLineAndMarqueeWhileAProductProcessKeepsTheRunBusy)
+{
+    const std::wstring product = CopyFakeProduct(folder.Path(), L"Zamo.exe");
+    ASSERT_FALSE(product.empty());
+    ChildProcess running(product);
+    ASSERT_TRUE(running.Started());
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitForStep(L"Stopping Zamo's programs", 4000));
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Everything of Zamo that was found is gone.");
+    EXPECT_TRUE(IsWindowEnabled(showLog_));
+    DWORD ended = 0;
+    EXPECT_TRUE(running.EndsWithin(5000, &ended)) << "the product process was not stopped";
+    EXPECT_EQ(Close(), 0u);
+}
+
+// While an uninstaller runs, the step line names the product it uninstalls. MsiExec is
+// stood in for by FakeUninstaller.exe under a %SystemRoot% of the test's own, which takes
+// its time and then removes its uninstall entry.
+TEST_F(ShellTest, StepLineNamesTheProductWhileItsUninstallerRuns)
+{
+    const std::wstring root = folder / L"root";
+    const std::wstring list = UserSid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    const std::wstring code = L"{7E1A5C36-0000-4000-8000-000000000036}";
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\System32").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((BinaryFolder() + L"\\FakeUninstaller.exe").c_str(),
+                          (root + L"\\System32\\MsiExec.exe").c_str(), TRUE));
+    ASSERT_TRUE(SetString(HKEY_USERS, list + L"\\" + code, L"DisplayName", L"Zamo (per-user)"));
+    struct Entry {
+        std::wstring path;
+        ~Entry() { DeleteKeyTree(HKEY_USERS, path); }
+    } entry{list + L"\\" + code};
+    {
+        // The program inherits them; this process gives them back at once.
+        ScopedVariable systemRoot(L"SystemRoot", root.c_str());
+        ScopedVariable uninstallList(L"ZC_UNINSTALL_LIST", list.c_str());
+        ScopedVariable sleep(L"ZC_UNINSTALL_SLEEP", L"3000");
+        ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    }
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitForStep(L"Uninstalling Zamo (per-user)", 10000));
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Everything of Zamo that was found is gone.");
+    EXPECT_FALSE(KeyExists(HKEY_USERS, list + L"\\" + code));
+    EXPECT_EQ(Close(), 0u);
+}
+
+// What stayed is counted as the exit code counts it, with or without "/ExitCode": a file in
+// use and the two folders it keeps; with "/DeleteAtRestart" they go at the next restart.
+TEST_F(ShellTest, OutcomeLineCountsWhatStayedAndWhatGoesAtRestart)
+{
+    const std::wstring programFiles = Expand(L"%ProgramFiles%\\Quorvex");
+    const std::wstring held = programFiles + L"\\AddIn\\addin.dll";
+    ASSERT_TRUE(CreateDirectoryW(programFiles.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW((programFiles + L"\\AddIn").c_str(), nullptr));
+    ASSERT_TRUE(WriteTextFile(held, "x"));
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const struct {
+        const wchar_t* options;
+        const wchar_t* outcome;
+        DWORD exitCode;
+    } runs[] = {
+        {L"", L"3 items could not be removed (see the log).", 0},
+        {L"/ExitCode ", L"3 items could not be removed (see the log).", 1},
+        {L"/DeleteAtRestart ", L"3 files are removed at the next restart.", 0},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.options);
+        ASSERT_NO_FATAL_FAILURE(Start(run.options + std::wstring(L"/Log:") + log));
+        SendMessageW(clean_, BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitForFinished(30000));
+        ExpectFinishedWith(run.outcome);
+        EXPECT_EQ(Close(), run.exitCode);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    CloseHandle(holder);
+    HKEY sessionManager;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, &sessionManager) == ERROR_SUCCESS) {
+        RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
+        RegCloseKey(sessionManager);
+    }
+    RemoveTree(programFiles);
+}
+
+// A preview names what a run would remove and changes nothing; a key that cannot be deleted
+// is one item that stays.
+TEST_F(ShellTest, OutcomeLineOfAPreviewAndOfAKeyThatStays)
+{
+    const std::wstring settings = UserSid + L"\\Software\\Zamo";
+    ASSERT_TRUE(SetString(HKEY_USERS, settings, L"Version", L"1.0"));
+    UndeletableKeys stuck;
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Preview /Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Preview: nothing was changed; 1 item would be removed.");
+    EXPECT_EQ(Close(), 0u);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, settings));
+    CloseHandle(process_);
+    process_ = nullptr;
+
+    if (!stuck.Make(HKEY_USERS, settings))
+        GTEST_SKIP() << "this Wine cannot make a key undeletable";
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"1 item could not be removed (see the log).");
+    EXPECT_EQ(Close(), 0u);
+    stuck.Release();
+    DeleteKeyTree(HKEY_USERS, settings);
+}
+
+// The notepad.exe processes running now, by ID.
+std::vector<DWORD> NotepadProcesses()
+{
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"notepad.exe") == 0)
+            found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// "Show log" appears with the end of the run. A log named as no text file (here as a
+// command script) is never handed to the program its kind would run: Notepad shows it.
+TEST_F(ShellTest, ShowLogOpensALogOfAnotherKindInNotepad)
+{
+    const std::wstring script = folder / L"clean.cmd";
+    std::vector<DWORD> before = NotepadProcesses();
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + script));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ASSERT_TRUE(IsWindowVisible(showLog_));
+    ASSERT_TRUE(IsWindowEnabled(showLog_));
+    SendMessageW(showLog_, BM_CLICK, 0, 0);
+    DWORD started = 0;
+    for (DWORD start = GetTickCount(); started == 0 && GetTickCount() - start < 10000; Sleep(100)) {
+        for (DWORD id : NotepadProcesses()) {
+            if (std::find(before.begin(), before.end(), id) == before.end())
+                started = id;
+        }
+    }
+    EXPECT_NE(started, 0u) << "Notepad was not started";
+    HANDLE notepad = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, started);
+    if (notepad != nullptr) {
+        TerminateProcess(notepad, 0);
+        WaitForSingleObject(notepad, 5000);
+        CloseHandle(notepad);
+    }
+    EXPECT_EQ(Close(), 0u);
+}
+
+// A log that could not be opened cannot be shown: the button is there, disabled.
+TEST_F(ShellTest, ShowLogIsDisabledWhenTheLogCouldNotBeOpened)
+{
+    const std::wstring missing = folder / L"no such folder\\clean.log";
+    ASSERT_NO_FATAL_FAILURE(Start(Quoted(L"/Log:" + missing)));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Nothing of Zamo was found.");
+    EXPECT_FALSE(IsWindowEnabled(showLog_));
+    SendMessageW(showLog_, BM_CLICK, 0, 0);
+    EXPECT_EQ(Close(), 0u);
+    EXPECT_FALSE(Exists(missing));
 }
 
 } // namespace

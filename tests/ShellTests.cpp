@@ -1,6 +1,8 @@
 // The dialog as a person meets it, driven from this process against the real program.
 #include "support/TestSupport.h"
 
+#include "clean/clean.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -728,6 +730,68 @@ TEST_F(ShellTest, ShowLogIsDisabledWhenTheLogCouldNotBeOpened)
     SendMessageW(showLog_, BM_CLICK, 0, 0);
     EXPECT_EQ(Close(), 0u);
     EXPECT_FALSE(Exists(missing));
+}
+
+// What a run told its listener, in order.
+struct HeardStep {
+    RunStep step;
+    std::wstring name;    // "-" for none
+    std::wstring folder;  // "-" for none
+    bool operator==(const HeardStep& other) const
+    {
+        return step == other.step && name == other.name && folder == other.folder;
+    }
+};
+std::vector<HeardStep> Heard;
+void HearStep(RunStep step, const wchar_t* name, const wchar_t* folder)
+{
+    Heard.push_back({step, name != nullptr ? name : L"-", folder != nullptr ? folder : L"-"});
+}
+std::ostream& operator<<(std::ostream& out, const HeardStep& heard)
+{
+    return out << static_cast<int>(heard.step) << " " << std::string(heard.name.begin(), heard.name.end()) << " "
+               << std::string(heard.folder.begin(), heard.folder.end());
+}
+
+// The run tells whoever watches it each step as it enters it: the product's programs, each
+// name under HKEY_USERS with the profile folder the profile list gives it, the machine.
+TEST(RunStepsTest, RunTellsItsListenerEachStepInOrder)
+{
+    TestRunLog log;
+    Heard.clear();
+    const RunListener listener = {HearStep, nullptr};
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, &listener), 0);
+    std::vector<HeardStep> expected = {{RunStep::StoppingPrograms, L"-", L"-"}};
+    for (const std::wstring& name : SubkeyNames(HKEY_USERS, L"")) {
+        std::wstring folder = L"-";
+        ReadString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + name,
+                   L"ProfileImagePath", &folder);
+        expected.push_back({RunStep::CleaningUser, name, Expand(folder)});
+    }
+    expected.push_back({RunStep::CleaningMachine, L"-", L"-"});
+    EXPECT_EQ(Heard, expected);
+    ASSERT_GE(Heard.size(), 3u);
+    EXPECT_NE(std::find(expected.begin(), expected.end(),
+                        HeardStep{RunStep::CleaningUser, UserSid, Expand(L"%USERPROFILE%")}),
+              expected.end());
+    // Nobody watches a run that was handed no listener.
+    Heard.clear();
+    EXPECT_EQ(CleanRunWaitingAtMost(1500), 0);
+    EXPECT_TRUE(Heard.empty());
+}
+
+// A run that gives up waiting for another run's lock says so: the dialog tells its person to
+// try again later. (The shipped wait is ten minutes; here 1.5 seconds.)
+TEST(RunStepsTest, RunThatGivesUpWaitingForTheLockTellsItsListener)
+{
+    HeldLock lock(L"run");
+    ASSERT_TRUE(lock.Holding()) << "LockHolder did not take the run lock";
+    TestRunLog log;
+    Heard.clear();
+    const RunListener listener = {HearStep, nullptr};
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, &listener), 0);
+    EXPECT_EQ(Heard, (std::vector<HeardStep>{{RunStep::WaitingForRun, L"-", L"-"},
+                                            {RunStep::StoppedWaiting, L"-", L"-"}}));
 }
 
 } // namespace

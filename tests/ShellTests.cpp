@@ -689,6 +689,22 @@ std::vector<DWORD> NotepadProcesses()
     return found;
 }
 
+// Ends the notepad.exe processes that are not among those running before: a viewer left
+// running would keep the suite's output open.
+void EndNewNotepads(const std::vector<DWORD>& before)
+{
+    for (DWORD id : NotepadProcesses()) {
+        if (std::find(before.begin(), before.end(), id) != before.end())
+            continue;
+        HANDLE notepad = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (notepad != nullptr) {
+            TerminateProcess(notepad, 0);
+            WaitForSingleObject(notepad, 5000);
+            CloseHandle(notepad);
+        }
+    }
+}
+
 // "Show log" appears with the end of the run. A log named as no text file (here as a
 // command script) is never handed to the program its kind would run: Notepad shows it.
 TEST_F(ShellTest, ShowLogOpensALogOfAnotherKindInNotepad)
@@ -709,12 +725,45 @@ TEST_F(ShellTest, ShowLogOpensALogOfAnotherKindInNotepad)
         }
     }
     EXPECT_NE(started, 0u) << "Notepad was not started";
-    HANDLE notepad = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, started);
-    if (notepad != nullptr) {
-        TerminateProcess(notepad, 0);
-        WaitForSingleObject(notepad, 5000);
-        CloseHandle(notepad);
+    EndNewNotepads(before);
+    EXPECT_EQ(Close(), 0u);
+}
+
+// A log named as a text file goes to the program the machine associates with its kind: here
+// ".log" with a stand-in (FakeUninstaller.exe, which records its command line), in both
+// views of the machine's classes, where Wine's prefix has none.
+TEST_F(ShellTest, ShowLogOpensTheLogWithTheAssociatedProgram)
+{
+    const std::wstring classes = L"Software\\Classes";
+    if (KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\.log", KEY_WOW64_64KEY) ||
+        KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\.log", KEY_WOW64_32KEY))
+        GTEST_SKIP() << "this machine associates .log with a program already";
+    const std::wstring viewer = folder / L"Viewer.exe";
+    ASSERT_TRUE(CopyFileW((BinaryFolder() + L"\\FakeUninstaller.exe").c_str(), viewer.c_str(), TRUE));
+    ScratchKeys association;
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        ASSERT_TRUE(association.SetString(HKEY_LOCAL_MACHINE, classes + L"\\.log", nullptr, L"ZamoCleanTest.LogFile",
+                                          view));
+        ASSERT_TRUE(association.SetString(HKEY_LOCAL_MACHINE, classes + L"\\ZamoCleanTest.LogFile\\shell\\open\\command",
+                                          nullptr, Quoted(viewer) + L" \"%1\"", view));
     }
+    const std::wstring record = folder / L"viewer.txt";
+    {
+        ScopedVariable recordFile(L"ZC_UNINSTALL_RECORD", record.c_str());
+        ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    }
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    EXPECT_FALSE(Exists(record)) << "the viewer started before Show log was pressed";
+    std::vector<DWORD> before = NotepadProcesses();
+    SendMessageW(showLog_, BM_CLICK, 0, 0);
+    for (DWORD start = GetTickCount(); !Exists(record) && GetTickCount() - start < 10000;)
+        Sleep(100);
+    EndNewNotepads(before);
+    std::vector<unsigned char> bytes = ReadFileBytes(record);
+    std::wstring started(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    EXPECT_NE(started.find(log), std::wstring::npos) << std::string(started.begin(), started.end());
+    EXPECT_EQ(started.find(viewer), 1u) << std::string(started.begin(), started.end());
     EXPECT_EQ(Close(), 0u);
 }
 

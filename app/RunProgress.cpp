@@ -39,12 +39,21 @@ void LoadText(UINT id, DialogLine& out)
         out[0] = L'\0';
 }
 
-// A string of the program's with up to two texts or numbers put in; empty when it does not fit.
-template <typename... Parts> void FormatString(UINT id, DialogLine& out, Parts... parts)
+// A string of the program's with one or two texts put in; empty when it does not fit.
+void FormatString(UINT id, DialogLine& out, const wchar_t* first, const wchar_t* second = nullptr)
 {
     DialogLine format;
     LoadText(id, format);
-    if (format[0] == L'\0' || !FormatTextCounted(out, ARRAYSIZE(out), format, parts...))
+    if (format[0] == L'\0' || !FormatTextCounted(out, ARRAYSIZE(out), format, first, second))
+        out[0] = L'\0';
+}
+
+// The same with a count put in.
+void FormatCount(UINT id, DialogLine& out, DWORD count)
+{
+    DialogLine format;
+    LoadText(id, format);
+    if (format[0] == L'\0' || !FormatTextCounted(out, ARRAYSIZE(out), format, count))
         out[0] = L'\0';
 }
 
@@ -150,18 +159,18 @@ void DescribeOutcome(DialogLine& out)
     else if (PreviewMode && !tally.found)
         LoadText(IDS_OUTCOME_PREVIEW_NOTHING, out);
     else if (PreviewMode)
-        FormatString(tally.counted == 1 ? IDS_OUTCOME_PREVIEW_1 : IDS_OUTCOME_PREVIEW, out, tally.counted);
+        FormatCount(tally.counted == 1 ? IDS_OUTCOME_PREVIEW_1 : IDS_OUTCOME_PREVIEW, out, tally.counted);
     else if (!TriedItemsComplete())
         LoadText(IDS_OUTCOME_INCOMPLETE, out);
     else if (tally.notRemoved > 0 || tally.scheduled > 0) {
         DialogLine stayed = L"";
         DialogLine restart = L"";
         if (tally.notRemoved > 0)
-            FormatString(tally.notRemoved == 1 ? IDS_OUTCOME_NOT_REMOVED_1 : IDS_OUTCOME_NOT_REMOVED, stayed,
-                         tally.notRemoved);
+            FormatCount(tally.notRemoved == 1 ? IDS_OUTCOME_NOT_REMOVED_1 : IDS_OUTCOME_NOT_REMOVED, stayed,
+                        tally.notRemoved);
         if (tally.scheduled > 0)
-            FormatString(tally.scheduled == 1 ? IDS_OUTCOME_RESTART_1 : IDS_OUTCOME_RESTART, restart,
-                         tally.scheduled);
+            FormatCount(tally.scheduled == 1 ? IDS_OUTCOME_RESTART_1 : IDS_OUTCOME_RESTART, restart,
+                        tally.scheduled);
         const wchar_t* between = stayed[0] != L'\0' && restart[0] != L'\0' ? L" " : L"";
         if (!FormatTextCounted(out, ARRAYSIZE(out), L"%s%s%s", stayed, between, restart))
             wcscpy(out, stayed);

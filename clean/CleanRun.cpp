@@ -12,6 +12,7 @@
 //   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
 //      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to whoever started the run.
+// Whoever watches the run (the dialog) is told each step as the run enters it.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"

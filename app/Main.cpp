@@ -4,6 +4,8 @@
 #include "../log/log.h"
 #include "../res/resource.h"
 
+#include <commctrl.h>
+
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
@@ -22,7 +24,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     ParseCommandLine(GetCommandLineW());
     OpenRunLog();
+    NoteRunLog();
     LogOptionsHeader();
+
+    // The marquee progress bar of the dialog is a common control of version 6 (the manifest's).
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
 
     MainWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
     if (MainWindow == nullptr)

@@ -1,9 +1,11 @@
-// The main dialog: its procedure, the Clean handler and the completion report.
+// The main dialog: its procedure, the Clean handler, and the run's steps and end as they
+// arrive from the run's thread.
 #include "app.h"
 
-#include "../clean/clean.h"
 #include "../log/log.h"
 #include "../res/resource.h"
+
+#include <commctrl.h>
 
 HWND MainWindow = nullptr;
 
@@ -20,27 +22,8 @@ void SetStringText(HWND window, int controlId, UINT stringId)
     SetDlgItemTextW(window, controlId, text);
 }
 
-// The end of a clean run, called by the worker after its last log line: ends the process in
-// quiet mode, otherwise shows "Finished." and enables Close. The process exits with exitCode
-// either way.
-void ReportCompletion(int exitCode)
-{
-    if (QuietMode) {
-        PostMessageW(MainWindow, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
-        return;
-    }
-    RunExitCode = exitCode;
-    // The text is set before Close is enabled, so the user can never close the
-    // dialog while it still reads as running.
-    SetStringText(MainWindow, IDC_STATUS, IDS_FINISHED);
-    EnableWindow(GetDlgItem(MainWindow, IDCANCEL), TRUE);
-}
-
-// What the worker thread is handed: the run reports its end through it.
-RunCompletion CompletionReport = ReportCompletion;
-
 // Starts the one clean run of this process, then turns the dialog to Running. The worker
-// cannot report completion before that: its report is sent to this thread, which takes it
+// cannot report completion before that: its report is posted to this thread, which takes it
 // only once this handler has returned. A run that cannot start leaves the dialog Ready.
 void OnClean(HWND window)
 {
@@ -50,6 +33,35 @@ void OnClean(HWND window)
     EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
     SetStringText(window, IDCANCEL, IDS_CLOSE);
     SetStringText(window, IDC_STATUS, IDS_PLEASE_WAIT);
+    HWND progress = GetDlgItem(window, IDC_PROGRESS);
+    SendMessageW(progress, PBM_SETMARQUEE, TRUE, 0);
+    ShowWindow(progress, SW_SHOW);
+}
+
+void OnRunStep(HWND window)
+{
+    DialogLine text;
+    TakeStepText(text);
+    SetDlgItemTextW(window, IDC_STEP, text);
+}
+
+// The run has logged its last line: "Finished.", how it went and "Show log", then Close.
+void OnRunEnded(HWND window, int exitCode)
+{
+    RunExitCode = exitCode;
+    HWND progress = GetDlgItem(window, IDC_PROGRESS);
+    SendMessageW(progress, PBM_SETMARQUEE, FALSE, 0);
+    ShowWindow(progress, SW_HIDE);
+    DialogLine text;
+    TakeOutcomeText(text);
+    SetDlgItemTextW(window, IDC_STEP, text);
+    // The text is set before Close is enabled, so the user can never close the
+    // dialog while it still reads as running.
+    SetStringText(window, IDC_STATUS, IDS_FINISHED);
+    HWND showLog = GetDlgItem(window, IDC_SHOW_LOG);
+    EnableWindow(showLog, CanShowRunLog());
+    ShowWindow(showLog, SW_SHOW);
+    EnableWindow(GetDlgItem(window, IDCANCEL), TRUE);
 }
 
 } // namespace
@@ -68,16 +80,28 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_CLEAN)
             OnClean(window);
+        else if (LOWORD(wParam) == IDC_SHOW_LOG)
+            ShowRunLog();
         else if (LOWORD(wParam) == IDCANCEL)
             PostQuitMessage(RunExitCode);
         break;
+    case RunStepMessage:
+        OnRunStep(window);
+        return TRUE;
+    case RunEndedMessage:
+        OnRunEnded(window, static_cast<int>(wParam));
+        return TRUE;
     }
     return FALSE;
 }
 
 bool StartCleanRun()
 {
-    HANDLE worker = CreateThread(nullptr, 0, CleanRun, &CompletionReport, 0, nullptr);
+    // The dialog tells how the run went, from the record the run keeps for it; a quiet run
+    // keeps what its options ask for.
+    OutcomeShown = !QuietMode;
+    const RunListener* listener = QuietMode ? &QuietRunListener : &DialogRunListener;
+    HANDLE worker = CreateThread(nullptr, 0, CleanRun, const_cast<RunListener*>(listener), 0, nullptr);
     if (worker == nullptr) {
         LogLine(L"Failed to start the clean-up [%d]", static_cast<int>(GetLastError()));
         return false;

@@ -39,7 +39,7 @@ void NoteNamed(const ItemKind& kind, const wchar_t* format, const wchar_t* ident
 // The same for one that was removed; only the report lists it.
 void NoteNamedRemoved(const ItemKind& kind, const wchar_t* format, const wchar_t* identity)
 {
-    if (!ReportRequested)
+    if (!ListsTriedItems())
         return;
     PathBuffer shown;
     if (!FormatText(shown, format, identity))

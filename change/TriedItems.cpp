@@ -169,7 +169,7 @@ DWORD NoteItem(const ItemKind& kind, const wchar_t* identity, const wchar_t* det
         bool counts = !IsMarkerOnlyItem(kind, identity, detail);
         if (counts)
             Tried.previewNamedChange = true;
-        if (ReportRequested && !PreviewCovers(kind, identity, detail)) {
+        if (ListsTriedItems() && !PreviewCovers(kind, identity, detail)) {
             LastNoted = RecordTried(kind, identity, detail, shown, name, view);
             if (LastNoted != NoItem)
                 Tried.items[LastNoted].counts = counts;
@@ -200,7 +200,12 @@ Change Outcome(bool made)
 
 bool KeepsTriedItems()
 {
-    return ReportExitCode || ReportRequested;
+    return ReportExitCode || ListsTriedItems();
+}
+
+bool ListsTriedItems()
+{
+    return ReportRequested || OutcomeShown;
 }
 
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)

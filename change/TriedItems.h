@@ -3,8 +3,8 @@
 //
 // A change function takes part with one call, at its top:
 //     NoteChange(TriedFile, path, nullptr, path);
-// The record is kept with "/ExitCode" or "/Report:" (KeepsTriedItems); without either the
-// call does nothing. In a real run the item is recorded once, in the order first tried; in a
+// The record is kept with "/ExitCode" or "/Report:" or in the dialog (KeepsTriedItems);
+// otherwise the call does nothing. In a real run the item is recorded once, in the order first tried; in a
 // preview the call counts as a change the preview names when the item is there now (always,
 // for a kind that has no check, such as a process to stop), and such an item is recorded
 // too unless the preview has passed it as removed already. A new kind of item (a cached
@@ -32,8 +32,12 @@ extern const ItemKind TriedUninstaller; // identity: the command line; detail: t
 extern const ItemKind TriedFirewallRule; // identity: a rule's name; noted when its removal failed
 extern const ItemKind TriedCachedPackage; // identity: a path in the Installer's own folder
 
-// True while the run keeps its record: "/ExitCode" or "/Report:" was given.
+// True while the run keeps its record: "/ExitCode" or "/Report:" was given, or the dialog shows
+// the run.
 bool KeepsTriedItems();
+// True when the record lists every item, the ones removed and a preview's too: for the report
+// and the dialog.
+bool ListsTriedItems();
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown);
 // The same for the key parent\subkey (subkey null: parent itself) in one view, or for one of
 // its values (valueName not null): the identity is the key's kernel name; shown as

@@ -12,6 +12,7 @@
 //   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
 //      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to whoever started the run.
+// Whoever watches the run (the dialog) is told each step as the run enters it.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
@@ -23,6 +24,7 @@
 #include "PackageCache.h"
 #include "PassiveUninstaller.h"
 #include "ProcessStopper.h"
+#include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "RunEntries.h"
 #include "RunReport.h"
@@ -42,6 +44,9 @@
 
 namespace {
 
+// Whoever watches the run under way; null when nobody does.
+const RunListener* Listener = nullptr;
+
 bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 {
     PurgeInstallerData(sid, static_cast<ListReadings*>(readings));
@@ -50,6 +55,12 @@ bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 
 bool SweepUser(const wchar_t* sid, void*)
 {
+    // The profile folder is read only for someone watching: a quiet run reads what it did.
+    if (Listener != nullptr && Listener->stepReport != nullptr) {
+        PathBuffer folder;
+        bool known = ReadProfileFolder(sid, folder) && IsFullPath(folder);
+        ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
+    }
     SweepUserScope(sid);
     return true;
 }
@@ -91,6 +102,7 @@ RunLock TakeRunLock(DWORD waitMs, AdministratorsMutex& lock)
     DWORD waited = WaitForSingleObject(lock.mutex, 0);
     if (waited == WAIT_TIMEOUT) {
         LogLine(L"Waiting for another clean-up run to finish");
+        ReportRunStep(RunStep::WaitingForRun);
         waited = WaitForSingleObject(lock.mutex, waitMs);
     }
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
@@ -99,6 +111,7 @@ RunLock TakeRunLock(DWORD waitMs, AdministratorsMutex& lock)
     if (waited != WAIT_TIMEOUT)
         return RunLock::None;
     LogLine(L"Stopped waiting for another clean-up run");
+    ReportRunStep(RunStep::StoppedWaiting);
     return RunLock::Busy;
 }
 
@@ -111,8 +124,9 @@ void GiveBackRunLock(AdministratorsMutex& lock)
 
 } // namespace
 
-int CleanRunWaitingAtMost(DWORD lockWaitMs)
+int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
 {
+    Listener = listener;
     BeginRunReport();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
@@ -120,12 +134,14 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
         WriteRunReport(ERROR_INSTALL_ALREADY_RUNNING);
         int exitCode = LogExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         LogLine(L"Finishing");
+        Listener = nullptr;
         return exitCode;
     }
     ClearPreviewRecord();
     ClearTriedItems();
     ForgetUnfinishedUninstallers();
     ForgetWaitingRecords();
+    ReportRunStep(RunStep::StoppingPrograms);
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.
@@ -136,14 +152,17 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
     ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
-    if (AllProfiles)
+    if (AllProfiles) {
+        ReportRunStep(RunStep::CleaningUnloadedProfiles);
         SweepUnloadedProfiles();
+    }
     // The sweep deletes Software\Quorvex, marker included: so the marker is read
     // before the sweep and written after it.
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
     if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
+        ReportRunStep(RunStep::CleaningMachine);
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
         PurgeClickToRunAddIns();
         RemoveMachinePackageCache();
@@ -158,13 +177,21 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs)
     exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
+    Listener = nullptr;
     return exitCode;
 }
 
 DWORD WINAPI CleanRun(void* parameter)
 {
-    int exitCode = CleanRunWaitingAtMost(RunLockWaitMs);
-    if (parameter != nullptr)
-        (*static_cast<RunCompletion*>(parameter))(exitCode);
+    const auto* listener = static_cast<const RunListener*>(parameter);
+    int exitCode = CleanRunWaitingAtMost(RunLockWaitMs, listener);
+    if (listener != nullptr && listener->completion != nullptr)
+        listener->completion(exitCode);
     return 0;
+}
+
+void ReportRunStep(RunStep step, const wchar_t* name, const wchar_t* folder)
+{
+    if (Listener != nullptr && Listener->stepReport != nullptr)
+        Listener->stepReport(step, name, folder);
 }

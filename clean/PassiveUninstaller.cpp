@@ -4,6 +4,7 @@
 #include "Catalogue.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
+#include "clean.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/ProcessChanges.h"
@@ -186,7 +187,9 @@ Change RunUninstaller(const ListScan& scan, const wchar_t* productCode, const wc
         return Change::Failed;
     }
     if (started == Change::Made) {
+        ReportRunStep(RunStep::Uninstalling, displayName);
         Ending ending = AwaitUninstaller(child, ScanWaitMs);
+        ReportRunStep(RunStep::UninstallerEnded);
         if (ending != Ending::Finished) {
             NoteUnfinishedScope(scan.label, scan.sid);
             AddName(UnfinishedCodes, productCode);

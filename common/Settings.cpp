@@ -10,3 +10,4 @@ bool DeleteAtRestart = false;
 bool ReportExitCode = false;
 bool ReportRequested = false;
 PathBuffer ReportPath = L"";
+bool OutcomeShown = false;

@@ -13,3 +13,4 @@ extern bool DeleteAtRestart;    // "/DeleteAtRestart": files and folders that st
 extern bool ReportExitCode;     // "/ExitCode": the exit code and the log tell what stayed
 extern bool ReportRequested;    // "/Report:": the run's result is written as a report at its end
 extern PathBuffer ReportPath;   // "/Report:": the report file, unexpanded, empty when the value was unusable
+extern bool OutcomeShown;       // the dialog tells how the run went: the run keeps its record of what it tried

@@ -139,11 +139,12 @@ TEST_F(ResourceTest, MainDialogTemplate)
     EXPECT_EQ(r.Dword(), 0x00040000u);
     EXPECT_EQ(r.Dword(), 0x80CA08C8u);
     WORD count = r.Word();
-    EXPECT_EQ(count, 3);
+    EXPECT_EQ(count, 6);
     EXPECT_EQ(r.Short(), 0);
     EXPECT_EQ(r.Short(), 0);
+    // The first template's 384 by 81, grown by the progress bar's row and the step line's.
     EXPECT_EQ(r.Short(), 384);
-    EXPECT_EQ(r.Short(), 81);
+    EXPECT_EQ(r.Short(), 105);
     EXPECT_EQ(r.NameOrOrdinal(), L"");  // no menu
     EXPECT_EQ(r.NameOrOrdinal(), L"");  // the platform's dialog class
     EXPECT_EQ(r.String(), L"Zamo Clean");
@@ -172,46 +173,75 @@ TEST_F(ResourceTest, MainDialogTemplate)
     }
     ASSERT_TRUE(r.Ok());
     EXPECT_LE(bytes.size() - r.At(), 3u) << "bytes after the last control";
-    ASSERT_EQ(controls.size(), 3u);
+    ASSERT_EQ(controls.size(), 6u);
 
-    EXPECT_EQ(controls[0].id, 1u);
-    EXPECT_TRUE(IsClass(controls[0].className, L"BUTTON", 0x80)) << controls[0].className;
-    EXPECT_EQ(controls[0].text, L"&Clean");
-    EXPECT_EQ(controls[0].style, 0x50030001u);
-    EXPECT_EQ(controls[0].x, 273);
-    EXPECT_EQ(controls[0].y, 60);
-    EXPECT_EQ(controls[0].width, 50);
-    EXPECT_EQ(controls[0].height, 14);
-
-    EXPECT_EQ(controls[1].id, 2u);
-    EXPECT_TRUE(IsClass(controls[1].className, L"BUTTON", 0x80)) << controls[1].className;
-    EXPECT_EQ(controls[1].text, L"&Cancel");
-    EXPECT_EQ(controls[1].style, 0x50030001u);
-    EXPECT_EQ(controls[1].x, 327);
-    EXPECT_EQ(controls[1].y, 60);
-    EXPECT_EQ(controls[1].width, 50);
-    EXPECT_EQ(controls[1].height, 14);
-
-    // -1 in the 32-bit id field of the extended template.
-    EXPECT_EQ(static_cast<int>(controls[2].id), -1);
-    EXPECT_TRUE(IsClass(controls[2].className, L"STATIC", 0x82)) << controls[2].className;
-    EXPECT_EQ(controls[2].text,
-              L"This tool removes any installation of Zamo for all active users on this machine. For the best "
-              L"results, right-click and 'Run as Administrator' if that option is available to you. Press 'Clean' "
-              L"to continue.");
-    EXPECT_EQ(controls[2].style, 0x50020001u);
-    EXPECT_EQ(controls[2].x, 7);
-    EXPECT_EQ(controls[2].y, 23);
-    EXPECT_EQ(controls[2].width, 370);
-    EXPECT_EQ(controls[2].height, 29);
+    const struct {
+        DWORD id;
+        const wchar_t* className;
+        int ordinal;
+        const wchar_t* text;
+        DWORD style;
+        short x, y, width, height;
+    } expected[] = {
+        {1, L"BUTTON", 0x80, L"&Clean", 0x50030001u, 273, 84, 50, 14},
+        {2, L"BUTTON", 0x80, L"&Cancel", 0x50030001u, 327, 84, 50, 14},
+        // -1 in the 32-bit id field of the extended template.
+        {0xFFFFFFFFu, L"STATIC", 0x82,
+         L"This tool removes any installation of Zamo for all active users on this machine. For the best "
+         L"results, right-click and 'Run as Administrator' if that option is available to you. Press 'Clean' "
+         L"to continue.",
+         0x50020001u, 7, 23, 370, 29},
+        // Hidden until a run starts; marquee: it moves without telling how far the run is.
+        {1001, L"msctls_progress32", -1, L"", 0x40000008u, 7, 56, 370, 10},
+        // Centred, "&" shown as it is, a long line ended with an ellipsis.
+        {1002, L"STATIC", 0x82, L"", 0x50024081u, 7, 70, 370, 8},
+        // Hidden until the run has ended, where Clean was.
+        {1003, L"BUTTON", 0x80, L"&Show log", 0x40030000u, 273, 84, 50, 14},
+    };
+    for (size_t i = 0; i < controls.size(); i++) {
+        SCOPED_TRACE(i);
+        const Control& c = controls[i];
+        EXPECT_EQ(c.id, expected[i].id);
+        EXPECT_TRUE(IsClass(c.className, expected[i].className, expected[i].ordinal)) << c.className;
+        EXPECT_EQ(c.text, expected[i].text);
+        EXPECT_EQ(c.style, expected[i].style);
+        EXPECT_EQ(c.x, expected[i].x);
+        EXPECT_EQ(c.y, expected[i].y);
+        EXPECT_EQ(c.width, expected[i].width);
+        EXPECT_EQ(c.height, expected[i].height);
+    }
 }
 
 TEST_F(ResourceTest, StringTable)
 {
-    struct {
+    const struct {
         UINT id;
         const wchar_t* text;
-    } strings[] = {{104, L"&Close"}, {105, L"Please wait while Zamo components are removed."}, {106, L"Finished."}};
+    } strings[] = {
+        {104, L"&Close"},
+        {105, L"Please wait while Zamo components are removed."},
+        {106, L"Finished."},
+        // The run's steps, then how it went.
+        {112, L"Stopping Zamo's programs"},
+        {113, L"Cleaning the profile of %s"},
+        {114, L"Cleaning the profile of %s (%s)"},
+        {115, L"Cleaning the profiles that are not loaded"},
+        {116, L"Uninstalling %s"},
+        {117, L"Cleaning the machine"},
+        {118, L"Waiting for another clean-up run to finish"},
+        {119, L"Nothing of Zamo was found."},
+        {120, L"Everything of Zamo that was found is gone."},
+        {121, L"1 item could not be removed (see the log)."},
+        {122, L"%u items could not be removed (see the log)."},
+        {123, L"1 file is removed at the next restart."},
+        {124, L"%u files are removed at the next restart."},
+        {125, L"Zamo's uninstaller completes at the next restart."},
+        {126, L"Another clean-up run held the machine: try again later."},
+        {127, L"Preview: nothing was changed; nothing of Zamo was found."},
+        {128, L"Preview: nothing was changed; 1 item would be removed."},
+        {129, L"Preview: nothing was changed; %u items would be removed."},
+        {130, L"Not every item could be followed: some may remain (see the log)."},
+    };
     for (const auto& s : strings) {
         wchar_t text[260];
         wmemset(text, L'#', ARRAYSIZE(text));
@@ -219,9 +249,9 @@ TEST_F(ResourceTest, StringTable)
         EXPECT_EQ(length, static_cast<int>(wcslen(s.text))) << s.id;
         EXPECT_STREQ(text, s.text) << s.id;
     }
-    // Nothing else in the block that holds them (strings 96 to 111).
-    for (UINT id = 96; id <= 111; id++) {
-        if (id >= 104 && id <= 106)
+    // Nothing else in the blocks that hold them (strings 96 to 143).
+    for (UINT id = 96; id <= 143; id++) {
+        if ((id >= 104 && id <= 106) || (id >= 112 && id <= 130))
             continue;
         wchar_t text[260];
         EXPECT_EQ(LoadStringW(module_, id, text, ARRAYSIZE(text)), 0) << id;
@@ -364,8 +394,8 @@ TEST_F(ResourceTest, EverythingIsInUsEnglishOnly)
     struct {
         const wchar_t* type;
         WORD id;
-    } resources[] = {{RT_DIALOG, 103}, {RT_STRING, 7}, {RT_GROUP_ICON, 107}, {RT_ACCELERATOR, 109},
-                     {RT_MANIFEST, 1}, {RT_VERSION, 1}};
+    } resources[] = {{RT_DIALOG, 103}, {RT_STRING, 7}, {RT_STRING, 8}, {RT_STRING, 9}, {RT_GROUP_ICON, 107},
+                     {RT_ACCELERATOR, 109}, {RT_MANIFEST, 1}, {RT_VERSION, 1}};
     for (const auto& resource : resources)
         EXPECT_EQ(Languages(resource.type, resource.id), std::vector<WORD>{English}) << resource.id;
 }

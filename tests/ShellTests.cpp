@@ -1,7 +1,14 @@
 // The dialog as a person meets it, driven from this process against the real program.
 #include "support/TestSupport.h"
 
+#include "clean/clean.h"
+
 #include <gtest/gtest.h>
+
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -41,6 +48,9 @@ protected:
         clean_ = GetDlgItem(dialog_, 1);
         cancel_ = GetDlgItem(dialog_, IDCANCEL);
         status_ = FindStatusText(dialog_);
+        progress_ = GetDlgItem(dialog_, 1001);
+        step_ = GetDlgItem(dialog_, 1002);
+        showLog_ = GetDlgItem(dialog_, 1003);
     }
 
     static HWND FindStatusText(HWND dialog)
@@ -77,6 +87,9 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(cancel_));
         EXPECT_EQ(WindowText(cancel_), L"&Cancel");
         EXPECT_EQ(WindowText(status_), Explanation);
+        EXPECT_FALSE(IsWindowVisible(progress_));
+        EXPECT_EQ(WindowText(step_), L"");
+        EXPECT_FALSE(IsWindowVisible(showLog_));
     }
     void ExpectRunning()
     {
@@ -92,6 +105,37 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(cancel_));
         EXPECT_TRUE(IsWindowVisible(cancel_));
         EXPECT_EQ(WindowText(status_), L"Finished.");
+        EXPECT_FALSE(IsWindowVisible(progress_));
+        EXPECT_TRUE(IsWindowVisible(showLog_));
+    }
+    // Finished, with this line beneath "Finished.".
+    void ExpectFinishedWith(const std::wstring& outcome)
+    {
+        ExpectFinished();
+        EXPECT_EQ(WindowText(step_), outcome);
+    }
+    // True when the step line reads text within the time, the marquee moving above it.
+    bool WaitForStep(const std::wstring& text, DWORD timeoutMs)
+    {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(10)) {
+            if (WindowText(step_) == text) {
+                EXPECT_TRUE(IsWindowVisible(progress_));
+                EXPECT_NE(GetWindowLongW(progress_, GWL_STYLE) & PBS_MARQUEE, 0);
+                EXPECT_EQ(WindowText(status_), PleaseWait);
+                EXPECT_FALSE(IsWindowEnabled(cancel_));
+                EXPECT_FALSE(IsWindowVisible(showLog_));
+                return true;
+            }
+        }
+        return false;
+    }
+    // Closes the finished dialog; the process's exit code.
+    DWORD Close()
+    {
+        SendMessageW(cancel_, BM_CLICK, 0, 0);
+        DWORD exitCode = 99;
+        EXPECT_TRUE(WaitForExit(20000, &exitCode));
+        return exitCode;
     }
     // The run's end can be seen only when the dialog has taken the completion report.
     bool WaitForFinished(DWORD timeoutMs)
@@ -145,6 +189,9 @@ protected:
     HWND clean_ = nullptr;
     HWND cancel_ = nullptr;
     HWND status_ = nullptr;
+    HWND progress_ = nullptr;
+    HWND step_ = nullptr;
+    HWND showLog_ = nullptr;
 };
 
 TEST_F(ShellTest, ReadyDialogShowsItsCaptionAndControls)
@@ -152,11 +199,17 @@ TEST_F(ShellTest, ReadyDialogShowsItsCaptionAndControls)
     ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
     EXPECT_EQ(WindowText(dialog_), L"Zamo Clean");
     ASSERT_NE(status_, nullptr);
-    // Creation order: Clean, Cancel, then the status text.
+    // Creation order: Clean, Cancel, the status text, the progress bar, the step line, Show log.
     EXPECT_EQ(GetWindow(dialog_, GW_CHILD), clean_);
     EXPECT_EQ(GetWindow(clean_, GW_HWNDNEXT), cancel_);
     EXPECT_EQ(GetWindow(cancel_, GW_HWNDNEXT), status_);
-    EXPECT_EQ(GetWindow(status_, GW_HWNDNEXT), nullptr);
+    EXPECT_EQ(GetWindow(status_, GW_HWNDNEXT), progress_);
+    EXPECT_EQ(GetWindow(progress_, GW_HWNDNEXT), step_);
+    EXPECT_EQ(GetWindow(step_, GW_HWNDNEXT), showLog_);
+    EXPECT_EQ(GetWindow(showLog_, GW_HWNDNEXT), nullptr);
+    wchar_t className[64] = {};
+    GetClassNameW(progress_, className, ARRAYSIZE(className));
+    EXPECT_STREQ(className, L"msctls_progress32");
     ExpectReady();
     SendMessageW(cancel_, BM_CLICK, 0, 0);
     DWORD exitCode = 99;
@@ -202,6 +255,8 @@ TEST_F(ShellTest, CloseRequestBeforeCleanEndsLikeCancel)
 
 TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
 {
+    // What an earlier test may have left is gone first: this run finds nothing.
+    ASSERT_TRUE(RunProgram(Quoted(ProgramPath()) + L" /Quiet /Log:" + (folder / L"before.log")).ended);
     ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
     SendMessageW(clean_, BM_CLICK, 0, 0);
     // The handler has run: whatever the run's progress, the Clean button is gone and
@@ -223,7 +278,8 @@ TEST_F(ShellTest, CleanRunsToFinishedThenCloseEnds)
         }
     }
     ASSERT_TRUE(finished);
-    ExpectFinished();
+    ExpectFinishedWith(L"Nothing of Zamo was found.");
+    EXPECT_TRUE(IsWindowEnabled(showLog_));
     EXPECT_TRUE(StillRunning(300)) << "the dialog must stay until it is closed";
     EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]", L"Finishing"}));
     SendMessageW(cancel_, BM_CLICK, 0, 0);
@@ -332,7 +388,7 @@ TEST_F(ShellTest, CleanInAPreviewRunsThePreviewToFinished)
     ExpectReady();
     SendMessageW(clean_, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitForFinished(30000));
-    ExpectFinished();
+    ExpectFinishedWith(L"Preview: nothing was changed; nothing of Zamo was found.");
     EXPECT_EQ(ShellLogLines(log), (Lines{Separator, L"Using log file location [" + log + L"]",
                                         L"Preview: nothing will be changed", L"Finishing"}));
     SendMessageW(cancel_, BM_CLICK, 0, 0);
@@ -358,11 +414,14 @@ TEST_F(ShellTest, RunWaitsForAnotherRunWhileTheDialogAnswers)
         waited = !lines.empty() && lines.back() == waiting;
     }
     EXPECT_TRUE(waited);
+    EXPECT_TRUE(WaitForStep(waiting, 5000));
     for (int i = 0; i < 5; i++) {
         DWORD_PTR result = 0;
         EXPECT_NE(SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result), 0)
             << "the dialog does not answer";
         EXPECT_EQ(WindowText(status_), PleaseWait);
+        EXPECT_EQ(WindowText(step_), waiting);
+        EXPECT_TRUE(IsWindowVisible(progress_));
         EXPECT_FALSE(IsWindowEnabled(cancel_));
         Sleep(200);
     }
@@ -491,6 +550,300 @@ TEST_F(ShellTest, QuietRunEndsByItselfAfterFinishing)
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(ShellLogLines(log),
               (Lines{Separator, L"Running quietly (no UI)", L"Using log file location [" + log + L"]", L"Finishing"}));
+}
+
+// The running user's scope under HKEY_USERS, where the tests plant what the run finds.
+const std::wstring UserSid = L"S-1-5-21-0-0-0-1000";
+
+// A product process keeps the run in its first step for the pause after stopping it: the
+// marquee moves and the step line names the step. A stopped process is no item that stays:
+// the run ends with everything found gone.
+TEST_F(ShellTest, StepLineAndMarqueeWhileAProductProcessKeepsTheRunBusy)
+{
+    const std::wstring product = CopyFakeProduct(folder.Path(), L"Zamo.exe");
+    ASSERT_FALSE(product.empty());
+    ChildProcess running(product);
+    ASSERT_TRUE(running.Started());
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitForStep(L"Stopping Zamo's programs", 4000));
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Everything of Zamo that was found is gone.");
+    EXPECT_TRUE(IsWindowEnabled(showLog_));
+    DWORD ended = 0;
+    EXPECT_TRUE(running.EndsWithin(5000, &ended)) << "the product process was not stopped";
+    EXPECT_EQ(Close(), 0u);
+}
+
+// While an uninstaller runs, the step line names the product it uninstalls. MsiExec is
+// stood in for by FakeUninstaller.exe under a %SystemRoot% of the test's own, which takes
+// its time and then removes its uninstall entry.
+TEST_F(ShellTest, StepLineNamesTheProductWhileItsUninstallerRuns)
+{
+    const std::wstring root = folder / L"root";
+    const std::wstring list = UserSid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    const std::wstring code = L"{7E1A5C36-0000-4000-8000-000000000036}";
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\System32").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((BinaryFolder() + L"\\FakeUninstaller.exe").c_str(),
+                          (root + L"\\System32\\MsiExec.exe").c_str(), TRUE));
+    ASSERT_TRUE(SetString(HKEY_USERS, list + L"\\" + code, L"DisplayName", L"Zamo (per-user)"));
+    struct Entry {
+        std::wstring path;
+        ~Entry() { DeleteKeyTree(HKEY_USERS, path); }
+    } entry{list + L"\\" + code};
+    {
+        // The program inherits them; this process gives them back at once.
+        ScopedVariable systemRoot(L"SystemRoot", root.c_str());
+        ScopedVariable uninstallList(L"ZC_UNINSTALL_LIST", list.c_str());
+        ScopedVariable sleep(L"ZC_UNINSTALL_SLEEP", L"3000");
+        ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    }
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitForStep(L"Uninstalling Zamo (per-user)", 10000));
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Everything of Zamo that was found is gone.");
+    EXPECT_FALSE(KeyExists(HKEY_USERS, list + L"\\" + code));
+    EXPECT_EQ(Close(), 0u);
+}
+
+// What stayed is counted as the exit code counts it, with or without "/ExitCode": a file in
+// use and the two folders it keeps; with "/DeleteAtRestart" they go at the next restart.
+TEST_F(ShellTest, OutcomeLineCountsWhatStayedAndWhatGoesAtRestart)
+{
+    const std::wstring programFiles = Expand(L"%ProgramFiles%\\Quorvex");
+    const std::wstring held = programFiles + L"\\AddIn\\addin.dll";
+    ASSERT_TRUE(CreateDirectoryW(programFiles.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW((programFiles + L"\\AddIn").c_str(), nullptr));
+    ASSERT_TRUE(WriteTextFile(held, "x"));
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const struct {
+        const wchar_t* options;
+        const wchar_t* outcome;
+        DWORD exitCode;
+    } runs[] = {
+        {L"", L"3 items could not be removed (see the log).", 0},
+        {L"/ExitCode ", L"3 items could not be removed (see the log).", 1},
+        {L"/DeleteAtRestart ", L"3 files are removed at the next restart.", 0},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.options);
+        ASSERT_NO_FATAL_FAILURE(Start(run.options + std::wstring(L"/Log:") + log));
+        SendMessageW(clean_, BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitForFinished(30000));
+        ExpectFinishedWith(run.outcome);
+        EXPECT_EQ(Close(), run.exitCode);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    CloseHandle(holder);
+    HKEY sessionManager;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, &sessionManager) == ERROR_SUCCESS) {
+        RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
+        RegCloseKey(sessionManager);
+    }
+    RemoveTree(programFiles);
+}
+
+// A preview names what a run would remove and changes nothing; a key that cannot be deleted
+// is one item that stays.
+TEST_F(ShellTest, OutcomeLineOfAPreviewAndOfAKeyThatStays)
+{
+    const std::wstring settings = UserSid + L"\\Software\\Zamo";
+    ASSERT_TRUE(SetString(HKEY_USERS, settings, L"Version", L"1.0"));
+    UndeletableKeys stuck;
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Preview /Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Preview: nothing was changed; 1 item would be removed.");
+    EXPECT_EQ(Close(), 0u);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, settings));
+    CloseHandle(process_);
+    process_ = nullptr;
+
+    if (!stuck.Make(HKEY_USERS, settings))
+        GTEST_SKIP() << "this Wine cannot make a key undeletable";
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"1 item could not be removed (see the log).");
+    EXPECT_EQ(Close(), 0u);
+    stuck.Release();
+    DeleteKeyTree(HKEY_USERS, settings);
+}
+
+// The notepad.exe processes running now, by ID.
+std::vector<DWORD> NotepadProcesses()
+{
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"notepad.exe") == 0)
+            found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// Ends the notepad.exe processes that are not among those running before: a viewer left
+// running would keep the suite's output open.
+void EndNewNotepads(const std::vector<DWORD>& before)
+{
+    for (DWORD id : NotepadProcesses()) {
+        if (std::find(before.begin(), before.end(), id) != before.end())
+            continue;
+        HANDLE notepad = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (notepad != nullptr) {
+            TerminateProcess(notepad, 0);
+            WaitForSingleObject(notepad, 5000);
+            CloseHandle(notepad);
+        }
+    }
+}
+
+// "Show log" appears with the end of the run. A log named as no text file (here as a
+// command script) is never handed to the program its kind would run: Notepad shows it.
+TEST_F(ShellTest, ShowLogOpensALogOfAnotherKindInNotepad)
+{
+    const std::wstring script = folder / L"clean.cmd";
+    std::vector<DWORD> before = NotepadProcesses();
+    ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + script));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ASSERT_TRUE(IsWindowVisible(showLog_));
+    ASSERT_TRUE(IsWindowEnabled(showLog_));
+    SendMessageW(showLog_, BM_CLICK, 0, 0);
+    DWORD started = 0;
+    for (DWORD start = GetTickCount(); started == 0 && GetTickCount() - start < 10000; Sleep(100)) {
+        for (DWORD id : NotepadProcesses()) {
+            if (std::find(before.begin(), before.end(), id) == before.end())
+                started = id;
+        }
+    }
+    EXPECT_NE(started, 0u) << "Notepad was not started";
+    EndNewNotepads(before);
+    EXPECT_EQ(Close(), 0u);
+}
+
+// A log named as a text file goes to the program the machine associates with its kind: here
+// ".log" with a stand-in (FakeUninstaller.exe, which records its command line), in both
+// views of the machine's classes, where Wine's prefix has none.
+TEST_F(ShellTest, ShowLogOpensTheLogWithTheAssociatedProgram)
+{
+    const std::wstring classes = L"Software\\Classes";
+    if (KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\.log", KEY_WOW64_64KEY) ||
+        KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\.log", KEY_WOW64_32KEY))
+        GTEST_SKIP() << "this machine associates .log with a program already";
+    const std::wstring viewer = folder / L"Viewer.exe";
+    ASSERT_TRUE(CopyFileW((BinaryFolder() + L"\\FakeUninstaller.exe").c_str(), viewer.c_str(), TRUE));
+    ScratchKeys association;
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        ASSERT_TRUE(association.SetString(HKEY_LOCAL_MACHINE, classes + L"\\.log", nullptr, L"ZamoCleanTest.LogFile",
+                                          view));
+        ASSERT_TRUE(association.SetString(HKEY_LOCAL_MACHINE, classes + L"\\ZamoCleanTest.LogFile\\shell\\open\\command",
+                                          nullptr, Quoted(viewer) + L" \"%1\"", view));
+    }
+    const std::wstring record = folder / L"viewer.txt";
+    {
+        ScopedVariable recordFile(L"ZC_UNINSTALL_RECORD", record.c_str());
+        ASSERT_NO_FATAL_FAILURE(Start(L"/Log:" + log));
+    }
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    EXPECT_FALSE(Exists(record)) << "the viewer started before Show log was pressed";
+    std::vector<DWORD> before = NotepadProcesses();
+    SendMessageW(showLog_, BM_CLICK, 0, 0);
+    for (DWORD start = GetTickCount(); !Exists(record) && GetTickCount() - start < 10000;)
+        Sleep(100);
+    EndNewNotepads(before);
+    std::vector<unsigned char> bytes = ReadFileBytes(record);
+    std::wstring started(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    EXPECT_NE(started.find(log), std::wstring::npos) << std::string(started.begin(), started.end());
+    EXPECT_EQ(started.find(viewer), 1u) << std::string(started.begin(), started.end());
+    EXPECT_EQ(Close(), 0u);
+}
+
+// A log that could not be opened cannot be shown: the button is there, disabled.
+TEST_F(ShellTest, ShowLogIsDisabledWhenTheLogCouldNotBeOpened)
+{
+    const std::wstring missing = folder / L"no such folder\\clean.log";
+    ASSERT_TRUE(RunProgram(Quoted(ProgramPath()) + L" /Quiet /Log:" + (folder / L"before.log")).ended);
+    ASSERT_NO_FATAL_FAILURE(Start(Quoted(L"/Log:" + missing)));
+    SendMessageW(clean_, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFinished(30000));
+    ExpectFinishedWith(L"Nothing of Zamo was found.");
+    EXPECT_FALSE(IsWindowEnabled(showLog_));
+    SendMessageW(showLog_, BM_CLICK, 0, 0);
+    EXPECT_EQ(Close(), 0u);
+    EXPECT_FALSE(Exists(missing));
+}
+
+// What a run told its listener, in order.
+struct HeardStep {
+    RunStep step;
+    std::wstring name;    // "-" for none
+    std::wstring folder;  // "-" for none
+    bool operator==(const HeardStep& other) const
+    {
+        return step == other.step && name == other.name && folder == other.folder;
+    }
+};
+std::vector<HeardStep> Heard;
+void HearStep(RunStep step, const wchar_t* name, const wchar_t* folder)
+{
+    Heard.push_back({step, name != nullptr ? name : L"-", folder != nullptr ? folder : L"-"});
+}
+std::ostream& operator<<(std::ostream& out, const HeardStep& heard)
+{
+    return out << static_cast<int>(heard.step) << " " << std::string(heard.name.begin(), heard.name.end()) << " "
+               << std::string(heard.folder.begin(), heard.folder.end());
+}
+
+// The run tells whoever watches it each step as it enters it: the product's programs, each
+// name under HKEY_USERS with the profile folder the profile list gives it, the machine.
+TEST(RunStepsTest, RunTellsItsListenerEachStepInOrder)
+{
+    TestRunLog log;
+    Heard.clear();
+    const RunListener listener = {HearStep, nullptr};
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, &listener), 0);
+    std::vector<HeardStep> expected = {{RunStep::StoppingPrograms, L"-", L"-"}};
+    for (const std::wstring& name : SubkeyNames(HKEY_USERS, L"")) {
+        std::wstring folder = L"-";
+        ReadString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + name,
+                   L"ProfileImagePath", &folder);
+        expected.push_back({RunStep::CleaningUser, name, Expand(folder)});
+    }
+    expected.push_back({RunStep::CleaningMachine, L"-", L"-"});
+    EXPECT_EQ(Heard, expected);
+    ASSERT_GE(Heard.size(), 3u);
+    EXPECT_NE(std::find(expected.begin(), expected.end(),
+                        HeardStep{RunStep::CleaningUser, UserSid, Expand(L"%USERPROFILE%")}),
+              expected.end());
+    // Nobody watches a run that was handed no listener.
+    Heard.clear();
+    EXPECT_EQ(CleanRunWaitingAtMost(1500), 0);
+    EXPECT_TRUE(Heard.empty());
+}
+
+// A run that gives up waiting for another run's lock says so: the dialog tells its person to
+// try again later. (The shipped wait is ten minutes; here 1.5 seconds.)
+TEST(RunStepsTest, RunThatGivesUpWaitingForTheLockTellsItsListener)
+{
+    HeldLock lock(L"run");
+    ASSERT_TRUE(lock.Holding()) << "LockHolder did not take the run lock";
+    TestRunLog log;
+    Heard.clear();
+    const RunListener listener = {HearStep, nullptr};
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, &listener), 0);
+    EXPECT_EQ(Heard, (std::vector<HeardStep>{{RunStep::WaitingForRun, L"-", L"-"},
+                                            {RunStep::StoppedWaiting, L"-", L"-"}}));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Uses the program's dialog as a person would: starts ZamoClean.exe with the given
-// arguments, presses Clean, waits for "Finished.", presses Close.
+// arguments, presses Clean, waits for "Finished.", prints the line beneath it that says how the
+// run went, presses Close.
 //   ClickClean.exe PROGRAM [ARGUMENTS...]
 // Exit code: the program's own, or 90 and up when a step did not happen in time.
 #include <windows.h>
@@ -67,7 +68,10 @@ int wmain(int argc, wchar_t** argv)
         // The run includes uninstallers and a pause after stopping processes.
         for (int i = 0; i < 2400; i++) {
             if (StatusReads(search.window, L"Finished.") && IsWindowEnabled(GetDlgItem(search.window, IDCANCEL))) {
-                wprintf(L"Finished. shown\n");
+                wchar_t outcome[1024] = {};
+                SendMessageW(GetDlgItem(search.window, 1002), WM_GETTEXT, ARRAYSIZE(outcome),
+                             reinterpret_cast<LPARAM>(outcome));
+                wprintf(L"Finished. shown: %ls\n", outcome);
                 SendMessageW(GetDlgItem(search.window, IDCANCEL), BM_CLICK, 0, 0);
                 result = 93;
                 break;

@@ -1,6 +1,8 @@
 // "Show log": the run's log, opened for the person at the dialog in a viewer of their own.
 #include "app.h"
 
+#include "../log/log.h"
+
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -9,14 +11,6 @@ namespace {
 
 PathBuffer RunLogFile = L"";
 bool RunLogOpened = false;
-
-// The file the run log opened: the "/Log:" path expanded, or the default one.
-bool ChooseRunLogFile(PathBuffer& out)
-{
-    if (LogPath[0] != L'\0')
-        return ExpandText(out, LogPath);
-    return ExpandText(out, L"%LocalAppData%\\ZamoClean") && PathAppendName(out, L"ZamoClean.log");
-}
 
 // SYSTEM, the local and network service accounts, or a service's own identity: a viewer
 // started from here would run with those rights on the desktop of whoever sees the dialog.
@@ -86,17 +80,8 @@ bool HasAssociation(const wchar_t* path)
 
 void NoteRunLog()
 {
-    // The log is open for appending by now, sharing reading and writing: a second such
-    // handle opens where the log's own did.
-    RunLogOpened = false;
-    if (!ChooseRunLogFile(RunLogFile))
-        return;
-    HANDLE file = CreateFileW(RunLogFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    CloseHandle(file);
-    RunLogOpened = wcschr(RunLogFile, L'"') == nullptr;
+    // A path holding a quote could not be handed to Notepad as one argument.
+    RunLogOpened = RunLogFilePath(RunLogFile) && wcschr(RunLogFile, L'"') == nullptr;
 }
 
 bool CanShowRunLog()

@@ -27,6 +27,9 @@ bool AppendLockGivenUp = false;
 const int LineCapacity = 4095;      // characters of one line's text, NUL included
 const int TimeStampLength = 25;     // "YYYY-MM-DDThh:mm:ss.mmmZ "
 
+// The file the log was opened on, for a viewer of the person at the dialog.
+PathBuffer OpenedPath = L"";
+
 bool ChooseLogPath(PathBuffer& path)
 {
     if (LogPath[0] != L'\0')
@@ -172,6 +175,7 @@ void OpenRunLog()
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (LogFile == INVALID_HANDLE_VALUE)
         return;
+    TextCopy(OpenedPath, path);
     SetFilePointer(LogFile, 0, nullptr, FILE_END);
     PathBuffer identity;
     if (LogIdentityName(LogFile, identity)) {
@@ -181,6 +185,11 @@ void OpenRunLog()
     AppendLockGivenUp = false;
     AlignToWholeCharacters();
     LogLine(L"================================================================");
+}
+
+bool RunLogFilePath(PathBuffer& out)
+{
+    return LogFile != INVALID_HANDLE_VALUE && TextCopy(out, OpenedPath);
 }
 
 void LogLine(const wchar_t* format, ...)

@@ -3,11 +3,16 @@
 
 #include <windows.h>
 
+#include "../common/Bounded.h"
+
 #include <stdarg.h>
 
 // Opens the log named by LogPath (or the default one) for appending and writes the
 // separator line. Called once, on the main thread, before anything else is logged.
 void OpenRunLog();
+
+// The path of the file the log is open on; false while logging is off.
+bool RunLogFilePath(PathBuffer& out);
 
 // Closes the log and what guards it; logging is off afterwards.
 void CloseRunLog();

@@ -30,6 +30,7 @@ extern const ItemKind TriedTask;        // identity: a task's path; noted when i
 extern const ItemKind TriedUninstaller; // identity: the command line; detail: the product code
 extern const ItemKind TriedFirewallRule; // identity: a rule's name; noted when its removal failed
 extern const ItemKind TriedCachedPackage; // identity: a path in the Installer's own folder
+extern const ItemKind TriedUnsearchedFolder; // identity: a user's SID; detail: the folder's value name
 
 // True while the run keeps its record: "/ExitCode" or "/Report:" was given.
 bool KeepsTriedItems();

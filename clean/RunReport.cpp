@@ -148,7 +148,7 @@ void WriteScopes(JsonText& json)
 }
 
 // The outcomes in the order the counts show them.
-const wchar_t* const Outcomes[] = {L"removed", L"not removed", L"scheduled", L"would remove"};
+const wchar_t* const Outcomes[] = {L"removed", L"not removed", L"scheduled", L"would remove", L"not searched"};
 
 void WriteItems(JsonText& json, DWORD (&counts)[ARRAYSIZE(Outcomes)])
 {
@@ -169,6 +169,8 @@ void WriteItems(JsonText& json, DWORD (&counts)[ARRAYSIZE(Outcomes)])
         if (item.hasError)
             JsonNumber(json, "error", item.error);
         JsonBool(json, "countsForExitCode", item.countsForExitCode);
+        if (item.user != nullptr)
+            JsonString(json, "user", item.user);
         if (item.productCode != nullptr) {
             JsonString(json, "productCode", item.productCode);
             JsonString(json, "displayName", item.displayName);
@@ -219,7 +221,7 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     WriteItems(json, counts);
     JsonOpenObject(json, "counts");
     static const char* const countNames[ARRAYSIZE(Outcomes)] = {"removed", "not removed", "scheduled",
-                                                                 "would remove"};
+                                                                 "would remove", "not searched"};
     for (size_t outcome = 0; outcome < ARRAYSIZE(Outcomes); outcome++)
         JsonNumber(json, countNames[outcome], counts[outcome]);
     JsonClose(json);

@@ -621,6 +621,32 @@ TEST_F(UserTermsTest, UnresolvableDefinitionsArePassedOverAndCountAsNotSearched)
     EXPECT_EQ(SettleRunOutcome(), 1);
 }
 
+// A preview cannot search the folder either: it names the line, counts the folder in its exit
+// code and reports it not searched, as the real run would.
+TEST_F(UserTermsTest, PreviewNamesAFolderItCouldNotSearch)
+{
+    TestUser user(L"S-1-5-21-9903-1004", L"Fourth User");
+    Define(user, L"Local AppData", L"%LOCALAPPDATA%");
+    ASSERT_TRUE(PlantRunners());
+    ReportRequested = true;
+    {
+        PreviewRun preview;
+        SweepUserScope(user.Sid());
+        EXPECT_EQ(SettleRunOutcome(), 1);
+        ASSERT_EQ(TriedItemCount(), 1u);
+        TriedItemReport item;
+        DescribeTriedItem(0, item);
+        EXPECT_STREQ(item.outcome, L"not searched");
+        EXPECT_STREQ(item.name, L"%LOCALAPPDATA%");
+    }
+    ReportRequested = false;
+    const std::wstring sid = user.Sid();
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine,
+                                                      L"Could not resolve [%LOCALAPPDATA%] for [" + sid + L"]",
+                                                      L"Would mark [HKU," + sid + L"] with signature [Sweep-Test]"}));
+    ExpectRunnersStay();
+}
+
 // Two quiet runs of the program with one signature over two users: the first sweeps
 // both and marks them, the second finds the marks and leaves both alone.
 TEST(UserProfileSweepRun, QuietRunSweepsEveryUserAndASecondRunLeavesThemAlone)

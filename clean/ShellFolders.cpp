@@ -27,6 +27,8 @@ const wchar_t* const MachineValues[] = {L"SystemDrive", L"SystemRoot", L"Program
 const DWORD MostDepth = 8;
 const DWORD MostLookups = 64;
 
+// Unresolved: a reference that none of the user's sources resolves, one that refers to itself, or
+// one past the bounds above. Failed: the result did not fit its buffer.
 enum class Resolution { Done, Unresolved, Failed };
 
 // What is being expanded, outermost first: a reference (its name) or a shell folder (its value

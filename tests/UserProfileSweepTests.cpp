@@ -713,4 +713,41 @@ TEST(UserProfileSweepRun, QuietRunSweepsEveryUserAndASecondRunLeavesThemAlone)
     DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex\\Cleaned");
 }
 
+// The program itself with "/ExitCode" and "/Report:": the line, exit code 1, and the report's
+// item and count for the folder it could not search.
+TEST(UserProfileSweepRun, FolderThatCouldNotBeResolvedMakesTheExitCodeAndTheReport)
+{
+    TestUser user(L"S-1-5-21-9904-1001", L"Run User");
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + ShellFolders, L"Local AppData", L"%LOCALAPPDATA%",
+                          KEY_WOW64_64KEY, REG_EXPAND_SZ));
+    TempFolder folder;
+    const std::wstring logPath = folder / L"run.log", reportPath = folder / L"run.json";
+    RunResult run = RunProgram(L"/Quiet /ExitCode /Signature:Terms-Run \"/Log:" + logPath + L"\" \"/Report:" +
+                               reportPath + L"\"");
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Cleaned");
+    DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex\\Cleaned");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1u);
+    std::vector<std::wstring> lines = ReadLogLines(logPath);
+    const std::wstring line = L"Could not resolve [%LOCALAPPDATA%] for [" + std::wstring(user.Sid()) + L"]";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"Exit code [1]"), 1);
+    ReportValues report;
+    std::string why;
+    ASSERT_TRUE(ReadReport(reportPath, &report, &why)) << why;
+    EXPECT_EQ(report["counts/not searched"].number, 1);
+    int found = 0;
+    for (long long i = 0; i < report["items"].number; i++) {
+        const std::string at = "items/" + std::to_string(i) + "/";
+        if (report[at + "outcome"].text != L"not searched")
+            continue;
+        found++;
+        EXPECT_EQ(report[at + "kind"].text, L"folder");
+        EXPECT_EQ(report[at + "name"].text, L"%LOCALAPPDATA%");
+        EXPECT_EQ(report[at + "user"].text, std::wstring(user.Sid()));
+        EXPECT_EQ(report[at + "countsForExitCode"].number, 1);
+    }
+    EXPECT_EQ(found, 1);
+}
+
 } // namespace

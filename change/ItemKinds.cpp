@@ -148,6 +148,7 @@ const ItemKind TriedTaskFolder = {RemovalFailed, L"task folder"};
 const ItemKind TriedUninstaller = {nullptr, L"uninstaller"};
 const ItemKind TriedFirewallRule = {RemovalFailed, L"firewall rule"};
 const ItemKind TriedCachedPackage = {PathStillThere, L"cached package"};
+const ItemKind TriedUnsearchedFolder = {RemovalFailed, L"folder"};
 
 bool IsMarkerOnlyItem(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail)
 {

@@ -43,6 +43,12 @@ void NoteUnfinishedUninstaller(bool busy)
         Tried.items[Tried.lastUninstaller].unfinished = true;
 }
 
+void NoteNotSearched(const wchar_t* sid, const wchar_t* valueName, const wchar_t* definition)
+{
+    // Still there as far as anyone can tell, also to a preview, which names it as a change.
+    NoteItem(TriedUnsearchedFolder, sid, valueName, definition, definition, 0);
+}
+
 void SettleTriedItems()
 {
     for (DWORD i = 0; i < Tried.count; i++)
@@ -65,6 +71,11 @@ int SettleRunOutcome()
                     LogLine(L"Not removed: %s [%s] (its uninstaller did not finish)", Detail(item), Shown(item));
                 stayed = true;
             }
+            continue;
+        }
+        // The line that the folder could not be resolved was its "Not removed".
+        if (item.kind == &TriedUnsearchedFolder) {
+            stayed = true;
             continue;
         }
         Settle(item);
@@ -138,6 +149,12 @@ void DescribeTriedItem(DWORD index, TriedItemReport& out)
         out.exited = item.exited;
         out.exitCode = item.exitCode;
         out.timedOut = item.timedOut;
+    }
+    if (item.kind == &TriedUnsearchedFolder) {
+        out.user = Identity(item);
+        out.outcome = L"not searched";
+        out.countsForExitCode = true;
+        return;
     }
     if (PreviewMode) {
         out.outcome = L"would remove";

@@ -13,6 +13,10 @@ void NoteUninstallerExit(DWORD exitCode);
 // name; the exit code is 1, or 1618 (ahead of 1) when any was busy.
 void NoteUnfinishedUninstaller(bool busy);
 void NoteUninstallerTimedOut();
+// A user's folder the run could not search, its definition (value name, the text as read)
+// resolving to nothing in that user's terms: it counts for the exit code as an item that stays
+// (its line is the caller's, no "Not removed"), and the report shows it "not searched".
+void NoteNotSearched(const wchar_t* sid, const wchar_t* valueName, const wchar_t* definition);
 // Decides now, for every item recorded so far, whether it is still there: called before a
 // loaded hive is unloaded, after which its keys could no longer be told apart from gone ones.
 void SettleTriedItems();
@@ -36,7 +40,7 @@ struct TriedItemReport {
     const wchar_t* name;       // root label and key path (with "\<value>" for a value), or a path
     const wchar_t* valueName;  // a value's name alone, null for any other item
     int view;
-    const wchar_t* outcome;    // "removed", "not removed", "scheduled" or "would remove"
+    const wchar_t* outcome;    // "removed", "not removed", "scheduled", "would remove" or "not searched"
     bool hasError;
     DWORD error;
     bool countsForExitCode;
@@ -47,6 +51,8 @@ struct TriedItemReport {
     bool exited;
     DWORD exitCode;
     bool timedOut;
+    // A folder not searched: the SID of the user whose definition it is.
+    const wchar_t* user;
 };
 // The number of items recorded, and one of them (index below that number), settled first.
 DWORD TriedItemCount();

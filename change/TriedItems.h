@@ -31,6 +31,7 @@ extern const ItemKind TriedTaskFolder;  // identity: a task folder's path; noted
 extern const ItemKind TriedUninstaller; // identity: the command line; detail: the product code
 extern const ItemKind TriedFirewallRule; // identity: a rule's name; noted when its removal failed
 extern const ItemKind TriedCachedPackage; // identity: a path in the Installer's own folder
+extern const ItemKind TriedUnsearchedFolder; // identity: a user's SID; detail: the folder's value name
 
 // True while the run keeps its record: "/ExitCode" or "/Report:" was given, or the dialog shows
 // the run.

@@ -1,5 +1,5 @@
-// User profiles and their shell folders: where a SID's profile lies, where one of its shell
-// folders resolves to, and the checks that keep a path read from the registry from naming a
+// User profiles: where a SID's profile lies, the reads a user scope keeps, the machine's common
+// shell folders, and the checks that keep a path read from the registry from naming a
 // folder relative to the current one.
 #include "ProfilePaths.h"
 
@@ -9,12 +9,9 @@
 
 const wchar_t ProfileListKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
-namespace {
-// The shell folder definitions, a user's below the user's key and the machine's common ones
-// ("Common Desktop", ...) below HKEY_LOCAL_MACHINE.
 const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-const wchar_t ProfileReference[] = L"%userprofile%";
-const size_t ProfileReferenceLength = ARRAYSIZE(ProfileReference) - 1;
+
+namespace {
 
 // Reads one string value (REG_SZ or REG_EXPAND_SZ) of a key opened read-only in the
 // 64-bit view; the key is closed right after the read.
@@ -36,14 +33,19 @@ struct KeptRead {
     bool found;
     PathBuffer text;
 };
-// The profile folder and the few shell folders a user scope's steps resolve, each many times.
-KeptRead KeptReads[8];
+// The profile folder, the few shell folders a user scope's steps resolve, each many times, and
+// the user's values their definitions refer to.
+KeptRead KeptReads[32];
 DWORD KeptCount = 0;
 bool KeepingReads = false;
 
-// ReadKeyText, answered from the kept reads while a scope keeps them; a read that finds no
-// room among them is made each time.
-bool ReadScopeText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
+// The definitions that did not resolve in the scope kept now: each is logged once.
+PathBuffer UnresolvedNames[8];
+DWORD UnresolvedCount = 0;
+
+} // namespace
+
+bool ReadProfileValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
 {
     for (DWORD i = 0; KeepingReads && i < KeptCount; i++) {
         const KeptRead& kept = KeptReads[i];
@@ -59,60 +61,6 @@ bool ReadScopeText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, 
             KeptCount++;
     }
     return found;
-}
-
-// Lower-cases the definition (A to Z only), puts the profile folder in place of each
-// "%userprofile%", and expands the result into out. The working copy lives on the heap
-// because the replacements may make it longer than a path buffer before expansion
-// shortens it again.
-bool ExpandDefinition(PathBuffer& definition, const PathBuffer& profile, PathBuffer& out)
-{
-    for (wchar_t* c = definition; *c != L'\0'; c++) {
-        if (*c >= L'A' && *c <= L'Z')
-            *c = static_cast<wchar_t>(*c - L'A' + L'a');
-    }
-
-    size_t profileLength = wcslen(profile);
-    size_t length = 0;
-    for (const wchar_t* at = definition; (at = wcsstr(at, ProfileReference)) != nullptr; at += ProfileReferenceLength)
-        length += profileLength;
-    length += wcslen(definition) + 1;
-
-    wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, length * sizeof(wchar_t)));
-    if (copy == nullptr)
-        return false;
-    wchar_t* end = copy;
-    const wchar_t* rest = definition;
-    for (const wchar_t* at; (at = wcsstr(rest, ProfileReference)) != nullptr; rest = at + ProfileReferenceLength) {
-        wmemcpy(end, rest, at - rest);
-        end += at - rest;
-        wmemcpy(end, profile, profileLength);
-        end += profileLength;
-    }
-    wcscpy(end, rest);
-
-    bool expanded = ExpandText(out, copy);
-    HeapFree(GetProcessHeap(), 0, copy);
-    return expanded;
-}
-
-} // namespace
-
-// Resolves one of a user's shell folders ("Local AppData", "Startup") against that
-// user's own profile folder. True when out holds the folder's path.
-bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
-{
-    PathBuffer profile;
-    if (!ReadProfileFolder(sid, profile))
-        return false;
-    PathBuffer keyPath;
-    PathBuffer value;
-    if (!ScopeKeyPath(keyPath, sid, ShellFoldersKey))
-        return false;
-    if (!ReadScopeText(HKEY_USERS, keyPath, valueName, value))
-        return false;
-    // An empty or relative result would name a folder under the current directory.
-    return ExpandDefinition(value, profile, out) && IsFullPath(out);
 }
 
 // The machine's common shell folder of one definition ("Common Desktop"), expanded in the
@@ -150,17 +98,32 @@ bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out)
     PathBuffer keyPath;
     PathBuffer value;
     return TextCopy(keyPath, ProfileListKey) && TextAppend(keyPath, L"\\") && TextAppend(keyPath, sid) &&
-           ReadScopeText(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
+           ReadProfileValue(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
+}
+
+bool FirstUnresolvedInScope(const wchar_t* valueName)
+{
+    if (!KeepingReads)
+        return true;
+    for (DWORD i = 0; i < UnresolvedCount; i++) {
+        if (wcscmp(UnresolvedNames[i], valueName) == 0)
+            return false;
+    }
+    if (UnresolvedCount < ARRAYSIZE(UnresolvedNames) && TextCopy(UnresolvedNames[UnresolvedCount], valueName))
+        UnresolvedCount++;
+    return true;
 }
 
 void KeepProfileReads()
 {
     KeptCount = 0;
+    UnresolvedCount = 0;
     KeepingReads = true;
 }
 
 void ForgetProfileReads()
 {
     KeptCount = 0;
+    UnresolvedCount = 0;
     KeepingReads = false;
 }

@@ -148,8 +148,9 @@ void WriteScopes(JsonText& json)
 }
 
 // The outcomes in the order the counts show them, and their names there.
-const wchar_t* const Outcomes[] = {L"removed", L"not removed", L"scheduled", L"would remove"};
-const char* const CountNames[ARRAYSIZE(Outcomes)] = {"removed", "not removed", "scheduled", "would remove"};
+const wchar_t* const Outcomes[] = {L"removed", L"not removed", L"scheduled", L"would remove", L"not searched"};
+const char* const CountNames[ARRAYSIZE(Outcomes)] = {"removed", "not removed", "scheduled", "would remove",
+                                                     "not searched"};
 
 // What the report counts: by outcome the items that make the exit code, so that a fleet's
 // query over the counts agrees with the code; the scopes' markers apart.
@@ -189,6 +190,8 @@ void WriteItems(JsonText& json, ItemCounts& counts)
         if (item.hasError)
             JsonNumber(json, "error", item.error);
         JsonBool(json, "countsForExitCode", item.countsForExitCode);
+        if (item.user != nullptr)
+            JsonString(json, "user", item.user);
         if (item.productCode != nullptr) {
             JsonString(json, "productCode", item.productCode);
             JsonString(json, "displayName", item.displayName);

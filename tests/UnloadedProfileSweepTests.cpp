@@ -3,6 +3,7 @@
 // folders and profile list entries in HKLM (64-bit view) that each test removes. Wine
 // never writes a loaded hive back to its file, so what happened inside a hive is read
 // from the log and the disk, not from the file.
+#include "change/RunOutcome.h"
 #include "clean/UnloadedProfileSweep.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
@@ -556,6 +557,43 @@ TEST(UnloadedProfileSweepRun, QuietRunLoadsSweepsAndUnloadsEachProfileNotLoaded)
     DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex\\Cleaned");
     if (!haveLink)
         GTEST_SKIP() << "the linked hive file could not be planted; the rest was checked";
+}
+
+// A loaded profile has no logon values: its definitions take its own Environment, its profile
+// folder's name and its own folders, never this process's values, and one that refers to itself
+// is passed over and counts as a folder not searched.
+TEST_F(UnloadedProfileSweepTest, DefinitionsAreExpandedInTheProfilesOwnTerms)
+{
+    TempFolder runner;
+    ScopedVariable localAppData(L"LOCALAPPDATA", runner.Path().c_str());
+    ScopedVariable home(L"ZC_HOME", runner.Path().c_str());
+    ScopedVariable userName(L"USERNAME", L"Runner");
+    HiveProfile profile(L"S-1-5-21-9932-1001", L"Loaded User");
+    const std::wstring parent = profile.Profile().substr(0, profile.Profile().rfind(L'\\'));
+    ASSERT_TRUE(profile.SetUser(ShellFolders, L"Local AppData", L"%LOCALAPPDATA%", REG_EXPAND_SZ));
+    ASSERT_TRUE(profile.SetUser(ShellFolders, L"Startup", L"%ZC_HOME%\\%USERNAME%\\S", REG_EXPAND_SZ));
+    ASSERT_TRUE(profile.SetUser(L"Environment", L"ZC_HOME", parent));
+    ASSERT_TRUE(profile.Save());
+    for (const std::wstring& file : {runner / L"Quorvex\\a.txt", runner / L"Runner\\s\\Zamo.lnk",
+                                     profile.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt",
+                                     profile.Profile() + L"\\s\\Zamo.lnk"})
+        ASSERT_TRUE(Plant(file));
+    ReportExitCode = true;
+    ClearTriedItems();
+
+    Sweep();
+
+    EXPECT_EQ(log.Lines(), (Lines{profile.LoadingLine(), PassiveLine, PassiveLine,
+                                  L"Could not resolve [%LOCALAPPDATA%] for [" + profile.Sid() + L"]",
+                                  L"Deleted startup shortcut [" + profile.Profile() + L"\\s\\Zamo.lnk]",
+                                  profile.UnloadingLine()}));
+    EXPECT_EQ(SettleRunOutcome(), 1);
+    ClearTriedItems();
+    ReportExitCode = false;
+    EXPECT_EQ(ListTree(runner.Path()),
+              (Lines{L"Quorvex\\", L"Quorvex\\a.txt", L"Runner\\", L"Runner\\s\\", L"Runner\\s\\Zamo.lnk"}));
+    EXPECT_TRUE(Exists(profile.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt"));
+    EXPECT_FALSE(Exists(profile.Profile() + L"\\s\\Zamo.lnk"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // User profile sweep: test users under HKEY_USERS with their own profile folders in
 // the profile list and their own shell-folder definitions; program folders redirected
 // to temporary folders through the environment.
+#include "change/RunOutcome.h"
 #include "clean/UserProfileSweep.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
@@ -457,8 +458,10 @@ TEST_F(ResolveShellFolderTest, DefinitionIsLowerCasedAndTheProfileKeepsItsCase)
     std::wstring out = Resolve(L"%UserProfile%\\AppData\\\u00C4\u00D6\\X", &resolved, lowered);
     EXPECT_TRUE(resolved);
     EXPECT_EQ(out, lowered);
-    // Other references come from this process's environment, after lower-casing.
-    EXPECT_EQ(Resolve(L"%ZC_OTHER%\\Local", &resolved, L"C:\\Other Place\\local"), L"C:\\Other Place\\local");
+    // Other references come from the user's own environment, never from this process's.
+    EXPECT_TRUE(Resolve(L"%ZC_OTHER%\\Local", &resolved, L"C:\\Other Place\\local").empty());
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + L"\\Environment", L"ZC_OTHER", L"C:\\User Place"));
+    EXPECT_EQ(Resolve(L"%ZC_OTHER%\\Local", &resolved, L"C:\\User Place\\local"), L"C:\\User Place\\local");
 }
 
 TEST_F(ResolveShellFolderTest, ResultThatDoesNotFitOrIsNotAFullPathFails)
@@ -493,6 +496,155 @@ TEST_F(ResolveShellFolderTest, ValuesThatCannotBeReadFail)
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, key, L"ProfileImagePath", L"%SystemDrive%\\Users\\Plain"));
     const std::wstring plain = Expand(L"%SystemDrive%") + L"\\Users\\Plain\\appdata\\local";
     EXPECT_EQ(Resolve(L"%USERPROFILE%\\AppData\\Local", &resolved, plain), plain);
+}
+
+// A user's definitions in that user's terms. The running user's own values, given to this
+// process as its environment, name folders planted with the product too: they must stay.
+class UserTermsTest : public UserProfileSweepTest {
+protected:
+    UserTermsTest()
+        : localAppData(L"LOCALAPPDATA", (runner / L"Local").c_str()), appData(L"APPDATA", (runner / L"Roaming").c_str()),
+          userName(L"USERNAME", L"Runner"), home(L"ZC_HOME", runner.Path().c_str())
+    {
+        ReportExitCode = true;
+        ClearTriedItems();
+    }
+    ~UserTermsTest() override
+    {
+        ClearTriedItems();
+        ReportExitCode = false;
+    }
+    // The product's folder, cache entry and startup shortcut below the running user's values.
+    bool PlantRunners() const
+    {
+        return TestUser::Plant(runner / L"Local\\Quorvex\\a.txt") &&
+               TestUser::Plant(runner / L"Local\\Package Cache\\{E}\\ZamoSetupPerUserX64.msi") &&
+               TestUser::Plant(runner / L"Runner\\startup\\Zamo.lnk") && TestUser::Plant(runner / L"Roaming\\s\\Zamo.lnk");
+    }
+    void ExpectRunnersStay() const
+    {
+        EXPECT_EQ(ListTree(runner.Path()),
+                  (std::vector<std::wstring>{L"Local\\", L"Local\\Package Cache\\", L"Local\\Package Cache\\{E}\\",
+                                             L"Local\\Package Cache\\{E}\\ZamoSetupPerUserX64.msi", L"Local\\Quorvex\\",
+                                             L"Local\\Quorvex\\a.txt", L"Roaming\\", L"Roaming\\s\\", L"Roaming\\s\\Zamo.lnk",
+                                             L"Runner\\", L"Runner\\startup\\", L"Runner\\startup\\Zamo.lnk"}));
+    }
+    static void Define(const TestUser& user, const wchar_t* name, const std::wstring& definition)
+    {
+        ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + ShellFolders, name, definition, KEY_WOW64_64KEY,
+                              REG_EXPAND_SZ));
+    }
+
+    TempFolder runner;
+    ScopedVariable localAppData;
+    ScopedVariable appData;
+    ScopedVariable userName;
+    ScopedVariable home;
+};
+
+TEST_F(UserTermsTest, SecondUsersFoldersAreSweptInThatUsersTerms)
+{
+    // Logged on: the logon's own value; %USERNAME% is the profile folder's name for an account of
+    // another machine, %ZC_HOME% the user's own variable.
+    TestUser user(L"S-1-5-21-9903-1001", L"Second User");
+    const std::wstring local = user.Profile() + L"\\AppData\\Local";
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + L"\\Volatile Environment", L"LOCALAPPDATA", local));
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + L"\\Environment", L"ZC_HOME",
+                          user.Profile().substr(0, user.Profile().rfind(L'\\'))));
+    Define(user, L"Local AppData", L"%LOCALAPPDATA%");
+    Define(user, L"Startup", L"%ZC_HOME%\\%USERNAME%\\Startup");
+    // Not logged on: %LOCALAPPDATA% is the user's resolved "Local AppData", or the folder below
+    // the profile where there is none.
+    TestUser other(L"S-1-5-21-9903-1002", L"Other User");
+    Define(other, L"Startup", L"%APPDATA%\\S");
+    ASSERT_TRUE(PlantRunners());
+    ASSERT_TRUE(TestUser::Plant(local + L"\\Quorvex\\a.txt"));
+    ASSERT_TRUE(TestUser::Plant(local + L"\\Package Cache\\{E}\\ZamoSetupPerUserX64.msi"));
+    ASSERT_TRUE(TestUser::Plant(user.Profile() + L"\\startup\\Zamo.lnk"));
+    ASSERT_TRUE(TestUser::Plant(other.Profile() + L"\\AppData\\Roaming\\s\\Zamo.lnk"));
+
+    SweepUserScope(user.Sid());
+    SweepUserScope(other.Sid());
+
+    EXPECT_EQ(Logged(),
+              (std::vector<std::wstring>{
+                  PassiveLine, PassiveLine, L"Attempting to remove application folder [" + local + L"\\Quorvex]",
+                  Deleting(local + L"\\Quorvex\\a.txt"),
+                  L"Attempting to remove items from MSI package cache [" + local + L"\\Package Cache]",
+                  L"Removing package cache for [ZamoSetupPerUserX64.msi] at [" + local + L"\\Package Cache\\{E}]",
+                  Deleting(local + L"\\Package Cache\\{E}\\ZamoSetupPerUserX64.msi"),
+                  L"Deleted startup shortcut [" + user.Profile() + L"\\startup\\Zamo.lnk]", PassiveLine, PassiveLine,
+                  L"Deleted startup shortcut [" + other.Profile() + L"\\AppData\\Roaming\\s\\Zamo.lnk]"}));
+    ExpectRunnersStay();
+    EXPECT_FALSE(Exists(local + L"\\Quorvex"));
+    EXPECT_EQ(SettleRunOutcome(), 0);
+}
+
+TEST_F(UserTermsTest, UnresolvableDefinitionsArePassedOverAndCountAsNotSearched)
+{
+    TestUser user(L"S-1-5-21-9903-1003", L"Third User");
+    // Refers to itself; names a value only this process has; values that refer to each other.
+    Define(user, L"Local AppData", L"%LOCALAPPDATA%");
+    Define(user, L"Startup", L"%ZC_A%\\Startup");
+    Define(user, L"Desktop", L"%ZC_HOME%\\%USERNAME%\\Desktop");
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + L"\\Environment", L"ZC_A", L"%ZC_B%"));
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + L"\\Environment", L"ZC_B", L"x%ZC_A%",
+                          KEY_WOW64_64KEY, REG_EXPAND_SZ));
+    ASSERT_TRUE(PlantRunners());
+    ASSERT_TRUE(TestUser::Plant(user.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt"));
+    ReportRequested = true;
+
+    SweepUserScope(user.Sid());
+
+    ReportRequested = false;
+    const std::wstring sid = user.Sid();
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine,
+                                                      L"Could not resolve [%LOCALAPPDATA%] for [" + sid + L"]",
+                                                      L"Could not resolve [%ZC_A%\\Startup] for [" + sid + L"]",
+                                                      L"Could not resolve [%ZC_HOME%\\%USERNAME%\\Desktop] for [" + sid + L"]"}));
+    ExpectRunnersStay();
+    EXPECT_TRUE(Exists(user.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt"));
+    std::vector<std::wstring> reported;
+    for (DWORD i = 0; i < TriedItemCount(); i++) {
+        TriedItemReport item;
+        DescribeTriedItem(i, item);
+        if (item.user != nullptr) {
+            EXPECT_STREQ(item.kind, L"folder");
+            EXPECT_STREQ(item.outcome, L"not searched");
+            EXPECT_TRUE(item.countsForExitCode);
+            EXPECT_EQ(std::wstring(item.user), sid);
+            reported.push_back(item.name);
+        }
+    }
+    EXPECT_EQ(reported, (std::vector<std::wstring>{L"%LOCALAPPDATA%", L"%ZC_A%\\Startup",
+                                                   L"%ZC_HOME%\\%USERNAME%\\Desktop"}));
+    EXPECT_EQ(SettleRunOutcome(), 1);
+}
+
+// A preview cannot search the folder either: it names the line, counts the folder in its exit
+// code and reports it not searched, as the real run would.
+TEST_F(UserTermsTest, PreviewNamesAFolderItCouldNotSearch)
+{
+    TestUser user(L"S-1-5-21-9903-1004", L"Fourth User");
+    Define(user, L"Local AppData", L"%LOCALAPPDATA%");
+    ASSERT_TRUE(PlantRunners());
+    ReportRequested = true;
+    {
+        PreviewRun preview;
+        SweepUserScope(user.Sid());
+        EXPECT_EQ(SettleRunOutcome(), 1);
+        ASSERT_EQ(TriedItemCount(), 1u);
+        TriedItemReport item;
+        DescribeTriedItem(0, item);
+        EXPECT_STREQ(item.outcome, L"not searched");
+        EXPECT_STREQ(item.name, L"%LOCALAPPDATA%");
+    }
+    ReportRequested = false;
+    const std::wstring sid = user.Sid();
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine,
+                                                      L"Could not resolve [%LOCALAPPDATA%] for [" + sid + L"]",
+                                                      L"Would mark [HKU," + sid + L"] with signature [Sweep-Test]"}));
+    ExpectRunnersStay();
 }
 
 // Two quiet runs of the program with one signature over two users: the first sweeps
@@ -559,6 +711,43 @@ TEST(UserProfileSweepRun, QuietRunSweepsEveryUserAndASecondRunLeavesThemAlone)
     // The runs marked the machine scope and the running user too.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Cleaned");
     DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex\\Cleaned");
+}
+
+// The program itself with "/ExitCode" and "/Report:": the line, exit code 1, and the report's
+// item and count for the folder it could not search.
+TEST(UserProfileSweepRun, FolderThatCouldNotBeResolvedMakesTheExitCodeAndTheReport)
+{
+    TestUser user(L"S-1-5-21-9904-1001", L"Run User");
+    ASSERT_TRUE(SetString(HKEY_USERS, std::wstring(user.Sid()) + ShellFolders, L"Local AppData", L"%LOCALAPPDATA%",
+                          KEY_WOW64_64KEY, REG_EXPAND_SZ));
+    TempFolder folder;
+    const std::wstring logPath = folder / L"run.log", reportPath = folder / L"run.json";
+    RunResult run = RunProgram(L"/Quiet /ExitCode /Signature:Terms-Run \"/Log:" + logPath + L"\" \"/Report:" +
+                               reportPath + L"\"");
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Cleaned");
+    DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\Quorvex\\Cleaned");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1u);
+    std::vector<std::wstring> lines = ReadLogLines(logPath);
+    const std::wstring line = L"Could not resolve [%LOCALAPPDATA%] for [" + std::wstring(user.Sid()) + L"]";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"Exit code [1]"), 1);
+    ReportValues report;
+    std::string why;
+    ASSERT_TRUE(ReadReport(reportPath, &report, &why)) << why;
+    EXPECT_EQ(report["counts/not searched"].number, 1);
+    int found = 0;
+    for (long long i = 0; i < report["items"].number; i++) {
+        const std::string at = "items/" + std::to_string(i) + "/";
+        if (report[at + "outcome"].text != L"not searched")
+            continue;
+        found++;
+        EXPECT_EQ(report[at + "kind"].text, L"folder");
+        EXPECT_EQ(report[at + "name"].text, L"%LOCALAPPDATA%");
+        EXPECT_EQ(report[at + "user"].text, std::wstring(user.Sid()));
+        EXPECT_EQ(report[at + "countsForExitCode"].number, 1);
+    }
+    EXPECT_EQ(found, 1);
 }
 
 } // namespace

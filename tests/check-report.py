@@ -100,7 +100,8 @@ if report["itemsComplete"] and not preview and (
         (listed and code not in (1, 1618)) or (code == 1 and not listed) or
         (code == 3010) != (not listed and report["counts"]["scheduled"] > 0)):
     faults.append("exit code %d, counts %s" % (code, report["counts"]))
-if report["itemsComplete"] and preview and (code == 1) != (report["counts"]["would remove"] > 0):
+if report["itemsComplete"] and preview and (code == 1) != (
+        report["counts"]["would remove"] + report["counts"].get("not searched", 0) > 0):
     faults.append("preview exit code %d, counts %s" % (code, report["counts"]))
 if report["format"] != 2:
     faults.append("format %s" % report["format"])

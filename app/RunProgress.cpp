@@ -129,7 +129,9 @@ void TallyTriedItems(Tally& tally)
     for (DWORD i = 0; i < TriedItemCount(); i++) {
         TriedItemReport item;
         DescribeTriedItem(i, item);
-        bool outcomeNotRemoved = wcscmp(item.outcome, L"not removed") == 0;
+        // A folder the run could not search may hold the product still: it stayed too.
+        bool outcomeNotRemoved =
+            wcscmp(item.outcome, L"not removed") == 0 || wcscmp(item.outcome, L"not searched") == 0;
         bool outcomeScheduled = wcscmp(item.outcome, L"scheduled") == 0;
         bool uninstaller = wcscmp(item.kind, L"uninstaller") == 0;
         if (uninstaller || wcscmp(item.kind, L"process") == 0) {

@@ -5,6 +5,7 @@
 #include "clean/Services.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
+#include "support/ServiceQuery.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -60,34 +61,6 @@ private:
     const wchar_t* name_;
     bool made_ = false;
 };
-
-// The service's current state, or 0 when it cannot be queried.
-DWORD ServiceState(const wchar_t* name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return 0;
-    SERVICE_STATUS status = {};
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr) {
-        QueryServiceStatus(service, &status);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return status.dwCurrentState;
-}
-
-bool ServiceExists(const wchar_t* name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return false;
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
-}
 
 class ServicesAndTasksTest : public ::testing::Test {
 protected:

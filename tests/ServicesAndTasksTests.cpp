@@ -6,6 +6,7 @@
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "support/ServiceQuery.h"
+#include "support/TestMachine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -64,21 +65,12 @@ private:
 
 class ServicesAndTasksTest : public ::testing::Test {
 protected:
-    ServicesAndTasksTest()
-        : programFiles(L"ProgramFiles", (programs / L"PF").c_str()),
-          programFilesX86(L"ProgramFiles(x86)", (programs / L"PF86").c_str()),
-          programW6432(L"ProgramW6432", (programs / L"PF64").c_str())
-    {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    }
+    ServicesAndTasksTest() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     ~ServicesAndTasksTest() override { CoUninitialize(); }
-    std::wstring Pf86(const std::wstring& tail) const { return programs / (L"PF86" + tail); }
+    std::wstring Pf86(const std::wstring& tail) const { return programs.Pf86(tail); }
 
-    TempFolder programs;
+    ProgramFolders programs;
     LogCapture log;
-    ScopedVariable programFiles;
-    ScopedVariable programFilesX86;
-    ScopedVariable programW6432;
 };
 
 TEST_F(ServicesAndTasksTest, ServicesOfTheProductAreRemovedOthersStay)

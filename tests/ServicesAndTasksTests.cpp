@@ -5,6 +5,8 @@
 #include "clean/Services.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
+#include "support/ServiceQuery.h"
+#include "support/TestMachine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -61,51 +63,14 @@ private:
     bool made_ = false;
 };
 
-// The service's current state, or 0 when it cannot be queried.
-DWORD ServiceState(const wchar_t* name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return 0;
-    SERVICE_STATUS status = {};
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr) {
-        QueryServiceStatus(service, &status);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return status.dwCurrentState;
-}
-
-bool ServiceExists(const wchar_t* name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return false;
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
-}
-
 class ServicesAndTasksTest : public ::testing::Test {
 protected:
-    ServicesAndTasksTest()
-        : programFiles(L"ProgramFiles", (programs / L"PF").c_str()),
-          programFilesX86(L"ProgramFiles(x86)", (programs / L"PF86").c_str()),
-          programW6432(L"ProgramW6432", (programs / L"PF64").c_str())
-    {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    }
+    ServicesAndTasksTest() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     ~ServicesAndTasksTest() override { CoUninitialize(); }
-    std::wstring Pf86(const std::wstring& tail) const { return programs / (L"PF86" + tail); }
+    std::wstring Pf86(const std::wstring& tail) const { return programs.Pf86(tail); }
 
-    TempFolder programs;
+    ProgramFolders programs;
     LogCapture log;
-    ScopedVariable programFiles;
-    ScopedVariable programFilesX86;
-    ScopedVariable programW6432;
 };
 
 TEST_F(ServicesAndTasksTest, ServicesOfTheProductAreRemovedOthersStay)

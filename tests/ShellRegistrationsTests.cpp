@@ -6,6 +6,7 @@
 #include "clean/FirewallRules.h"
 #include "clean/ShellRegistrations.h"
 #include "change/ServiceChanges.h"
+#include "support/TestMachine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -48,28 +49,8 @@ struct Expected {
 
 class ShellRegistrationsTest : public ::testing::Test {
 protected:
-    ShellRegistrationsTest()
-        : programFiles(L"ProgramFiles", (programs / L"PF").c_str()),
-          programFilesX86(L"ProgramFiles(x86)", (programs / L"PF86").c_str()),
-          programW6432(L"ProgramW6432", (programs / L"PF64").c_str()),
-          profile(home / L"Profile S")
-    {
-        CreateDirectoryW(profile.c_str(), nullptr);
-        SetString(HKEY_LOCAL_MACHINE, ProfileList(), L"ProfileImagePath", profile, V64, REG_EXPAND_SZ);
-        SetString(HKEY_USERS, Sid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                  L"Local AppData", L"%USERPROFILE%\\AppData\\Local", V64, REG_EXPAND_SZ);
-    }
-    ~ShellRegistrationsTest() override
-    {
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, ProfileList());
-        DeleteKeyTree(HKEY_USERS, Sid);
-        DeleteKeyTree(HKEY_USERS, Sid + L"_Classes");
-    }
-    std::wstring ProfileList() const
-    {
-        return L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + Sid;
-    }
-    std::wstring Pf86(const std::wstring& tail) const { return programs / (L"PF86" + tail); }
+    ShellRegistrationsTest() { testUser.DefineShellFolder(L"Local AppData", L"%USERPROFILE%\\AppData\\Local"); }
+    std::wstring Pf86(const std::wstring& tail) const { return programs.Pf86(tail); }
     std::wstring Quoted(const std::wstring& path) const { return L"\"" + path + L"\" \"%1\""; }
     // The product's program and another maker's, as installers write their commands.
     std::wstring ProductCommand() const { return Quoted(Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")); }
@@ -87,13 +68,9 @@ protected:
     }
 
     const std::wstring Sid = L"S-1-5-21-7412-7413-7414-1251";
-    TempFolder programs;
-    TempFolder home;
+    ProgramFolders programs;
+    TestUser testUser{Sid, L"Profile S"};
     LogCapture log;
-    ScopedVariable programFiles;
-    ScopedVariable programFilesX86;
-    ScopedVariable programW6432;
-    std::wstring profile;
     ScratchKeys keys;
 };
 
@@ -202,7 +179,7 @@ TEST_F(ShellRegistrationsTest, UsersComServersShellExtensionsHostsAndApplication
     const std::wstring chrome = software + L"\\Google\\Chrome\\NativeMessagingHosts";
     const std::wstring firefox = software + L"\\Mozilla\\NativeMessagingHosts";
     const std::wstring registered = software + L"\\RegisteredApplications";
-    const std::wstring localProduct = profile + L"\\AppData\\Local\\Quorvex\\Zamo";
+    const std::wstring localProduct = testUser.Profile() + L"\\AppData\\Local\\Quorvex\\Zamo";
 
     ASSERT_TRUE(SetString(HKEY_USERS, appPaths + L"\\Zamo.exe", nullptr, localProduct + L"\\Zamo.exe"));
     ASSERT_TRUE(SetString(HKEY_USERS, appPaths + L"\\FenwickNotes.exe", nullptr, Pf86(L"\\Fenwick\\Notes\\FenwickNotes.exe")));

@@ -4,6 +4,7 @@
 #include "clean/RunEntries.h"
 #include "clean/Shortcuts.h"
 #include "common/Settings.h"
+#include "support/TestMachine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@ typedef std::vector<std::wstring> Lines;
 
 const std::wstring RunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::wstring RunOnceKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const std::wstring ShellFolders = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 // Creates each folder on the way and the file.
 bool Plant(const std::wstring& file)
@@ -64,52 +64,28 @@ bool HasValue(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM v
 class StartEntriesTest : public ::testing::Test {
 protected:
     StartEntriesTest()
-        : programFiles(L"ProgramFiles", (programs / L"PF").c_str()),
-          programFilesX86(L"ProgramFiles(x86)", (programs / L"PF86").c_str()),
-          programW6432(L"ProgramW6432", (programs / L"PF64").c_str()),
-          profile(home / L"Profile Z")
     {
-        for (const wchar_t* name : {L"PF", L"PF86", L"PF64"})
-            CreateDirectoryW((programs / name).c_str(), nullptr);
-        CreateDirectoryW(profile.c_str(), nullptr);
-        SetString(HKEY_LOCAL_MACHINE, ProfileList(), L"ProfileImagePath", profile, KEY_WOW64_64KEY, REG_EXPAND_SZ);
-        const std::pair<const wchar_t*, const wchar_t*> definitions[] = {
-            {L"Local AppData", L"%USERPROFILE%\\AppData\\Local"},
-            {L"AppData", L"%USERPROFILE%\\AppData\\Roaming"},
-            {L"Desktop", L"%USERPROFILE%\\Desktop"},
-            {L"Programs", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
-        };
-        for (const auto& definition : definitions)
-            SetString(HKEY_USERS, Sid + ShellFolders, definition.first, definition.second, KEY_WOW64_64KEY,
-                      REG_EXPAND_SZ);
+        programs.Make();
+        testUser.DefineShellFolder(L"Local AppData", L"%USERPROFILE%\\AppData\\Local");
+        testUser.DefineShellFolder(L"AppData", L"%USERPROFILE%\\AppData\\Roaming");
+        testUser.DefineShellFolder(L"Desktop", L"%USERPROFILE%\\Desktop");
+        testUser.DefineShellFolder(L"Programs",
+                                   L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     }
-    ~StartEntriesTest() override
-    {
-        CoUninitialize();
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, ProfileList());
-        DeleteKeyTree(HKEY_USERS, Sid);
-    }
-    std::wstring ProfileList() const
-    {
-        return L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + Sid;
-    }
+    ~StartEntriesTest() override { CoUninitialize(); }
     // Paths as the steps compose them: a definition's text lower-cased, then the names.
-    std::wstring Lower(const std::wstring& tail) const { return profile + tail; }
+    std::wstring Lower(const std::wstring& tail) const { return testUser.Profile() + tail; }
     std::wstring Desktop() const { return Lower(L"\\desktop"); }
     std::wstring Programs() const { return Lower(L"\\appdata\\roaming\\microsoft\\windows\\start menu\\programs"); }
     std::wstring AppFolder() const { return Lower(L"\\appdata\\local\\Quorvex"); }
-    std::wstring Pf86(const std::wstring& tail) const { return programs / (L"PF86" + tail); }
+    std::wstring Pf86(const std::wstring& tail) const { return programs.Pf86(tail); }
     std::wstring Run() const { return Sid + L"\\" + RunKey; }
 
     const std::wstring Sid = L"S-1-5-21-7190-7191-7192-1901";
-    TempFolder programs;
-    TempFolder home;
+    ProgramFolders programs;
+    TestUser testUser{Sid, L"Profile Z"};
     LogCapture log;
-    ScopedVariable programFiles;
-    ScopedVariable programFilesX86;
-    ScopedVariable programW6432;
-    std::wstring profile;
 };
 
 TEST_F(StartEntriesTest, UserRunValuesThatStartTheProductGoOthersStay)

@@ -17,6 +17,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "support/ServiceQuery.h"
+
 namespace {
 
 bool OpenItemKey(const wchar_t* location, const wchar_t* view, HKEY* key)
@@ -48,18 +50,6 @@ bool ProcessRuns(const wchar_t* name)
         found = StrCmpIW(entry.szExeFile, name) == 0;
     CloseHandle(snapshot);
     return found;
-}
-
-bool ServiceExists(const wchar_t* name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return false;
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
 }
 
 // The Task Scheduler's folder of a task path and the task's name in it.

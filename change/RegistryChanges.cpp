@@ -5,6 +5,7 @@
 #include "TriedItems.h"
 
 #include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -24,18 +25,14 @@ bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
         SetLastError(static_cast<DWORD>(opened));
         return false;
     }
-    // Each deletion moves the later children down, so the scan stays at an index until
-    // the child there cannot be deleted. A name that cannot be opened as enumerated (one
-    // with a NUL inside it) stays, and so does this key.
-    DWORD index = 0;
-    for (;;) {
-        wchar_t name[MAX_PATH];
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (!DeleteTree(key, name, view))
-            index++;
-    }
+    // The children's names are read before the first deletion, which moves the later ones
+    // down. A name that cannot be opened as read (one with a NUL inside it) stays, and so
+    // does this key.
+    NameList children = {};
+    RegReadSubkeyNames(key, children);
+    for (DWORD i = 0; i < children.count; i++)
+        DeleteTree(key, children.names[i], view);
+    FreeNames(children);
     LONG status = NtDeleteKey(key);
     RegCloseKey(key);
     if (status < 0)

@@ -46,6 +46,22 @@ bool ProductListsPatch(HKEY list, const wchar_t* name, REGSAM view, const wchar_
     return listed;
 }
 
+// A search of a product list for a product other than the given ones that lists a patch.
+struct PatchSearch {
+    const InstallerProductList& products;
+    const wchar_t* patch;
+    HKEY list;
+    REGSAM view;
+    bool listed;
+};
+
+bool OtherProductListsIt(const wchar_t* name, void* context)
+{
+    PatchSearch& search = *static_cast<PatchSearch*>(context);
+    search.listed = !ListsProduct(search.products, name) && ProductListsPatch(search.list, name, search.view, search.patch);
+    return !search.listed;
+}
+
 // Whether a product of a list other than the given products lists the patch.
 bool OtherProductListsPatch(HKEY root, const wchar_t* path, REGSAM view, const wchar_t* patch,
                             const InstallerProductList& products)
@@ -53,16 +69,28 @@ bool OtherProductListsPatch(HKEY root, const wchar_t* path, REGSAM view, const w
     HKEY list;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return false;
-    bool listed = false;
-    for (DWORD index = 0; !listed; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        listed = !ListsProduct(products, name) && ProductListsPatch(list, name, view, patch);
-    }
+    PatchSearch search = {products, patch, list, view, false};
+    RegEnumSubkeys(list, OtherProductListsIt, &search);
     RegCloseKey(list);
-    return listed;
+    return search.listed;
+}
+
+// The same below each SID of a key: path\<SID>\below of the machine (64-bit view).
+struct SidPatchSearch {
+    const wchar_t* path;
+    const wchar_t* below;
+    const wchar_t* patch;
+    const InstallerProductList& products;
+    bool listed;
+};
+
+bool SidListsIt(const wchar_t* sid, void* context)
+{
+    SidPatchSearch& search = *static_cast<SidPatchSearch*>(context);
+    PathBuffer list;
+    search.listed = FormatText(list, L"%s\\%s\\%s", search.path, sid, search.below) &&
+                    OtherProductListsPatch(HKEY_LOCAL_MACHINE, list, KEY_WOW64_64KEY, search.patch, search.products);
+    return !search.listed;
 }
 
 // Whether, for any SID under the key at path (64-bit view), a product of its list below
@@ -73,18 +101,10 @@ bool AnySidListsPatch(const wchar_t* path, const wchar_t* below, const wchar_t* 
     HKEY top;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, ReadAccess, &top) != ERROR_SUCCESS)
         return false;
-    bool listed = false;
-    for (DWORD index = 0; !listed; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(top, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        PathBuffer list;
-        listed = FormatText(list, L"%s\\%s\\%s", path, sid, below) &&
-                 OtherProductListsPatch(HKEY_LOCAL_MACHINE, list, KEY_WOW64_64KEY, patch, products);
-    }
+    SidPatchSearch search = {path, below, patch, products, false};
+    RegEnumSubkeys(top, SidListsIt, &search);
     RegCloseKey(top);
-    return listed;
+    return search.listed;
 }
 
 bool PatchIsShared(const wchar_t* patch, const InstallerProductList& products)
@@ -131,7 +151,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
         return;
     NameList sids = {};
-    ReadSubkeyNames(userData, sids);
+    RegReadSubkeyNames(userData, sids);
     RegCloseKey(userData);
     for (DWORD i = 0; i < sids.count; i++) {
         PathBuffer list;
@@ -164,7 +184,7 @@ void PurgeMachinePatches(const InstallerProductList& products)
         if (PatchIsShared(patch.packed, products))
             continue;
         for (REGSAM view : RegistryViews) {
-            if (VisitsView(HKEY_LOCAL_MACHINE, MachinePatches, view))
+            if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachinePatches, view))
                 RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
         }
         PurgeUserDataPatch(patch);

@@ -46,6 +46,14 @@ void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListRe
 void FreeInstallerProducts(InstallerProductList& list);
 // True when the list holds the product of that packed code.
 bool ListsProduct(const InstallerProductList& list, const wchar_t* packed);
+// Adds the product of a packed code with its catalogue name, or marks a listed one as the
+// machine's too; false when it is no code or the heap had no room.
+bool AddProduct(InstallerProductList& list, const wchar_t* packed, const wchar_t* name, bool machine);
+// The listed product of that packed code, or null.
+InstallerProduct* FindProduct(InstallerProductList& list, const wchar_t* packed);
+// Adds a patch of that packed code, once, named with its product's name; anything but a
+// packed code is passed over.
+void AddPatch(InstallerProductList& list, const wchar_t* packed, const wchar_t* productName);
 // MsiExec can remove a per-user product of the user who runs the program only while that
 // product's records are intact. Where its uninstall entry lies in the machine's list (as Wine
 // keeps it), the machine's pass runs its uninstaller: the user's pass then hands its records
@@ -73,11 +81,6 @@ void RemoveUserInstallerFolders(const wchar_t* sid, const InstallerProductList& 
 // The Installer's "Folders" and "SharedDLLs" values that name a path inside the product's
 // folders (the program folders' maker folder, the products' icon folders) that is gone.
 void PurgeInstallerFolderCounts(const InstallerProductList& products);
-// Whether a removal in root\path has to visit the view (KEY_WOW64_64KEY or KEY_WOW64_32KEY):
-// the 64-bit view always; the 32-bit view when it shows another key than the 64-bit view, since
-// a key the registry shares between the views is covered by the first visit (and a record
-// that stays would otherwise be tried and reported twice).
-bool VisitsView(HKEY root, const wchar_t* path, REGSAM view);
 // Deletes root\list\name with its tree when it is there, logging "Successfully removed from
 // %s\%s" (or the failure) with the whole key; label names the root.
 void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view);

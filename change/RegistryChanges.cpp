@@ -76,7 +76,34 @@ void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& sho
     RecordItem(identity);
 }
 
+// A preview's walk of a key's values: whether each is one the preview has named as removed.
+struct PreviewedValues {
+    const wchar_t* keyName;
+    bool allNamed;
+};
+
+bool IsNamedAsRemoved(const RegValue& value, void* context)
+{
+    PreviewedValues& walk = *static_cast<PreviewedValues*>(context);
+    ValueRecordItem identity;
+    walk.allNamed = ValueIdentity(walk.keyName, value.name, identity) && RecordCovers(identity);
+    return walk.allNamed;
+}
+
 } // namespace
+
+bool KeyLeftEmpty(HKEY key)
+{
+    if (!PreviewMode)
+        return RegHoldsAtMost(key, 0, 0);
+    RegistryName keyName;
+    if (!RegHoldsAtMost(key, 0, MAXDWORD) || !RegKernelName(key, keyName))
+        return false;
+    if (RecordCovers(keyName))
+        return true;
+    PreviewedValues walk = {keyName, true};
+    return RegEnumValues(key, false, IsNamedAsRemoved, &walk) && walk.allNamed;
+}
 
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {

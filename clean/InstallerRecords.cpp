@@ -15,7 +15,6 @@
 #include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
-#include "../common/Settings.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -90,11 +89,7 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
     const wchar_t* label = RootLabel(root);
     for (DWORD i = 0; i < ours.count; i++)
         RemoveRegistryValue(key, ours.names[i], label, path);
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    bool empty = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                  nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                 subkeys == 0 && (values == 0 || PreviewMode);
+    bool empty = KeyLeftEmpty(key);
     RegCloseKey(key);
     if (ours.count > 0 && !othersRemain && empty)
         RemoveInstallerKey(root, list, name, view);

@@ -1,8 +1,8 @@
 // The run's record of what it tried to remove: each item noted once, in the order first
 // tried, and found again by name through a hashed index, so that noting an item costs the
 // same however many the record holds.
-#include "RunOutcome.h"
 #include "PreviewItems.h"
+#include "RunOutcome.h"
 #include "TriedItems.h"
 
 #include "../common/FoldedSet.h"
@@ -18,6 +18,9 @@ namespace {
 
 // Each item's index name (IndexName) with its place in Tried.items.
 FoldedSet Index = {};
+// What this run has scheduled for deletion at restart: each path as scheduled and, for a
+// renamed file, its new path. Kept whether or not the record is.
+FoldedSet ScheduledNames = {};
 
 // The item the last note was about: what a failure's reason belongs to.
 DWORD LastNoted = NoItem;
@@ -259,6 +262,16 @@ void NoteRemoved(const ItemKind& kind, const wchar_t* identity, const wchar_t* s
     }
 }
 
+void KeepScheduledName(const wchar_t* path)
+{
+    FoldedSetAdd(ScheduledNames, path, wcslen(path));
+}
+
+bool HasScheduledName(const wchar_t* path)
+{
+    return FoldedSetHas(ScheduledNames, path, wcslen(path));
+}
+
 void NoteScheduled(const wchar_t* path)
 {
     Tried.restartPending = true;
@@ -283,7 +296,7 @@ void ClearTriedItems()
         HeapFree(GetProcessHeap(), 0, Tried.items[i].texts);
     Tried.count = 0;
     FoldedSetClear(Index);
-    ClearScheduledPaths();
+    FoldedSetClear(ScheduledNames);
     Tried.itemLost = false;
     Tried.previewNamedChange = false;
     Tried.restartPending = false;

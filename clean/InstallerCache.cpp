@@ -1,22 +1,13 @@
 // Installer cache: the cached packages of the family's products in %WINDIR%\Installer, each
 // checked against its own Property table, and the products' icon folders there and in each
 // user's %APPDATA%\Microsoft\Installer.
-#include "InstallerRecords.h"
-#include "Catalogue.h"
+#include "InstallerCache.h"
 #include "FolderRemoval.h"
-#include "ListScan.h"
 #include "PackageCache.h"
 #include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RegistryValues.h"
-#include "ScopeMarker.h"
 
 #include "../change/FileChanges.h"
 #include "../common/FileKinds.h"
-#include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
-#include "../common/Settings.h"
-#include "../log/log.h"
 
 #include <shlwapi.h>
 

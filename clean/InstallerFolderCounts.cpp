@@ -1,21 +1,16 @@
 // Installer folder counts: the values of the Installer's "Folders" list and of the shared
 // files' reference counts ("SharedDLLs") that name a path inside the product's folders,
 // once that path is gone, in both views.
-#include "InstallerRecords.h"
+#include "InstallerFolderCounts.h"
+#include "InstallerCache.h"
 #include "ProductTargets.h"
 #include "Catalogue.h"
 #include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
 #include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
-#include "ScopeMarker.h"
 
-#include "../change/FileChanges.h"
 #include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
-#include "../log/log.h"
 
 #include <wchar.h>
 

@@ -1,22 +1,15 @@
 // Installer patches: the machine's registrations of the patches that the family's products
 // list (Classes\Installer\Patches, UserData\<SID>\Patches) and their cached patch files,
 // removed only when no other product lists the patch.
-#include "InstallerRecords.h"
+#include "InstallerPatches.h"
+#include "InstallerCache.h"
+#include "InstallerCodes.h"
+#include "InstallerKeys.h"
+#include "InstallerProducts.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RegistryValues.h"
-#include "ScopeMarker.h"
 
-#include "../change/FileChanges.h"
-#include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
-#include "../log/log.h"
 
 #include <msi.h>
 #include <msiquery.h>

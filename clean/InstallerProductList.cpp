@@ -1,5 +1,6 @@
 // The list of the family's products and patches that the Installer's records name.
-#include "InstallerRecords.h"
+#include "InstallerProductList.h"
+#include "InstallerCodes.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

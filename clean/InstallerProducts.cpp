@@ -1,15 +1,13 @@
 // Installer products: the family's products as the Windows Installer registers them, found
 // on the machine's own records or on a user's.
-#include "InstallerRecords.h"
+#include "InstallerProducts.h"
+#include "InstallerCodes.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
 
 #include "../common/Registry.h"
-
-#include <shlwapi.h>
-#include <wchar.h>
 
 const wchar_t InstallerManaged[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed";
 

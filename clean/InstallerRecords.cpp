@@ -2,20 +2,15 @@
 // products, in the machine's registry (both views, and the policy's copies under Managed)
 // and in a user's hive.
 #include "InstallerRecords.h"
+#include "InstallerCache.h"
+#include "InstallerKeys.h"
+#include "InstallerPatches.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "ProfilePaths.h"
+#include "InstallerProducts.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
-#include "ScopeMarker.h"
 
-#include "../change/FileChanges.h"
-#include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
-#include "../log/log.h"
 
 #include <shlwapi.h>
 
@@ -183,29 +178,6 @@ void PurgeManagedRecords(const InstallerProductList& products)
 }
 
 } // namespace
-
-void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
-{
-    HKEY parent;
-    if (RegOpenKeyExW(root, list, 0, KEY_READ | view, &parent) != ERROR_SUCCESS)
-        return;
-    HKEY probe;
-    if (RegOpenKeyExW(parent, name, 0, KEY_READ | view, &probe) != ERROR_SUCCESS) {
-        RegCloseKey(parent);
-        return;
-    }
-    RegCloseKey(probe);
-    const wchar_t* label = RootLabel(root);
-    ShownPathBuffer shown;
-    if (ShownKeyPath(shown, list, name)) {
-        Change change = DeleteRegistryTree(parent, name, view, {label, list, name});
-        if (change == Change::Made)
-            LogLine(L"Successfully removed from %s\\%s", label, shown);
-        else if (change == Change::Failed)
-            LogLine(L"Failed to remove from %s\\%s", label, shown);
-    }
-    RegCloseKey(parent);
-}
 
 void PurgeUserInstallerRecords(const wchar_t* sid, const InstallerProductList& products)
 {

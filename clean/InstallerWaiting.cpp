@@ -1,9 +1,11 @@
 // Installer waiting records: the running user's products whose records the user's pass holds
 // for the machine's uninstallers, and their purge once those have run.
+#include "InstallerWaiting.h"
+#include "InstallerCache.h"
 #include "InstallerRecords.h"
+#include "ListScan.h"
 #include "PassiveUninstaller.h"
 #include "Catalogue.h"
-#include "ListScan.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
 

@@ -1,7 +1,6 @@
 // List scans: one reading of a list's matches, walked with the rule that a deletion starts
 // the scan over, and the readings a scope sweep keeps for its later passes.
 #include "ListScan.h"
-#include "Catalogue.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

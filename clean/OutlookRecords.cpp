@@ -6,8 +6,6 @@
 #include "ListScan.h"
 #include "RegistryValues.h"
 
-#include "../common/Registry.h"
-
 #include <shlwapi.h>
 
 namespace {

@@ -3,7 +3,7 @@
 #include "RegistryPurge.h"
 #include "Catalogue.h"
 #include "ComRegistration.h"
-#include "InstallerRecords.h"
+#include "InstallerWaiting.h"
 #include "ListScan.h"
 #include "PassiveUninstaller.h"
 

@@ -5,12 +5,11 @@
 #include "InstallerCache.h"
 #include "ProductTargets.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
 
 #include "../change/PreviewRecord.h"
+#include "../common/Path.h"
 
 #include <wchar.h>
 
@@ -73,7 +72,7 @@ bool NoteGoneFolderValue(const RegValue& value, void* context)
     CountListReading& reading = *static_cast<CountListReading*>(context);
     const wchar_t* name = value.name;
     // Only plain drive paths are compared: no "..", no forward slash to walk out of a folder.
-    if (!IsDrivePath(name) || wcsstr(name, L"\\..") != nullptr || wcschr(name, L'/') != nullptr)
+    if (!PathIsOnDrive(name) || wcsstr(name, L"\\..") != nullptr || wcschr(name, L'/') != nullptr)
         return true;
     bool inside = false;
     for (DWORD i = 0; i < reading.folders.count && !inside; i++)
@@ -107,7 +106,7 @@ void PurgeInstallerFolderCounts(const InstallerProductList& products)
     for (DWORD i = 0; i < products.count; i++) {
         PathBuffer icons;
         if (products.products[i].machine && InstallerCacheFolder(cache) && TextCopy(icons, cache) &&
-            AppendEntryName(icons, products.products[i].code))
+            PathJoinName(icons, products.products[i].code))
             AddFolder(folders, icons);
     }
     for (const wchar_t* list : CountLists) {

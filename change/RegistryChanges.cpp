@@ -19,12 +19,10 @@ namespace {
 // False with GetLastError telling why the key itself stayed.
 bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
+    // Opened as the preview names it: a link on the way or at the end is not followed.
     HKEY key;
-    LONG opened = RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, KEY_READ | DELETE | view, &key);
-    if (opened != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(opened));
+    if (!RegOpenAsItself(parent, subkey, KEY_READ | DELETE | view, key))
         return false;
-    }
     // The children's names are read before the first deletion, which moves the later ones
     // down. A name that cannot be opened as read (one with a NUL inside it) stays, and so
     // does this key.

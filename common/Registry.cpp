@@ -91,20 +91,20 @@ bool IsUserClassesLink(HKEY link, HKEY classes)
 
 // Opens one component of a path below parent as itself. A link is taken only at the end of
 // the path (as the link); on the way it ends the path, but for Windows' own link, followed.
-bool OpenComponent(HKEY parent, const wchar_t* component, REGSAM access, bool last, HKEY& key)
+// The registry's error code, or ERROR_FILE_NOT_FOUND for a link on the way.
+LONG OpenComponent(HKEY parent, const wchar_t* component, REGSAM access, bool last, HKEY& key)
 {
-    if (RegOpenKeyExW(parent, component, REG_OPTION_OPEN_LINK, access, &key) != ERROR_SUCCESS)
-        return false;
-    if (last || !IsLink(key))
-        return true;
+    LONG opened = RegOpenKeyExW(parent, component, REG_OPTION_OPEN_LINK, access, &key);
+    if (opened != ERROR_SUCCESS || last || !IsLink(key))
+        return opened;
     HKEY link = key;
-    bool layout = RegOpenKeyExW(parent, component, 0, access, &key) == ERROR_SUCCESS;
-    if (layout && !IsUserClassesLink(link, key)) {
+    opened = RegOpenKeyExW(parent, component, 0, access, &key);
+    if (opened == ERROR_SUCCESS && !IsUserClassesLink(link, key)) {
         RegCloseKey(key);
-        layout = false;
+        opened = ERROR_FILE_NOT_FOUND;
     }
     RegCloseKey(link);
-    return layout;
+    return opened;
 }
 
 } // namespace
@@ -113,7 +113,7 @@ bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
 {
     // Each component is opened on its own: REG_OPTION_OPEN_LINK covers only the last one of a
     // path, and a link further up would be followed. Views apply to every relative open; a
-    // key on the way is only looked at (Windows checks no rights on it for a whole path).
+    // key on the way is opened only to read whether it is a link.
     const REGSAM walk = KEY_QUERY_VALUE | (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
     HKEY current = parent;
     const wchar_t* rest = path;
@@ -121,17 +121,21 @@ bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
         const wchar_t* separator = wcschr(rest, L'\\');
         PathBuffer component;
         size_t length = separator != nullptr ? static_cast<size_t>(separator - rest) : wcslen(rest);
-        if (length >= MAX_PATH)
+        if (length >= MAX_PATH) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
             break;
+        }
         wmemcpy(component, rest, length);
         component[length] = L'\0';
         HKEY next;
         bool last = separator == nullptr || separator[1] == L'\0';
-        bool opened = OpenComponent(current, component, last ? access : walk, last, next);
+        LONG opened = OpenComponent(current, component, last ? access : walk, last, next);
         if (current != parent)
             RegCloseKey(current);
-        if (!opened)
+        if (opened != ERROR_SUCCESS) {
+            SetLastError(static_cast<DWORD>(opened));
             return false;
+        }
         if (last) {
             key = next;
             return true;

@@ -101,6 +101,25 @@ TEST_F(ChangesTest, LinkToTheOtherViewLeavesItsTargetAlone)
     EXPECT_EQ(kept, L"64");
 }
 
+TEST_F(ChangesTest, TreeReachedThroughALinkOnTheWayIsNeitherNamedNorDeleted)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Target\\Child"), L"Keep", L"1"));
+    RegistryLink link(HKEY_USERS, User(L"Way"), UserKernelRoot + L"\\Target");
+    if (!link.Made())
+        GTEST_SKIP() << "this Wine cannot make a registry link";
+    const std::wstring path = User(L"Way\\Child");
+    {
+        PreviewRun preview;
+        EXPECT_EQ(DeleteRegistryTree(HKEY_USERS, path.c_str(), KEY_WOW64_64KEY, {L"HKU", path.c_str(), nullptr}),
+                  Change::Previewed);
+    }
+    EXPECT_EQ(log.Lines(), Lines{});
+    EXPECT_EQ(DeleteRegistryTree(HKEY_USERS, path.c_str(), KEY_WOW64_64KEY, {L"HKU", path.c_str(), nullptr}),
+              Change::Failed);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, User(L"Target\\Child")));
+    EXPECT_TRUE(link.Exists());
+}
+
 TEST_F(ChangesTest, RealRunActsAndLogsOnlyThroughLogChange)
 {
     BuildTree(L"Tree");

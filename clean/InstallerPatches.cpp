@@ -27,7 +27,7 @@ bool ProductListsPatch(HKEY list, const wchar_t* name, REGSAM view, const wchar_
 {
     PathBuffer path;
     HKEY patches;
-    if (!FormatText(path, L"%s\\Patches", name) || RegOpenKeyExW(list, path, 0, KEY_READ | view, &patches) != ERROR_SUCCESS)
+    if (!RegJoinPath(path, name, L"Patches") || RegOpenKeyExW(list, path, 0, KEY_READ | view, &patches) != ERROR_SUCCESS)
         return false;
     bool listed = RegQueryValueExW(patches, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     HKEY sub;
@@ -150,7 +150,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
         PathBuffer list;
         PathBuffer record;
         if (!FormatText(list, L"%s\\%s\\Patches", InstallerUserData, sids.names[i]) ||
-            !JoinKeyPath(record, list, patch.packed))
+            !RegJoinPath(record, list, patch.packed))
             continue;
         // The cached file's name is read before its record goes.
         PathBuffer cached;

@@ -134,7 +134,7 @@ void ReadUserDataSid(HKEY userData, const wchar_t* sid, ListReadings* readings, 
     PathBuffer productsPath;
     PathBuffer fullPath;
     HKEY products;
-    if (!FormatText(productsPath, L"%s\\Products", sid) || !JoinKeyPath(fullPath, InstallerUserData, productsPath) ||
+    if (!RegJoinPath(productsPath, sid, L"Products") || !RegJoinPath(fullPath, InstallerUserData, productsPath) ||
         RegOpenKeyExW(userData, productsPath, 0, ReadAccess, &products) != ERROR_SUCCESS)
         return;
     const ListScan scan = {products, KEY_WOW64_64KEY, MatchCataloguedRecord, nullptr, L"HKLM", fullPath, sid};

@@ -72,7 +72,7 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
 {
     PathBuffer path;
     HKEY key;
-    if (!JoinKeyPath(path, list, name) ||
+    if (!RegJoinPath(path, list, name) ||
         RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
         return;
     // A value that cannot be read whole is another's as far as this key goes.
@@ -119,7 +119,7 @@ bool OtherUserProductListsPatch(const wchar_t* name, void* context)
     PatchSearch& search = *static_cast<PatchSearch*>(context);
     PathBuffer patches;
     HKEY key;
-    if (ListsProduct(search.products, name) || !FormatText(patches, L"%s\\Patches", name) ||
+    if (ListsProduct(search.products, name) || !RegJoinPath(patches, name, L"Patches") ||
         RegOpenKeyExW(search.list, patches, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return true;
     search.listed = RegQueryValueExW(key, search.patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;

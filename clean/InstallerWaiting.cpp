@@ -18,7 +18,7 @@ namespace {
 bool MachineListsUninstaller(const wchar_t* code)
 {
     PathBuffer path;
-    if (!JoinKeyPath(path, ProductKeyPaths[0], code))
+    if (!RegJoinPath(path, ProductKeyPaths[0], code))
         return false;
     for (REGSAM view : RegistryViews) {
         HKEY entry;

@@ -2,7 +2,6 @@
 // the scan over, and the readings a scope sweep keeps for its later passes.
 #include "ListScan.h"
 
-#include <shlwapi.h>
 #include <wchar.h>
 
 void FreeListReading(ListReading& reading)
@@ -71,7 +70,7 @@ ListReading* FindKeptReading(ListReadings& readings, const RegistryName& identit
 {
     for (DWORD i = 0; i < readings.count; i++) {
         ListReading& kept = readings.lists[i];
-        if (kept.match == match && StrCmpIW(kept.identity, identity) == 0)
+        if (kept.match == match && RegSameKey(kept.identity, identity))
             return &kept;
     }
     return nullptr;

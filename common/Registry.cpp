@@ -181,5 +181,8 @@ const wchar_t* RegRootLabel(HKEY root)
 
 bool RegJoinPath(PathBuffer& out, const wchar_t* path, const wchar_t* name)
 {
-    return FormatText(out, L"%s\\%s", path, name);
+    // A missing part makes no path: the caller acts on nothing rather than on "(null)".
+    if (path == nullptr || name == nullptr)
+        return false;
+    return TextCopy(out, path) && TextAppend(out, L"\\") && TextAppend(out, name);
 }

@@ -44,7 +44,8 @@ bool RegHoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount);
 // How log lines name a root: "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other.
 const wchar_t* RegRootLabel(HKEY root);
 
-// A key path and one name below it, "<path>\<name>"; true when it fit.
+// A key path and one name below it, "<path>\<name>", joined as text (a key name is no file
+// path to canonicalise); true when it fit, false for a missing part.
 bool RegJoinPath(PathBuffer& out, const wchar_t* path, const wchar_t* name);
 
 // Former names, until every step uses the ones above.
@@ -63,6 +64,10 @@ inline bool RegistryKeyName(HKEY key, RegistryName& out)
 inline bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& key)
 {
     return RegOpenAsItself(parent, subkey, access, key);
+}
+inline bool JoinKeyPath(PathBuffer& out, const wchar_t* path, const wchar_t* name)
+{
+    return RegJoinPath(out, path, name);
 }
 inline bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out)
 {

@@ -2,6 +2,7 @@
 // the next restart; in a preview, each named once unless a folder above it was passed as
 // removed.
 #include "FileChanges.h"
+#include "ScheduledNames.h"
 #include "PreviewItems.h"
 #include "TriedItems.h"
 

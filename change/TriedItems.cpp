@@ -3,6 +3,7 @@
 // same however many the record holds.
 #include "PreviewItems.h"
 #include "RunOutcome.h"
+#include "ScheduledNames.h"
 #include "TriedItems.h"
 
 #include "../common/FoldedSet.h"
@@ -18,9 +19,6 @@ namespace {
 
 // Each item's index name (IndexName) with its place in Tried.items.
 FoldedSet Index = {};
-// What this run has scheduled for deletion at restart: each path as scheduled and, for a
-// renamed file, its new path. Kept whether or not the record is.
-FoldedSet ScheduledNames = {};
 
 // The item the last note was about: what a failure's reason belongs to.
 DWORD LastNoted = NoItem;
@@ -262,16 +260,6 @@ void NoteRemoved(const ItemKind& kind, const wchar_t* identity, const wchar_t* s
     }
 }
 
-void KeepScheduledName(const wchar_t* path)
-{
-    FoldedSetAdd(ScheduledNames, path, wcslen(path));
-}
-
-bool HasScheduledName(const wchar_t* path)
-{
-    return FoldedSetHas(ScheduledNames, path, wcslen(path));
-}
-
 void NoteScheduled(const wchar_t* path)
 {
     Tried.restartPending = true;
@@ -296,7 +284,7 @@ void ClearTriedItems()
         HeapFree(GetProcessHeap(), 0, Tried.items[i].texts);
     Tried.count = 0;
     FoldedSetClear(Index);
-    FoldedSetClear(ScheduledNames);
+    ClearScheduledNames();
     Tried.itemLost = false;
     Tried.previewNamedChange = false;
     Tried.restartPending = false;

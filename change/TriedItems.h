@@ -56,10 +56,6 @@ void NoteFailure(DWORD error);
 // What a change did; a failure's reason (GetLastError) goes with the item noted for it.
 Change Outcome(bool made);
 
-// The names this run has scheduled for deletion at restart (a path, or the name a file was
-// renamed to first), which the record's clearing empties: kept, and asked whether kept.
-void KeepScheduledName(const wchar_t* path);
-bool HasScheduledName(const wchar_t* path);
 
 // A key item that is a scope's marker-only Software\Quorvex, or its Cleaned key: still there
 // perhaps, but no trace of the product.

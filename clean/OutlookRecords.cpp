@@ -3,8 +3,10 @@
 // uninstall, and a reinstalled add-in then starts disabled.
 #include "OutlookRecords.h"
 #include "Catalogue.h"
-#include "ListScan.h"
 #include "RegistryValues.h"
+
+#include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 
@@ -99,15 +101,14 @@ void PurgeList(const wchar_t* officePath, const wchar_t* version, const wchar_t*
     if (!FormatText(path, L"%s\\%s\\%s", officePath, version, list))
         return;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_USERS, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) !=
-        ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_USERS, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key))
         return;
     // Collected before the first removal, which moves the later values down; a name too long
     // for its buffer is no name of the add-in's.
     ListValueReading reading = {key, matches, {}};
     RegEnumValues(key, false, NoteMatchingValue, &reading);
     for (DWORD i = 0; i < reading.found.count; i++)
-        RemoveRegistryValue(key, reading.found.names[i], RootLabel(HKEY_USERS), path);
+        RemoveRegistryValue(key, reading.found.names[i], RegRootLabel(HKEY_USERS), path);
     FreeNames(reading.found);
     RegCloseKey(key);
 }
@@ -137,9 +138,9 @@ void PurgeOfficeView(REGSAM view, void* context)
 {
     OfficeView office = {static_cast<const wchar_t*>(context), view};
     HKEY key;
-    if (RegOpenKeyExW(HKEY_USERS, office.officePath, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_USERS, office.officePath, KEY_READ | view, key))
         return;
-    ForEachSubkeyOf(key, PurgeIfOfficeVersion, &office);
+    RegEnumSubkeys(key, PurgeIfOfficeVersion, &office);
     RegCloseKey(key);
 }
 
@@ -150,5 +151,5 @@ void PurgeOutlookRecords(const wchar_t* sid)
     PathBuffer officePath;
     if (!ScopeKeyPath(officePath, sid, OfficeKey))
         return;
-    ForEachRegistryView(PurgeOfficeView, officePath);
+    RegForEachView(PurgeOfficeView, officePath);
 }

@@ -91,20 +91,28 @@ bool IsUserClassesLink(HKEY link, HKEY classes)
 
 // Opens one component of a path below parent as itself. A link is taken only at the end of
 // the path (as the link); on the way it ends the path, but for Windows' own link, followed.
-// The registry's error code, or ERROR_FILE_NOT_FOUND for a link on the way.
+// The registry's error code, or ERROR_FILE_NOT_FOUND for a link on the way. Only a component
+// named "Classes" can be Windows' own link: the last one of a path is asked no more.
 LONG OpenComponent(HKEY parent, const wchar_t* component, REGSAM access, bool last, HKEY& key)
 {
     LONG opened = RegOpenKeyExW(parent, component, REG_OPTION_OPEN_LINK, access, &key);
-    if (opened != ERROR_SUCCESS || last || !IsLink(key))
+    if (opened != ERROR_SUCCESS || (last && StrCmpIW(component, L"Classes") != 0) || !IsLink(key))
         return opened;
     HKEY link = key;
-    opened = RegOpenKeyExW(parent, component, 0, access, &key);
-    if (opened == ERROR_SUCCESS && !IsUserClassesLink(link, key)) {
-        RegCloseKey(key);
-        opened = ERROR_FILE_NOT_FOUND;
+    HKEY followed;
+    if (RegOpenKeyExW(parent, component, 0, access, &followed) == ERROR_SUCCESS) {
+        if (IsUserClassesLink(link, followed)) {
+            RegCloseKey(link);
+            key = followed;
+            return ERROR_SUCCESS;
+        }
+        RegCloseKey(followed);
     }
+    // At the end of the path a link is the key asked for, opened as itself.
+    if (last)
+        return ERROR_SUCCESS;
     RegCloseKey(link);
-    return opened;
+    return ERROR_FILE_NOT_FOUND;
 }
 
 } // namespace

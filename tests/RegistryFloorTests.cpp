@@ -144,13 +144,17 @@ TEST_F(RegistryFloorTest, KeyIsReachedAsItselfOrNotAtAll)
     const struct {
         std::wstring path;
         const wchar_t* kernelName;  // below \REGISTRY\User, or null where it cannot be reached
+        bool holdsNothing;
     } cases[] = {
-        {User(L"Plain\\Child"), L"\\Plain\\Child"},
-        {User(L"AtEnd"), L"\\AtEnd"},
-        {User(L"Way\\Child"), nullptr},
-        {User(L"Other\\Classes\\Child"), nullptr},
-        {User(L"Software\\Classes\\Zc.Type"), L"_Classes\\Zc.Type"},
-        {Sid + L"-2\\Software\\Classes\\Child", nullptr},
+        {User(L"Plain\\Child"), L"\\Plain\\Child", true},
+        // A link at the end is the key itself: it holds its target's name alone.
+        {User(L"AtEnd"), L"\\AtEnd", false},
+        {User(L"Way\\Child"), nullptr, false},
+        {User(L"Other\\Classes\\Child"), nullptr, false},
+        {User(L"Other\\Classes"), L"\\Other\\Classes", false},
+        {User(L"Software\\Classes\\Zc.Type"), L"_Classes\\Zc.Type", true},
+        {User(L"Software\\Classes"), L"_Classes", false},
+        {Sid + L"-2\\Software\\Classes\\Child", nullptr, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -165,9 +169,8 @@ TEST_F(RegistryFloorTest, KeyIsReachedAsItselfOrNotAtAll)
         RegCloseKey(key);
         HKEY values;
         ASSERT_TRUE(RegOpenForValues(HKEY_USERS, c.path.c_str(), KEY_WOW64_64KEY, values));
-        // A link opened as itself holds its target's name and nothing else.
-        EXPECT_EQ(RegHoldsAtMost(values, 0, 0), c.path != User(L"AtEnd"));
-        EXPECT_TRUE(RegHoldsAtMost(values, 0, 1));
+        EXPECT_EQ(RegHoldsAtMost(values, 0, 0), c.holdsNothing);
+        EXPECT_TRUE(RegHoldsAtMost(values, 1, 1));
         RegCloseKey(values);
     }
 }

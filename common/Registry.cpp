@@ -115,6 +115,39 @@ LONG OpenComponent(HKEY parent, const wchar_t* component, REGSAM access, bool la
     return ERROR_FILE_NOT_FOUND;
 }
 
+// The kernel's name of a key to open a path below: the two roots are spelled here, since a
+// predefined handle cannot be asked; another predefined handle has none.
+bool ParentName(HKEY parent, RegistryName& out)
+{
+    if (parent == HKEY_LOCAL_MACHINE || parent == HKEY_USERS) {
+        wcscpy(out, parent == HKEY_LOCAL_MACHINE ? L"\\REGISTRY\\MACHINE" : L"\\REGISTRY\\USER");
+        return true;
+    }
+    return (reinterpret_cast<ULONG_PTR>(parent) & 0x80000000) == 0 && RegKernelName(parent, out);
+}
+
+// The quick way, in three calls: the whole path opened at once (a link at its end as itself) is
+// the key asked for when the kernel names it as the parent's name and the path, so that no link
+// on the way and no view led elsewhere. ERROR_MORE_DATA when that cannot be told this way (a
+// view's own key, a link, a path ending at a user's classes): then each component is opened.
+LONG OpenWhole(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
+{
+    const wchar_t* last = wcsrchr(path, L'\\');
+    RegistryName parentName;
+    if (last == nullptr || last[1] == L'\0' || StrCmpIW(last + 1, L"Classes") == 0 || !ParentName(parent, parentName))
+        return ERROR_MORE_DATA;
+    LONG opened = RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, access, &key);
+    if (opened != ERROR_SUCCESS)
+        return opened;
+    RegistryName name;
+    size_t length = wcslen(parentName);
+    if (RegKernelName(key, name) && StrCmpNIW(name, parentName, static_cast<int>(length)) == 0 &&
+        name[length] == L'\\' && StrCmpIW(name + length + 1, path) == 0)
+        return ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ERROR_MORE_DATA;
+}
+
 } // namespace
 
 bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
@@ -122,6 +155,12 @@ bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
     // Each component is opened on its own: REG_OPTION_OPEN_LINK covers only the last one of a
     // path, and a link further up would be followed. Views apply to every relative open; a
     // key on the way is opened only to read whether it is a link.
+    // A path that cannot be opened whole cannot be opened component by component either.
+    LONG whole = OpenWhole(parent, path, access, key);
+    if (whole != ERROR_MORE_DATA) {
+        SetLastError(static_cast<DWORD>(whole));
+        return whole == ERROR_SUCCESS;
+    }
     const REGSAM walk = KEY_QUERY_VALUE | (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
     HKEY current = parent;
     const wchar_t* rest = path;

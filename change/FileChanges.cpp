@@ -2,10 +2,10 @@
 // the next restart; in a preview, each named once unless a folder above it was passed as
 // removed.
 #include "FileChanges.h"
+#include "ScheduledNames.h"
 #include "PreviewItems.h"
 #include "TriedItems.h"
 
-#include "../common/FoldedSet.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -15,10 +15,6 @@
 namespace {
 
 const wchar_t RenamePrefix[] = L"~ZamoClean-";
-
-// What this run has scheduled for deletion at restart: each path as scheduled and, for a
-// renamed file, its new path.
-FoldedSet ScheduledPaths = {};
 
 // Renames a file within its folder to a name of this program's own; true when renamed. The
 // name is never one that exists: an existing file is not replaced.
@@ -134,11 +130,11 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
     bool moved = !isFolder && RenameForRestart(path, renamed);
     if (MoveFileExW(moved ? renamed : path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         NoteScheduled(path);
-        // A name not kept here is scheduled again when met again: twice in the system's
-        // list does no harm beyond the line.
-        FoldedSetAdd(ScheduledPaths, path, wcslen(path));
+        // A name not kept is scheduled again when met again: twice in the system's list does
+        // no harm beyond the line.
+        KeepScheduledName(path);
         if (moved)
-            FoldedSetAdd(ScheduledPaths, renamed, wcslen(renamed));
+            KeepScheduledName(renamed);
         return Change::Made;
     }
     DWORD error = GetLastError();
@@ -152,15 +148,10 @@ Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
 
 bool ScheduledAlready(const wchar_t* path)
 {
-    if (!FoldedSetHas(ScheduledPaths, path, wcslen(path)))
+    if (!HasScheduledName(path))
         return false;
     NoteScheduled(path);
     return true;
-}
-
-void ClearScheduledPaths()
-{
-    FoldedSetClear(ScheduledPaths);
 }
 
 Change DeleteShortcutFile(const wchar_t* path)

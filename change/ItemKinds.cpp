@@ -4,6 +4,7 @@
 #include "TriedItems.h"
 
 #include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 
 #include <wchar.h>
 
@@ -35,21 +36,23 @@ bool SplitKernelName(const wchar_t* name, HKEY& root, const wchar_t*& path)
 // How many characters of the marker's key path name the maker's key above it.
 const size_t MakerKeyPathLength = 16;
 
+bool IsDefaultValue(const RegValue& value, void* context)
+{
+    *static_cast<bool*>(context) = value.name[0] == L'\0';
+    return false;
+}
+
 // A key (opened as itself) with no subkey and no value but, at most, the default value.
 bool HoldsDefaultValueAtMost(HKEY key)
 {
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS ||
-        subkeys != 0 || values > 1)
-        return false;
-    if (values == 0)
-        return true;
-    wchar_t name[MAX_PATH];
-    DWORD nameCount = MAX_PATH;
-    return RegEnumValueW(key, 0, name, &nameCount, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           nameCount == 0;
+    bool onlyDefault = true;
+    return RegHoldsAtMost(key, 0, 1) && RegEnumValues(key, false, IsDefaultValue, &onlyDefault) && onlyDefault;
+}
+
+bool CopyFirstName(const wchar_t* name, void* context)
+{
+    TextCopy(*static_cast<PathBuffer*>(context), name);
+    return false;
 }
 
 // True when the key named root\path is a scope's Software\Quorvex (64-bit view) that holds
@@ -78,20 +81,15 @@ bool IsScopeMarkerOnly(HKEY root, const wchar_t* path)
     wmemcpy(makerPath, path, makerLength);
     makerPath[makerLength] = L'\0';
     HKEY maker;
-    if (RegOpenKeyExW(root, makerPath, REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, &maker) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, makerPath, KEY_READ | KEY_WOW64_64KEY, maker))
         return false;
     bool markerOnly = false;
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    wchar_t name[MAX_PATH];
-    DWORD nameCount = MAX_PATH;
-    if (RegQueryInfoKeyW(maker, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) == ERROR_SUCCESS &&
-        subkeys == 1 && values == 0 &&
-        RegEnumKeyExW(maker, 0, name, &nameCount, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+    PathBuffer name;
+    name[0] = L'\0';
+    if (RegHoldsAtMost(maker, 1, 0) && RegEnumSubkeys(maker, CopyFirstName, &name) &&
         CompareStringOrdinal(name, -1, ScopeMarkerKeyPath + MakerKeyPathLength + 1, -1, TRUE) == CSTR_EQUAL) {
         HKEY marker;
-        if (RegOpenKeyExW(maker, name, REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, &marker) == ERROR_SUCCESS) {
+        if (RegOpenAsItself(maker, name, KEY_READ | KEY_WOW64_64KEY, marker)) {
             markerOnly = HoldsDefaultValueAtMost(marker);
             RegCloseKey(marker);
         }

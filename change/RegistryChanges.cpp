@@ -5,6 +5,7 @@
 #include "TriedItems.h"
 
 #include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -18,24 +19,18 @@ namespace {
 // False with GetLastError telling why the key itself stayed.
 bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
+    // Opened as the preview names it: a link on the way or at the end is not followed.
     HKEY key;
-    LONG opened = RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, KEY_READ | DELETE | view, &key);
-    if (opened != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(opened));
+    if (!RegOpenAsItself(parent, subkey, KEY_READ | DELETE | view, key))
         return false;
-    }
-    // Each deletion moves the later children down, so the scan stays at an index until
-    // the child there cannot be deleted. A name that cannot be opened as enumerated (one
-    // with a NUL inside it) stays, and so does this key.
-    DWORD index = 0;
-    for (;;) {
-        wchar_t name[MAX_PATH];
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (!DeleteTree(key, name, view))
-            index++;
-    }
+    // The children's names are read before the first deletion, which moves the later ones
+    // down. A name that cannot be opened as read (one with a NUL inside it) stays, and so
+    // does this key.
+    NameList children = {};
+    RegReadSubkeyNames(key, children);
+    for (DWORD i = 0; i < children.count; i++)
+        DeleteTree(key, children.names[i], view);
+    FreeNames(children);
     LONG status = NtDeleteKey(key);
     RegCloseKey(key);
     if (status < 0)
@@ -79,7 +74,34 @@ void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& sho
     RecordItem(identity);
 }
 
+// A preview's walk of a key's values: whether each is one the preview has named as removed.
+struct PreviewedValues {
+    const wchar_t* keyName;
+    bool allNamed;
+};
+
+bool IsNamedAsRemoved(const RegValue& value, void* context)
+{
+    PreviewedValues& walk = *static_cast<PreviewedValues*>(context);
+    ValueRecordItem identity;
+    walk.allNamed = ValueIdentity(walk.keyName, value.name, identity) && RecordCovers(identity);
+    return walk.allNamed;
+}
+
 } // namespace
+
+bool KeyLeftEmpty(HKEY key)
+{
+    if (!PreviewMode)
+        return RegHoldsAtMost(key, 0, 0);
+    RegistryName keyName;
+    if (!RegHoldsAtMost(key, 0, MAXDWORD) || !RegKernelName(key, keyName))
+        return false;
+    if (RecordCovers(keyName))
+        return true;
+    PreviewedValues walk = {keyName, true};
+    return RegEnumValues(key, false, IsNamedAsRemoved, &walk) && walk.allNamed;
+}
 
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {

@@ -21,6 +21,11 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
 // removed", the report and the exit code count it. A preview names nothing for it.
 void NoteKeptKey(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown);
 
+// True when an open key holds no subkey and no value but those the run has removed, in a
+// preview as in a real run: in a preview, the values it has named as removed (or that lie in a
+// key it has named) count as gone. A value that cannot be named so counts as still there.
+bool KeyLeftEmpty(HKEY key);
+
 // The scope marker's key below a scope ("Software\Quorvex\Cleaned"), in the 64-bit view only,
 // so that a 32-bit and a 64-bit build of the program read and write the same marker.
 extern const wchar_t ScopeMarkerKeyPath[];

@@ -1,8 +1,9 @@
 // The run's record of what it tried to remove: each item noted once, in the order first
 // tried, and found again by name through a hashed index, so that noting an item costs the
 // same however many the record holds.
-#include "RunOutcome.h"
 #include "PreviewItems.h"
+#include "RunOutcome.h"
+#include "ScheduledNames.h"
 #include "TriedItems.h"
 
 #include "../common/FoldedSet.h"
@@ -288,7 +289,7 @@ void ClearTriedItems()
         HeapFree(GetProcessHeap(), 0, Tried.items[i].texts);
     Tried.count = 0;
     FoldedSetClear(Index);
-    ClearScheduledPaths();
+    ClearScheduledNames();
     Tried.itemLost = false;
     Tried.previewNamedChange = false;
     Tried.restartPending = false;

@@ -62,8 +62,6 @@ void NoteFailure(DWORD error);
 // What a change did; a failure's reason (GetLastError) goes with the item noted for it.
 Change Outcome(bool made);
 
-// What the record's clearing empties besides: the paths scheduled for deletion at restart.
-void ClearScheduledPaths();
 
 // A key item that is a scope's marker-only Software\Quorvex, or its Cleaned key: still there
 // perhaps, but no trace of the product.

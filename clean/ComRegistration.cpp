@@ -41,11 +41,11 @@ namespace {
 bool ReadClassText(HKEY parent, const wchar_t* name, const wchar_t* subkey, REGSAM view, PathBuffer& out)
 {
     HKEY key;
-    if (RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(parent, name, KEY_READ | view, key))
         return false;
     HKEY inner;
     bool read = false;
-    if (RegOpenKeyExW(key, subkey, REG_OPTION_OPEN_LINK, KEY_READ | view, &inner) == ERROR_SUCCESS) {
+    if (RegOpenAsItself(key, subkey, KEY_READ | view, inner)) {
         read = ReadRegistryText(inner, nullptr, out, false);
         RegCloseKey(inner);
     }
@@ -67,7 +67,7 @@ void PurgeClassKeys(HKEY root, const wchar_t* classesPath, const wchar_t* classI
         if (!TextCopy(path, classesPath) || !TextAppend(path, L"\\") || !TextAppend(path, listPath))
             continue;
         HKEY list;
-        if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+        if (!RegOpenAsItself(root, path, KEY_READ | view, list))
             continue;
         if (NamesAddIn(list, classId, L"ProgID", view) || NamesAddIn(list, classId, L"VersionIndependentProgID", view))
             RemoveListedKey(list, classId, view, RootLabel(root), path);
@@ -79,12 +79,12 @@ void PurgeClassKeys(HKEY root, const wchar_t* classesPath, const wchar_t* classI
 void PurgeClassRoot(HKEY root, const wchar_t* classesPath, REGSAM view)
 {
     HKEY classes;
-    if (RegOpenKeyExW(root, classesPath, 0, KEY_READ | view, &classes) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, classesPath, KEY_READ | view, classes))
         return;
     PathBuffer classId;
     bool named = ReadClassText(classes, AddInProgId, L"CLSID", view, classId) && IsClassId(classId);
     HKEY progId;
-    if (RegOpenKeyExW(classes, AddInProgId, REG_OPTION_OPEN_LINK, KEY_READ | view, &progId) == ERROR_SUCCESS) {
+    if (RegOpenAsItself(classes, AddInProgId, KEY_READ | view, progId)) {
         RegCloseKey(progId);
         RemoveListedKey(classes, AddInProgId, view, RootLabel(root), classesPath);
     }

@@ -2,15 +2,14 @@
 // (a sub-folder's tree where it comes), the folder itself last, with a log line before each
 // file's deletion.
 #include "FolderRemoval.h"
-#include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../change/PreviewRecord.h"
 #include "../common/FileKinds.h"
+#include "../common/Path.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
-#include <shlwapi.h>
 #include <wchar.h>
 
 namespace {
@@ -25,7 +24,7 @@ namespace {
 // drive path whose every component is found under a name equal to its own, ignoring case.
 bool StoredSpelling(const PathBuffer& path, PathBuffer& out)
 {
-    if (!IsDrivePath(path) || wcspbrk(path, L"*?") != nullptr)
+    if (!PathIsOnDrive(path) || wcspbrk(path, L"*?") != nullptr)
         return false;
     wmemcpy(out, path, 3);
     out[3] = L'\0';
@@ -54,61 +53,13 @@ bool StoredSpelling(const PathBuffer& path, PathBuffer& out)
     return true;
 }
 
-// True for a name that a path given to the system would not reach as it stands: one that ends
-// with a dot or a space (which the system drops), or a device's name ("con", "AUX.log",
-// "nul .txt": the part before the first dot, spaces after it aside), which would name the device.
-bool NeedsLiteralPath(const wchar_t* name)
-{
-    size_t length = wcslen(name);
-    if (length == 0 || name[length - 1] == L'.' || name[length - 1] == L' ')
-        return true;
-    size_t base = wcscspn(name, L".");
-    while (base > 0 && name[base - 1] == L' ')
-        base--;
-    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* device : devices) {
-        if (CompareStringOrdinal(name, static_cast<int>(base), device, -1, TRUE) == CSTR_EQUAL)
-            return true;
-    }
-    // COM1 to COM9 and LPT1 to LPT9, the superscript digits and 0 included.
-    if (base == 4 && (CompareStringOrdinal(name, 3, L"COM", 3, TRUE) == CSTR_EQUAL ||
-                      CompareStringOrdinal(name, 3, L"LPT", 3, TRUE) == CSTR_EQUAL))
-        return (name[3] >= L'0' && name[3] <= L'9') || name[3] == L'\x00B9' || name[3] == L'\x00B2' ||
-               name[3] == L'\x00B3';
-    return false;
-}
-
-bool IsLiteralPath(const wchar_t* path)
-{
-    return wcsncmp(path, L"\\\\?\\", 4) == 0;
-}
-
-// The literal form of a drive or share path: "\\?\C:\..." or "\\?\UNC\server\share\...".
-// False for any other path, or when it does not fit.
-bool LiteralPath(PathBuffer& out, const wchar_t* path)
-{
-    if (IsLiteralPath(path))
-        return TextCopy(out, path);
-    if (IsDrivePath(path))
-        return FormatText(out, L"\\\\?\\%s", path);
-    if (wcsncmp(path, L"\\\\", 2) == 0 && path[2] != L'\\' && path[2] != L'?' && path[2] != L'.')
-        return FormatText(out, L"\\\\?\\UNC\\%s", path + 2);
-    return false;
-}
-
-// A literal path is joined to a name as plain text: nothing in it is to be interpreted.
-bool JoinLiteral(PathBuffer& path, const wchar_t* name)
-{
-    return TextAppend(path, L"\\") && TextAppend(path, name);
-}
-
 // The path through which an entry of the folder at acting is acted on: the literal form where
 // the folder's path is literal already or the entry's name needs it.
 bool ActingEntryPath(PathBuffer& out, const wchar_t* acting, const wchar_t* name)
 {
-    if (IsLiteralPath(acting) || NeedsLiteralPath(name))
-        return LiteralPath(out, acting) && JoinLiteral(out, name);
-    return TextCopy(out, acting) && AppendEntryName(out, name);
+    if (PathIsLiteral(acting) || PathNeedsLiteral(name))
+        return PathToLiteral(out, acting) && PathJoinLiteral(out, name);
+    return TextCopy(out, acting) && PathJoinName(out, name);
 }
 
 // What one level of RemoveTree carries from entry to entry.
@@ -124,10 +75,10 @@ bool RemoveTreeEntry(const WIN32_FIND_DATAW& entry, void* context)
 {
     TreeWalk& walk = *static_cast<TreeWalk*>(context);
     // An entry whose path does not fit stays, and so does this folder. The logged path is
-    // plain text: AppendEntryName would refuse a name with a final dot.
+    // plain text: PathJoinName would refuse a name with a final dot.
     PathBuffer entryLogged;
     PathBuffer entryActing;
-    if (!TextCopy(entryLogged, walk.logged) || !JoinLiteral(entryLogged, entry.cFileName) ||
+    if (!TextCopy(entryLogged, walk.logged) || !PathJoinLiteral(entryLogged, entry.cFileName) ||
         !ActingEntryPath(entryActing, walk.acting, entry.cFileName) || IsLinkAttributes(entry.dwFileAttributes)) {
         walk.foldersOnly = false;
         return true;
@@ -161,7 +112,7 @@ bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
     if (!IsPlainFolder(attributes))
         return false;
     TreeWalk walk = {logged, acting, true};
-    if (!ForEachFolderEntry(acting, RemoveTreeEntry, &walk))
+    if (!PathForEachEntry(acting, RemoveTreeEntry, &walk))
         return false;
 
     // Scheduled after everything in it, so that the restart finds it empty; the listing is
@@ -172,41 +123,6 @@ bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
 }
 
 } // namespace
-
-// PathAppendW canonicalises what it joins (a name of dots, for one): nothing may be
-// acted on under a path other than the entry's own.
-bool AppendEntryName(PathBuffer& path, const wchar_t* name)
-{
-    PathBuffer expected;
-    size_t length = wcslen(path);
-    if (!TextCopy(expected, path))
-        return false;
-    if (length > 0 && path[length - 1] != L'\\' && !TextAppend(expected, L"\\"))
-        return false;
-    if (!TextAppend(expected, name) || !PathAppendName(path, name))
-        return false;
-    return wcscmp(path, expected) == 0;
-}
-
-bool ForEachFolderEntry(const wchar_t* folder, FolderEntryVisit visit, void* context)
-{
-    PathBuffer pattern;
-    if (!(IsLiteralPath(folder) ? TextCopy(pattern, folder) && JoinLiteral(pattern, L"*.*")
-                                : TextCopy(pattern, folder) && AppendEntryName(pattern, L"*.*")))
-        return false;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    do {
-        if (StrCmpW(entry.cFileName, L".") == 0 || StrCmpW(entry.cFileName, L"..") == 0)
-            continue;
-        if (!visit(entry, context))
-            break;
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return true;
-}
 
 void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool isFolder)
 {

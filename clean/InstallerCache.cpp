@@ -1,22 +1,14 @@
 // Installer cache: the cached packages of the family's products in %WINDIR%\Installer, each
 // checked against its own Property table, and the products' icon folders there and in each
 // user's %APPDATA%\Microsoft\Installer.
-#include "InstallerRecords.h"
-#include "Catalogue.h"
+#include "InstallerCache.h"
 #include "FolderRemoval.h"
-#include "ListScan.h"
 #include "PackageCache.h"
 #include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RegistryValues.h"
-#include "ScopeMarker.h"
 
 #include "../change/FileChanges.h"
 #include "../common/FileKinds.h"
-#include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
-#include "../common/Settings.h"
-#include "../log/log.h"
+#include "../common/Path.h"
 
 #include <shlwapi.h>
 
@@ -46,7 +38,7 @@ bool IsCachedPackage(const InstallerProduct& product)
 // A product's icon folder below folder, removed through the folder removal when it is a folder.
 void RemoveIconFolder(PathBuffer& folder, const InstallerProduct& product)
 {
-    if (!AppendEntryName(folder, product.code) || !ExpandsToItself(folder))
+    if (!PathJoinName(folder, product.code) || !ExpandsToItself(folder))
         return;
     if (IsPlainFolder(GetFileAttributesW(folder)))
         RemoveFolderTree(folder);
@@ -60,15 +52,15 @@ bool IsCachedFileName(const wchar_t* path)
     PathBuffer expected;
     const wchar_t* name = PathFindFileNameW(path);
     return InstallerCacheFolder(folder) && name != path && IsPlainName(name) && TextCopy(expected, folder) &&
-           AppendEntryName(expected, name) && StrCmpIW(expected, path) == 0 && IsPlainFile(path);
+           PathJoinName(expected, name) && StrCmpIW(expected, path) == 0 && IsPlainFile(path);
 }
 
 bool InstallerCacheFolder(PathBuffer& out)
 {
     PathBuffer windows;
     UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    return length > 0 && length < MAX_PATH && IsDrivePath(windows) && TextCopy(out, windows) &&
-           AppendEntryName(out, L"Installer");
+    return length > 0 && length < MAX_PATH && PathIsOnDrive(windows) && TextCopy(out, windows) &&
+           PathJoinName(out, L"Installer");
 }
 
 void RemoveCachedInstallerPackage(const wchar_t* path, const wchar_t* productName)
@@ -97,8 +89,8 @@ void RemoveUserInstallerFolders(const wchar_t* sid, const InstallerProductList& 
 {
     for (DWORD i = 0; i < products.count; i++) {
         PathBuffer folder;
-        if (ResolveUserShellFolder(sid, L"AppData", folder) && AppendEntryName(folder, L"Microsoft") &&
-            AppendEntryName(folder, L"Installer"))
+        if (ResolveUserShellFolder(sid, L"AppData", folder) && PathJoinName(folder, L"Microsoft") &&
+            PathJoinName(folder, L"Installer"))
             RemoveIconFolder(folder, products.products[i]);
     }
 }

@@ -1,6 +1,6 @@
 // Installer codes: a product or patch code in the braced form and in the Installer's packed
 // form of 32 hex digits.
-#include "InstallerRecords.h"
+#include "InstallerCodes.h"
 
 #include <wchar.h>
 

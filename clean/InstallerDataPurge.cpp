@@ -17,6 +17,13 @@ namespace {
 // on 64-bit Windows from being shown the 32-bit view instead.
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
+bool NotesMaker(const RegValue& value, void* context)
+{
+    bool& found = *static_cast<bool*>(context);
+    found = StrStrIW(value.text, MakerWord) != nullptr;
+    return !found;
+}
+
 // What matches in a component record: the maker word in the data of one of its values.
 // Every value type is read as UTF-16 text that ends at its first NUL or with the data.
 const wchar_t* ComponentMentionsMaker(const ListScan& scan, const wchar_t* name)
@@ -27,21 +34,10 @@ const wchar_t* ComponentMentionsMaker(const ListScan& scan, const wchar_t* name)
     HKEY component;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, componentPath, 0, ReadAccess, &component) != ERROR_SUCCESS)
         return nullptr;
+    // A name or data too long for its buffer is never read cut: met before the maker, it
+    // counts as another's, and the record stays.
     bool found = false;
-    for (DWORD index = 0; !found; index++) {
-        wchar_t valueName[MAX_PATH];
-        DWORD valueNameCount = MAX_PATH;
-        // One character beyond the 520 bytes offered, for the terminator of data
-        // that fills them without a NUL of its own.
-        wchar_t data[MAX_PATH + 1];
-        DWORD dataSize = MAX_PATH * sizeof(wchar_t);
-        // A name or data too long for its buffer ends the scan like the end of the values.
-        if (RegEnumValueW(component, index, valueName, &valueNameCount, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                          &dataSize) != ERROR_SUCCESS)
-            break;
-        data[RegistryTextLength(data, dataSize)] = L'\0';
-        found = StrStrIW(data, MakerWord) != nullptr;
-    }
+    found = RegEnumValues(component, true, NotesMaker, &found) && found;
     RegCloseKey(component);
     return found ? MakerWord : nullptr;
 }

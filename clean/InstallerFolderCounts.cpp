@@ -1,21 +1,15 @@
 // Installer folder counts: the values of the Installer's "Folders" list and of the shared
 // files' reference counts ("SharedDLLs") that name a path inside the product's folders,
 // once that path is gone, in both views.
-#include "InstallerRecords.h"
+#include "InstallerFolderCounts.h"
+#include "InstallerCache.h"
 #include "ProductTargets.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
-#include "ScopeMarker.h"
 
-#include "../change/FileChanges.h"
 #include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
-#include "../log/log.h"
+#include "../common/Path.h"
 
 #include <wchar.h>
 
@@ -67,29 +61,35 @@ bool IsGone(const wchar_t* name)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// A count list being read: the values that name a path inside the folders that is gone.
+struct CountListReading {
+    const ProductFolders& folders;
+    NameList names;
+};
+
+bool NoteGoneFolderValue(const RegValue& value, void* context)
+{
+    CountListReading& reading = *static_cast<CountListReading*>(context);
+    const wchar_t* name = value.name;
+    // Only plain drive paths are compared: no "..", no forward slash to walk out of a folder.
+    if (!PathIsOnDrive(name) || wcsstr(name, L"\\..") != nullptr || wcschr(name, L'/') != nullptr)
+        return true;
+    bool inside = false;
+    for (DWORD i = 0; i < reading.folders.count && !inside; i++)
+        inside = IsFolderOrInside(reading.folders.folders[i], name);
+    return !inside || !IsGone(name) || AddName(reading.names, name);
+}
+
 void PurgeCountList(const wchar_t* list, REGSAM view, const ProductFolders& folders)
 {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
         return;
-    NameList names = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        // Only plain drive paths are compared: no "..", no forward slash to walk out of a folder.
-        if (!IsDrivePath(name) || wcsstr(name, L"\\..") != nullptr || wcschr(name, L'/') != nullptr)
-            continue;
-        bool inside = false;
-        for (DWORD i = 0; i < folders.count && !inside; i++)
-            inside = IsFolderOrInside(folders.folders[i], name);
-        if (inside && IsGone(name) && !AddName(names, name))
-            break;
-    }
-    for (DWORD i = 0; i < names.count; i++)
-        RemoveRegistryValue(key, names.names[i], L"HKLM", list);
-    FreeNames(names);
+    CountListReading reading = {folders, {}};
+    RegEnumValues(key, false, NoteGoneFolderValue, &reading);
+    for (DWORD i = 0; i < reading.names.count; i++)
+        RemoveRegistryValue(key, reading.names.names[i], L"HKLM", list);
+    FreeNames(reading.names);
     RegCloseKey(key);
 }
 
@@ -106,12 +106,12 @@ void PurgeInstallerFolderCounts(const InstallerProductList& products)
     for (DWORD i = 0; i < products.count; i++) {
         PathBuffer icons;
         if (products.products[i].machine && InstallerCacheFolder(cache) && TextCopy(icons, cache) &&
-            AppendEntryName(icons, products.products[i].code))
+            PathJoinName(icons, products.products[i].code))
             AddFolder(folders, icons);
     }
     for (const wchar_t* list : CountLists) {
         for (REGSAM view : RegistryViews) {
-            if (VisitsView(HKEY_LOCAL_MACHINE, list, view))
+            if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, list, view))
                 PurgeCountList(list, view, folders);
         }
     }

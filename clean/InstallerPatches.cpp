@@ -1,22 +1,15 @@
 // Installer patches: the machine's registrations of the patches that the family's products
 // list (Classes\Installer\Patches, UserData\<SID>\Patches) and their cached patch files,
 // removed only when no other product lists the patch.
-#include "InstallerRecords.h"
+#include "InstallerPatches.h"
+#include "InstallerCache.h"
+#include "InstallerCodes.h"
+#include "InstallerKeys.h"
+#include "InstallerProducts.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RegistryValues.h"
-#include "ScopeMarker.h"
 
-#include "../change/FileChanges.h"
-#include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
-#include "../log/log.h"
 
 #include <msi.h>
 #include <msiquery.h>
@@ -34,7 +27,7 @@ bool ProductListsPatch(HKEY list, const wchar_t* name, REGSAM view, const wchar_
 {
     PathBuffer path;
     HKEY patches;
-    if (!FormatText(path, L"%s\\Patches", name) || RegOpenKeyExW(list, path, 0, KEY_READ | view, &patches) != ERROR_SUCCESS)
+    if (!RegJoinPath(path, name, L"Patches") || RegOpenKeyExW(list, path, 0, KEY_READ | view, &patches) != ERROR_SUCCESS)
         return false;
     bool listed = RegQueryValueExW(patches, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     HKEY sub;
@@ -46,6 +39,22 @@ bool ProductListsPatch(HKEY list, const wchar_t* name, REGSAM view, const wchar_
     return listed;
 }
 
+// A search of a product list for a product other than the given ones that lists a patch.
+struct PatchSearch {
+    const InstallerProductList& products;
+    const wchar_t* patch;
+    HKEY list;
+    REGSAM view;
+    bool listed;
+};
+
+bool OtherProductListsIt(const wchar_t* name, void* context)
+{
+    PatchSearch& search = *static_cast<PatchSearch*>(context);
+    search.listed = !ListsProduct(search.products, name) && ProductListsPatch(search.list, name, search.view, search.patch);
+    return !search.listed;
+}
+
 // Whether a product of a list other than the given products lists the patch.
 bool OtherProductListsPatch(HKEY root, const wchar_t* path, REGSAM view, const wchar_t* patch,
                             const InstallerProductList& products)
@@ -53,16 +62,28 @@ bool OtherProductListsPatch(HKEY root, const wchar_t* path, REGSAM view, const w
     HKEY list;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return false;
-    bool listed = false;
-    for (DWORD index = 0; !listed; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        listed = !ListsProduct(products, name) && ProductListsPatch(list, name, view, patch);
-    }
+    PatchSearch search = {products, patch, list, view, false};
+    RegEnumSubkeys(list, OtherProductListsIt, &search);
     RegCloseKey(list);
-    return listed;
+    return search.listed;
+}
+
+// The same below each SID of a key: path\<SID>\below of the machine (64-bit view).
+struct SidPatchSearch {
+    const wchar_t* path;
+    const wchar_t* below;
+    const wchar_t* patch;
+    const InstallerProductList& products;
+    bool listed;
+};
+
+bool SidListsIt(const wchar_t* sid, void* context)
+{
+    SidPatchSearch& search = *static_cast<SidPatchSearch*>(context);
+    PathBuffer list;
+    search.listed = FormatText(list, L"%s\\%s\\%s", search.path, sid, search.below) &&
+                    OtherProductListsPatch(HKEY_LOCAL_MACHINE, list, KEY_WOW64_64KEY, search.patch, search.products);
+    return !search.listed;
 }
 
 // Whether, for any SID under the key at path (64-bit view), a product of its list below
@@ -73,18 +94,10 @@ bool AnySidListsPatch(const wchar_t* path, const wchar_t* below, const wchar_t* 
     HKEY top;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, ReadAccess, &top) != ERROR_SUCCESS)
         return false;
-    bool listed = false;
-    for (DWORD index = 0; !listed; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(top, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        PathBuffer list;
-        listed = FormatText(list, L"%s\\%s\\%s", path, sid, below) &&
-                 OtherProductListsPatch(HKEY_LOCAL_MACHINE, list, KEY_WOW64_64KEY, patch, products);
-    }
+    SidPatchSearch search = {path, below, patch, products, false};
+    RegEnumSubkeys(top, SidListsIt, &search);
     RegCloseKey(top);
-    return listed;
+    return search.listed;
 }
 
 bool PatchIsShared(const wchar_t* patch, const InstallerProductList& products)
@@ -131,13 +144,13 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
         return;
     NameList sids = {};
-    ReadSubkeyNames(userData, sids);
+    RegReadSubkeyNames(userData, sids);
     RegCloseKey(userData);
     for (DWORD i = 0; i < sids.count; i++) {
         PathBuffer list;
         PathBuffer record;
         if (!FormatText(list, L"%s\\%s\\Patches", InstallerUserData, sids.names[i]) ||
-            !JoinKeyPath(record, list, patch.packed))
+            !RegJoinPath(record, list, patch.packed))
             continue;
         // The cached file's name is read before its record goes.
         PathBuffer cached;
@@ -164,7 +177,7 @@ void PurgeMachinePatches(const InstallerProductList& products)
         if (PatchIsShared(patch.packed, products))
             continue;
         for (REGSAM view : RegistryViews) {
-            if (VisitsView(HKEY_LOCAL_MACHINE, MachinePatches, view))
+            if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachinePatches, view))
                 RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
         }
         PurgeUserDataPatch(patch);

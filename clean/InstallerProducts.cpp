@@ -1,15 +1,13 @@
 // Installer products: the family's products as the Windows Installer registers them, found
 // on the machine's own records or on a user's.
-#include "InstallerRecords.h"
+#include "InstallerProducts.h"
+#include "InstallerCodes.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
 
 #include "../common/Registry.h"
-
-#include <shlwapi.h>
-#include <wchar.h>
 
 const wchar_t InstallerManaged[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed";
 
@@ -20,51 +18,22 @@ const wchar_t* const MachineProducts = ProductKeyPaths[2];
 const wchar_t* const UserProducts = ProductKeyPaths[1];
 const REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
 
-bool AddProduct(InstallerProductList& list, const wchar_t* packed, const wchar_t* name, bool machine)
+// A product's patch list being read into the list of products.
+struct PatchListing {
+    InstallerProductList& list;
+    const wchar_t* productName;
+};
+
+bool AddListedPatchKey(const wchar_t* name, void* context)
 {
-    for (DWORD i = 0; i < list.count; i++) {
-        if (StrCmpIW(list.products[i].packed, packed) == 0) {
-            list.products[i].machine = list.products[i].machine || machine;
-            return true;
-        }
-    }
-    InstallerProduct product = {};
-    if (!UnpackProductCode(packed, product.code) || !PackProductCode(product.code, product.packed))
-        return false;
-    void* products = list.products;
-    if (!MakeRoom(products, list.count, list.capacity, sizeof(InstallerProduct)))
-        return false;
-    list.products = static_cast<InstallerProduct*>(products);
-    product.name = name;
-    product.machine = machine;
-    list.products[list.count++] = product;
+    PatchListing& listing = *static_cast<PatchListing*>(context);
+    AddPatch(listing.list, name, listing.productName);
     return true;
 }
 
-InstallerProduct* FindProduct(InstallerProductList& list, const wchar_t* packed)
+bool AddListedPatchValue(const RegValue& value, void* context)
 {
-    for (DWORD i = 0; i < list.count; i++) {
-        if (StrCmpIW(list.products[i].packed, packed) == 0)
-            return &list.products[i];
-    }
-    return nullptr;
-}
-
-void AddPatch(InstallerProductList& list, const wchar_t* packed, const wchar_t* productName)
-{
-    if (!IsPackedCode(packed))
-        return;
-    for (DWORD i = 0; i < list.patchCount; i++) {
-        if (StrCmpIW(list.patches[i].packed, packed) == 0)
-            return;
-    }
-    void* patches = list.patches;
-    if (!MakeRoom(patches, list.patchCount, list.patchCapacity, sizeof(InstallerPatch)))
-        return;
-    list.patches = static_cast<InstallerPatch*>(patches);
-    InstallerPatch& patch = list.patches[list.patchCount++];
-    wmemcpy(patch.packed, packed, 33);
-    patch.productName = productName;
+    return AddListedPatchKey(value.name, context);
 }
 
 // The patches a product's key lists as values of its "Patches" subkey (the machine's and a
@@ -74,20 +43,9 @@ void AddListedPatches(InstallerProductList& list, HKEY product, const wchar_t* p
     HKEY patches;
     if (RegOpenKeyExW(product, L"Patches", 0, KEY_READ, &patches) != ERROR_SUCCESS)
         return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumValueW(patches, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        AddPatch(list, name, productName);
-    }
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(patches, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        AddPatch(list, name, productName);
-    }
+    PatchListing listing = {list, productName};
+    RegEnumValues(patches, false, AddListedPatchValue, &listing);
+    RegEnumSubkeys(patches, AddListedPatchKey, &listing);
     RegCloseKey(patches);
 }
 
@@ -118,6 +76,55 @@ void ReadProductList(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM 
     RegCloseKey(list);
 }
 
+// One SID's UserData products being read: the purge's scan of the list, the reading kept
+// for it (or null), the products found, and the index the walk is at. A key name always fits,
+// so the walk's visits are the list's indexes.
+struct UserDataReading {
+    const ListScan& scan;
+    ListReading* kept;
+    InstallerProductList& out;
+    DWORD index;
+};
+
+// The record's product, its patches and cached package, as ReadUserDataSid tells.
+void ReadUserDataProduct(UserDataReading& reading, HKEY product, const wchar_t* name, DWORD index)
+{
+    HKEY properties;
+    if (RegOpenKeyExW(product, L"InstallProperties", 0, ReadAccess, &properties) != ERROR_SUCCESS)
+        return;
+    const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
+    if (displayName != nullptr) {
+        AddProduct(reading.out, name, displayName, true);
+        NoteListMatch(reading.kept, index, name);
+    }
+    InstallerProduct* known = FindProduct(reading.out, name);
+    if (known != nullptr && known->machine) {
+        if (known->localPackage[0] == L'\0' &&
+            !ReadRegistryText(properties, L"LocalPackage", known->localPackage, false))
+            known->localPackage[0] = L'\0';
+        AddListedPatches(reading.out, product, known->name);
+    }
+    RegCloseKey(properties);
+}
+
+bool ReadUserDataRecord(const wchar_t* name, void* context)
+{
+    UserDataReading& reading = *static_cast<UserDataReading*>(context);
+    DWORD index = reading.index++;
+    // A record not named by a code is no product here, but the purge takes it all the same.
+    if (!IsPackedCode(name)) {
+        if (reading.kept != nullptr && MatchCataloguedRecord(reading.scan, name) != nullptr)
+            NoteListMatch(reading.kept, index, name);
+        return true;
+    }
+    HKEY product;
+    if (RegOpenKeyExW(reading.scan.list, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
+        return true;
+    ReadUserDataProduct(reading, product, name, index);
+    RegCloseKey(product);
+    return true;
+}
+
 // UserData\<SID>\Products of one SID: the records whose InstallProperties "DisplayName" is a
 // catalogue name, and, for every product known by now, its patches and cached package. The
 // records that match are the matches of the Installer data purge, noted in a reading that
@@ -127,44 +134,27 @@ void ReadUserDataSid(HKEY userData, const wchar_t* sid, ListReadings* readings, 
     PathBuffer productsPath;
     PathBuffer fullPath;
     HKEY products;
-    if (!FormatText(productsPath, L"%s\\Products", sid) || !JoinKeyPath(fullPath, InstallerUserData, productsPath) ||
+    if (!RegJoinPath(productsPath, sid, L"Products") || !RegJoinPath(fullPath, InstallerUserData, productsPath) ||
         RegOpenKeyExW(userData, productsPath, 0, ReadAccess, &products) != ERROR_SUCCESS)
         return;
     const ListScan scan = {products, KEY_WOW64_64KEY, MatchCataloguedRecord, nullptr, L"HKLM", fullPath, sid};
-    ListReading* kept = KeepListReading(scan, readings);
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(products, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        // A record not named by a code is no product here, but the purge takes it all the same.
-        if (!IsPackedCode(name)) {
-            if (kept != nullptr && MatchCataloguedRecord(scan, name) != nullptr)
-                NoteListMatch(kept, index, name);
-            continue;
-        }
-        HKEY product;
-        if (RegOpenKeyExW(products, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
-            continue;
-        HKEY properties;
-        if (RegOpenKeyExW(product, L"InstallProperties", 0, ReadAccess, &properties) == ERROR_SUCCESS) {
-            const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
-            if (displayName != nullptr) {
-                AddProduct(out, name, displayName, true);
-                NoteListMatch(kept, index, name);
-            }
-            InstallerProduct* known = FindProduct(out, name);
-            if (known != nullptr && known->machine) {
-                if (known->localPackage[0] == L'\0' &&
-                    !ReadRegistryText(properties, L"LocalPackage", known->localPackage, false))
-                    known->localPackage[0] = L'\0';
-                AddListedPatches(out, product, known->name);
-            }
-            RegCloseKey(properties);
-        }
-        RegCloseKey(product);
-    }
+    UserDataReading reading = {scan, KeepListReading(scan, readings), out, 0};
+    RegEnumSubkeys(products, ReadUserDataRecord, &reading);
     RegCloseKey(products);
+}
+
+// Every SID's UserData records being read.
+struct UserDataSids {
+    HKEY userData;
+    ListReadings* readings;
+    InstallerProductList& out;
+};
+
+bool ReadUserDataOfSid(const wchar_t* sid, void* context)
+{
+    UserDataSids& sids = *static_cast<UserDataSids*>(context);
+    ReadUserDataSid(sids.userData, sid, sids.readings, sids.out);
+    return true;
 }
 
 // The UserData records of one SID, or of every SID (sid null).
@@ -173,16 +163,22 @@ void ReadUserDataProducts(const wchar_t* sid, ListReadings* readings, InstallerP
     HKEY userData;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
         return;
-    if (sid != nullptr)
+    if (sid != nullptr) {
         ReadUserDataSid(userData, sid, readings, out);
-    for (DWORD index = 0; sid == nullptr; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(userData, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        ReadUserDataSid(userData, name, readings, out);
+    } else {
+        UserDataSids sids = {userData, readings, out};
+        RegEnumSubkeys(userData, ReadUserDataOfSid, &sids);
     }
     RegCloseKey(userData);
+}
+
+bool ReadManagedSid(const wchar_t* sid, void* context)
+{
+    PathBuffer path;
+    if (FormatText(path, L"%s\\%s\\Installer\\Products", InstallerManaged, sid))
+        ReadProductList(HKEY_LOCAL_MACHINE, path, nullptr, KEY_WOW64_64KEY, MatchProductKey, true, nullptr,
+                        *static_cast<InstallerProductList*>(context));
+    return true;
 }
 
 // The machine's product lists under Managed\<SID>\Installer\Products (products assigned by policy).
@@ -191,15 +187,7 @@ void ReadManagedProducts(InstallerProductList& out)
     HKEY managed;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerManaged, 0, ReadAccess, &managed) != ERROR_SUCCESS)
         return;
-    for (DWORD index = 0;; index++) {
-        PathBuffer sid;
-        DWORD sidCount = MAX_PATH;
-        if (RegEnumKeyExW(managed, index, sid, &sidCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        PathBuffer path;
-        if (FormatText(path, L"%s\\%s\\Installer\\Products", InstallerManaged, sid))
-            ReadProductList(HKEY_LOCAL_MACHINE, path, nullptr, KEY_WOW64_64KEY, MatchProductKey, true, nullptr, out);
-    }
+    RegEnumSubkeys(managed, ReadManagedSid, &out);
     RegCloseKey(managed);
 }
 
@@ -249,22 +237,4 @@ void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListRe
         ReadProductList(HKEY_USERS, path, sid, KEY_WOW64_64KEY, MatchUserProductKey, false, readings, out);
     if (ScopeKeyPath(path, sid, ProductKeyPaths[0]))
         ReadUninstallEntries(HKEY_USERS, path, sid, KEY_WOW64_64KEY, readings, out);
-}
-
-void FreeInstallerProducts(InstallerProductList& list)
-{
-    if (list.products != nullptr)
-        HeapFree(GetProcessHeap(), 0, list.products);
-    if (list.patches != nullptr)
-        HeapFree(GetProcessHeap(), 0, list.patches);
-    list = {};
-}
-
-bool ListsProduct(const InstallerProductList& list, const wchar_t* packed)
-{
-    for (DWORD i = 0; i < list.count; i++) {
-        if (StrCmpIW(list.products[i].packed, packed) == 0)
-            return true;
-    }
-    return false;
 }

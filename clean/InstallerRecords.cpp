@@ -2,21 +2,15 @@
 // products, in the machine's registry (both views, and the policy's copies under Managed)
 // and in a user's hive.
 #include "InstallerRecords.h"
+#include "InstallerCache.h"
+#include "InstallerKeys.h"
+#include "InstallerPatches.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "ProfilePaths.h"
+#include "InstallerProducts.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
-#include "ScopeMarker.h"
 
-#include "../change/FileChanges.h"
-#include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
-#include "../common/Settings.h"
-#include "../log/log.h"
 
 #include <shlwapi.h>
 
@@ -53,6 +47,24 @@ void RemoveProductNamedKeys(HKEY root, const wchar_t* list, REGSAM view, const I
     }
 }
 
+// One upgrade code's values being read: those the products name, and whether any other is there.
+struct UpgradeCodeReading {
+    const InstallerProductList& products;
+    bool machineOnly;
+    NameList ours;
+    bool othersRemain;
+};
+
+bool NoteUpgradeCodeValue(const RegValue& value, void* context)
+{
+    UpgradeCodeReading& reading = *static_cast<UpgradeCodeReading*>(context);
+    if (ListsApplying(reading.products, value.name, reading.machineOnly))
+        reading.othersRemain = !AddName(reading.ours, value.name) || reading.othersRemain;
+    else
+        reading.othersRemain = true;
+    return true;
+}
+
 // One upgrade code's key: its values named by the products go; the key itself only when
 // they were all it held.
 void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view,
@@ -60,35 +72,19 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
 {
     PathBuffer path;
     HKEY key;
-    if (!JoinKeyPath(path, list, name) ||
+    if (!RegJoinPath(path, list, name) ||
         RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
         return;
-    NameList ours = {};
-    bool othersRemain = false;
-    for (DWORD index = 0;; index++) {
-        PathBuffer valueName;
-        DWORD valueNameCount = MAX_PATH;
-        LONG result = RegEnumValueW(key, index, valueName, &valueNameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
-        // A value that cannot be read by name is another's as far as this key goes.
-        if (result != ERROR_SUCCESS) {
-            othersRemain = true;
-            break;
-        }
-        if (ListsApplying(products, valueName, machineOnly))
-            othersRemain = !AddName(ours, valueName) || othersRemain;
-        else
-            othersRemain = true;
-    }
+    // A value that cannot be read whole is another's as far as this key goes.
+    UpgradeCodeReading reading = {products, machineOnly, {}, false};
+    if (!RegEnumValues(key, false, NoteUpgradeCodeValue, &reading))
+        reading.othersRemain = true;
+    NameList& ours = reading.ours;
+    bool othersRemain = reading.othersRemain;
     const wchar_t* label = RootLabel(root);
     for (DWORD i = 0; i < ours.count; i++)
         RemoveRegistryValue(key, ours.names[i], label, path);
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    bool empty = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                  nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                 subkeys == 0 && (values == 0 || PreviewMode);
+    bool empty = KeyLeftEmpty(key);
     RegCloseKey(key);
     if (ours.count > 0 && !othersRemain && empty)
         RemoveInstallerKey(root, list, name, view);
@@ -103,18 +99,32 @@ void PurgeUpgradeCodes(HKEY root, const wchar_t* list, REGSAM view, const Instal
         return;
     // The names first: removing a key while enumerating would skip its successor.
     NameList names = {};
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (!AddName(names, name))
-            break;
-    }
+    RegReadSubkeyNames(key, names);
     RegCloseKey(key);
     for (DWORD i = 0; i < names.count; i++)
         PurgeUpgradeCode(root, list, names.names[i], view, products, machineOnly);
     FreeNames(names);
+}
+
+// A search of a user's product list for a product other than the given ones that lists a patch.
+struct PatchSearch {
+    const InstallerProductList& products;
+    const wchar_t* patch;
+    HKEY list;
+    bool listed;
+};
+
+bool OtherUserProductListsPatch(const wchar_t* name, void* context)
+{
+    PatchSearch& search = *static_cast<PatchSearch*>(context);
+    PathBuffer patches;
+    HKEY key;
+    if (ListsProduct(search.products, name) || !RegJoinPath(patches, name, L"Patches") ||
+        RegOpenKeyExW(search.list, patches, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return true;
+    search.listed = RegQueryValueExW(key, search.patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return !search.listed;
 }
 
 // Whether a product of the user's list other than the given products lists the patch.
@@ -125,22 +135,10 @@ bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerPro
     if (!FormatText(path, L"%s\\%s\\Products", sid, UserInstaller) ||
         RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
         return false;
-    bool listed = false;
-    for (DWORD index = 0; !listed; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        PathBuffer patches;
-        HKEY key;
-        if (ListsProduct(products, name) || !FormatText(patches, L"%s\\Patches", name) ||
-            RegOpenKeyExW(list, patches, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-            continue;
-        listed = RegQueryValueExW(key, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        RegCloseKey(key);
-    }
+    PatchSearch search = {products, patch, list, false};
+    RegEnumSubkeys(list, OtherUserProductListsPatch, &search);
     RegCloseKey(list);
-    return listed;
+    return search.listed;
 }
 
 // The user's patch registrations of the products' patches that no other product of the user lists.
@@ -162,7 +160,7 @@ void PurgeManagedRecords(const InstallerProductList& products)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerManaged, 0, KEY_READ | KEY_WOW64_64KEY, &managed) != ERROR_SUCCESS)
         return;
     NameList sids = {};
-    ReadSubkeyNames(managed, sids);
+    RegReadSubkeyNames(managed, sids);
     RegCloseKey(managed);
     for (DWORD s = 0; s < sids.count; s++) {
         PathBuffer features;
@@ -180,48 +178,6 @@ void PurgeManagedRecords(const InstallerProductList& products)
 }
 
 } // namespace
-
-bool VisitsView(HKEY root, const wchar_t* path, REGSAM view)
-{
-    if (view != KEY_WOW64_32KEY)
-        return true;
-    RegistryName names[2];
-    const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-    for (int i = 0; i < 2; i++) {
-        HKEY key;
-        // Without a 64-bit key the 32-bit one is its own; without a 32-bit one there is nothing to visit.
-        if (RegOpenKeyExW(root, path, 0, KEY_READ | views[i], &key) != ERROR_SUCCESS)
-            return i == 0;
-        bool named = RegistryKeyName(key, names[i]);
-        RegCloseKey(key);
-        if (!named)
-            return true;
-    }
-    return StrCmpIW(names[0], names[1]) != 0;
-}
-
-void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
-{
-    HKEY parent;
-    if (RegOpenKeyExW(root, list, 0, KEY_READ | view, &parent) != ERROR_SUCCESS)
-        return;
-    HKEY probe;
-    if (RegOpenKeyExW(parent, name, 0, KEY_READ | view, &probe) != ERROR_SUCCESS) {
-        RegCloseKey(parent);
-        return;
-    }
-    RegCloseKey(probe);
-    const wchar_t* label = RootLabel(root);
-    ShownPathBuffer shown;
-    if (ShownKeyPath(shown, list, name)) {
-        Change change = DeleteRegistryTree(parent, name, view, {label, list, name});
-        if (change == Change::Made)
-            LogLine(L"Successfully removed from %s\\%s", label, shown);
-        else if (change == Change::Failed)
-            LogLine(L"Failed to remove from %s\\%s", label, shown);
-    }
-    RegCloseKey(parent);
-}
 
 void PurgeUserInstallerRecords(const wchar_t* sid, const InstallerProductList& products)
 {
@@ -242,11 +198,11 @@ void PurgeMachineInstallerRecords(const InstallerProductList& products)
     if (products.count == 0)
         return;
     for (REGSAM view : RegistryViews) {
-        if (VisitsView(HKEY_LOCAL_MACHINE, MachineFeatures, view))
+        if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachineFeatures, view))
             RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
-        if (VisitsView(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view))
+        if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view))
             PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view, products, true);
-        if (VisitsView(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view))
+        if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view))
             PurgeUpgradeCodes(HKEY_LOCAL_MACHINE, MachineUpgradeCodes, view, products, true);
     }
     PurgeManagedRecords(products);

@@ -1,9 +1,11 @@
 // Installer waiting records: the running user's products whose records the user's pass holds
 // for the machine's uninstallers, and their purge once those have run.
+#include "InstallerWaiting.h"
+#include "InstallerCache.h"
 #include "InstallerRecords.h"
+#include "ListScan.h"
 #include "PassiveUninstaller.h"
 #include "Catalogue.h"
-#include "ListScan.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
 
@@ -16,7 +18,7 @@ namespace {
 bool MachineListsUninstaller(const wchar_t* code)
 {
     PathBuffer path;
-    if (!JoinKeyPath(path, ProductKeyPaths[0], code))
+    if (!RegJoinPath(path, ProductKeyPaths[0], code))
         return false;
     for (REGSAM view : RegistryViews) {
         HKEY entry;

@@ -1,9 +1,7 @@
 // List scans: one reading of a list's matches, walked with the rule that a deletion starts
 // the scan over, and the readings a scope sweep keeps for its later passes.
 #include "ListScan.h"
-#include "Catalogue.h"
 
-#include <shlwapi.h>
 #include <wchar.h>
 
 void FreeListReading(ListReading& reading)
@@ -31,20 +29,28 @@ bool AddMatch(ListReading& reading, DWORD index, const wchar_t* name)
     return true;
 }
 
+// One reading being taken: the scan, the reading, and the index the walk is at.
+struct ListWalk {
+    const ListScan& scan;
+    ListReading& reading;
+    DWORD index;
+};
+
+bool NoteIfMatch(const wchar_t* name, void* context)
+{
+    ListWalk& walk = *static_cast<ListWalk*>(context);
+    DWORD index = walk.index++;
+    return walk.scan.match(walk.scan, name) == nullptr || AddMatch(walk.reading, index, name);
+}
+
 // Reads every entry of the list and notes the matches. Out of memory, the reading ends
 // with the matches noted so far.
 void ReadList(const ListScan& scan, ListReading& reading)
 {
     FreeListReading(reading);
     reading.match = scan.match;
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        if (RegEnumKeyExW(scan.list, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return;
-        if (scan.match(scan, name) != nullptr && !AddMatch(reading, index, name))
-            return;
-    }
+    ListWalk walk = {scan, reading, 0};
+    RegEnumSubkeys(scan.list, NoteIfMatch, &walk);
 }
 
 // Drops the match at position; when its entry was deleted, the later entries moved down.
@@ -64,7 +70,7 @@ ListReading* FindKeptReading(ListReadings& readings, const RegistryName& identit
 {
     for (DWORD i = 0; i < readings.count; i++) {
         ListReading& kept = readings.lists[i];
-        if (kept.match == match && StrCmpIW(kept.identity, identity) == 0)
+        if (kept.match == match && RegSameKey(kept.identity, identity))
             return &kept;
     }
     return nullptr;
@@ -164,17 +170,10 @@ void ForgetListReadings(ListReadings& readings)
     readings.count = 0;
 }
 
+// The former names of the registry walks, for the steps that still call them.
 void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
 {
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumKeyExW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS || !visit(name, context))
-            return;
-    }
+    RegEnumSubkeys(key, visit, context);
 }
 
 void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context), void* context)
@@ -182,37 +181,36 @@ void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* 
     HKEY key;
     if (RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return;
-    ForEachSubkeyOf(key, visit, context);
+    RegEnumSubkeys(key, visit, context);
     RegCloseKey(key);
 }
 
 void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context)
 {
-    for (REGSAM view : RegistryViews)
-        visit(view, context);
+    RegForEachView(visit, context);
 }
 
 void ReadSubkeyNames(HKEY key, NameList& out)
 {
-    ForEachSubkeyOf(
-        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
+    RegReadSubkeyNames(key, out);
 }
 
 void ForEachValueNameOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
 {
-    for (DWORD index = 0;; index++) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS || !visit(name, context))
-            return;
-    }
+    struct NameVisit {
+        bool (*visit)(const wchar_t* name, void* context);
+        void* context;
+    } byName = {visit, context};
+    RegEnumValues(
+        key, false,
+        [](const RegValue& value, void* named) {
+            NameVisit& by = *static_cast<NameVisit*>(named);
+            return by.visit(value.name, by.context);
+        },
+        &byName);
 }
 
 void ReadValueNames(HKEY key, NameList& out)
 {
-    ForEachValueNameOf(
-        key, [](const wchar_t* name, void* context) { return AddName(*static_cast<NameList*>(context), name); }, &out);
+    RegReadValueNames(key, out);
 }

@@ -7,6 +7,7 @@
 
 #include "../common/Bounded.h"
 #include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 
 enum class Taken {
     Kept,     // the entry is still there (kept, failed to go, or passed by a preview)
@@ -63,22 +64,13 @@ ListReading* KeepListReading(const ListScan& scan, ListReadings* readings);
 bool NoteListMatch(ListReading* reading, DWORD index, const wchar_t* name);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
-// Calls visit with the name of each subkey of an open key, in enumeration order, with the
-// caller's context, until visit returns false or the names run out. A key name never exceeds
-// a PathBuffer; one that did would be passed over.
+// The former names of the registry walks (common/RegistryWalk.h), for the steps that still
+// call them: RegEnumSubkeys, RegEnumValues by name, RegReadSubkeyNames, RegReadValueNames and
+// RegForEachView. ForEachSubkey walks root\path opened for reading in the 64-bit view.
 void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
-// The same for root\path opened for reading in the 64-bit view; a key that cannot be opened
-// has none.
 void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context),
                    void* context);
-// The names of a key's subkeys, read whole before anything is deleted below it; a name the heap
-// has no room for ends the reading.
 void ReadSubkeyNames(HKEY key, NameList& out);
-// Calls visit with the name of each value of an open key, in enumeration order, with the
-// caller's context, until visit returns false or the names run out; a name that does not fit
-// a PathBuffer is passed over.
 void ForEachValueNameOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
-// The names of a key's values, read whole before any of them is deleted.
 void ReadValueNames(HKEY key, NameList& out);
-// Calls visit once for each of RegistryViews, in their order, with the caller's context.
 void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context);

@@ -3,10 +3,10 @@
 // uninstall, and a reinstalled add-in then starts disabled.
 #include "OutlookRecords.h"
 #include "Catalogue.h"
-#include "ListScan.h"
 #include "RegistryValues.h"
 
 #include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 
@@ -79,9 +79,17 @@ bool IsDisabledAddIn(HKEY key, const wchar_t* name, DWORD type)
            (FormatText(makerFolder, L"\\%s\\", MakerWord) && HoldsText(data, count, makerFolder));
 }
 
-bool HasValue(HKEY key, const wchar_t* name)
+// One list's values being read: the key, what matches, and the names found.
+struct ListValueReading {
+    HKEY key;
+    bool (*matches)(HKEY key, const wchar_t* name, DWORD type);
+    NameList found;
+};
+
+bool NoteMatchingValue(const RegValue& value, void* context)
 {
-    return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    ListValueReading& reading = *static_cast<ListValueReading*>(context);
+    return !reading.matches(reading.key, value.name, value.type) || AddName(reading.found, value.name);
 }
 
 // Removes every value of officePath\version\list that matches. The key is opened as itself: a
@@ -93,29 +101,15 @@ void PurgeList(const wchar_t* officePath, const wchar_t* version, const wchar_t*
     if (!FormatText(path, L"%s\\%s\\%s", officePath, version, list))
         return;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_USERS, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) !=
-        ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_USERS, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key))
         return;
-    for (DWORD index = 0;;) {
-        PathBuffer name;
-        DWORD nameCount = MAX_PATH;
-        DWORD type = REG_NONE;
-        LONG result = RegEnumValueW(key, index, name, &nameCount, nullptr, &type, nullptr, nullptr);
-        // A name too long for the buffer is no name of the add-in's.
-        if (result == ERROR_MORE_DATA) {
-            index++;
-            continue;
-        }
-        if (result != ERROR_SUCCESS)
-            break;
-        if (matches(key, name, type)) {
-            RemoveRegistryValue(key, name, RootLabel(HKEY_USERS), path);
-            // A removed value moves the later ones down to its index.
-            if (!HasValue(key, name))
-                continue;
-        }
-        index++;
-    }
+    // Collected before the first removal, which moves the later values down; a name too long
+    // for its buffer is no name of the add-in's.
+    ListValueReading reading = {key, matches, {}};
+    RegEnumValues(key, false, NoteMatchingValue, &reading);
+    for (DWORD i = 0; i < reading.found.count; i++)
+        RemoveRegistryValue(key, reading.found.names[i], RegRootLabel(HKEY_USERS), path);
+    FreeNames(reading.found);
     RegCloseKey(key);
 }
 
@@ -144,9 +138,9 @@ void PurgeOfficeView(REGSAM view, void* context)
 {
     OfficeView office = {static_cast<const wchar_t*>(context), view};
     HKEY key;
-    if (RegOpenKeyExW(HKEY_USERS, office.officePath, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_USERS, office.officePath, KEY_READ | view, key))
         return;
-    ForEachSubkeyOf(key, PurgeIfOfficeVersion, &office);
+    RegEnumSubkeys(key, PurgeIfOfficeVersion, &office);
     RegCloseKey(key);
 }
 
@@ -157,5 +151,5 @@ void PurgeOutlookRecords(const wchar_t* sid)
     PathBuffer officePath;
     if (!ScopeKeyPath(officePath, sid, OfficeKey))
         return;
-    ForEachRegistryView(PurgeOfficeView, officePath);
+    RegForEachView(PurgeOfficeView, officePath);
 }

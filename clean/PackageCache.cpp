@@ -6,6 +6,7 @@
 #include "ProfilePaths.h"
 
 #include "../common/FileKinds.h"
+#include "../common/Path.h"
 #include "../log/log.h"
 
 #include <msi.h>
@@ -51,7 +52,7 @@ bool MatchPackage(const WIN32_FIND_DATAW& found, void* context)
     PackageSearch& search = *static_cast<PackageSearch*>(context);
     PathBuffer path;
     PathBuffer productName;
-    search.matched = IsPackageFile(found) && TextCopy(path, *search.entry) && AppendEntryName(path, found.cFileName) &&
+    search.matched = IsPackageFile(found) && TextCopy(path, *search.entry) && PathJoinName(path, found.cFileName) &&
                      ReadPackageProperty(path, L"ProductName", productName) &&
                      CatalogueDisplayName(productName) != nullptr && TextCopy(*search.fileName, found.cFileName);
     return !search.matched;
@@ -61,7 +62,7 @@ bool MatchPackage(const WIN32_FIND_DATAW& found, void* context)
 bool FindProductPackage(const PathBuffer& entry, PathBuffer& fileName)
 {
     PackageSearch search = {&entry, &fileName, false};
-    ForEachFolderEntry(entry, MatchPackage, &search);
+    PathForEachEntry(entry, MatchPackage, &search);
     return search.matched;
 }
 
@@ -72,7 +73,7 @@ bool FindProductEntry(const PathBuffer& entry, bool readPackages, PathBuffer& sh
 {
     for (const wchar_t* marker : PackageCacheMarkers) {
         PathBuffer probe;
-        if (TextCopy(probe, entry) && AppendEntryName(probe, marker) && GetFileAttributesW(probe) != INVALID_FILE_ATTRIBUTES)
+        if (TextCopy(probe, entry) && PathJoinName(probe, marker) && GetFileAttributesW(probe) != INVALID_FILE_ATTRIBUTES)
             return TextCopy(shown, marker);
     }
     return readPackages && FindProductPackage(entry, shown);
@@ -82,7 +83,7 @@ bool RemoveProductEntry(const WIN32_FIND_DATAW& entry, void* context)
 {
     CacheWalk& walk = *static_cast<CacheWalk*>(context);
     PathBuffer path;
-    if (!ExpandText(path, walk.cache) || !AppendEntryName(path, entry.cFileName))
+    if (!ExpandText(path, walk.cache) || !PathJoinName(path, entry.cFileName))
         return true;
     // Files directly in the cache are never touched; links are never entered.
     if (!IsPlainFolder(entry.dwFileAttributes) || !ExpandsToItself(path))
@@ -100,7 +101,7 @@ void RemoveProductEntries(CacheWalk& walk)
 {
     PathBuffer cache;
     if (ExpandText(cache, walk.cache))
-        ForEachFolderEntry(cache, RemoveProductEntry, &walk);
+        PathForEachEntry(cache, RemoveProductEntry, &walk);
 }
 
 } // namespace
@@ -120,7 +121,7 @@ void RemoveUserPackageCache(const PathBuffer& cache)
 void RemoveMachinePackageCache()
 {
     PathBuffer cache;
-    if (!ExpandText(cache, L"%ProgramData%") || !IsFullPath(cache) || !AppendEntryName(cache, CacheFolderName) ||
+    if (!ExpandText(cache, L"%ProgramData%") || !PathIsFull(cache) || !PathJoinName(cache, CacheFolderName) ||
         !ExpandsToItself(cache))
         return;
     // A cache that is a link is not entered, and as nothing is removed, not announced either.

@@ -9,6 +9,7 @@
 #include "../change/PreviewRecord.h"
 #include "../change/ProcessChanges.h"
 #include "../change/RunOutcome.h"
+#include "../common/Registry.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -239,7 +240,7 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, List
     if (!fits)
         return;
     HKEY list;
-    if (RegOpenKeyExW(root, listPath, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, listPath, KEY_READ | view, list))
         return;
     // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
     // has passed already is passed over by the matcher, as a real run finds it gone.

@@ -82,5 +82,5 @@ const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName)
 
 const wchar_t* RootLabel(HKEY root)
 {
-    return root == HKEY_LOCAL_MACHINE ? L"HKLM" : L"HKU";
+    return RegRootLabel(root);
 }

@@ -3,8 +3,9 @@
 // its file name.
 #include "ProductTargets.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
 #include "ProfilePaths.h"
+
+#include "../common/Path.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -79,7 +80,7 @@ bool HasPlainComponents(const wchar_t* path)
 // components are compared.
 bool LiesInside(const wchar_t* folder, const wchar_t* path)
 {
-    if (!IsFullPath(path) || path[0] == L'\\' || wcschr(path, L'/') != nullptr || !HasPlainComponents(path))
+    if (!PathIsFull(path) || path[0] == L'\\' || wcschr(path, L'/') != nullptr || !HasPlainComponents(path))
         return false;
     const wchar_t* f = folder;
     const wchar_t* p = path;
@@ -121,7 +122,7 @@ bool NameIsProcessName(const wchar_t* path)
 void AddProgramFolder(ProductFolderList& folders, const wchar_t* reference)
 {
     PathBuffer& folder = folders.programs[folders.programCount];
-    if (ExpandText(folder, reference) && IsFullPath(folder) && AppendEntryName(folder, MakerWord))
+    if (ExpandText(folder, reference) && PathIsFull(folder) && PathJoinName(folder, MakerWord))
         folders.programCount++;
 }
 
@@ -192,7 +193,7 @@ const wchar_t* UnquotedProgramEnd(const wchar_t* start)
 void ReadProductFolders(const wchar_t* sid, ProductFolderList& out)
 {
     out.hasApplication = sid != nullptr && ResolveUserShellFolder(sid, L"Local AppData", out.application) &&
-                         AppendEntryName(out.application, MakerWord);
+                         PathJoinName(out.application, MakerWord);
     out.programCount = 0;
     AddProgramFolder(out, L"%ProgramFiles%");
     AddProgramFolder(out, L"%ProgramFiles(x86)%");

@@ -3,12 +3,13 @@
 #include "RegistryPurge.h"
 #include "Catalogue.h"
 #include "ComRegistration.h"
-#include "InstallerRecords.h"
+#include "InstallerWaiting.h"
 #include "ListScan.h"
 #include "PassiveUninstaller.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"
+#include "../common/Registry.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -47,7 +48,7 @@ void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, 
     if (!ScopeKeyPath(path, sid, keyPath))
         return;
     HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, path, KEY_READ | view, key))
         return;
     bool userInstallerList = root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
                                                     StrCmpIW(keyPath, ProductKeyPaths[2]) == 0);
@@ -65,7 +66,7 @@ void PurgeSettingsKeys(HKEY root, const wchar_t* sid, REGSAM view)
     if (!ScopeKeyPath(path, sid, L"Software"))
         return;
     HKEY software;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &software) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, path, KEY_READ | view, software))
         return;
     const wchar_t* const settingsKeys[2] = {MakerWord, ProductWord};
     for (const wchar_t* name : settingsKeys) {
@@ -114,7 +115,7 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(Lis
 const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
 {
     HKEY entry;
-    if (RegOpenKeyExW(scan.list, name, 0, KEY_READ | scan.view, &entry) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(scan.list, name, KEY_READ | scan.view, entry))
         return nullptr;
     const wchar_t* displayName = KeyCatalogueName(entry, L"DisplayName");
     if (displayName == nullptr)

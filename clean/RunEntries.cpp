@@ -1,12 +1,11 @@
 // Run entries: the values of the Run and RunOnce keys whose command starts the product's
 // program, in a user's scope and in both views of the machine's.
 #include "RunEntries.h"
-#include "Catalogue.h"
-#include "ListScan.h"
 #include "ProductTargets.h"
 #include "RegistryValues.h"
 
 #include "../common/Registry.h"
+#include "../common/RegistryWalk.h"
 
 namespace {
 
@@ -23,12 +22,12 @@ struct RunKeyReading {
 };
 
 // A value whose command is the product's; one whose text does not fit its buffer is passed over.
-bool NoteProductValue(const wchar_t* name, void* context)
+bool NoteProductValue(const RegValue& value, void* context)
 {
     RunKeyReading& reading = *static_cast<RunKeyReading*>(context);
     PathBuffer command;
-    return !ReadRegistryText(reading.key, name, command, true) || !CommandStartsProducts(reading.targets, command) ||
-           AddName(reading.found, name);
+    return !RegReadText(reading.key, value.name, command, true) || !CommandStartsProducts(reading.targets, command) ||
+           AddName(reading.found, value.name);
 }
 
 void RemoveRunValues(HKEY root, const wchar_t* sid, const wchar_t* runKey, REGSAM view, const ProductTargets& targets)
@@ -36,17 +35,18 @@ void RemoveRunValues(HKEY root, const wchar_t* sid, const wchar_t* runKey, REGSA
     PathBuffer path;
     if (!ScopeKeyPath(path, sid, runKey))
         return;
-    // Without the right to set values (a user's run on the machine's keys) the key is still
-    // read, so that each deletion it cannot make is reported.
+    // Reached as itself: a Run key replaced by a link, or one behind a link, is not the
+    // scope's, and nothing in what the link names is touched. Without the right to set values
+    // (a user's run on the machine's keys) the key is still read, so that each deletion it
+    // cannot make is reported.
     HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS &&
-        RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenForValues(root, path, view, key))
         return;
     // Collected before the first deletion, which moves the later values to other indexes.
     RunKeyReading reading = {key, targets, {}};
-    ForEachValueNameOf(key, NoteProductValue, &reading);
+    RegEnumValues(key, false, NoteProductValue, &reading);
     for (DWORD i = 0; i < reading.found.count; i++)
-        RemoveRegistryValue(key, reading.found.names[i], RootLabel(root), path);
+        RemoveRegistryValue(key, reading.found.names[i], RegRootLabel(root), path);
     FreeNames(reading.found);
     RegCloseKey(key);
 }
@@ -66,7 +66,7 @@ void RemoveMachineRunEntries()
 {
     ProductTargets targets;
     ReadProductTargets(nullptr, targets);
-    ForEachRegistryView(
+    RegForEachView(
         [](REGSAM view, void* context) {
             for (const wchar_t* runKey : RunKeys)
                 RemoveRunValues(HKEY_LOCAL_MACHINE, nullptr, runKey, view, *static_cast<ProductTargets*>(context));

@@ -36,7 +36,7 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
     if (!ScopeKeyPath(path, sid, ScopeMarkerKeyPath))
         return false;
     HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | MarkerView, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, path, KEY_READ | MarkerView, key))
         return false;
 
     // Only a REG_SZ counts; a stored value without its NUL ends with its data.

@@ -2,13 +2,13 @@
 // the machine's common ones, whose stored target is the product's program.
 #include "Shortcuts.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
 #include "ProductTargets.h"
 #include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../common/ComThread.h"
 #include "../common/FileKinds.h"
+#include "../common/Path.h"
 #include "../log/log.h"
 
 #include <shlobj.h>
@@ -90,7 +90,7 @@ bool TakeShortcutEntry(const WIN32_FIND_DATAW& entry, void* context)
     ShortcutWalk& walk = *static_cast<ShortcutWalk*>(context);
     bool taken = false;
     PathBuffer path;
-    if (TextCopy(path, walk.folder) && AppendEntryName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
+    if (TextCopy(path, walk.folder) && PathJoinName(path, entry.cFileName) && !IsLinkAttributes(entry.dwFileAttributes)) {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             taken = IsShortcutName(entry.cFileName) && TakeShortcut(path, *walk.targets);
         } else if (walk.subfolders) {
@@ -106,7 +106,7 @@ bool TakeShortcutEntry(const WIN32_FIND_DATAW& entry, void* context)
 bool WalkShortcuts(const wchar_t* folder, const ProductTargets& targets, bool subfolders)
 {
     ShortcutWalk walk = {folder, &targets, subfolders, false, false};
-    if (!ForEachFolderEntry(folder, TakeShortcutEntry, &walk))
+    if (!PathForEachEntry(folder, TakeShortcutEntry, &walk))
         return false;
     return walk.removed && !walk.left;
 }

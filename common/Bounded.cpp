@@ -70,13 +70,6 @@ bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePa
     return TextAppend(out, relativePath);
 }
 
-bool JoinKeyPath(PathBuffer& out, const wchar_t* path, const wchar_t* name)
-{
-    // A missing part makes no path: the caller acts on nothing rather than on "(null)".
-    if (path == nullptr || name == nullptr)
-        return false;
-    return TextCopy(out, path) && TextAppend(out, L"\\") && TextAppend(out, name);
-}
 
 bool ShownKeyPath(ShownPathBuffer& out, const wchar_t* path, const wchar_t* name)
 {

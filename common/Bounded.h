@@ -30,9 +30,6 @@ bool FormatTextCounted(wchar_t* out, size_t count, const wchar_t* format, ...);
 // null or empty. True when it fit.
 bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePath);
 
-// A key path and one name below it: "<path>\<name>". True when it fit.
-bool JoinKeyPath(PathBuffer& out, const wchar_t* path, const wchar_t* name);
-
 // Room for a key path and one name below it, each of which fits a PathBuffer: how a log line
 // shows a key found in a list.
 typedef wchar_t ShownPathBuffer[2 * MAX_PATH];

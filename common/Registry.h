@@ -1,4 +1,5 @@
-// Registry reading and key identity shared by the removal steps (changes are in change/).
+// The registry floor: keys opened as themselves, the kernel's names of keys, what a key holds,
+// root labels and key paths. Every name here begins with "Reg"; nothing here knows the product.
 #pragma once
 
 #include "Bounded.h"
@@ -7,22 +8,68 @@
 // type is REG_SZ (or REG_EXPAND_SZ when acceptExpandable), the data is not empty, and
 // its text, which ends at the first NUL or at the end of the data, fits with its
 // terminator. The registry is given 520 bytes, so a longer value counts as absent.
-bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable);
+bool RegReadText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable);
 
 // The length of data read from the registry (size bytes) as text: up to its first NUL, or
 // all of it when it has none.
-DWORD RegistryTextLength(const wchar_t* data, DWORD size);
+DWORD RegTextLength(const wchar_t* data, DWORD size);
 
 // The full name the registry itself gives an open key ("\REGISTRY\MACHINE\..."), which
 // tells whether two handles, opened through different views or roots, are one key. It has
 // room for a root, a SID, and a key path and name that each fit a PathBuffer.
 typedef wchar_t RegistryName[3 * MAX_PATH];
 // True when the whole name fit into out.
-bool RegistryKeyName(HKEY key, RegistryName& out);
+bool RegKernelName(HKEY key, RegistryName& out);
+// True when two kernel names name one key (the registry ignores case).
+bool RegSameKey(const wchar_t* name, const wchar_t* other);
 
-// Opens parent\subkey as itself: a registry link is opened as the link, not as the key it names.
-bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& key);
+// Opens parent\path as itself: no registry link on the way or at the end is followed, so a
+// path that passes a link is not found. The one link followed is Windows' own: a user's
+// "<SID>\Software\Classes" below HKEY_USERS, which leads to that user's "<SID>_Classes".
+// False with GetLastError telling why: the registry's code, or ERROR_FILE_NOT_FOUND for a
+// path that meets a link.
+bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
 
-// The kernel's name of parent\subkey opened as itself with access; false when it cannot be
+// The kernel's name of parent\path opened as itself with access; false when it cannot be
 // opened so. out is empty when the name does not fit.
-bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out);
+bool RegKernelNameOf(HKEY parent, const wchar_t* path, REGSAM access, RegistryName& out);
+
+// Opens parent\path as itself to delete values from; without the right to set values it is
+// still opened to read them, so that each deletion it cannot make is reported.
+bool RegOpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key);
+
+// True when an open key has no more than subkeyCount subkeys and valueCount values.
+bool RegHoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount);
+
+// How log lines name a root: "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other.
+const wchar_t* RegRootLabel(HKEY root);
+
+// A key path and one name below it, "<path>\<name>", joined as text (a key name is no file
+// path to canonicalise); true when it fit, false for a missing part.
+bool RegJoinPath(PathBuffer& out, const wchar_t* path, const wchar_t* name);
+
+// Former names, until every step uses the ones above.
+inline bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable)
+{
+    return RegReadText(key, valueName, out, acceptExpandable);
+}
+inline DWORD RegistryTextLength(const wchar_t* data, DWORD size)
+{
+    return RegTextLength(data, size);
+}
+inline bool RegistryKeyName(HKEY key, RegistryName& out)
+{
+    return RegKernelName(key, out);
+}
+inline bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& key)
+{
+    return RegOpenAsItself(parent, subkey, access, key);
+}
+inline bool JoinKeyPath(PathBuffer& out, const wchar_t* path, const wchar_t* name)
+{
+    return RegJoinPath(out, path, name);
+}
+inline bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out)
+{
+    return RegKernelNameOf(parent, subkey, access, out);
+}

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 typedef std::vector<std::wstring> Lines;
@@ -97,6 +99,25 @@ TEST_F(ChangesTest, LinkToTheOtherViewLeavesItsTargetAlone)
     std::wstring kept;
     EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, target + L"\\Inner", L"Keep", &kept, KEY_WOW64_64KEY));
     EXPECT_EQ(kept, L"64");
+}
+
+TEST_F(ChangesTest, TreeReachedThroughALinkOnTheWayIsNeitherNamedNorDeleted)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Target\\Child"), L"Keep", L"1"));
+    RegistryLink link(HKEY_USERS, User(L"Way"), UserKernelRoot + L"\\Target");
+    if (!link.Made())
+        GTEST_SKIP() << "this Wine cannot make a registry link";
+    const std::wstring path = User(L"Way\\Child");
+    {
+        PreviewRun preview;
+        EXPECT_EQ(DeleteRegistryTree(HKEY_USERS, path.c_str(), KEY_WOW64_64KEY, {L"HKU", path.c_str(), nullptr}),
+                  Change::Previewed);
+    }
+    EXPECT_EQ(log.Lines(), Lines{});
+    EXPECT_EQ(DeleteRegistryTree(HKEY_USERS, path.c_str(), KEY_WOW64_64KEY, {L"HKU", path.c_str(), nullptr}),
+              Change::Failed);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, User(L"Target\\Child")));
+    EXPECT_TRUE(link.Exists());
 }
 
 TEST_F(ChangesTest, RealRunActsAndLogsOnlyThroughLogChange)
@@ -608,3 +629,49 @@ TEST_F(ChangesTest, PreviewNamesAValueOnceAcrossViewsAndNamesChangeNothing)
     EXPECT_TRUE(HasValue(L"Run", L"Zamo"));
     EXPECT_TRUE(HasValue(L"Run", L"Zamo\\Deeper"));
 }
+
+namespace {
+
+// Whether a key is left empty, asked after each of a run's value removals: a preview answers as
+// the real run does, and a subkey or a value the run leaves keeps the key.
+TEST_F(ChangesTest, KeyIsLeftEmptyAfterTheRunsRemovalsInAPreviewAsInARealRun)
+{
+    const struct {
+        const wchar_t* what;
+        std::vector<const wchar_t*> values;
+        bool subkey;
+        std::vector<const wchar_t*> removed;
+        std::vector<bool> emptyAfter;  // before any removal, then after each
+    } cases[] = {
+        {L"every value removed", {L"A", L"B"}, false, {L"A", L"B"}, {false, false, true}},
+        {L"one value left", {L"A", L"B", L"Other"}, false, {L"A", L"B"}, {false, false, false}},
+        {L"a subkey left", {L"A"}, true, {L"A"}, {false, false}},
+        {L"nothing in it", {}, false, {}, {true}},
+    };
+    for (bool preview : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::wstring(c.what) + (preview ? L", preview" : L", real run"));
+            DeleteKeyTree(HKEY_USERS, User(L"Codes"));
+            ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Codes\\Code")));
+            for (const wchar_t* name : c.values)
+                ASSERT_TRUE(SetString(HKEY_USERS, User(L"Codes\\Code"), name, L"x"));
+            if (c.subkey) {
+                ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"Codes\\Code\\Sub")));
+            }
+            std::unique_ptr<PreviewRun> run(preview ? new PreviewRun : nullptr);
+            HKEY key;
+            ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, User(L"Codes\\Code").c_str(), 0,
+                                    KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &key),
+                      ERROR_SUCCESS);
+            std::vector<bool> empty = {KeyLeftEmpty(key)};
+            for (const wchar_t* name : c.removed) {
+                DeleteRegistryValue(key, name, {L"HKU", Sid, L"Codes\\Code"});
+                empty.push_back(KeyLeftEmpty(key));
+            }
+            RegCloseKey(key);
+            EXPECT_EQ(empty, c.emptyAfter);
+        }
+    }
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 #include "change/RunOutcome.h"
 #include "clean/FolderRemoval.h"
 #include "common/FileKinds.h"
+#include "common/Path.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 
@@ -328,27 +329,27 @@ TEST_F(OddNameTest, OneHeldOpenIsNamedByNotRemoved)
     EXPECT_EQ(ListTree(literalTree), (std::vector<std::wstring>{L"dir.\\", L"dir.\\inner.txt"}));
 }
 
-TEST(AppendEntryName, TakesOnlyTheFolderOneBackslashAndTheName)
+TEST(PathJoinName, TakesOnlyTheFolderOneBackslashAndTheName)
 {
     PathBuffer path = L"C:\\Folder";
-    EXPECT_TRUE(AppendEntryName(path, L"Entry.txt"));
+    EXPECT_TRUE(PathJoinName(path, L"Entry.txt"));
     EXPECT_STREQ(path, L"C:\\Folder\\Entry.txt");
     PathBuffer rooted = L"C:\\";
-    EXPECT_TRUE(AppendEntryName(rooted, L"Entry"));
+    EXPECT_TRUE(PathJoinName(rooted, L"Entry"));
     EXPECT_STREQ(rooted, L"C:\\Entry");
     // PathAppendW would canonicalise these into other paths.
     PathBuffer dotted = L"C:\\Folder\\..\\Other";
-    EXPECT_FALSE(AppendEntryName(dotted, L"Entry"));
+    EXPECT_FALSE(PathJoinName(dotted, L"Entry"));
     PathBuffer parent = L"C:\\Folder";
-    EXPECT_FALSE(AppendEntryName(parent, L".."));
+    EXPECT_FALSE(PathJoinName(parent, L".."));
     // 255 characters and a backslash leave room for a name of three, not four.
     std::wstring folder = L"C:\\" + std::wstring(252, L'f');
     PathBuffer fits;
     wcscpy(fits, folder.c_str());
-    EXPECT_TRUE(AppendEntryName(fits, L"abc"));
+    EXPECT_TRUE(PathJoinName(fits, L"abc"));
     PathBuffer tooLong;
     wcscpy(tooLong, folder.c_str());
-    EXPECT_FALSE(AppendEntryName(tooLong, L"abcd"));
+    EXPECT_FALSE(PathJoinName(tooLong, L"abcd"));
 }
 
 // Links to non-empty folders outside the tree: Wine deletes through a link when asked

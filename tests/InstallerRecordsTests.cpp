@@ -2,7 +2,12 @@
 // built as the Installer writes them under test codes and SIDs, and the records of real
 // packages installed by the prefix's own msiexec, cleaned by one quiet run.
 #include "change/RunOutcome.h"
+#include "clean/InstallerCache.h"
+#include "clean/InstallerCodes.h"
+#include "clean/InstallerFolderCounts.h"
+#include "clean/InstallerProducts.h"
 #include "clean/InstallerRecords.h"
+#include "clean/InstallerWaiting.h"
 #include "clean/Catalogue.h"
 #include "clean/InstallerDataPurge.h"
 #include "clean/ListScan.h"

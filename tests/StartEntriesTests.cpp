@@ -143,6 +143,40 @@ TEST_F(StartEntriesTest, UserRunValuesThatStartTheProductGoOthersStay)
     EXPECT_FALSE(HasValue(HKEY_USERS, Sid + L"\\" + RunOnceKey, L"Once"));
 }
 
+TEST_F(StartEntriesTest, RunKeysReachedThroughALinkAreLeftAloneWithWhatTheLinkNames)
+{
+    // What the links name: keys outside the scope's Run keys that hold a product's value.
+    const std::wstring elsewhere = Sid + L"\\Elsewhere";
+    ASSERT_TRUE(SetString(HKEY_USERS, elsewhere, L"Once", L"Zamo.exe /finish"));
+    ASSERT_TRUE(SetString(HKEY_USERS, elsewhere + L"\\Run", L"Tray", L"Zamo.exe /tray"));
+    const std::wstring target = L"\\REGISTRY\\User\\" + elsewhere;
+    const struct {
+        const wchar_t* what;
+        std::wstring link;
+        std::wstring target;
+    } cases[] = {
+        {L"RunOnce is a link", Sid + L"\\" + RunOnceKey, target},
+        {L"a link on the way to Run", Sid + L"\\Software\\Microsoft\\Windows\\CurrentVersion", target},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteKeyTree(HKEY_USERS, c.link);
+        RegistryLink link(HKEY_USERS, c.link, c.target);
+        if (!link.Made())
+            GTEST_SKIP() << "this Wine cannot make a registry link";
+        log.Clear();
+        {
+            PreviewRun preview;
+            RemoveUserRunEntries(Sid.c_str());
+        }
+        RemoveUserRunEntries(Sid.c_str());
+        EXPECT_EQ(log.Lines(), Lines{});
+        EXPECT_TRUE(link.Exists());
+        EXPECT_TRUE(HasValue(HKEY_USERS, elsewhere, L"Once"));
+        EXPECT_TRUE(HasValue(HKEY_USERS, elsewhere + L"\\Run", L"Tray"));
+    }
+}
+
 TEST_F(StartEntriesTest, MachineRunValuesGoInBothViewsInTheMachinesTerms)
 {
     ScratchKeys scratch;

@@ -86,7 +86,7 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
     if (!PreviewMode)
         return false;
     RegistryName identity;
-    return KeyIdentity(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
+    return RegKernelNameOf(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
 }
 
 bool PreviewHasRemovedPath(const wchar_t* path)
@@ -97,7 +97,7 @@ bool PreviewHasRemovedPath(const wchar_t* path)
 void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     RegistryName identity;
-    if (PreviewMode && KeyIdentity(parent, subkey, KEY_READ | view, identity)) {
+    if (PreviewMode && RegKernelNameOf(parent, subkey, KEY_READ | view, identity)) {
         wchar_t marked[ARRAYSIZE(identity) + 1];
         if (FormatTextCounted(marked, ARRAYSIZE(marked), L"%c%s", UninstallMark, identity))
             RecordItem(marked);
@@ -107,7 +107,7 @@ void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view)
 bool PreviewHasUninstalled(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     RegistryName identity;
-    if (!PreviewMode || !KeyIdentity(parent, subkey, KEY_READ | view, identity) || identity[0] == L'\0')
+    if (!PreviewMode || !RegKernelNameOf(parent, subkey, KEY_READ | view, identity) || identity[0] == L'\0')
         return false;
     wchar_t marked[ARRAYSIZE(identity) + 1];
     return RecordCovers(identity) ||

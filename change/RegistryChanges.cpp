@@ -41,7 +41,7 @@ bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
 void PreviewKeyRemoval(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {
     RegistryName identity;
-    if (!KeyIdentity(parent, subkey, KEY_READ | DELETE | view, identity))
+    if (!RegKernelNameOf(parent, subkey, KEY_READ | DELETE | view, identity))
         return;
     if (identity[0] != L'\0' && RecordCovers(identity))
         return;
@@ -61,7 +61,7 @@ void PreviewValueRemoval(HKEY key, const wchar_t* valueName, const ShownKey& sho
     RegistryName keyName;
     ValueRecordItem identity;
     identity[0] = L'\0';
-    if (RegistryKeyName(key, keyName)) {
+    if (RegKernelName(key, keyName)) {
         if (RecordCovers(keyName))
             return;
         if (ValueIdentity(keyName, valueName, identity) && RecordCovers(identity))

@@ -230,7 +230,7 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
     wchar_t shownText[ARRAYSIZE(path) + 2 * MAX_PATH];
     wchar_t keyText[ARRAYSIZE(shownText)];
     wchar_t nameText[ARRAYSIZE(shownText)];
-    bool fits = opened == ERROR_SUCCESS && RegistryKeyName(key, identity);
+    bool fits = opened == ERROR_SUCCESS && RegKernelName(key, identity);
     if (opened == ERROR_SUCCESS)
         RegCloseKey(key);
     fits = fits && ShownKeyPath(path, shown.path != nullptr ? shown.path : L"", shown.name);

@@ -28,10 +28,10 @@ bool NoteProductHost(const wchar_t* name, void* context)
 {
     HostReading& reading = *static_cast<HostReading*>(context);
     HKEY host;
-    if (!OpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, host))
+    if (!RegOpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, host))
         return true;
     PathBuffer manifest;
-    if (ReadRegistryText(host, nullptr, manifest, true) && PathIsProducts(reading.scope.targets, manifest))
+    if (RegReadText(host, nullptr, manifest, true) && PathIsProducts(reading.scope.targets, manifest))
         AddName(reading.found, name);
     RegCloseKey(host);
     return true;
@@ -41,10 +41,10 @@ bool NoteProductHost(const wchar_t* name, void* context)
 void RemoveListedHosts(const ShellScope& scope, HKEY list, REGSAM view, const wchar_t* path)
 {
     HostReading reading = {scope, list, view, {}};
-    ForEachSubkeyOf(list, NoteProductHost, &reading);
+    RegEnumSubkeys(list, NoteProductHost, &reading);
     NameList& found = reading.found;
     for (DWORD i = 0; i < found.count; i++)
-        RemoveListedKey(list, found.names[i], view, RootLabel(scope.root), path);
+        RemoveListedKey(list, found.names[i], view, RegRootLabel(scope.root), path);
     FreeNames(found);
 }
 
@@ -58,10 +58,10 @@ void RemoveBrowserHosts(const ShellScope& scope)
         for (const wchar_t* hostList : HostLists) {
             PathBuffer path;
             HKEY list;
-            if (!JoinKeyPath(path, scope.software, hostList) ||
-                !OpenAsItself(scope.root, path, KEY_READ | RegistryViews[v], list))
+            if (!RegJoinPath(path, scope.software, hostList) ||
+                !RegOpenAsItself(scope.root, path, KEY_READ | RegViews[v], list))
                 continue;
-            RemoveListedHosts(scope, list, RegistryViews[v], path);
+            RemoveListedHosts(scope, list, RegViews[v], path);
             RegCloseKey(list);
         }
     }

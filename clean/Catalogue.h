@@ -12,8 +12,6 @@ extern const wchar_t MakerWord[];    // "Quorvex"
 extern const wchar_t ProductWord[];  // "Zamo"
 // The lists of product keys under a scope; the first is the uninstall list.
 extern const wchar_t* const ProductKeyPaths[4];
-// Product keys are visited in the 64-bit view first, then in the 32-bit view.
-extern const REGSAM RegistryViews[2];
 extern const wchar_t AddInProgId[];  // "Zamo.Outlook.AddIn", the add-in's COM name
 extern const wchar_t* const ClickToRunAddInKeyPaths[2];
 // The product's own ProgIDs and URL protocols, its by name whatever else their keys hold; its
@@ -25,5 +23,3 @@ const wchar_t* CatalogueDisplayName(const wchar_t* text);
 // The catalogue name that the opened key's REG_SZ value equals, or null.
 const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName);
 
-// "HKLM" for HKEY_LOCAL_MACHINE, "HKU" for any other root: how log lines name a scope.
-const wchar_t* RootLabel(HKEY root);

@@ -43,16 +43,16 @@ bool IsSingleKeyName(const wchar_t* name)
 void ReadProductVerbs(HKEY shell, REGSAM view, const ProductTargets& targets, Verbs& out)
 {
     NameList verbs = {};
-    ReadSubkeyNames(shell, verbs);
+    RegReadSubkeyNames(shell, verbs);
     for (DWORD i = 0; i < verbs.count; i++) {
         PathBuffer commandPath;
         HKEY command;
         if (!FormatText(commandPath, L"%s\\command", verbs.names[i]) ||
-            !OpenAsItself(shell, commandPath, KEY_QUERY_VALUE | view, command))
+            !RegOpenAsItself(shell, commandPath, KEY_QUERY_VALUE | view, command))
             continue;
         out.commands++;
         PathBuffer text;
-        if (ReadRegistryText(command, nullptr, text, true) && CommandStartsProducts(targets, text))
+        if (RegReadText(command, nullptr, text, true) && CommandStartsProducts(targets, text))
             AddName(out.products, verbs.names[i]);
         RegCloseKey(command);
     }

@@ -41,10 +41,10 @@ bool ManagedServerIsProducts(HKEY server, const wchar_t* file, const ProductTarg
     PathBuffer text;
     PathBuffer path;
     DWORD pathCount = ARRAYSIZE(path);
-    if (ReadRegistryText(server, L"CodeBase", text, false) && StrCmpNIW(text, L"file:", 5) == 0 &&
+    if (RegReadText(server, L"CodeBase", text, false) && StrCmpNIW(text, L"file:", 5) == 0 &&
         PathCreateFromUrlW(text, path, &pathCount, 0) == S_OK && PathIsProducts(targets, path))
         return true;
-    return ReadRegistryText(server, L"Assembly", text, false) && AssemblyIsProducts(text);
+    return RegReadText(server, L"Assembly", text, false) && AssemblyIsProducts(text);
 }
 
 } // namespace
@@ -63,13 +63,13 @@ void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets
     for (DWORD i = 0; i < ARRAYSIZE(ServerKeys); i++) {
         HKEY server;
         PathBuffer text;
-        if (!OpenAsItself(classKey, ServerKeys[i], KEY_QUERY_VALUE | view, server))
+        if (!RegOpenAsItself(classKey, ServerKeys[i], KEY_QUERY_VALUE | view, server))
             continue;
         // A server that cannot be read as text (too long, another type) is another program's.
         DWORD size = 0;
         if (RegQueryValueExW(server, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
             size > sizeof(wchar_t)) {
-            bool product = ReadRegistryText(server, nullptr, text, true);
+            bool product = RegReadText(server, nullptr, text, true);
             if (product && i >= FirstLocalServer)
                 product = CommandStartsProducts(targets, text);
             else if (product)
@@ -83,7 +83,7 @@ void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets
 bool ClassServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets)
 {
     HKEY key;
-    if (!IsClassId(classId) || !OpenAsItself(list, classId, KEY_READ | view, key))
+    if (!IsClassId(classId) || !RegOpenAsItself(list, classId, KEY_READ | view, key))
         return false;
     DWORD products = 0;
     DWORD others = 0;

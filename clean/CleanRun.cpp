@@ -43,6 +43,7 @@
 #include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"
 #include "../common/MachineMutex.h"
+#include "../common/Path.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -62,7 +63,7 @@ bool SweepUser(const wchar_t* sid, void*)
     // The profile folder is read only for someone watching: a quiet run reads what it did.
     if (Listener != nullptr && Listener->stepReport != nullptr) {
         PathBuffer folder;
-        bool known = ReadProfileFolder(sid, folder) && IsFullPath(folder);
+        bool known = ReadProfileFolder(sid, folder) && PathIsFull(folder);
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
     }
     SweepUserScope(sid);

@@ -12,7 +12,7 @@ namespace {
 void PurgeView(REGSAM view, void*)
 {
     for (const wchar_t* path : ClickToRunAddInKeyPaths)
-        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RegRootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
 }
 
 } // namespace
@@ -20,5 +20,5 @@ void PurgeView(REGSAM view, void*)
 void PurgeClickToRunAddIns()
 {
     // Silent, as the add-in keys of the registry purge are: a preview names each.
-    ForEachRegistryView(PurgeView, nullptr);
+    RegForEachView(PurgeView, nullptr);
 }

@@ -46,7 +46,7 @@ bool ReadClassText(HKEY parent, const wchar_t* name, const wchar_t* subkey, REGS
     HKEY inner;
     bool read = false;
     if (RegOpenAsItself(key, subkey, KEY_READ | view, inner)) {
-        read = ReadRegistryText(inner, nullptr, out, false);
+        read = RegReadText(inner, nullptr, out, false);
         RegCloseKey(inner);
     }
     RegCloseKey(key);
@@ -70,7 +70,7 @@ void PurgeClassKeys(HKEY root, const wchar_t* classesPath, const wchar_t* classI
         if (!RegOpenAsItself(root, path, KEY_READ | view, list))
             continue;
         if (NamesAddIn(list, classId, L"ProgID", view) || NamesAddIn(list, classId, L"VersionIndependentProgID", view))
-            RemoveListedKey(list, classId, view, RootLabel(root), path);
+            RemoveListedKey(list, classId, view, RegRootLabel(root), path);
         RegCloseKey(list);
     }
 }
@@ -86,7 +86,7 @@ void PurgeClassRoot(HKEY root, const wchar_t* classesPath, REGSAM view)
     HKEY progId;
     if (RegOpenAsItself(classes, AddInProgId, KEY_READ | view, progId)) {
         RegCloseKey(progId);
-        RemoveListedKey(classes, AddInProgId, view, RootLabel(root), classesPath);
+        RemoveListedKey(classes, AddInProgId, view, RegRootLabel(root), classesPath);
     }
     RegCloseKey(classes);
     if (named)
@@ -101,7 +101,7 @@ struct ClassesKey {
 void PurgeBothViews(HKEY root, const wchar_t* classesPath)
 {
     ClassesKey classes = {root, classesPath};
-    ForEachRegistryView(
+    RegForEachView(
         [](REGSAM view, void* context) {
             const ClassesKey& key = *static_cast<const ClassesKey*>(context);
             PurgeClassRoot(key.root, key.path, view);

@@ -43,7 +43,7 @@ bool ListHolds(const NameList& list, const wchar_t* name)
 bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
 {
     bool products = false;
-    for (REGSAM view : RegistryViews) {
+    for (REGSAM view : RegViews) {
         HKEY classes;
         // The class root as the machine's scope opens it; the lists in it as themselves.
         if (products || RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) !=
@@ -51,7 +51,7 @@ bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
             continue;
         for (const wchar_t* listPath : ClassListPaths) {
             HKEY list;
-            if (products || !OpenAsItself(classes, listPath, KEY_READ | view, list))
+            if (products || !RegOpenAsItself(classes, listPath, KEY_READ | view, list))
                 continue;
             products = IsProductsClass(classes, list, classId, view, scope.machine);
             RegCloseKey(list);
@@ -95,8 +95,8 @@ bool NoteProductHandler(const wchar_t* name, void* context)
     HKEY handler;
     PathBuffer classId;
     bool named = false;
-    if (OpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, handler)) {
-        named = ReadRegistryText(handler, nullptr, classId, false) && IsClassId(classId);
+    if (RegOpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, handler)) {
+        named = RegReadText(handler, nullptr, classId, false) && IsClassId(classId);
         RegCloseKey(handler);
     }
     if (named ? NamesProductsClass(reading.scope, classId) : NamesProductsClass(reading.scope, name))
@@ -111,14 +111,14 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
     PathBuffer path;
     PathBuffer shownPath;
     HKEY list;
-    if (!JoinKeyPath(path, owner, handlerList) || !JoinKeyPath(shownPath, root.path, path) ||
-        !OpenAsItself(root.key, path, KEY_READ | root.view, list))
+    if (!RegJoinPath(path, owner, handlerList) || !RegJoinPath(shownPath, root.path, path) ||
+        !RegOpenAsItself(root.key, path, KEY_READ | root.view, list))
         return;
     HandlerReading reading = {scope, list, root.view, {}};
-    ForEachSubkeyOf(list, NoteProductHandler, &reading);
+    RegEnumSubkeys(list, NoteProductHandler, &reading);
     NameList& found = reading.found;
     for (DWORD i = 0; i < found.count; i++)
-        RemoveListedKey(list, found.names[i], root.view, RootLabel(scope.root), shownPath);
+        RemoveListedKey(list, found.names[i], root.view, RegRootLabel(scope.root), shownPath);
     FreeNames(found);
     RegCloseKey(list);
 }
@@ -144,12 +144,12 @@ void RemoveApprovedValues(const ShellScope& scope)
         return;
     for (DWORD v = 0; v < scope.softwareViews; v++) {
         HKEY key;
-        if (!OpenForValues(scope.root, path, RegistryViews[v], key))
+        if (!RegOpenForValues(scope.root, path, RegViews[v], key))
             continue;
         ApprovedReading reading = {scope, {}};
-        ForEachValueNameOf(key, NoteApprovedProductClass, &reading);
+        RegEnumValueNames(key, NoteApprovedProductClass, &reading);
         for (DWORD i = 0; i < reading.found.count; i++)
-            RemoveRegistryValue(key, reading.found.names[i], RootLabel(scope.root), path);
+            RemoveRegistryValue(key, reading.found.names[i], RegRootLabel(scope.root), path);
         FreeNames(reading.found);
         RegCloseKey(key);
     }
@@ -183,12 +183,12 @@ void FindProductClasses(ShellScope& scope, ClassRoot& root)
 {
     for (const wchar_t* listPath : ClassListPaths) {
         HKEY list;
-        if (!OpenAsItself(root.key, listPath, KEY_READ | root.view, list))
+        if (!RegOpenAsItself(root.key, listPath, KEY_READ | root.view, list))
             continue;
         // One list seen through both views, or through both paths, is read once.
         if (FirstVisit(scope, list)) {
             ClassListReading reading = {scope, root, list};
-            ForEachSubkeyOf(list, NoteProductClass, &reading);
+            RegEnumSubkeys(list, NoteProductClass, &reading);
         }
         RegCloseKey(list);
     }
@@ -221,14 +221,14 @@ void RemoveProductClasses(const ShellScope& scope)
         for (const wchar_t* listPath : ClassListPaths) {
             PathBuffer path;
             HKEY list;
-            if (!JoinKeyPath(path, root.path, listPath) ||
-                !OpenAsItself(root.key, listPath, KEY_READ | root.view, list))
+            if (!RegJoinPath(path, root.path, listPath) ||
+                !RegOpenAsItself(root.key, listPath, KEY_READ | root.view, list))
                 continue;
             // Each class is examined again where it is taken: the other list may hold another
             // program's class under the same ID.
             for (DWORD j = 0; j < root.classIds.count; j++) {
                 if (IsProductsClass(root.key, list, root.classIds.names[j], root.view, scope.targets))
-                    RemoveListedKey(list, root.classIds.names[j], root.view, RootLabel(scope.root), path);
+                    RemoveListedKey(list, root.classIds.names[j], root.view, RegRootLabel(scope.root), path);
             }
             // Another program's class served by the product's file keeps its server, which it
             // cannot do without: it stays, to be repaired.
@@ -236,7 +236,7 @@ void RemoveProductClasses(const ShellScope& scope)
                 const wchar_t* classId = root.keptClassIds.names[j];
                 if (ClassServerIsProducts(list, classId, root.view, scope.targets) &&
                     !IsProductsClass(root.key, list, classId, root.view, scope.targets))
-                    NoteKeptKey(list, classId, root.view, {RootLabel(scope.root), path, classId});
+                    NoteKeptKey(list, classId, root.view, {RegRootLabel(scope.root), path, classId});
             }
             RegCloseKey(list);
         }

@@ -31,7 +31,7 @@ bool MachineHasProductsEntry(const ShellScope& scope, bool application, const wc
 {
     if (!scope.user || !IsSingleKeyName(name))
         return false;
-    for (REGSAM view : RegistryViews) {
+    for (REGSAM view : RegViews) {
         HKEY classes;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) != ERROR_SUCCESS)
             continue;
@@ -70,18 +70,18 @@ bool NamesProductsApplication(const ShellScope& scope, const wchar_t* name)
 // key goes instead.
 void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_t* extension)
 {
-    const wchar_t* label = RootLabel(scope.root);
+    const wchar_t* label = RegRootLabel(scope.root);
     HKEY key;
-    if (!OpenForValues(root.key, extension, root.view, key))
+    if (!RegOpenForValues(root.key, extension, root.view, key))
         return;
     PathBuffer progId;
-    bool byDefault = ReadRegistryText(key, nullptr, progId, false) && NamesProductsProgId(scope, progId);
+    bool byDefault = RegReadText(key, nullptr, progId, false) && NamesProductsProgId(scope, progId);
     NameList named = {};
     HKEY openWith = nullptr;
     DWORD openWithValues = 0;
-    if (OpenForValues(key, L"OpenWithProgids", root.view, openWith)) {
+    if (RegOpenForValues(key, L"OpenWithProgids", root.view, openWith)) {
         NameList values = {};
-        ReadValueNames(openWith, values);
+        RegReadValueNames(openWith, values);
         openWithValues = values.count;
         for (DWORD i = 0; i < values.count; i++) {
             if (NamesProductsProgId(scope, values.names[i]))
@@ -90,9 +90,9 @@ void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_
         FreeNames(values);
     }
     if (byDefault || named.count > 0) {
-        bool openWithEmptied = openWith != nullptr && named.count == openWithValues && HoldsAtMost(openWith, 0, openWithValues);
+        bool openWithEmptied = openWith != nullptr && named.count == openWithValues && RegHoldsAtMost(openWith, 0, openWithValues);
         // Left empty: no value but a named default, no subkey but an emptied OpenWithProgids.
-        bool nothingElse = HoldsAtMost(key, openWithEmptied ? 1 : 0, byDefault ? 1 : 0);
+        bool nothingElse = RegHoldsAtMost(key, openWithEmptied ? 1 : 0, byDefault ? 1 : 0);
         PathBuffer path;
         PathBuffer openWithPath;
         if (nothingElse) {
@@ -100,7 +100,7 @@ void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_
                 RegCloseKey(openWith);
             openWith = nullptr;
             RemoveListedKey(root.key, extension, root.view, label, root.path);
-        } else if (JoinKeyPath(path, root.path, extension)) {
+        } else if (RegJoinPath(path, root.path, extension)) {
             if (openWith != nullptr && FormatText(openWithPath, L"%s\\OpenWithProgids", path))
                 RemoveValues(openWith, named, label, openWithPath);
             if (byDefault)
@@ -121,12 +121,12 @@ void RemoveProductsVerbs(const ShellScope& scope, const ClassRoot& root, const w
     PathBuffer shellPath;
     PathBuffer shownPath;
     HKEY shell;
-    if (!JoinKeyPath(shellPath, name, L"shell") || !JoinKeyPath(shownPath, root.path, shellPath) ||
-        !OpenAsItself(root.key, shellPath, KEY_READ | root.view, shell))
+    if (!RegJoinPath(shellPath, name, L"shell") || !RegJoinPath(shownPath, root.path, shellPath) ||
+        !RegOpenAsItself(root.key, shellPath, KEY_READ | root.view, shell))
         return;
     Verbs verbs = {};
     ReadProductVerbs(shell, root.view, scope.targets, verbs);
-    RemoveKeys(shell, root.view, RootLabel(scope.root), shownPath, verbs.products);
+    RemoveKeys(shell, root.view, RegRootLabel(scope.root), shownPath, verbs.products);
     FreeNames(verbs.products);
     RegCloseKey(shell);
 }
@@ -139,21 +139,21 @@ void CleanFileExt(const ShellScope& scope, HKEY fileExt, const wchar_t* path)
     for (const wchar_t* listName : lists) {
         HKEY list;
         PathBuffer listPath;
-        if (!JoinKeyPath(listPath, path, listName) || !OpenForValues(fileExt, listName, KEY_WOW64_64KEY, list))
+        if (!RegJoinPath(listPath, path, listName) || !RegOpenForValues(fileExt, listName, KEY_WOW64_64KEY, list))
             continue;
         bool byProgram = listName == lists[0];
         NameList values = {};
         NameList found = {};
-        ReadValueNames(list, values);
+        RegReadValueNames(list, values);
         for (DWORD i = 0; i < values.count; i++) {
             const wchar_t* name = values.names[i];
             PathBuffer program;
-            if (byProgram ? StrCmpIW(name, L"MRUList") != 0 && ReadRegistryText(list, name, program, false) &&
+            if (byProgram ? StrCmpIW(name, L"MRUList") != 0 && RegReadText(list, name, program, false) &&
                                 (PathIsProducts(scope.targets, program) || NamesProductsApplication(scope, program))
                           : NamesProductsProgId(scope, name))
                 AddName(found, name);
         }
-        RemoveValues(list, found, RootLabel(scope.root), listPath);
+        RemoveValues(list, found, RegRootLabel(scope.root), listPath);
         FreeNames(found);
         FreeNames(values);
         RegCloseKey(list);
@@ -163,12 +163,12 @@ void CleanFileExt(const ShellScope& scope, HKEY fileExt, const wchar_t* path)
 void RemoveFileExts(const ShellScope& scope, HKEY fileExts, REGSAM, const wchar_t* path)
 {
     NameList names = {};
-    ReadSubkeyNames(fileExts, names);
+    RegReadSubkeyNames(fileExts, names);
     for (DWORD i = 0; i < names.count; i++) {
         HKEY fileExt;
         PathBuffer fileExtPath;
-        if (!JoinKeyPath(fileExtPath, path, names.names[i]) ||
-            !OpenAsItself(fileExts, names.names[i], KEY_READ | KEY_WOW64_64KEY, fileExt))
+        if (!RegJoinPath(fileExtPath, path, names.names[i]) ||
+            !RegOpenAsItself(fileExts, names.names[i], KEY_READ | KEY_WOW64_64KEY, fileExt))
             continue;
         CleanFileExt(scope, fileExt, fileExtPath);
         RegCloseKey(fileExt);
@@ -183,7 +183,7 @@ void RemoveFileExts(const ShellScope& scope, HKEY fileExts, REGSAM, const wchar_
 void ReadClassList(const ShellScope& scope, ClassRoot& root)
 {
     NameList names = {};
-    ReadSubkeyNames(root.key, names);
+    RegReadSubkeyNames(root.key, names);
     for (DWORD i = 0; i < names.count; i++) {
         const wchar_t* name = names.names[i];
         if (name[0] == L'.') {
@@ -221,7 +221,7 @@ void CleanExtensions(const ShellScope& scope)
 
 void RemoveFileTypes(const ShellScope& scope, const ClassRoot& root)
 {
-    RemoveKeys(root.key, root.view, RootLabel(scope.root), root.path, root.progIds);
+    RemoveKeys(root.key, root.view, RegRootLabel(scope.root), root.path, root.progIds);
     for (DWORD i = 0; i < root.keptNames.count; i++) {
         RemoveProductsVerbs(scope, root, root.keptNames.names[i]);
         if (StrCmpIW(root.keptNames.names[i], L"Directory") == 0)

@@ -9,14 +9,3 @@ void RemoveFolderTree(const wchar_t* path);
 // With "/DeleteAtRestart", schedules a file or folder whose deletion failed for deletion at
 // the next restart and logs the outcome with the path as logged; nothing without it.
 void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool isFolder);
-// The former names of the path floor's join and listing (common/Path.h), for the steps that
-// still call them.
-inline bool AppendEntryName(PathBuffer& path, const wchar_t* name)
-{
-    return PathJoinName(path, name);
-}
-typedef PathEntryVisit FolderEntryVisit;
-inline bool ForEachFolderEntry(const wchar_t* folder, FolderEntryVisit visit, void* context)
-{
-    return PathForEachEntry(folder, visit, context);
-}

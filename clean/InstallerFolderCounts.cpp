@@ -110,7 +110,7 @@ void PurgeInstallerFolderCounts(const InstallerProductList& products)
             AddFolder(folders, icons);
     }
     for (const wchar_t* list : CountLists) {
-        for (REGSAM view : RegistryViews) {
+        for (REGSAM view : RegViews) {
             if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, list, view))
                 PurgeCountList(list, view, folders);
         }

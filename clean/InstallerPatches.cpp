@@ -102,7 +102,7 @@ bool AnySidListsPatch(const wchar_t* path, const wchar_t* below, const wchar_t* 
 
 bool PatchIsShared(const wchar_t* patch, const InstallerProductList& products)
 {
-    for (REGSAM view : RegistryViews) {
+    for (REGSAM view : RegViews) {
         if (OtherProductListsPatch(HKEY_LOCAL_MACHINE, MachineProducts, view, patch, products))
             return true;
     }
@@ -157,7 +157,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
         HKEY key;
         cached[0] = L'\0';
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, record, 0, ReadAccess, &key) == ERROR_SUCCESS) {
-            if (!ReadRegistryText(key, L"LocalPackage", cached, false))
+            if (!RegReadText(key, L"LocalPackage", cached, false))
                 cached[0] = L'\0';
             RegCloseKey(key);
         }
@@ -176,7 +176,7 @@ void PurgeMachinePatches(const InstallerProductList& products)
         const InstallerPatch& patch = products.patches[i];
         if (PatchIsShared(patch.packed, products))
             continue;
-        for (REGSAM view : RegistryViews) {
+        for (REGSAM view : RegViews) {
             if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachinePatches, view))
                 RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
         }

@@ -61,7 +61,7 @@ void ReadProductList(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM 
     if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
         return;
     ListReading own = {};
-    const ListReading& reading = ReadListOnce({list, view, match, nullptr, RootLabel(root), path, sid}, readings, own);
+    const ListReading& reading = ReadListOnce({list, view, match, nullptr, RegRootLabel(root), path, sid}, readings, own);
     for (DWORD i = 0; i < reading.count; i++) {
         const wchar_t* name = reading.matches[i].name;
         HKEY product;
@@ -100,7 +100,7 @@ void ReadUserDataProduct(UserDataReading& reading, HKEY product, const wchar_t* 
     InstallerProduct* known = FindProduct(reading.out, name);
     if (known != nullptr && known->machine) {
         if (known->localPackage[0] == L'\0' &&
-            !ReadRegistryText(properties, L"LocalPackage", known->localPackage, false))
+            !RegReadText(properties, L"LocalPackage", known->localPackage, false))
             known->localPackage[0] = L'\0';
         AddListedPatches(reading.out, product, known->name);
     }
@@ -202,7 +202,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
         return;
     ListReading own = {};
     const ListReading& reading =
-        ReadListOnce({list, view, MatchProductKey, nullptr, RootLabel(root), path, sid}, readings, own);
+        ReadListOnce({list, view, MatchProductKey, nullptr, RegRootLabel(root), path, sid}, readings, own);
     for (DWORD i = 0; i < reading.count; i++) {
         const wchar_t* name = reading.matches[i].name;
         wchar_t packed[33];
@@ -223,7 +223,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
 void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListReadings* readings)
 {
     if (sid == nullptr) {
-        for (REGSAM view : RegistryViews)
+        for (REGSAM view : RegViews)
             ReadProductList(HKEY_LOCAL_MACHINE, MachineProducts, nullptr, view, MatchProductKey, true, readings, out);
         ReadManagedProducts(out);
         ReadUserDataProducts(nullptr, readings, out);

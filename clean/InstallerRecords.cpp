@@ -11,6 +11,7 @@
 #include "RegistryValues.h"
 
 #include "../change/RegistryChanges.h"
+#include "../common/Registry.h"
 
 #include <shlwapi.h>
 
@@ -81,7 +82,7 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
         reading.othersRemain = true;
     NameList& ours = reading.ours;
     bool othersRemain = reading.othersRemain;
-    const wchar_t* label = RootLabel(root);
+    const wchar_t* label = RegRootLabel(root);
     for (DWORD i = 0; i < ours.count; i++)
         RemoveRegistryValue(key, ours.names[i], label, path);
     bool empty = KeyLeftEmpty(key);
@@ -197,7 +198,7 @@ void PurgeMachineInstallerRecords(const InstallerProductList& products)
 {
     if (products.count == 0)
         return;
-    for (REGSAM view : RegistryViews) {
+    for (REGSAM view : RegViews) {
         if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachineFeatures, view))
             RemoveProductNamedKeys(HKEY_LOCAL_MACHINE, MachineFeatures, view, products, true);
         if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachineClassesUpgradeCodes, view))

@@ -3,9 +3,6 @@
 #pragma once
 
 #include "InstallerProductList.h"
-// Until the steps that call them include their own headers.
-#include "InstallerProducts.h"
-#include "InstallerWaiting.h"
 
 // A user's Installer records of the products: features, upgrade code values, patches and
 // the user's icon folders.

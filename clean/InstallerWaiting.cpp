@@ -20,7 +20,7 @@ bool MachineListsUninstaller(const wchar_t* code)
     PathBuffer path;
     if (!RegJoinPath(path, ProductKeyPaths[0], code))
         return false;
-    for (REGSAM view : RegistryViews) {
+    for (REGSAM view : RegViews) {
         HKEY entry;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
             continue;

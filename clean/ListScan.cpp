@@ -80,7 +80,7 @@ ListReading* FindKeptReading(ListReadings& readings, const RegistryName& identit
 ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListReading& own)
 {
     RegistryName identity;
-    if (readings == nullptr || !RegistryKeyName(scan.list, identity)) {
+    if (readings == nullptr || !RegKernelName(scan.list, identity)) {
         ReadList(scan, own);
         return own;
     }
@@ -149,7 +149,7 @@ ListReading* KeepListReading(const ListScan& scan, ListReadings* readings)
 {
     RegistryName identity;
     if (readings == nullptr || readings->count == ARRAYSIZE(readings->lists) ||
-        !RegistryKeyName(scan.list, identity) || FindKeptReading(*readings, identity, scan.match) != nullptr)
+        !RegKernelName(scan.list, identity) || FindKeptReading(*readings, identity, scan.match) != nullptr)
         return nullptr;
     ListReading& reading = readings->lists[readings->count++];
     reading = {};
@@ -170,12 +170,6 @@ void ForgetListReadings(ListReadings& readings)
     readings.count = 0;
 }
 
-// The former names of the registry walks, for the steps that still call them.
-void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
-{
-    RegEnumSubkeys(key, visit, context);
-}
-
 void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context), void* context)
 {
     HKEY key;
@@ -183,34 +177,4 @@ void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* 
         return;
     RegEnumSubkeys(key, visit, context);
     RegCloseKey(key);
-}
-
-void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context)
-{
-    RegForEachView(visit, context);
-}
-
-void ReadSubkeyNames(HKEY key, NameList& out)
-{
-    RegReadSubkeyNames(key, out);
-}
-
-void ForEachValueNameOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
-{
-    struct NameVisit {
-        bool (*visit)(const wchar_t* name, void* context);
-        void* context;
-    } byName = {visit, context};
-    RegEnumValues(
-        key, false,
-        [](const RegValue& value, void* named) {
-            NameVisit& by = *static_cast<NameVisit*>(named);
-            return by.visit(value.name, by.context);
-        },
-        &byName);
-}
-
-void ReadValueNames(HKEY key, NameList& out)
-{
-    RegReadValueNames(key, out);
 }

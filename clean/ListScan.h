@@ -64,13 +64,7 @@ ListReading* KeepListReading(const ListScan& scan, ListReadings* readings);
 bool NoteListMatch(ListReading* reading, DWORD index, const wchar_t* name);
 // Drops and frees every kept reading.
 void ForgetListReadings(ListReadings& readings);
-// The former names of the registry walks (common/RegistryWalk.h), for the steps that still
-// call them: RegEnumSubkeys, RegEnumValues by name, RegReadSubkeyNames, RegReadValueNames and
-// RegForEachView. ForEachSubkey walks root\path opened for reading in the 64-bit view.
-void ForEachSubkeyOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
+// Calls visit with the name of each subkey of root\path, opened for reading in the 64-bit view;
+// a key that cannot be opened has none.
 void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context),
                    void* context);
-void ReadSubkeyNames(HKEY key, NameList& out);
-void ForEachValueNameOf(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
-void ReadValueNames(HKEY key, NameList& out);
-void ForEachRegistryView(void (*visit)(REGSAM view, void* context), void* context);

@@ -245,7 +245,7 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, List
     // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
     // has passed already is passed over by the matcher, as a real run finds it gone.
     ScanWaitMs = waitMs;
-    ScanList({list, view, MatchProductKey, UninstallEntry, RootLabel(root), listPath, sid}, readings);
+    ScanList({list, view, MatchProductKey, UninstallEntry, RegRootLabel(root), listPath, sid}, readings);
     ScanWaitMs = UninstallerWaitMs;
     RegCloseKey(list);
 }
@@ -260,7 +260,7 @@ bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid)
     if (UnfinishedScopeLost)
         return true;
     PathBuffer scope;
-    if (!ComposeScopeName(scope, RootLabel(root), sid))
+    if (!ComposeScopeName(scope, RegRootLabel(root), sid))
         return true;
     return HasName(UnfinishedScopes, scope);
 }

@@ -63,7 +63,6 @@ const wchar_t* const ProductKeyPaths[4] = {
     L"Software\\Classes\\Installer\\Dependencies",
 };
 
-const REGSAM RegistryViews[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 const wchar_t* CatalogueDisplayName(const wchar_t* text)
 {
@@ -77,10 +76,6 @@ const wchar_t* CatalogueDisplayName(const wchar_t* text)
 const wchar_t* KeyCatalogueName(HKEY key, const wchar_t* valueName)
 {
     PathBuffer text;
-    return ReadRegistryText(key, valueName, text, false) ? CatalogueDisplayName(text) : nullptr;
+    return RegReadText(key, valueName, text, false) ? CatalogueDisplayName(text) : nullptr;
 }
 
-const wchar_t* RootLabel(HKEY root)
-{
-    return RegRootLabel(root);
-}

@@ -3,6 +3,7 @@
 // folder relative to the current one.
 #include "ProfilePaths.h"
 
+#include "../common/Path.h"
 #include "../common/Registry.h"
 
 #include <wchar.h>
@@ -20,7 +21,7 @@ bool ReadKeyText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, Pa
     HKEY key;
     if (RegOpenKeyExW(root, keyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return false;
-    bool read = ReadRegistryText(key, valueName, out, true);
+    bool read = RegReadText(key, valueName, out, true);
     RegCloseKey(key);
     return read;
 }
@@ -69,26 +70,13 @@ bool ResolveCommonShellFolder(const wchar_t* valueName, PathBuffer& out)
 {
     PathBuffer definition;
     return ReadKeyText(HKEY_LOCAL_MACHINE, ShellFoldersKey, valueName, definition) && ExpandText(out, definition) &&
-           IsFullPath(out);
+           PathIsFull(out);
 }
 
 bool ExpandsToItself(const PathBuffer& path)
 {
     PathBuffer expanded;
     return ExpandText(expanded, path) && wcscmp(expanded, path) == 0;
-}
-
-// A drive path ("C:\...") or a UNC path ("\\server\..."): anything else would be taken
-// relative to the current directory or drive, a folder nobody meant.
-bool IsFullPath(const wchar_t* path)
-{
-    return IsDrivePath(path) || (path[0] == L'\\' && path[1] == L'\\');
-}
-
-bool IsDrivePath(const wchar_t* path)
-{
-    return ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':' &&
-           path[2] == L'\\';
 }
 
 bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out)

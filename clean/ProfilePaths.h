@@ -32,11 +32,6 @@ void ForgetProfileReads();
 // scope kept now (always true outside one).
 bool ReadProfileValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out);
 bool FirstUnresolvedInScope(const wchar_t* valueName);
-// A drive path ("C:\...") or a UNC path ("\\server\..."), never one taken relative to the
-// current folder or drive.
-bool IsFullPath(const wchar_t* path);
-// A drive path: a letter, a colon and a backslash.
-bool IsDrivePath(const wchar_t* path);
 // RemoveFolderTree expands the path it is given: true when path expands to itself, so that a
 // folder name such as "%NAME%" is never handed to it.
 bool ExpandsToItself(const PathBuffer& path);

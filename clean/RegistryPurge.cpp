@@ -52,7 +52,7 @@ void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, 
         return;
     bool userInstallerList = root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
                                                     StrCmpIW(keyPath, ProductKeyPaths[2]) == 0);
-    ScanList({key, view, userInstallerList ? MatchUserProductKey : MatchProductKey, RemoveProductKey, RootLabel(root),
+    ScanList({key, view, userInstallerList ? MatchUserProductKey : MatchProductKey, RemoveProductKey, RegRootLabel(root),
               path, sid},
              readings);
     RegCloseKey(key);
@@ -70,8 +70,8 @@ void PurgeSettingsKeys(HKEY root, const wchar_t* sid, REGSAM view)
         return;
     const wchar_t* const settingsKeys[2] = {MakerWord, ProductWord};
     for (const wchar_t* name : settingsKeys) {
-        if (DeleteRegistryTree(software, name, view, {RootLabel(root), path, name}) == Change::Made)
-            LogLine(L"Successfully removed from %s\\%s\\%s", RootLabel(root), path, name);
+        if (DeleteRegistryTree(software, name, view, {RegRootLabel(root), path, name}) == Change::Made)
+            LogLine(L"Successfully removed from %s\\%s\\%s", RegRootLabel(root), path, name);
     }
     RegCloseKey(software);
 }
@@ -83,7 +83,7 @@ void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
     for (const wchar_t* addInPath : AddInKeyPaths) {
         PathBuffer path;
         if (ScopeKeyPath(path, sid, addInPath))
-            DeleteRegistryTree(root, path, view, {RootLabel(root), path, nullptr});
+            DeleteRegistryTree(root, path, view, {RegRootLabel(root), path, nullptr});
     }
 }
 
@@ -96,12 +96,12 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(Lis
     ListReadings& readings = kept != nullptr ? *kept : own;
     // Every uninstaller of both views runs before the first key is deleted, so
     // MsiExec still finds the records of the products it removes.
-    for (REGSAM view : RegistryViews)
+    for (REGSAM view : RegViews)
         UninstallProductsPassively(root, sid, view, &readings);
     if (betweenPasses != nullptr)
         betweenPasses(readings);
     // The eight purge calls: steps A, B and C for each list in each view.
-    for (REGSAM view : RegistryViews) {
+    for (REGSAM view : RegViews) {
         for (const wchar_t* keyPath : ProductKeyPaths) {
             PurgeProductKeyList(root, sid, keyPath, view, &readings);
             PurgeSettingsKeys(root, sid, view);

@@ -8,6 +8,7 @@
 #include "../change/FileChanges.h"
 #include "../change/RunOutcome.h"
 #include "../common/JsonText.h"
+#include "../common/Registry.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -42,11 +43,6 @@ const wchar_t* OutcomeText(ScopeOutcome outcome)
         return L"not marked: uninstaller did not finish";
     }
     return L"";
-}
-
-const wchar_t* Label(HKEY root)
-{
-    return root == HKEY_LOCAL_MACHINE ? L"HKLM" : L"HKU";
 }
 
 const wchar_t* NullIfEmpty(const wchar_t* text)
@@ -138,7 +134,7 @@ void WriteScopes(JsonText& json)
     for (DWORD i = 0; i < ScopeCount; i++) {
         const ScopeMet& scope = Scopes[i];
         JsonOpenObject(json, nullptr);
-        JsonString(json, "root", Label(scope.root));
+        JsonString(json, "root", RegRootLabel(scope.root));
         JsonString(json, "sid", NullIfEmpty(scope.sid));
         JsonString(json, "profile", NullIfEmpty(scope.profile));
         JsonString(json, "outcome", OutcomeText(scope.outcome));

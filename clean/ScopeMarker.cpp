@@ -41,7 +41,7 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
 
     // Only a REG_SZ counts; a stored value without its NUL ends with its data.
     PathBuffer stored;
-    bool marked = ReadRegistryText(key, nullptr, stored, false) && StrCmpIW(Signature, stored) == 0;
+    bool marked = RegReadText(key, nullptr, stored, false) && StrCmpIW(Signature, stored) == 0;
     RegCloseKey(key);
     return marked;
 }
@@ -50,7 +50,7 @@ bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
 {
     if (!ScopeBearsSignature(root, sid))
         return true;
-    LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RootLabel(root),
+    LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RegRootLabel(root),
             ShownSid(sid), Signature);
     NoteScope(root, sid, ScopeOutcome::SkippedSignature);
     return false;
@@ -68,9 +68,9 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
     // The Windows Installer may still be working on, or rolling back, what an unfinished
     // uninstaller began: a later run with this signature must try the scope again.
     if (unfinished) {
-        LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", RootLabel(root),
+        LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", RegRootLabel(root),
                 ShownSid(sid), Signature);
         return;
     }
-    WriteMarker(root, path, MarkerView, Signature, {RootLabel(root), ShownSid(sid)});
+    WriteMarker(root, path, MarkerView, Signature, {RegRootLabel(root), ShownSid(sid)});
 }

@@ -8,6 +8,8 @@
 #include "../change/RunOutcome.h"
 #include "../log/log.h"
 
+#include "../common/Path.h"
+
 #include <ntsecapi.h>
 #include <sddl.h>
 #include <shlwapi.h>
@@ -215,7 +217,7 @@ Resolution LookUp(UserTerms& terms, const wchar_t* name, PathBuffer& out)
 // A path a folder can be swept at: a drive or UNC path, never a device path ("\\?\", "\\.\").
 bool IsSearchablePath(const wchar_t* path)
 {
-    return IsFullPath(path) && !(path[0] == L'\\' && (path[2] == L'?' || path[2] == L'.'));
+    return PathIsFull(path) && !(path[0] == L'\\' && (path[2] == L'?' || path[2] == L'.'));
 }
 
 } // namespace

@@ -23,17 +23,17 @@ void RemoveAppPaths(const ShellScope& scope, HKEY list, REGSAM view, const wchar
 {
     NameList names = {};
     NameList found = {};
-    ReadSubkeyNames(list, names);
+    RegReadSubkeyNames(list, names);
     for (DWORD i = 0; i < names.count; i++) {
         HKEY entry;
-        if (!OpenAsItself(list, names.names[i], KEY_QUERY_VALUE | view, entry))
+        if (!RegOpenAsItself(list, names.names[i], KEY_QUERY_VALUE | view, entry))
             continue;
         PathBuffer program;
-        if (ReadRegistryText(entry, nullptr, program, true) && PathIsProducts(scope.targets, program))
+        if (RegReadText(entry, nullptr, program, true) && PathIsProducts(scope.targets, program))
             AddName(found, names.names[i]);
         RegCloseKey(entry);
     }
-    RemoveKeys(list, view, RootLabel(scope.root), path, found);
+    RemoveKeys(list, view, RegRootLabel(scope.root), path, found);
     FreeNames(found);
     FreeNames(names);
 }
@@ -55,13 +55,13 @@ void RemoveRegisteredApplications(const ShellScope& scope, HKEY values, REGSAM, 
 {
     NameList names = {};
     NameList found = {};
-    ReadValueNames(values, names);
+    RegReadValueNames(values, names);
     for (DWORD i = 0; i < names.count; i++) {
         PathBuffer capabilities;
-        if (ReadRegistryText(values, names.names[i], capabilities, false) && IsProductsKeyPath(capabilities))
+        if (RegReadText(values, names.names[i], capabilities, false) && IsProductsKeyPath(capabilities))
             AddName(found, names.names[i]);
     }
-    RemoveValues(values, found, RootLabel(scope.root), path);
+    RemoveValues(values, found, RegRootLabel(scope.root), path);
     FreeNames(found);
     FreeNames(names);
 }
@@ -71,15 +71,15 @@ void RemoveRegisteredApplications(const ShellScope& scope, HKEY values, REGSAM, 
 void ReadApplications(const ShellScope& scope, ClassRoot& root)
 {
     HKEY applications;
-    if (OpenAsItself(root.key, L"Applications", KEY_READ | root.view, applications)) {
+    if (RegOpenAsItself(root.key, L"Applications", KEY_READ | root.view, applications)) {
         NameList found = {};
-        ReadSubkeyNames(applications, found);
+        RegReadSubkeyNames(applications, found);
         for (DWORD i = 0; i < found.count; i++) {
             ProductHolding holding = ProgIdHolding(root.key, found.names[i], true, root.view, scope.targets);
             PathBuffer kept;
             if (holding == ProductHolding::Whole)
                 AddName(root.applications, found.names[i]);
-            else if (holding == ProductHolding::Verbs && JoinKeyPath(kept, L"Applications", found.names[i]))
+            else if (holding == ProductHolding::Verbs && RegJoinPath(kept, L"Applications", found.names[i]))
                 AddName(root.keptNames, kept);
         }
         FreeNames(found);
@@ -89,11 +89,11 @@ void ReadApplications(const ShellScope& scope, ClassRoot& root)
 
 void RemoveApplications(const ShellScope& scope, const ClassRoot& root)
 {
-    const wchar_t* label = RootLabel(scope.root);
+    const wchar_t* label = RegRootLabel(scope.root);
     PathBuffer applicationsPath;
     HKEY applications;
     if (root.applications.count > 0 && FormatText(applicationsPath, L"%s\\Applications", root.path) &&
-        OpenAsItself(root.key, L"Applications", KEY_READ | root.view, applications)) {
+        RegOpenAsItself(root.key, L"Applications", KEY_READ | root.view, applications)) {
         RemoveKeys(applications, root.view, label, applicationsPath, root.applications);
         RegCloseKey(applications);
     }
@@ -126,7 +126,7 @@ void OpenClassRoot(REGSAM view, void* context)
 void OpenClassRoots(ShellScope& scope, const wchar_t* path)
 {
     ClassRootPath root = {scope, path};
-    ForEachRegistryView(OpenClassRoot, &root);
+    RegForEachView(OpenClassRoot, &root);
 }
 
 void CloseClassRoots(ShellScope& scope)
@@ -178,7 +178,7 @@ void BeginScope(ShellScope& scope, HKEY root, const wchar_t* sid, bool hasSoftwa
     scope.softwareViews = 0;
     if (hasSoftware && ScopeKeyPath(scope.software, sid, L"Software"))
         // A user's Software is one key in both views.
-        scope.softwareViews = root == HKEY_USERS ? 1 : ARRAYSIZE(RegistryViews);
+        scope.softwareViews = root == HKEY_USERS ? 1 : ARRAYSIZE(RegViews);
     ReadProductTargets(sid, scope.targets);
     scope.user = sid != nullptr;
     ReadProductTargets(nullptr, scope.machine);
@@ -187,11 +187,6 @@ void BeginScope(ShellScope& scope, HKEY root, const wchar_t* sid, bool hasSoftwa
 }
 
 } // namespace
-
-bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
-{
-    return RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, access, &key) == ERROR_SUCCESS;
-}
 
 // Removes the listed subkeys of parent, shown below parentPath.
 void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* parentPath, const NameList& names)
@@ -206,24 +201,6 @@ void RemoveValues(HKEY key, const NameList& names, const wchar_t* label, const w
         RemoveRegistryValue(key, names.names[i], label, path);
 }
 
-// Opens a key to delete values from; without the right to set values it is still opened, so
-// that each deletion it cannot make is reported.
-bool OpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key)
-{
-    return OpenAsItself(parent, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key) ||
-           OpenAsItself(parent, path, KEY_QUERY_VALUE | view, key);
-}
-
-// True when an open key has no values beyond valueCount and no subkeys beyond subkeyCount.
-bool HoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount)
-{
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                            nullptr, nullptr) == ERROR_SUCCESS &&
-           subkeys <= subkeyCount && values <= valueCount;
-}
-
 // Calls visit with each key of the scope's Software at relativePath, in each view that shows it,
 // opened to read and, where the run may, to delete values.
 void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
@@ -234,10 +211,10 @@ void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
         return;
     for (DWORD i = 0; i < scope.softwareViews; i++) {
         HKEY key;
-        if (RegOpenKeyExW(scope.root, path, 0, KEY_READ | KEY_SET_VALUE | RegistryViews[i], &key) != ERROR_SUCCESS &&
-            RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegistryViews[i], &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(scope.root, path, 0, KEY_READ | KEY_SET_VALUE | RegViews[i], &key) != ERROR_SUCCESS &&
+            RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegViews[i], &key) != ERROR_SUCCESS)
             continue;
-        visit(scope, key, RegistryViews[i], path);
+        visit(scope, key, RegViews[i], path);
         RegCloseKey(key);
     }
 }
@@ -245,7 +222,7 @@ void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
 bool FirstVisit(ShellScope& scope, HKEY key)
 {
     RegistryName name;
-    if (!RegistryKeyName(key, name))
+    if (!RegKernelName(key, name))
         return true;
     for (DWORD i = 0; i < scope.seenCount; i++) {
         if (StrCmpIW(scope.seen[i], name) == 0)

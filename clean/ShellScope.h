@@ -24,7 +24,7 @@ struct ShellScope {
     HKEY root;
     const wchar_t* sid;           // null for the machine
     PathBuffer software;          // the scope's Software key; empty for a class hive
-    DWORD softwareViews;          // how many of RegistryViews show the scope's Software
+    DWORD softwareViews;          // how many of RegViews show the scope's Software
     ProductTargets targets;       // the scope's own entries' terms
     bool user;                    // a user's: names its entries take from the machine's classes count too
     ProductTargets machine;       // the machine's terms, for those names
@@ -37,17 +37,9 @@ struct ShellScope {
 bool FirstVisit(ShellScope& scope, HKEY key);
 
 // Registry helpers of the shell registration files.
-// Opens parent\path itself, never the key a link there leads to.
-bool OpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
-// Opens a key to delete values from, or failing that to read them.
-bool OpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key);
-// Appends the names of an open key's values to out.
-void ReadValueNames(HKEY key, NameList& out);
 // Removes the listed subkeys of parent, shown below parentPath, or the listed values of key.
 void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* parentPath, const NameList& names);
 void RemoveValues(HKEY key, const NameList& names, const wchar_t* label, const wchar_t* path);
-// True when an open key has no values beyond valueCount and no subkeys beyond subkeyCount.
-bool HoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount);
 // Calls visit with each key of the scope's Software at relativePath, in each view that shows it.
 void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
                         void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path));

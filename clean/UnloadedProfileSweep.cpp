@@ -13,6 +13,7 @@
 
 #include "../change/RunOutcome.h"
 #include "../common/FileKinds.h"
+#include "../common/Path.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -98,11 +99,11 @@ bool FindUnloadedProfile(const wchar_t* sid, UnloadedProfile& out)
     if (IsLoaded(out.sid) || IsLoaded(out.classesName))
         return false;
     PathBuffer profile;
-    if (!ReadProfileFolder(sid, profile) || !IsFullPath(profile))
+    if (!ReadProfileFolder(sid, profile) || !PathIsFull(profile))
         return false;
-    if (!TextCopy(out.userHive, profile) || !AppendEntryName(out.userHive, UserHiveFile) || !IsPlainFile(out.userHive))
+    if (!TextCopy(out.userHive, profile) || !PathJoinName(out.userHive, UserHiveFile) || !IsPlainFile(out.userHive))
         return false;
-    if (!TextCopy(out.classHive, profile) || !AppendEntryName(out.classHive, ClassHiveFile) ||
+    if (!TextCopy(out.classHive, profile) || !PathJoinName(out.classHive, ClassHiveFile) ||
         !IsPlainFile(out.classHive))
         out.classHive[0] = L'\0';
     return true;
@@ -121,7 +122,7 @@ bool WasTried(const NameList& tried, const wchar_t* sid)
 
 void PurgeClassHive(const wchar_t* sid, const wchar_t* classesName)
 {
-    ForEachRegistryView(
+    RegForEachView(
         [](REGSAM view, void* context) {
             for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
                 PurgeProductKeys(HKEY_USERS, *static_cast<const wchar_t**>(context), keyPath, view);

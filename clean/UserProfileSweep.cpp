@@ -4,7 +4,9 @@
 // then marks the scope.
 #include "UserProfileSweep.h"
 #include "FolderRemoval.h"
+#include "InstallerProducts.h"
 #include "InstallerRecords.h"
+#include "InstallerWaiting.h"
 #include "OutlookRecords.h"
 #include "PackageCache.h"
 #include "ProductTargets.h"
@@ -29,7 +31,7 @@ namespace {
 // anything did not resolve or fit.
 bool ResolveProductPath(const wchar_t* sid, const wchar_t* valueName, const wchar_t* name, PathBuffer& out)
 {
-    return ResolveUserShellFolder(sid, valueName, out) && AppendEntryName(out, name) && ExpandsToItself(out);
+    return ResolveUserShellFolder(sid, valueName, out) && PathJoinName(out, name) && ExpandsToItself(out);
 }
 
 // The user's application folder, then the program folders' product folder, each only where
@@ -59,7 +61,7 @@ void RemovePackageCacheEntries(const wchar_t* sid)
 void DeleteStartupShortcut(const wchar_t* sid)
 {
     PathBuffer shortcut;
-    if (!ResolveUserShellFolder(sid, L"Startup", shortcut) || !AppendEntryName(shortcut, L"Zamo.lnk"))
+    if (!ResolveUserShellFolder(sid, L"Startup", shortcut) || !PathJoinName(shortcut, L"Zamo.lnk"))
         return;
     // A link in the shortcut's place is left alone: Wine deletes what it points to.
     DWORD attributes = GetFileAttributesW(shortcut);

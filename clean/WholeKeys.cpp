@@ -44,12 +44,12 @@ bool ReadDefault(HKEY parent, const wchar_t* path, REGSAM view, PathBuffer& out)
 {
     HKEY key;
     out[0] = L'\0';
-    if (!OpenAsItself(parent, path, KEY_QUERY_VALUE | view, key))
+    if (!RegOpenAsItself(parent, path, KEY_QUERY_VALUE | view, key))
         return false;
     DWORD size = 0;
     bool named = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
                  size > sizeof(wchar_t);
-    if (named && !ReadRegistryText(key, nullptr, out, true))
+    if (named && !RegReadText(key, nullptr, out, true))
         out[0] = L'\0';
     RegCloseKey(key);
     return named;
@@ -73,20 +73,20 @@ bool IconIsProducts(const ProductTargets& targets, PathBuffer& icon)
 bool HandlersAreProducts(const Owner& owner, HKEY key, int depth)
 {
     HKEY shellex;
-    if (!OpenAsItself(key, L"shellex", KEY_READ | owner.view, shellex))
+    if (!RegOpenAsItself(key, L"shellex", KEY_READ | owner.view, shellex))
         return true;
     NameList lists = {};
-    ReadSubkeyNames(shellex, lists);
+    RegReadSubkeyNames(shellex, lists);
     bool products = true;
     for (DWORD i = 0; products && i < lists.count; i++) {
         HKEY list;
-        if (!OpenAsItself(shellex, lists.names[i], KEY_READ | owner.view, list))
+        if (!RegOpenAsItself(shellex, lists.names[i], KEY_READ | owner.view, list))
             continue;
         PathBuffer classId;
-        if (ReadRegistryText(list, nullptr, classId, false) && IsClassId(classId))
+        if (RegReadText(list, nullptr, classId, false) && IsClassId(classId))
             products = NamedClassIsProducts(owner, classId, depth);
         NameList handlers = {};
-        ReadSubkeyNames(list, handlers);
+        RegReadSubkeyNames(list, handlers);
         for (DWORD j = 0; products && j < handlers.count; j++) {
             const wchar_t* name = handlers.names[j];
             if (ReadDefault(list, name, owner.view, classId) && IsClassId(classId))
@@ -123,7 +123,7 @@ bool ClassReferencesAreProducts(const Owner& owner, HKEY key, int depth)
 bool ClassInListIsProducts(const Owner& owner, HKEY list, const wchar_t* classId, int depth)
 {
     HKEY key;
-    if (!OpenAsItself(list, classId, KEY_READ | owner.view, key))
+    if (!RegOpenAsItself(list, classId, KEY_READ | owner.view, key))
         return false;
     DWORD products = 0;
     DWORD others = 0;
@@ -144,10 +144,10 @@ bool NamedClassIsProducts(const Owner& owner, const wchar_t* classId, int depth)
         return false;
     for (const wchar_t* listPath : ClassListPaths) {
         HKEY list;
-        if (!OpenAsItself(owner.classRoot, listPath, KEY_READ | owner.view, list))
+        if (!RegOpenAsItself(owner.classRoot, listPath, KEY_READ | owner.view, list))
             continue;
         HKEY probe;
-        bool there = OpenAsItself(list, classId, KEY_QUERY_VALUE | owner.view, probe);
+        bool there = RegOpenAsItself(list, classId, KEY_QUERY_VALUE | owner.view, probe);
         if (there)
             RegCloseKey(probe);
         bool products = there && ClassInListIsProducts(owner, list, classId, depth + 1);
@@ -163,23 +163,23 @@ bool NamedClassIsProducts(const Owner& owner, const wchar_t* classId, int depth)
 bool CommandlessVerbsAreProducts(const Owner& owner, HKEY shell, int depth)
 {
     NameList verbs = {};
-    ReadSubkeyNames(shell, verbs);
+    RegReadSubkeyNames(shell, verbs);
     bool products = true;
     for (DWORD i = 0; products && i < verbs.count; i++) {
         HKEY verb;
-        if (!OpenAsItself(shell, verbs.names[i], KEY_READ | owner.view, verb))
+        if (!RegOpenAsItself(shell, verbs.names[i], KEY_READ | owner.view, verb))
             continue;
         HKEY command;
         PathBuffer classId;
-        if (OpenAsItself(verb, L"command", KEY_QUERY_VALUE | owner.view, command)) {
+        if (RegOpenAsItself(verb, L"command", KEY_QUERY_VALUE | owner.view, command)) {
             RegCloseKey(command);
         } else {
             if (RegQueryValueExW(verb, L"ExplorerCommandHandler", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-                products = ReadRegistryText(verb, L"ExplorerCommandHandler", classId, false) &&
+                products = RegReadText(verb, L"ExplorerCommandHandler", classId, false) &&
                            NamedClassIsProducts(owner, classId, depth);
             HKEY dropTarget;
-            if (products && OpenAsItself(verb, L"DropTarget", KEY_QUERY_VALUE | owner.view, dropTarget)) {
-                products = ReadRegistryText(dropTarget, L"CLSID", classId, false) &&
+            if (products && RegOpenAsItself(verb, L"DropTarget", KEY_QUERY_VALUE | owner.view, dropTarget)) {
+                products = RegReadText(dropTarget, L"CLSID", classId, false) &&
                            NamedClassIsProducts(owner, classId, depth);
                 RegCloseKey(dropTarget);
             }
@@ -195,7 +195,7 @@ bool CommandlessVerbsAreProducts(const Owner& owner, HKEY shell, int depth)
 bool VerbsAreProducts(const Owner& owner, HKEY key, bool verbRequired, int depth)
 {
     HKEY shell;
-    if (!OpenAsItself(key, L"shell", KEY_READ | owner.view, shell))
+    if (!RegOpenAsItself(key, L"shell", KEY_READ | owner.view, shell))
         return !verbRequired;
     Verbs verbs = {};
     ReadProductVerbs(shell, owner.view, owner.targets, verbs);
@@ -206,9 +206,9 @@ bool VerbsAreProducts(const Owner& owner, HKEY key, bool verbRequired, int depth
         HKEY command;
         PathBuffer classId;
         if (!FormatText(commandPath, L"%s\\command", verbs.products.names[i]) ||
-            !OpenAsItself(shell, commandPath, KEY_QUERY_VALUE | owner.view, command))
+            !RegOpenAsItself(shell, commandPath, KEY_QUERY_VALUE | owner.view, command))
             continue;
-        if (ReadRegistryText(command, L"DelegateExecute", classId, false))
+        if (RegReadText(command, L"DelegateExecute", classId, false))
             products = NamedClassIsProducts(owner, classId, depth);
         RegCloseKey(command);
     }
@@ -222,7 +222,7 @@ bool VerbsAreProducts(const Owner& owner, HKEY key, bool verbRequired, int depth
 bool ProgIdContentIsProducts(const Owner& owner, const wchar_t* path, bool verbRequired, int depth)
 {
     HKEY key;
-    if (!OpenAsItself(owner.classRoot, path, KEY_READ | owner.view, key))
+    if (!RegOpenAsItself(owner.classRoot, path, KEY_READ | owner.view, key))
         return false;
     PathBuffer text;
     bool products = VerbsAreProducts(owner, key, verbRequired, depth) &&
@@ -255,11 +255,11 @@ ProductHolding ProgIdHolding(HKEY classRoot, const wchar_t* name, bool applicati
     PathBuffer path;
     HKEY key;
     if (!IsSingleKeyName(name) || !(application ? FormatText(path, L"Applications\\%s", name) : TextCopy(path, name)) ||
-        !OpenAsItself(classRoot, path, KEY_READ | view, key))
+        !RegOpenAsItself(classRoot, path, KEY_READ | view, key))
         return ProductHolding::Nothing;
     HKEY shell;
     Verbs verbs = {};
-    if (OpenAsItself(key, L"shell", KEY_READ | view, shell)) {
+    if (RegOpenAsItself(key, L"shell", KEY_READ | view, shell)) {
         ReadProductVerbs(shell, view, targets, verbs);
         RegCloseKey(shell);
     }

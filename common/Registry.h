@@ -47,29 +47,3 @@ const wchar_t* RegRootLabel(HKEY root);
 // A key path and one name below it, "<path>\<name>", joined as text (a key name is no file
 // path to canonicalise); true when it fit, false for a missing part.
 bool RegJoinPath(PathBuffer& out, const wchar_t* path, const wchar_t* name);
-
-// Former names, until every step uses the ones above.
-inline bool ReadRegistryText(HKEY key, const wchar_t* valueName, PathBuffer& out, bool acceptExpandable)
-{
-    return RegReadText(key, valueName, out, acceptExpandable);
-}
-inline DWORD RegistryTextLength(const wchar_t* data, DWORD size)
-{
-    return RegTextLength(data, size);
-}
-inline bool RegistryKeyName(HKEY key, RegistryName& out)
-{
-    return RegKernelName(key, out);
-}
-inline bool OpenKeyAsItself(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY& key)
-{
-    return RegOpenAsItself(parent, subkey, access, key);
-}
-inline bool JoinKeyPath(PathBuffer& out, const wchar_t* path, const wchar_t* name)
-{
-    return RegJoinPath(out, path, name);
-}
-inline bool KeyIdentity(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryName& out)
-{
-    return RegKernelNameOf(parent, subkey, access, out);
-}

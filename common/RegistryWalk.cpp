@@ -108,3 +108,18 @@ bool RegReadValueNames(HKEY key, NameList& out)
     NameReading reading = {out, false};
     return RegEnumValues(key, false, AddReadValueName, &reading) && !reading.full;
 }
+
+bool RegEnumValueNames(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context)
+{
+    struct NameVisit {
+        bool (*visit)(const wchar_t* name, void* context);
+        void* context;
+    } byName = {visit, context};
+    return RegEnumValues(
+        key, false,
+        [](const RegValue& value, void* named) {
+            NameVisit& by = *static_cast<NameVisit*>(named);
+            return by.visit(value.name, by.context);
+        },
+        &byName);
+}

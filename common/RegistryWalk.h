@@ -31,6 +31,8 @@ struct RegValue {
 // 520 bytes). True when every value was visited whole (or visit stopped the walk); false when
 // a name or data that did not fit was passed over, or the walk failed.
 bool RegEnumValues(HKEY key, bool withData, bool (*visit)(const RegValue& value, void* context), void* context);
+// The same for a caller that needs only each value's name.
+bool RegEnumValueNames(HKEY key, bool (*visit)(const wchar_t* name, void* context), void* context);
 
 // The names of a key's subkeys or values, read whole before anything below the key is
 // deleted; false when a name was passed over or the heap had no room for one (the reading

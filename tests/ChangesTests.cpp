@@ -575,7 +575,7 @@ TEST_F(ExitCodeRecordTest, PreviewIsOneWhenItNamesAnyChangeAndNoneForAMarker)
 namespace {
 
 // A key of the test SID opened for value deletion, in one view.
-HKEY OpenForValues(const std::wstring& path, REGSAM view)
+HKEY RegOpenForValues(const std::wstring& path, REGSAM view)
 {
     HKEY key = nullptr;
     RegOpenKeyExW(HKEY_USERS, User(path).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key);
@@ -595,7 +595,7 @@ TEST_F(ChangesTest, ValueDeletionTakesOneValueAndReportsAMissingOneAsFailed)
     ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo", L"a"));
     ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo\\Other", L"b"));
     ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run\\Zamo"), L"Kept", L"c"));
-    HKEY key = OpenForValues(L"Run", KEY_WOW64_64KEY);
+    HKEY key = RegOpenForValues(L"Run", KEY_WOW64_64KEY);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(DeleteRegistryValue(key, L"Zamo", {L"HKU", L"x", nullptr}), Change::Made);
     EXPECT_EQ(DeleteRegistryValue(key, L"Zamo", {L"HKU", L"x", nullptr}), Change::Failed);
@@ -612,8 +612,8 @@ TEST_F(ChangesTest, PreviewNamesAValueOnceAcrossViewsAndNamesChangeNothing)
     ASSERT_TRUE(SetString(HKEY_USERS, User(L"Run"), L"Zamo\\Deeper", L"b"));
     PreviewRun preview;
     // The user's Software branch is one key in both views: two handles, one value.
-    HKEY wide = OpenForValues(L"Run", KEY_WOW64_64KEY);
-    HKEY narrow = OpenForValues(L"Run", KEY_WOW64_32KEY);
+    HKEY wide = RegOpenForValues(L"Run", KEY_WOW64_64KEY);
+    HKEY narrow = RegOpenForValues(L"Run", KEY_WOW64_32KEY);
     ASSERT_NE(wide, nullptr);
     ASSERT_NE(narrow, nullptr);
     const ShownKey shown = {L"HKU", L"S\\Run", nullptr};

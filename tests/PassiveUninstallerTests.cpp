@@ -44,7 +44,7 @@ typedef std::vector<std::wstring> Lines;
 // The passive uninstaller in both views, as a scope's registry sweep runs it.
 void UninstallScopeProducts(HKEY root, const wchar_t* sid)
 {
-    for (REGSAM view : RegistryViews)
+    for (REGSAM view : RegViews)
         UninstallProductsPassively(root, sid, view);
 }
 

@@ -70,8 +70,8 @@ TEST_F(RegistrySweepTest, BothViewsOfAUserListAreOneKey)
     ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, UserList.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &views[0]), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, UserList.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &views[1]), ERROR_SUCCESS);
     RegistryName names[2];
-    EXPECT_TRUE(RegistryKeyName(views[0], names[0]));
-    EXPECT_TRUE(RegistryKeyName(views[1], names[1]));
+    EXPECT_TRUE(RegKernelName(views[0], names[0]));
+    EXPECT_TRUE(RegKernelName(views[1], names[1]));
     RegCloseKey(views[0]);
     RegCloseKey(views[1]);
     EXPECT_EQ(std::wstring(names[0]), std::wstring(names[1]));
@@ -89,7 +89,7 @@ TEST_F(RegistrySweepTest, TheMachineListsOfTheTwoViewsAreTwoKeys)
         HKEY list;
         ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, UninstallList.c_str(), 0, KEY_READ | views[i], &list),
                   ERROR_SUCCESS);
-        EXPECT_TRUE(RegistryKeyName(list, names[i]));
+        EXPECT_TRUE(RegKernelName(list, names[i]));
         RegCloseKey(list);
     }
     EXPECT_NE(std::wstring(names[0]), std::wstring(names[1]));

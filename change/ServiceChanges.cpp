@@ -47,6 +47,18 @@ void NoteNamedRemoved(const ItemKind& kind, const wchar_t* format, const wchar_t
     NoteRemoved(kind, identity, shown);
 }
 
+// Notes what removing an object of the Task Scheduler or the firewall by its name came to;
+// result is the interface's answer.
+Change NoteRemoval(const ItemKind& kind, const wchar_t* format, const wchar_t* identity, HRESULT result)
+{
+    if (FAILED(result))
+        NoteNamed(kind, format, identity);
+    else
+        NoteNamedRemoved(kind, format, identity);
+    SetLastError(static_cast<DWORD>(result));
+    return Outcome(SUCCEEDED(result));
+}
+
 } // namespace
 
 Change RemoveService(SC_HANDLE manager, const wchar_t* name)
@@ -83,12 +95,7 @@ Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar
     BSTR taskName = SysAllocString(name);
     result = taskName == nullptr ? E_OUTOFMEMORY : folder->DeleteTask(taskName, 0);
     SysFreeString(taskName);
-    if (FAILED(result))
-        NoteNamed(TriedTask, L"scheduled task [%s]", path);
-    else
-        NoteNamedRemoved(TriedTask, L"scheduled task [%s]", path);
-    SetLastError(static_cast<DWORD>(result));
-    return Outcome(SUCCEEDED(result));
+    return NoteRemoval(TriedTask, L"scheduled task [%s]", path, result);
 }
 
 Change DeleteTaskFolder(ITaskFolder* parent, const wchar_t* name, const wchar_t* path, HRESULT& result)
@@ -101,12 +108,7 @@ Change DeleteTaskFolder(ITaskFolder* parent, const wchar_t* name, const wchar_t*
     BSTR folderName = SysAllocString(name);
     result = folderName == nullptr ? E_OUTOFMEMORY : parent->DeleteFolder(folderName, 0);
     SysFreeString(folderName);
-    if (FAILED(result))
-        NoteNamed(TriedTaskFolder, L"scheduled task folder [%s]", path);
-    else
-        NoteNamedRemoved(TriedTaskFolder, L"scheduled task folder [%s]", path);
-    SetLastError(static_cast<DWORD>(result));
-    return Outcome(SUCCEEDED(result));
+    return NoteRemoval(TriedTaskFolder, L"scheduled task folder [%s]", path, result);
 }
 
 Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result)
@@ -119,12 +121,7 @@ Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& resu
     BSTR ruleName = SysAllocString(name);
     result = ruleName == nullptr ? E_OUTOFMEMORY : rules->Remove(ruleName);
     SysFreeString(ruleName);
-    if (FAILED(result))
-        NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
-    else
-        NoteNamedRemoved(TriedFirewallRule, L"firewall rule [%s]", name);
-    SetLastError(static_cast<DWORD>(result));
-    return Outcome(SUCCEEDED(result));
+    return NoteRemoval(TriedFirewallRule, L"firewall rule [%s]", name, result);
 }
 
 void NoteFirewallRuleKept(const wchar_t* name)

@@ -161,6 +161,7 @@ product|key|64|HKLM\\$CLASSES\\Zamo.Document
 product|key|64|HKLM\\$CLASSES\\.zdoc
 product|value|64|HKLM\\$CLASSES\\.fnote\\OpenWithProgids|Zamo.Document
 product|key|64|HKLM\\$CLASSES\\zamo
+product|key|64|HKLM\\$CLASSES\\Zamo.Viewer\\shell\\open
 product|key|64|HKLM\\$CLASSES\\Directory\\shell\\ZamoScan
 product|key|64|HKLM\\$CLASSES\\CLSID\\$SHELL_CLASS
 product|key|32|HKLM\\$CLASSES\\CLSID\\$SHELL_CLASS

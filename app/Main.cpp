@@ -1,6 +1,7 @@
 // Entry point: options, log and header lines, the dialog, the message loop.
 #include "app.h"
 
+#include "../clean/Catalogue.h"
 #include "../log/log.h"
 #include "../res/resource.h"
 
@@ -22,6 +23,7 @@ void SetDialogIcon()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    HandDownProgramNames();
     ParseCommandLine(GetCommandLineW());
     OpenRunLog();
     NoteRunLog();

@@ -6,6 +6,7 @@
 #include "PreviewItems.h"
 #include "TriedItems.h"
 
+#include "../common/ProgramNames.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -14,15 +15,13 @@
 
 namespace {
 
-const wchar_t RenamePrefix[] = L"~ZamoClean-";
-
 // Renames a file within its folder to a name of this program's own; true when renamed. The
 // name is never one that exists: an existing file is not replaced.
 bool RenameForRestart(const wchar_t* path, PathBuffer& renamed)
 {
     // A file renamed so by an earlier sweep of this run is not renamed again.
     const wchar_t* name = PathFindFileNameW(path);
-    if (StrStrIW(name, RenamePrefix) == name)
+    if (StrStrIW(name, HandedNames.renamePrefix) == name)
         return false;
     PathBuffer folder;
     if (!TextCopy(folder, path))
@@ -33,7 +32,7 @@ bool RenameForRestart(const wchar_t* path, PathBuffer& renamed)
     *lastSeparator = L'\0';
     static LONG counter = 0;
     for (int attempt = 0; attempt < 16; attempt++) {
-        if (!FormatText(renamed, L"%s\\%s%u-%u.deleted-at-restart", folder, RenamePrefix,
+        if (!FormatText(renamed, L"%s\\%s%u-%u.deleted-at-restart", folder, HandedNames.renamePrefix,
                         static_cast<unsigned>(GetCurrentProcessId()),
                         static_cast<unsigned>(InterlockedIncrement(&counter))))
             return false;

@@ -3,12 +3,11 @@
 #include "RegistryChanges.h"
 #include "TriedItems.h"
 
+#include "../common/ProgramNames.h"
 #include "../common/Registry.h"
 #include "../common/RegistryWalk.h"
 
 #include <wchar.h>
-
-const wchar_t ScopeMarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
 
 namespace {
 
@@ -32,9 +31,6 @@ bool SplitKernelName(const wchar_t* name, HKEY& root, const wchar_t*& path)
     }
     return false;
 }
-
-// How many characters of the marker's key path name the maker's key above it.
-const size_t MakerKeyPathLength = 16;
 
 bool IsDefaultValue(const RegValue& value, void* context)
 {
@@ -69,13 +65,19 @@ bool IsScopeMarkerOnly(HKEY root, const wchar_t* path)
             return false;
         scopePath++;
     }
+    // The marker's key path names the maker's key up to its last separator.
+    const wchar_t* markerPath = HandedNames.markerKeyPath;
+    const wchar_t* markerName = wcsrchr(markerPath, L'\\');
+    if (markerName == nullptr)
+        return false;
+    size_t makerKeyPathLength = static_cast<size_t>(markerName - markerPath);
     size_t scopeLength = wcslen(scopePath);
-    if ((scopeLength != MakerKeyPathLength && scopeLength != ARRAYSIZE(ScopeMarkerKeyPath) - 1) ||
-        CompareStringOrdinal(scopePath, static_cast<int>(scopeLength), ScopeMarkerKeyPath,
-                             static_cast<int>(scopeLength), TRUE) != CSTR_EQUAL)
+    if ((scopeLength != makerKeyPathLength && scopeLength != wcslen(markerPath)) ||
+        CompareStringOrdinal(scopePath, static_cast<int>(scopeLength), markerPath, static_cast<int>(scopeLength),
+                             TRUE) != CSTR_EQUAL)
         return false;
     RegistryName makerPath;
-    size_t makerLength = static_cast<size_t>(scopePath - path) + MakerKeyPathLength;
+    size_t makerLength = static_cast<size_t>(scopePath - path) + makerKeyPathLength;
     if (makerLength >= ARRAYSIZE(makerPath))
         return false;
     wmemcpy(makerPath, path, makerLength);
@@ -87,7 +89,7 @@ bool IsScopeMarkerOnly(HKEY root, const wchar_t* path)
     PathBuffer name;
     name[0] = L'\0';
     if (RegHoldsAtMost(maker, 1, 0) && RegEnumSubkeys(maker, CopyFirstName, &name) &&
-        CompareStringOrdinal(name, -1, ScopeMarkerKeyPath + MakerKeyPathLength + 1, -1, TRUE) == CSTR_EQUAL) {
+        CompareStringOrdinal(name, -1, markerName + 1, -1, TRUE) == CSTR_EQUAL) {
         HKEY marker;
         if (RegOpenAsItself(maker, name, KEY_READ | KEY_WOW64_64KEY, marker)) {
             markerOnly = HoldsDefaultValueAtMost(marker);

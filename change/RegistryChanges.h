@@ -26,10 +26,6 @@ void NoteKeptKey(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey
 // key it has named) count as gone. A value that cannot be named so counts as still there.
 bool KeyLeftEmpty(HKEY key);
 
-// The scope marker's key below a scope ("Software\Quorvex\Cleaned"), in the 64-bit view only,
-// so that a 32-bit and a 64-bit build of the program read and write the same marker.
-extern const wchar_t ScopeMarkerKeyPath[];
-
 // Stores text (a REG_SZ with its NUL) as the default value of keyPath under root in one view,
 // creating the key (and the keys above it) if needed. Preview: "Would mark [%s,%s] with
 // signature [%s]".

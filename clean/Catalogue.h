@@ -17,6 +17,13 @@ extern const wchar_t* const ClickToRunAddInKeyPaths[2];
 // The product's own ProgIDs and URL protocols, its by name whatever else their keys hold; its
 // applications ("Applications\<name>") are the ProcessNames.
 extern const wchar_t* const ProductClassNames[3];
+// The scope marker's key below a scope ("Software\Quorvex\Cleaned"), in the 64-bit view only,
+// so that a 32-bit and a 64-bit build of the program read and write the same marker.
+extern const wchar_t ScopeMarkerKeyPath[];
+
+// Hands the program's names (its log, locks, marker key, rename prefix) to the floors below,
+// once at start-up, before the log is opened.
+void HandDownProgramNames();
 
 // The catalogue's display name that text equals as a whole, ignoring case, or null.
 const wchar_t* CatalogueDisplayName(const wchar_t* text);

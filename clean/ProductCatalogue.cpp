@@ -2,6 +2,7 @@
 // keys of the Zamo product family, the add-in's COM name, and the maker's and product's words.
 #include "Catalogue.h"
 
+#include "../common/ProgramNames.h"
 #include "../common/Registry.h"
 
 #include <shlwapi.h>
@@ -63,6 +64,16 @@ const wchar_t* const ProductKeyPaths[4] = {
     L"Software\\Classes\\Installer\\Dependencies",
 };
 
+const wchar_t ScopeMarkerKeyPath[] = L"Software\\Quorvex\\Cleaned";
+
+void HandDownProgramNames()
+{
+    HandedNames.program = L"ZamoClean";
+    HandedNames.logFolder = L"%LocalAppData%\\ZamoClean";
+    HandedNames.logFileName = L"ZamoClean.log";
+    HandedNames.markerKeyPath = ScopeMarkerKeyPath;
+    HandedNames.renamePrefix = L"~ZamoClean-";
+}
 
 const wchar_t* CatalogueDisplayName(const wchar_t* text)
 {

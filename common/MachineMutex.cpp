@@ -3,6 +3,7 @@
 #include "MachineMutex.h"
 
 #include "Bounded.h"
+#include "ProgramNames.h"
 
 #include <sddl.h>
 
@@ -64,17 +65,15 @@ bool FindNamespaceApi(NamespaceApi& api)
            Find(kernel, "ClosePrivateNamespace", api.closeNamespace);
 }
 
-const wchar_t NamespaceName[] = L"ZamoClean";
-
 // Creates the namespace, or opens it when another run has; a run that ends between the two
 // takes the namespace with it, so the pair is tried again.
 HANDLE OpenNamespace(const NamespaceApi& api, HANDLE boundary, SECURITY_ATTRIBUTES& attributes)
 {
     for (int attempt = 0; attempt < 3; attempt++) {
-        HANDLE space = api.createNamespace(&attributes, boundary, NamespaceName);
+        HANDLE space = api.createNamespace(&attributes, boundary, HandedNames.program);
         if (space != nullptr || GetLastError() != ERROR_ALREADY_EXISTS)
             return space;
-        space = api.openNamespace(boundary, NamespaceName);
+        space = api.openNamespace(boundary, HandedNames.program);
         if (space != nullptr || (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND))
             return space;
     }
@@ -87,7 +86,7 @@ AdministratorsMutex OpenAdministratorsMutex(const wchar_t* name)
 {
     AdministratorsMutex opened = {nullptr, nullptr};
     NamespaceApi api;
-    HANDLE boundary = FindNamespaceApi(api) ? api.createBoundary(NamespaceName, 0) : nullptr;
+    HANDLE boundary = FindNamespaceApi(api) ? api.createBoundary(HandedNames.program, 0) : nullptr;
     if (boundary == nullptr) {
         // A system without private namespaces (Wine) has no place that only administrators can
         // create a name in: the shared name keeps two runs apart there, and a holder that
@@ -107,7 +106,7 @@ AdministratorsMutex OpenAdministratorsMutex(const wchar_t* name)
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
         opened.space = OpenNamespace(api, boundary, attributes);
         PathBuffer fullName;
-        if (opened.space != nullptr && FormatText(fullName, L"%s\\%s", NamespaceName, name))
+        if (opened.space != nullptr && FormatText(fullName, L"%s\\%s", HandedNames.program, name))
             opened.mutex = CreateMutexW(&attributes, FALSE, fullName);
         if (opened.mutex == nullptr && opened.space != nullptr) {
             api.closeNamespace(opened.space, 0);

@@ -3,6 +3,7 @@
 #include "MessageText.h"
 
 #include "../common/MachineMutex.h"
+#include "../common/ProgramNames.h"
 #include "../common/Settings.h"
 
 #include <sddl.h>
@@ -34,10 +35,10 @@ bool ChooseLogPath(PathBuffer& path)
 {
     if (LogPath[0] != L'\0')
         return ExpandText(path, LogPath);
-    if (!ExpandText(path, L"%LocalAppData%\\ZamoClean"))
+    if (!ExpandText(path, HandedNames.logFolder))
         return false;
     CreateDirectoryW(path, nullptr);
-    return PathAppendName(path, L"ZamoClean.log");
+    return PathAppendName(path, HandedNames.logFileName);
 }
 
 // What the processes that have one log open share: how many have it open, and whether the
@@ -57,7 +58,7 @@ bool LogIdentityName(HANDLE file, PathBuffer& name)
 {
     BY_HANDLE_FILE_INFORMATION information;
     return GetFileInformationByHandle(file, &information) &&
-           FormatText(name, L"ZamoClean.Log.%08X.%08X%08X", information.dwVolumeSerialNumber,
+           FormatText(name, L"%s.Log.%08X.%08X%08X", HandedNames.program, information.dwVolumeSerialNumber,
                       information.nFileIndexHigh, information.nFileIndexLow);
 }
 

@@ -6,6 +6,7 @@
 //   LockHolder.exe log-lock <path> <event>   that lock alone, by a process that never opened
 //                                            the log
 // Sets the named event once it holds the lock; exits 2 when it cannot take it.
+#include "clean/Catalogue.h"
 #include "common/Bounded.h"
 #include "common/MachineMutex.h"
 #include "common/Settings.h"
@@ -31,6 +32,7 @@ HANDLE OpenLogLock(const wchar_t* path)
 
 int wmain(int argc, wchar_t** argv)
 {
+    HandDownProgramNames();
     HANDLE lock = nullptr;
     const wchar_t* eventName = nullptr;
     if (argc == 3 && lstrcmpW(argv[1], L"run") == 0) {

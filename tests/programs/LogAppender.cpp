@@ -2,6 +2,7 @@
 // from "/Log:<path>", then "Appender <id> line <n>" for n = 1 to count.
 //   LogAppender.exe <id> <count> /Log:<path>
 #include "app/app.h"
+#include "clean/Catalogue.h"
 #include "log/log.h"
 
 #include <shellapi.h>
@@ -11,6 +12,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 4)
         return 2;
+    HandDownProgramNames();
     ParseOptions(argc, argv);
     OpenRunLog();
     PathBuffer path;

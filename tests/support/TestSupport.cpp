@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "change/PreviewRecord.h"
+#include "clean/Catalogue.h"
 #include "common/Settings.h"
 #include "log/log.h"
 
@@ -15,6 +16,12 @@ extern "C" NTSTATUS NTAPI NtCreateKey(PHANDLE key, ACCESS_MASK access, POBJECT_A
                                       PUNICODE_STRING className, ULONG options, PULONG disposition);
 extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
 extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+
+namespace {
+// The tests run the floors without the program's start-up: the names are handed down as it
+// hands them, before any test opens a log.
+const bool NamesHandedDown = (HandDownProgramNames(), true);
+} // namespace
 
 std::wstring BinaryFolder()
 {

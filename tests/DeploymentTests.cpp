@@ -4,7 +4,7 @@
 #include "clean/clean.h"
 #include "common/MachineMutex.h"
 #include "common/Settings.h"
-#include "support/TestSupport.h"
+#include "support/QuietRuns.h"
 
 #include <gtest/gtest.h>
 
@@ -19,39 +19,15 @@ typedef std::vector<std::wstring> Lines;
 
 const std::wstring Separator(64, L'=');
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-// Creates each folder on the way and the file.
-bool Plant(const std::wstring& file, const std::string& content = "x")
-{
-    for (size_t at = file.find(L'\\', 3); at != std::wstring::npos; at = file.find(L'\\', at + 1))
-        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
-    return WriteTextFile(file, content);
-}
-
 std::string ReadText(const std::wstring& path)
 {
     std::vector<unsigned char> bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
 }
 
-// The last count lines of a log.
-Lines Tail(const Lines& lines, size_t count)
-{
-    return Lines(lines.end() - std::min(count, lines.size()), lines.end());
-}
-
 bool Has(const Lines& lines, const std::wstring& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-size_t Count(const Lines& lines, const std::wstring& line)
-{
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 // "Stopping process 1234 [Zamo.exe]" becomes "Stopping process # [Zamo.exe]", and so for
@@ -92,33 +68,22 @@ size_t PendingDeletions(const std::wstring& path)
     return count;
 }
 
-class DeploymentTest : public ::testing::Test {
+// The other program folder, %ProgramW6432%\\Quorvex, is removed before and after as well.
+class DeploymentTest : public QuietRunTest {
 protected:
     void SetUp() override
     {
-        programFiles = Expand(L"%ProgramFiles%\\Quorvex");
+        QuietRunTest::SetUp();
         programW6432 = Expand(L"%ProgramW6432%\\Quorvex");
         ASSERT_NE(programFiles, programW6432) << "one program folder: the test needs both";
-        RemoveTree(programFiles);
         RemoveTree(programW6432);
     }
     void TearDown() override
     {
-        RemoveTree(programFiles);
         RemoveTree(programW6432);
+        QuietRunTest::TearDown();
     }
 
-    // The program run to its end with the arguments and a log of the test's own; its whole
-    // exit code, as a Windows parent reads it.
-    DWORD Run(const std::wstring& arguments, const std::wstring& log)
-    {
-        RunResult result = RunProgram(Quoted(ProgramPath()) + L" /Quiet " + arguments + L" " + Quoted(L"/Log:" + log));
-        EXPECT_TRUE(result.started && result.ended) << Narrow(arguments);
-        return result.exitCode;
-    }
-
-    TempFolder folder;
-    std::wstring programFiles;
     std::wstring programW6432;
 };
 

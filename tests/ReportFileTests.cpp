@@ -2,7 +2,7 @@
 // included, before any folder is made; device names refused; the temporary files that a killed
 // run left beside it removed unless a process has them open; and the program's line for each.
 #include "change/FileChanges.h"
-#include "support/TestSupport.h"
+#include "support/QuietRuns.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +11,6 @@
 namespace {
 
 typedef std::vector<std::wstring> Lines;
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text)
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
 
 // Writes a small report; the error it failed with, or ERROR_SUCCESS.
 DWORD Write(const std::wstring& path)

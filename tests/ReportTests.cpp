@@ -6,7 +6,7 @@
 #include "change/TriedItems.h"  // NoteUninstallerStarted
 #include "common/JsonText.h"
 #include "common/Settings.h"
-#include "support/TestSupport.h"
+#include "support/QuietRuns.h"
 
 #include <gtest/gtest.h>
 
@@ -16,31 +16,6 @@
 namespace {
 
 typedef std::vector<std::wstring> Lines;
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text)
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-bool Plant(const std::wstring& file, const std::string& content = "x")
-{
-    for (size_t at = file.find(L'\\', 3); at != std::wstring::npos; at = file.find(L'\\', at + 1))
-        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
-    return WriteTextFile(file, content);
-}
-
-size_t Count(const Lines& lines, const std::wstring& line)
-{
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
-}
-
-Lines Tail(const Lines& lines, size_t count)
-{
-    return Lines(lines.end() - std::min(count, lines.size()), lines.end());
-}
 
 // A report's items as "kind|name|outcome" and the other fields by item.
 struct Item {
@@ -254,24 +229,8 @@ TEST(RunRecordTest, AnUninstallerThatAsksForARestartCountsForTheExitCode)
     ClearTriedItems();
 }
 
-class ReportRunTest : public ::testing::Test {
+class ReportRunTest : public QuietRunTest {
 protected:
-    void SetUp() override
-    {
-        programFiles = Expand(L"%ProgramFiles%\\Quorvex");
-        RemoveTree(programFiles);
-    }
-    void TearDown() override { RemoveTree(programFiles); }
-
-    DWORD Run(const std::wstring& arguments, const std::wstring& log)
-    {
-        RunResult result = RunProgram(Quoted(ProgramPath()) + L" /Quiet " + arguments + L" " + Quoted(L"/Log:" + log));
-        EXPECT_TRUE(result.started && result.ended) << Narrow(arguments);
-        return result.exitCode;
-    }
-
-    TempFolder folder;
-    std::wstring programFiles;
     ScratchKeys keys;
 };
 

@@ -48,6 +48,7 @@ export DISPLAY=":$DISPLAY_NUMBER"
 
 echo "== Creating the prefix $WINEPREFIX"
 "$WINE" wineboot -i >/dev/null 2>&1 || true
+keep_prefix_inside
 # With no window manager on the display, Wine draws the windows' frames and captions itself.
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 "$WINESERVER" -w

@@ -1,5 +1,5 @@
-// The scope a step cleans: the machine, or one user's hive under HKEY_USERS. Made once by the
-// sweep that reaches it; steps compose the key paths they visit through it.
+// The scope a step cleans: the machine, or one user's hive under HKEY_USERS. Steps compose the
+// key paths they visit below its root through it, never from the SID themselves.
 #pragma once
 
 #include "../common/Bounded.h"
@@ -8,12 +8,12 @@
 
 struct Scope {
     HKEY root;
-    const wchar_t* sid;    // null for the machine
-    const wchar_t* label;  // the root as log lines show it
+    const wchar_t* sid;       // null for the machine
+    const wchar_t* label;     // the root as log lines show it
     const wchar_t* shownSid;  // the SID as log lines show it: "-" for the machine
-    PathBuffer software;   // the scope's Software key, below root
-    bool softwareFits;     // false when the SID left no room for Software: software is empty
-    DWORD softwareViews;   // how many of RegViews show software as keys of their own
+    PathBuffer software;      // the scope's Software key, below root
+    bool softwareFits;        // false when the SID left no room for Software: software is empty
+    DWORD softwareViews;      // how many of RegViews show software as keys of their own
 };
 
 // The machine's scope, and a user's by the SID its hive is loaded under.

@@ -4,6 +4,7 @@
 #include "Catalogue.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
+#include "Scope.h"
 
 #include "../common/Registry.h"
 
@@ -114,7 +115,7 @@ void PurgeBothViews(HKEY root, const wchar_t* classesPath)
 void PurgeComRegistration(HKEY root, const wchar_t* sid)
 {
     PathBuffer classesPath;
-    if (ScopeKeyPath(classesPath, sid, L"Software\\Classes"))
+    if (ScopeKey(ScopeOf(root, sid), L"Software\\Classes", classesPath))
         PurgeBothViews(root, classesPath);
 }
 

@@ -140,7 +140,7 @@ bool NoteApprovedProductClass(const wchar_t* name, void* context)
 void RemoveApprovedValues(const ShellScope& scope)
 {
     PathBuffer path;
-    if (scope.software[0] == L'\0' || !ScopeKeyPath(path, scope.software, ApprovedKey))
+    if (scope.software[0] == L'\0' || !RegJoinPath(path, scope.software, ApprovedKey))
         return;
     for (DWORD v = 0; v < scope.softwareViews; v++) {
         HKEY key;

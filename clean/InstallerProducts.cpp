@@ -6,6 +6,7 @@
 #include "Catalogue.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
+#include "Scope.h"
 
 #include "../common/Registry.h"
 
@@ -232,9 +233,10 @@ void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListRe
     // A user's records are the user's products': those the Installer registered for the SID
     // under UserData, and those the user's own hive names.
     ReadUserDataProducts(sid, nullptr, out);
+    Scope scope = UserScope(sid);
     PathBuffer path;
-    if (ScopeKeyPath(path, sid, UserProducts))
+    if (ScopeKey(scope, UserProducts, path))
         ReadProductList(HKEY_USERS, path, sid, KEY_WOW64_64KEY, MatchUserProductKey, false, readings, out);
-    if (ScopeKeyPath(path, sid, ProductKeyPaths[0]))
+    if (ScopeKey(scope, ProductKeyPaths[0], path))
         ReadUninstallEntries(HKEY_USERS, path, sid, KEY_WOW64_64KEY, readings, out);
 }

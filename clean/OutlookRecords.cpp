@@ -4,6 +4,7 @@
 #include "OutlookRecords.h"
 #include "Catalogue.h"
 #include "RegistryValues.h"
+#include "Scope.h"
 
 #include "../common/Registry.h"
 #include "../common/RegistryWalk.h"
@@ -149,7 +150,7 @@ void PurgeOfficeView(REGSAM view, void* context)
 void PurgeOutlookRecords(const wchar_t* sid)
 {
     PathBuffer officePath;
-    if (!ScopeKeyPath(officePath, sid, OfficeKey))
+    if (!ScopeKey(UserScope(sid), OfficeKey, officePath))
         return;
     RegForEachView(PurgeOfficeView, officePath);
 }

@@ -4,6 +4,7 @@
 #include "Catalogue.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
+#include "Scope.h"
 #include "clean.h"
 
 #include "../change/PreviewRecord.h"
@@ -235,7 +236,7 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
 void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings, DWORD waitMs)
 {
     PathBuffer listPath;
-    bool fits = ScopeKeyPath(listPath, sid, ProductKeyPaths[0]);
+    bool fits = ScopeKey(ScopeOf(root, sid), ProductKeyPaths[0], listPath);
     LogLine(L"Attempting to uninstall Zamo components passively");
     if (!fits)
         return;

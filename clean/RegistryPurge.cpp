@@ -6,6 +6,7 @@
 #include "InstallerWaiting.h"
 #include "ListScan.h"
 #include "PassiveUninstaller.h"
+#include "Scope.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"
@@ -42,48 +43,48 @@ Taken RemoveProductKey(const ListScan& scan, const wchar_t* name, const wchar_t*
 
 // Step A: every subkey of the key path whose "DisplayName" or "ProductName" is a
 // catalogue name is deleted with its tree.
-void PurgeProductKeyList(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view, ListReadings* readings)
+void PurgeProductKeyList(const Scope& scope, const wchar_t* keyPath, REGSAM view, ListReadings* readings)
 {
     PathBuffer path;
-    if (!ScopeKeyPath(path, sid, keyPath))
+    if (!ScopeKey(scope, keyPath, path))
         return;
     HKEY key;
-    if (!RegOpenAsItself(root, path, KEY_READ | view, key))
+    if (!RegOpenAsItself(scope.root, path, KEY_READ | view, key))
         return;
-    bool userInstallerList = root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
+    bool userInstallerList = scope.root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
                                                     StrCmpIW(keyPath, ProductKeyPaths[2]) == 0);
-    ScanList({key, view, userInstallerList ? MatchUserProductKey : MatchProductKey, RemoveProductKey, RegRootLabel(root),
-              path, sid},
+    ScanList({key, view, userInstallerList ? MatchUserProductKey : MatchProductKey, RemoveProductKey, scope.label,
+              path, scope.sid},
              readings);
     RegCloseKey(key);
 }
 
 // Step B: the maker's and the product's keys under the scope's "Software" key. Only a
 // deletion is logged, so a key is reported by the one call that removed it.
-void PurgeSettingsKeys(HKEY root, const wchar_t* sid, REGSAM view)
+void PurgeSettingsKeys(const Scope& scope, REGSAM view)
 {
-    PathBuffer path;
-    if (!ScopeKeyPath(path, sid, L"Software"))
+    if (!scope.softwareFits)
         return;
+    const wchar_t* path = scope.software;
     HKEY software;
-    if (!RegOpenAsItself(root, path, KEY_READ | view, software))
+    if (!RegOpenAsItself(scope.root, path, KEY_READ | view, software))
         return;
     const wchar_t* const settingsKeys[2] = {MakerWord, ProductWord};
     for (const wchar_t* name : settingsKeys) {
-        if (DeleteRegistryTree(software, name, view, {RegRootLabel(root), path, name}) == Change::Made)
-            LogLine(L"Successfully removed from %s\\%s\\%s", RegRootLabel(root), path, name);
+        if (DeleteRegistryTree(software, name, view, {scope.label, path, name}) == Change::Made)
+            LogLine(L"Successfully removed from %s\\%s\\%s", scope.label, path, name);
     }
     RegCloseKey(software);
 }
 
 // Step C: the add-in keys, silently, in the view of the call: under
 // HKEY_LOCAL_MACHINE the 64-bit and the 32-bit add-in are registered apart.
-void PurgeAddInKeys(HKEY root, const wchar_t* sid, REGSAM view)
+void PurgeAddInKeys(const Scope& scope, REGSAM view)
 {
     for (const wchar_t* addInPath : AddInKeyPaths) {
         PathBuffer path;
-        if (ScopeKeyPath(path, sid, addInPath))
-            DeleteRegistryTree(root, path, view, {RegRootLabel(root), path, nullptr});
+        if (ScopeKey(scope, addInPath, path))
+            DeleteRegistryTree(scope.root, path, view, {scope.label, path, nullptr});
     }
 }
 
@@ -101,11 +102,12 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(Lis
     if (betweenPasses != nullptr)
         betweenPasses(readings);
     // The eight purge calls: steps A, B and C for each list in each view.
+    Scope scope = ScopeOf(root, sid);
     for (REGSAM view : RegViews) {
         for (const wchar_t* keyPath : ProductKeyPaths) {
-            PurgeProductKeyList(root, sid, keyPath, view, &readings);
-            PurgeSettingsKeys(root, sid, view);
-            PurgeAddInKeys(root, sid, view);
+            PurgeProductKeyList(scope, keyPath, view, &readings);
+            PurgeSettingsKeys(scope, view);
+            PurgeAddInKeys(scope, view);
         }
     }
     PurgeComRegistration(root, sid);
@@ -136,5 +138,5 @@ const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name)
 
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
 {
-    PurgeProductKeyList(root, sid, keyPath, view, nullptr);
+    PurgeProductKeyList(ScopeOf(root, sid), keyPath, view, nullptr);
 }

@@ -3,6 +3,7 @@
 #include "RunEntries.h"
 #include "ProductTargets.h"
 #include "RegistryValues.h"
+#include "Scope.h"
 
 #include "../common/Registry.h"
 #include "../common/RegistryWalk.h"
@@ -30,46 +31,46 @@ bool NoteProductValue(const RegValue& value, void* context)
            AddName(reading.found, value.name);
 }
 
-void RemoveRunValues(HKEY root, const wchar_t* sid, const wchar_t* runKey, REGSAM view, const ProductTargets& targets)
+void RemoveRunValues(const Scope& scope, const wchar_t* runKey, REGSAM view, const ProductTargets& targets)
 {
     PathBuffer path;
-    if (!ScopeKeyPath(path, sid, runKey))
+    if (!ScopeKey(scope, runKey, path))
         return;
     // Reached as itself: a Run key replaced by a link, or one behind a link, is not the
     // scope's, and nothing in what the link names is touched. Without the right to set values
     // (a user's run on the machine's keys) the key is still read, so that each deletion it
     // cannot make is reported.
     HKEY key;
-    if (!RegOpenForValues(root, path, view, key))
+    if (!RegOpenForValues(scope.root, path, view, key))
         return;
     // Collected before the first deletion, which moves the later values to other indexes.
     RunKeyReading reading = {key, targets, {}};
     RegEnumValues(key, false, NoteProductValue, &reading);
     for (DWORD i = 0; i < reading.found.count; i++)
-        RemoveRegistryValue(key, reading.found.names[i], RegRootLabel(root), path);
+        RemoveRegistryValue(key, reading.found.names[i], scope.label, path);
     FreeNames(reading.found);
     RegCloseKey(key);
+}
+
+// The Run keys of the scope's Software, in each view that shows it.
+void RemoveScopeRunEntries(const Scope& scope)
+{
+    ProductTargets targets;
+    ReadProductTargets(scope.sid, targets);
+    for (DWORD v = 0; v < scope.softwareViews; v++) {
+        for (const wchar_t* runKey : RunKeys)
+            RemoveRunValues(scope, runKey, RegViews[v], targets);
+    }
 }
 
 } // namespace
 
 void RemoveUserRunEntries(const wchar_t* sid)
 {
-    // A user's Software branch is one key in both views.
-    ProductTargets targets;
-    ReadProductTargets(sid, targets);
-    for (const wchar_t* runKey : RunKeys)
-        RemoveRunValues(HKEY_USERS, sid, runKey, KEY_WOW64_64KEY, targets);
+    RemoveScopeRunEntries(UserScope(sid));
 }
 
 void RemoveMachineRunEntries()
 {
-    ProductTargets targets;
-    ReadProductTargets(nullptr, targets);
-    RegForEachView(
-        [](REGSAM view, void* context) {
-            for (const wchar_t* runKey : RunKeys)
-                RemoveRunValues(HKEY_LOCAL_MACHINE, nullptr, runKey, view, *static_cast<ProductTargets*>(context));
-        },
-        &targets);
+    RemoveScopeRunEntries(MachineScope());
 }

@@ -4,6 +4,7 @@
 #include "Catalogue.h"
 #include "PassiveUninstaller.h"
 #include "RunReport.h"
+#include "Scope.h"
 
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
@@ -18,11 +19,6 @@ namespace {
 // program on one machine read and write the same marker.
 const REGSAM MarkerView = KEY_WOW64_64KEY;
 
-// How log lines name a scope's SID: "-" for the machine scope.
-const wchar_t* ShownSid(const wchar_t* sid)
-{
-    return (sid != nullptr && sid[0] != L'\0') ? sid : L"-";
-}
 
 } // namespace
 
@@ -33,7 +29,7 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
     // A SID too long for the key path is never looked up in a cut form, which would
     // be another key: such a scope counts as unmarked.
     PathBuffer path;
-    if (!ScopeKeyPath(path, sid, ScopeMarkerKeyPath))
+    if (!ScopeKey(ScopeOf(root, sid), ScopeMarkerKeyPath, path))
         return false;
     HKEY key;
     if (!RegOpenAsItself(root, path, KEY_READ | MarkerView, key))
@@ -50,8 +46,9 @@ bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
 {
     if (!ScopeBearsSignature(root, sid))
         return true;
-    LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", RegRootLabel(root),
-            ShownSid(sid), Signature);
+    Scope scope = ScopeOf(root, sid);
+    LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", scope.label,
+            scope.shownSid, Signature);
     NoteScope(root, sid, ScopeOutcome::SkippedSignature);
     return false;
 }
@@ -62,15 +59,16 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
     NoteScope(root, sid, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
     if (Signature[0] == L'\0')
         return;
+    Scope scope = ScopeOf(root, sid);
     PathBuffer path;
-    if (!ScopeKeyPath(path, sid, ScopeMarkerKeyPath))
+    if (!ScopeKey(scope, ScopeMarkerKeyPath, path))
         return;
     // The Windows Installer may still be working on, or rolling back, what an unfinished
     // uninstaller began: a later run with this signature must try the scope again.
     if (unfinished) {
-        LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", RegRootLabel(root),
-                ShownSid(sid), Signature);
+        LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", scope.label,
+                scope.shownSid, Signature);
         return;
     }
-    WriteMarker(root, path, MarkerView, Signature, {RegRootLabel(root), ShownSid(sid)});
+    WriteMarker(root, path, MarkerView, Signature, {scope.label, scope.shownSid});
 }

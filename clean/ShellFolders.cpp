@@ -4,6 +4,7 @@
 // folders. Everything read here may have been written by the user, so every expansion is
 // bounded and nothing that did not resolve or fit is acted on.
 #include "ProfilePaths.h"
+#include "Scope.h"
 
 #include "../change/RunOutcome.h"
 #include "../log/log.h"
@@ -108,7 +109,7 @@ Resolution ExpandFolder(UserTerms& terms, const wchar_t* valueName, const wchar_
 bool ReadUserValue(const wchar_t* sid, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
 {
     PathBuffer path;
-    return ScopeKeyPath(path, sid, keyPath) && ReadProfileValue(HKEY_USERS, path, valueName, out);
+    return ScopeKey(UserScope(sid), keyPath, path) && ReadProfileValue(HKEY_USERS, path, valueName, out);
 }
 
 // %LOCALAPPDATA% or %APPDATA%: the user's own folder of that definition or, without one, the

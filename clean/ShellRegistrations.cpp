@@ -7,6 +7,7 @@
 #include "ProductTargets.h"
 #include "RegistryPurge.h"
 #include "RegistryValues.h"
+#include "Scope.h"
 #include "ShellScope.h"
 
 #include "../common/Registry.h"
@@ -170,17 +171,16 @@ void RemoveScopeRegistrations(ShellScope& scope)
 }
 
 // A scope with nothing read yet: its Software key (none for a class hive) and its terms.
-void BeginScope(ShellScope& scope, HKEY root, const wchar_t* sid, bool hasSoftware)
+void BeginScope(ShellScope& scope, const Scope& where, bool hasSoftware)
 {
-    scope.root = root;
-    scope.sid = sid;
+    scope.root = where.root;
+    scope.sid = where.sid;
     scope.software[0] = L'\0';
     scope.softwareViews = 0;
-    if (hasSoftware && ScopeKeyPath(scope.software, sid, L"Software"))
-        // A user's Software is one key in both views.
-        scope.softwareViews = root == HKEY_USERS ? 1 : ARRAYSIZE(RegViews);
-    ReadProductTargets(sid, scope.targets);
-    scope.user = sid != nullptr;
+    if (hasSoftware && where.softwareFits && TextCopy(scope.software, where.software))
+        scope.softwareViews = where.softwareViews;
+    ReadProductTargets(scope.sid, scope.targets);
+    scope.user = scope.sid != nullptr;
     ReadProductTargets(nullptr, scope.machine);
     scope.classCount = 0;
     scope.seenCount = 0;
@@ -207,7 +207,7 @@ void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
                         void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path))
 {
     PathBuffer path;
-    if (scope.software[0] == L'\0' || !ScopeKeyPath(path, scope.software, relativePath))
+    if (scope.software[0] == L'\0' || !RegJoinPath(path, scope.software, relativePath))
         return;
     for (DWORD i = 0; i < scope.softwareViews; i++) {
         HKEY key;
@@ -235,10 +235,11 @@ bool FirstVisit(ShellScope& scope, HKEY key)
 
 void RemoveUserShellRegistrations(const wchar_t* sid)
 {
+    Scope where = UserScope(sid);
     ShellScope scope;
-    BeginScope(scope, HKEY_USERS, sid, true);
+    BeginScope(scope, where, true);
     PathBuffer classes;
-    if (ScopeKeyPath(classes, sid, L"Software\\Classes"))
+    if (ScopeKey(where, L"Software\\Classes", classes))
         OpenClassRoots(scope, classes);
     RemoveScopeRegistrations(scope);
 }
@@ -246,7 +247,7 @@ void RemoveUserShellRegistrations(const wchar_t* sid)
 void RemoveMachineShellRegistrations()
 {
     ShellScope scope;
-    BeginScope(scope, HKEY_LOCAL_MACHINE, nullptr, true);
+    BeginScope(scope, MachineScope(), true);
     OpenClassRoots(scope, L"Software\\Classes");
     RemoveScopeRegistrations(scope);
 }
@@ -254,7 +255,7 @@ void RemoveMachineShellRegistrations()
 void RemoveClassHiveShellRegistrations(const wchar_t* sid, const wchar_t* classesName)
 {
     ShellScope scope;
-    BeginScope(scope, HKEY_USERS, sid, false);
+    BeginScope(scope, UserScope(sid), false);
     OpenClassRoots(scope, classesName);
     RemoveScopeRegistrations(scope);
 }

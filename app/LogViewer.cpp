@@ -1,6 +1,7 @@
 // "Show log": the run's log, opened for the person at the dialog in a viewer of their own.
 #include "app.h"
 
+#include "../common/RunningUser.h"
 #include "../log/log.h"
 
 #include <objbase.h>
@@ -17,21 +18,12 @@ bool RunLogOpened = false;
 // A token that cannot be read counts as one.
 bool RunsAsServiceAccount()
 {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return true;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } owner;
-    DWORD size = 0;
-    bool read = GetTokenInformation(token, TokenUser, &owner, sizeof(owner), &size) != FALSE;
-    CloseHandle(token);
-    if (!read)
+    UserSid owner;
+    if (!ReadRunningUserSid(owner))
         return true;
     const WELL_KNOWN_SID_TYPE accounts[] = {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid};
     for (WELL_KNOWN_SID_TYPE account : accounts) {
-        if (IsWellKnownSid(owner.user.User.Sid, account))
+        if (IsWellKnownSid(owner, account))
             return true;
     }
     BYTE service[SECURITY_MAX_SID_SIZE];

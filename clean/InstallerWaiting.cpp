@@ -9,7 +9,8 @@
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
 
-#include <sddl.h>
+#include "../common/RunningUser.h"
+
 #include <shlwapi.h>
 
 namespace {
@@ -35,22 +36,8 @@ bool MachineListsUninstaller(const wchar_t* code)
 // The SID of the user the program runs as, as text.
 bool RunningUserSid(PathBuffer& out)
 {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    // DWORDs, so that the TOKEN_USER at its start is aligned.
-    DWORD buffer[(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)) / sizeof(DWORD) + 1];
-    DWORD size = 0;
-    bool found = false;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
-        wchar_t* text = nullptr;
-        if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
-            found = TextCopy(out, text);
-            LocalFree(text);
-        }
-    }
-    CloseHandle(token);
-    return found;
+    UserSid sid;
+    return ReadRunningUserSid(sid) && SidToText(sid, out);
 }
 
 // What the running user's pass handed over to the machine's pass.

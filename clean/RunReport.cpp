@@ -7,12 +7,12 @@
 
 #include "../change/FileChanges.h"
 #include "../change/RunOutcome.h"
+#include "../common/RunningUser.h"
 #include "../common/JsonText.h"
 #include "../common/Registry.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
-#include <sddl.h>
 
 namespace {
 
@@ -85,25 +85,11 @@ void ReadRunningUser(PathBuffer& account, PathBuffer& sidText)
 {
     account[0] = L'\0';
     sidText[0] = L'\0';
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    UserSid sid;
+    if (!ReadRunningUserSid(sid))
         return;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } information;
-    DWORD size = 0;
-    bool read = GetTokenInformation(token, TokenUser, &information, sizeof(information), &size) != FALSE;
-    CloseHandle(token);
-    if (!read)
-        return;
-    PSID sid = information.user.User.Sid;
-    wchar_t* text = nullptr;
-    if (ConvertSidToStringSidW(sid, &text)) {
-        if (!TextCopy(sidText, text))
-            sidText[0] = L'\0';
-        LocalFree(text);
-    }
+    if (!SidToText(sid, sidText))
+        sidText[0] = L'\0';
     PathBuffer name;
     PathBuffer domain;
     DWORD nameCount = MAX_PATH;

@@ -1,0 +1,12 @@
+// The user the program runs as, read once from its own process token.
+#pragma once
+
+#include "Bounded.h"
+
+// Room for any SID.
+typedef BYTE UserSid[SECURITY_MAX_SID_SIZE];
+
+// Copies the running user's SID into out; false when the token could not be read.
+bool ReadRunningUserSid(UserSid& out);
+// A SID as text ("S-1-5-..."); false when it could not be converted or did not fit.
+bool SidToText(PSID sid, PathBuffer& out);

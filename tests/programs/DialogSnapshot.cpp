@@ -4,29 +4,11 @@
 // ready: as it opens; running: once the step line names a step; finished: once Close is
 // enabled, FILE TO HOLD ("-" for none) kept open meanwhile so that it stays. The dialog is
 // then closed. Exit code 0, or 90 and up when a step did not happen in time.
-#include <windows.h>
+#include "DialogDriver.h"
 
 #include <stdio.h>
 
 namespace {
-
-struct Search {
-    DWORD processId;
-    HWND window;
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
-{
-    Search* search = reinterpret_cast<Search*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t caption[64];
-    if (owner == search->processId && GetWindowTextW(window, caption, 64) && wcscmp(caption, L"Zamo Clean") == 0) {
-        search->window = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 // Waits up to timeoutMs for done(dialog) to hold.
 template <typename Test> bool WaitFor(HWND dialog, DWORD timeoutMs, Test done)
@@ -122,24 +104,11 @@ int wmain(int argc, wchar_t** argv)
         if (held == INVALID_HANDLE_VALUE)
             return 95;
     }
-    wchar_t commandLine[4096];
-    wsprintfW(commandLine, L"\"%s\"", argv[1]);
-    for (int i = 5; i < argc; i++) {
-        lstrcatW(commandLine, L" ");
-        lstrcatW(commandLine, argv[i]);
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(argv[1], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    PROCESS_INFORMATION info;
+    if (!StartDialogProgram(argv[1], argc, argv, 5, info))
         return 90;
-    CloseHandle(info.hThread);
-    Search search = {info.dwProcessId, nullptr};
-    for (int i = 0; i < 400 && (search.window == nullptr || !IsWindowVisible(search.window)); i++) {
-        Sleep(50);
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-    }
-    int result = search.window != nullptr ? Picture(search.window, argv[3], argv[2]) : 91;
+    HWND dialog = WaitForShownDialog(info.dwProcessId, 400);
+    int result = dialog != nullptr ? Picture(dialog, argv[3], argv[2]) : 91;
     if (WaitForSingleObject(info.hProcess, 20000) != WAIT_OBJECT_0)
         TerminateProcess(info.hProcess, 1);
     CloseHandle(info.hProcess);

@@ -1,7 +1,7 @@
 // Class names and verbs: the names of the class root that Windows itself defines, and the
 // verbs of a shell key that start the product.
-#include "ListScan.h"
-#include "ProductTargets.h"
+#include "ground/ListScan.h"
+#include "ground/ProductTargets.h"
 #include "ShellScope.h"
 
 #include "../common/Registry.h"

@@ -2,7 +2,7 @@
 // file its runtime loads.
 #include "Catalogue.h"
 #include "ComRegistration.h"
-#include "ProductTargets.h"
+#include "ground/ProductTargets.h"
 #include "ShellScope.h"
 
 #include "../common/Registry.h"

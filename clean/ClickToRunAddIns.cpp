@@ -3,7 +3,7 @@
 // reinstalled add-in from loading.
 #include "ClickToRunAddIns.h"
 #include "Catalogue.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 
 #include "../change/RegistryChanges.h"
 

@@ -2,9 +2,9 @@
 // that the ProgID names, each only when it names the add-in's ProgID back.
 #include "ComRegistration.h"
 #include "Catalogue.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 #include "RegistryPurge.h"
-#include "Scope.h"
+#include "ground/Scope.h"
 
 #include "../common/Registry.h"
 

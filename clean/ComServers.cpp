@@ -2,10 +2,10 @@
 // the shell extension handlers and approved-list values that name them.
 #include "Catalogue.h"
 #include "ComRegistration.h"
-#include "ListScan.h"
-#include "ProductTargets.h"
+#include "ground/ListScan.h"
+#include "ground/ProductTargets.h"
 #include "RegistryPurge.h"
-#include "RegistryValues.h"
+#include "ground/RegistryValues.h"
 #include "ShellScope.h"
 
 #include "../change/RegistryChanges.h"

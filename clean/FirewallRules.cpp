@@ -2,7 +2,7 @@
 // firewall's own interface. The interface removes by name, and names need not be unique: a
 // name goes only when every rule of that name is the product's.
 #include "FirewallRules.h"
-#include "ProductTargets.h"
+#include "ground/ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
 #include "../common/ComThread.h"

@@ -2,9 +2,9 @@
 // checked against its own Property table, and the products' icon folders there and in each
 // user's %APPDATA%\Microsoft\Installer.
 #include "InstallerCache.h"
-#include "FolderRemoval.h"
+#include "ground/FolderRemoval.h"
 #include "PackageCache.h"
-#include "ProfilePaths.h"
+#include "ground/ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../common/FileKinds.h"

@@ -2,7 +2,7 @@
 // records under HKLM\...\Installer\UserData\<SID>, always in the 64-bit view.
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 
 #include "../change/RegistryChanges.h"
 #include "../log/log.h"

@@ -3,10 +3,10 @@
 // once that path is gone, in both views.
 #include "InstallerFolderCounts.h"
 #include "InstallerCache.h"
-#include "ProductTargets.h"
+#include "ground/ProductTargets.h"
 #include "Catalogue.h"
 #include "RegistryPurge.h"
-#include "RegistryValues.h"
+#include "ground/RegistryValues.h"
 
 #include "../change/PreviewRecord.h"
 #include "../common/Path.h"

@@ -4,9 +4,9 @@
 #include "InstallerCodes.h"
 #include "InstallerDataPurge.h"
 #include "Catalogue.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 #include "RegistryPurge.h"
-#include "Scope.h"
+#include "ground/Scope.h"
 
 #include "../common/Registry.h"
 

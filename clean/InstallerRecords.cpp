@@ -8,7 +8,7 @@
 #include "Catalogue.h"
 #include "InstallerProducts.h"
 #include "RegistryPurge.h"
-#include "RegistryValues.h"
+#include "ground/RegistryValues.h"
 
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"

@@ -3,7 +3,7 @@
 #include "InstallerWaiting.h"
 #include "InstallerCache.h"
 #include "InstallerRecords.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 #include "PassiveUninstaller.h"
 #include "Catalogue.h"
 #include "RegistryPurge.h"

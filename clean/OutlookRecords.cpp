@@ -3,8 +3,8 @@
 // uninstall, and a reinstalled add-in then starts disabled.
 #include "OutlookRecords.h"
 #include "Catalogue.h"
-#include "RegistryValues.h"
-#include "Scope.h"
+#include "ground/RegistryValues.h"
+#include "ground/Scope.h"
 
 #include "../common/Registry.h"
 #include "../common/RegistryWalk.h"

@@ -2,8 +2,8 @@
 // in the machine's package cache, each removed with its tree. The cache folder itself stays.
 #include "PackageCache.h"
 #include "Catalogue.h"
-#include "FolderRemoval.h"
-#include "ProfilePaths.h"
+#include "ground/FolderRemoval.h"
+#include "ground/ProfilePaths.h"
 
 #include "../common/FileKinds.h"
 #include "../common/Path.h"

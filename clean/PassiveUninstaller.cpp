@@ -2,9 +2,9 @@
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "PassiveUninstaller.h"
 #include "Catalogue.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 #include "RegistryPurge.h"
-#include "Scope.h"
+#include "ground/Scope.h"
 #include "clean.h"
 
 #include "../change/PreviewRecord.h"

@@ -4,9 +4,9 @@
 #include "Catalogue.h"
 #include "ComRegistration.h"
 #include "InstallerWaiting.h"
-#include "ListScan.h"
+#include "ground/ListScan.h"
 #include "PassiveUninstaller.h"
-#include "Scope.h"
+#include "ground/Scope.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RegistryChanges.h"

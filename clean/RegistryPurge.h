@@ -1,7 +1,7 @@
 // Registry purge: the product, settings and add-in keys of a scope.
 #pragma once
 
-#include "ListScan.h"
+#include "ground/ListScan.h"
 
 #include "../change/Change.h"
 

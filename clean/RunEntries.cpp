@@ -1,9 +1,9 @@
 // Run entries: the values of the Run and RunOnce keys whose command starts the product's
 // program, in a user's scope and in both views of the machine's.
 #include "RunEntries.h"
-#include "ProductTargets.h"
-#include "RegistryValues.h"
-#include "Scope.h"
+#include "ground/ProductTargets.h"
+#include "ground/RegistryValues.h"
+#include "ground/Scope.h"
 
 #include "../common/Registry.h"
 #include "../common/RegistryWalk.h"

@@ -2,7 +2,7 @@
 // program, read and deleted through the Task Scheduler's own interface, and each folder that
 // such tasks alone filled.
 #include "ScheduledTasks.h"
-#include "ProductTargets.h"
+#include "ground/ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
 #include "../common/ComThread.h"

@@ -4,7 +4,7 @@
 #include "Catalogue.h"
 #include "PassiveUninstaller.h"
 #include "RunReport.h"
-#include "Scope.h"
+#include "ground/Scope.h"
 
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"

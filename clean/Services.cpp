@@ -1,7 +1,7 @@
 // Services: every service whose binary path starts the product's program is stopped and
 // deleted through the Service Control Manager.
 #include "Services.h"
-#include "ProductTargets.h"
+#include "ground/ProductTargets.h"
 
 #include "../change/ServiceChanges.h"
 #include "../log/log.h"

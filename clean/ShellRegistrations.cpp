@@ -3,11 +3,11 @@
 // helpers the shell registration files share.
 #include "ShellRegistrations.h"
 #include "Catalogue.h"
-#include "ListScan.h"
-#include "ProductTargets.h"
+#include "ground/ListScan.h"
+#include "ground/ProductTargets.h"
 #include "RegistryPurge.h"
-#include "RegistryValues.h"
-#include "Scope.h"
+#include "ground/RegistryValues.h"
+#include "ground/Scope.h"
 #include "ShellScope.h"
 
 #include "../common/Registry.h"

@@ -2,7 +2,7 @@
 // files of their own (COM servers, browser hosts) work on it.
 #pragma once
 
-#include "ProductTargets.h"
+#include "ground/ProductTargets.h"
 
 #include "../common/Bounded.h"
 #include "../common/Registry.h"

@@ -2,8 +2,8 @@
 // the machine's common ones, whose stored target is the product's program.
 #include "Shortcuts.h"
 #include "Catalogue.h"
-#include "ProductTargets.h"
-#include "ProfilePaths.h"
+#include "ground/ProductTargets.h"
+#include "ground/ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../common/ComThread.h"

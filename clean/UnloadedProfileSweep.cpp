@@ -3,9 +3,9 @@
 // scope is, and unloaded again.
 #include "UnloadedProfileSweep.h"
 #include "ComRegistration.h"
-#include "FolderRemoval.h"
-#include "ListScan.h"
-#include "ProfilePaths.h"
+#include "ground/FolderRemoval.h"
+#include "ground/ListScan.h"
+#include "ground/ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
 #include "ShellRegistrations.h"

@@ -3,14 +3,14 @@
 // package cache entries, Startup shortcut, Run entries, shell registrations and shortcuts,
 // then marks the scope.
 #include "UserProfileSweep.h"
-#include "FolderRemoval.h"
+#include "ground/FolderRemoval.h"
 #include "InstallerProducts.h"
 #include "InstallerRecords.h"
 #include "InstallerWaiting.h"
 #include "OutlookRecords.h"
 #include "PackageCache.h"
-#include "ProductTargets.h"
-#include "ProfilePaths.h"
+#include "ground/ProductTargets.h"
+#include "ground/ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "RunEntries.h"
 #include "RunReport.h"

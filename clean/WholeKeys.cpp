@@ -5,8 +5,8 @@
 // ProgID that is itself wholly the product's. Display strings and flags name nothing.
 #include "Catalogue.h"
 #include "ComRegistration.h"
-#include "ListScan.h"
-#include "ProductTargets.h"
+#include "ground/ListScan.h"
+#include "ground/ProductTargets.h"
 #include "ShellScope.h"
 
 #include "../common/Registry.h"

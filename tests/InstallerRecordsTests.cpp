@@ -10,7 +10,7 @@
 #include "clean/InstallerWaiting.h"
 #include "clean/Catalogue.h"
 #include "clean/InstallerDataPurge.h"
-#include "clean/ListScan.h"
+#include "clean/ground/ListScan.h"
 #include "clean/PackageCache.h"
 #include "clean/RegistryPurge.h"
 #include "clean/ScopeMarker.h"

@@ -6,10 +6,10 @@
 #include "ProfilePaths.h"
 #include "Scope.h"
 
-#include "../change/RunOutcome.h"
-#include "../log/log.h"
+#include "../../change/RunOutcome.h"
+#include "../../log/log.h"
 
-#include "../common/Path.h"
+#include "../../common/Path.h"
 
 #include <ntsecapi.h>
 #include <sddl.h>

@@ -2,10 +2,10 @@
 // value, a shortcut, a service, a scheduled task) starts is the product's, by where it lies or by
 // its file name.
 #include "ProductTargets.h"
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "ProfilePaths.h"
 
-#include "../common/Path.h"
+#include "../../common/Path.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -3,12 +3,12 @@
 // file's deletion.
 #include "FolderRemoval.h"
 
-#include "../change/FileChanges.h"
-#include "../change/PreviewRecord.h"
-#include "../common/FileKinds.h"
-#include "../common/Path.h"
-#include "../common/Settings.h"
-#include "../log/log.h"
+#include "../../change/FileChanges.h"
+#include "../../change/PreviewRecord.h"
+#include "../../common/FileKinds.h"
+#include "../../common/Path.h"
+#include "../../common/Settings.h"
+#include "../../log/log.h"
 
 #include <wchar.h>
 

@@ -1,8 +1,8 @@
 // The scope a step cleans, made once per sweep.
 #include "Scope.h"
 
-#include "../common/Registry.h"
-#include "../common/RegistryWalk.h"
+#include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // folder relative to the current one.
 #include "ProfilePaths.h"
 
-#include "../common/Path.h"
-#include "../common/Registry.h"
+#include "../../common/Path.h"
+#include "../../common/Registry.h"
 
 #include <wchar.h>
 

@@ -5,9 +5,9 @@
 // read again. Each match is examined again right before it is taken.
 #pragma once
 
-#include "../common/Bounded.h"
-#include "../common/Registry.h"
-#include "../common/RegistryWalk.h"
+#include "../../common/Bounded.h"
+#include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 enum class Taken {
     Kept,     // the entry is still there (kept, failed to go, or passed by a preview)

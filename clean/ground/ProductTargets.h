@@ -6,7 +6,7 @@
 // entry with any other reference, or one that does not fit, is not the product's.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../../common/Bounded.h"
 
 // The product's own folders, in the order a user's sweep removes them: the user's application
 // folder ("Quorvex" under the user's "Local AppData"), then "Quorvex" under %ProgramFiles%,

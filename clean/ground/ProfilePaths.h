@@ -1,7 +1,7 @@
 // User profiles, their shell folders, and the paths read from them.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../../common/Bounded.h"
 
 // Names under HKEY_USERS shorter than this are the well-known accounts' hives.
 const size_t WellKnownNameLength = 10;

@@ -2,8 +2,8 @@
 // values rather than keys.
 #include "RegistryValues.h"
 
-#include "../change/RegistryChanges.h"
-#include "../log/log.h"
+#include "../../change/RegistryChanges.h"
+#include "../../log/log.h"
 
 void RemoveRegistryValue(HKEY key, const wchar_t* valueName, const wchar_t* label, const wchar_t* path)
 {

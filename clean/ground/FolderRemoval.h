@@ -1,7 +1,7 @@
 // Folder and file removal.
 #pragma once
 
-#include "../common/Path.h"
+#include "../../common/Path.h"
 
 // Deletes a folder tree: its entries in the order the folder lists them, a sub-folder's tree
 // where it comes, the folder last.

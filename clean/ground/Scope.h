@@ -2,7 +2,7 @@
 // key paths they visit below its root through it, never from the SID themselves.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../../common/Bounded.h"
 
 #include <windows.h>
 

@@ -35,7 +35,7 @@
 #include "ScheduledTasks.h"
 #include "ScopeMarker.h"
 #include "Services.h"
-#include "ShellRegistrations.h"
+#include "shell/ShellRegistrations.h"
 #include "Shortcuts.h"
 #include "UnloadedProfileSweep.h"
 #include "UserProfileSweep.h"

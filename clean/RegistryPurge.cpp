@@ -2,7 +2,7 @@
 // family's keys, settings keys and add-in keys in one registry view.
 #include "RegistryPurge.h"
 #include "Catalogue.h"
-#include "ComRegistration.h"
+#include "shell/ComRegistration.h"
 #include "InstallerWaiting.h"
 #include "ground/ListScan.h"
 #include "PassiveUninstaller.h"

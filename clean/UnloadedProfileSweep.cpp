@@ -2,13 +2,13 @@
 // loaded under HKEY_USERS are loaded from their hive files, swept as a logged-on user's
 // scope is, and unloaded again.
 #include "UnloadedProfileSweep.h"
-#include "ComRegistration.h"
+#include "shell/ComRegistration.h"
 #include "ground/FolderRemoval.h"
 #include "ground/ListScan.h"
 #include "ground/ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
-#include "ShellRegistrations.h"
+#include "shell/ShellRegistrations.h"
 #include "UserProfileSweep.h"
 
 #include "../change/RunOutcome.h"

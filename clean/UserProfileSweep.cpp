@@ -15,7 +15,7 @@
 #include "RunEntries.h"
 #include "RunReport.h"
 #include "ScopeMarker.h"
-#include "ShellRegistrations.h"
+#include "shell/ShellRegistrations.h"
 #include "Shortcuts.h"
 
 #include "../change/FileChanges.h"

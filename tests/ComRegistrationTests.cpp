@@ -2,7 +2,7 @@
 // keys of the add-in and of another component in a user scope, a class hive and the machine
 // scope in both views, with the lines of a real run and of a preview.
 #include "clean/ClickToRunAddIns.h"
-#include "clean/ComRegistration.h"
+#include "clean/shell/ComRegistration.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

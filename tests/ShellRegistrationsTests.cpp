@@ -4,7 +4,7 @@
 // each beside another maker's registration that stays. The program folders are redirected to
 // temporary folders through the environment.
 #include "clean/FirewallRules.h"
-#include "clean/ShellRegistrations.h"
+#include "clean/shell/ShellRegistrations.h"
 #include "change/ServiceChanges.h"
 #include "support/TestMachine.h"
 #include "support/TestSupport.h"

@@ -2,10 +2,10 @@
 // files of their own (COM servers, browser hosts) work on it.
 #pragma once
 
-#include "ground/ProductTargets.h"
+#include "../ground/ProductTargets.h"
 
-#include "../common/Bounded.h"
-#include "../common/Registry.h"
+#include "../../common/Bounded.h"
+#include "../../common/Registry.h"
 
 // One class root of a scope, and what its class list held that the steps come back to.
 struct ClassRoot {

@@ -1,13 +1,13 @@
 // File types of the product in one scope: its ProgIDs and URL protocols, the extensions and the
 // user's "Open with" records that name them, and its verbs on the names Windows itself defines.
-#include "Catalogue.h"
-#include "ground/ListScan.h"
-#include "ground/ProductTargets.h"
-#include "RegistryPurge.h"
-#include "ground/RegistryValues.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
+#include "../ground/ProductTargets.h"
+#include "../RegistryPurge.h"
+#include "../ground/RegistryValues.h"
 #include "ShellScope.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -1,12 +1,12 @@
 // COM registration of the Outlook add-in: the ProgID key, and the class keys of the class ID
 // that the ProgID names, each only when it names the add-in's ProgID back.
 #include "ComRegistration.h"
-#include "Catalogue.h"
-#include "ground/ListScan.h"
-#include "RegistryPurge.h"
-#include "ground/Scope.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
+#include "../RegistryPurge.h"
+#include "../ground/Scope.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 

@@ -3,13 +3,13 @@
 // else they hold; any other key only when each of its verbs starts the product and everything
 // else in it that names a file, program, class or ProgID names the product's, or a class or
 // ProgID that is itself wholly the product's. Display strings and flags name nothing.
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "ComRegistration.h"
-#include "ground/ListScan.h"
-#include "ground/ProductTargets.h"
+#include "../ground/ListScan.h"
+#include "../ground/ProductTargets.h"
 #include "ShellScope.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -1,11 +1,11 @@
 // Class servers: whether the servers of a COM class are the product's, a .NET class's by the
 // file its runtime loads.
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "ComRegistration.h"
-#include "ground/ProductTargets.h"
+#include "../ground/ProductTargets.h"
 #include "ShellScope.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -1,15 +1,15 @@
 // COM servers of the product: the classes whose server file or program is the product's, and
 // the shell extension handlers and approved-list values that name them.
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "ComRegistration.h"
-#include "ground/ListScan.h"
-#include "ground/ProductTargets.h"
-#include "RegistryPurge.h"
-#include "ground/RegistryValues.h"
+#include "../ground/ListScan.h"
+#include "../ground/ProductTargets.h"
+#include "../RegistryPurge.h"
+#include "../ground/RegistryValues.h"
 #include "ShellScope.h"
 
-#include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
+#include "../../change/RegistryChanges.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

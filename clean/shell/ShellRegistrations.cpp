@@ -2,15 +2,15 @@
 // Paths, the Applications keys and registered applications of the product, and the registry
 // helpers the shell registration files share.
 #include "ShellRegistrations.h"
-#include "Catalogue.h"
-#include "ground/ListScan.h"
-#include "ground/ProductTargets.h"
-#include "RegistryPurge.h"
-#include "ground/RegistryValues.h"
-#include "ground/Scope.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
+#include "../ground/ProductTargets.h"
+#include "../RegistryPurge.h"
+#include "../ground/RegistryValues.h"
+#include "../ground/Scope.h"
 #include "ShellScope.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -12,11 +12,11 @@
 #include "ground/ProductTargets.h"
 #include "ground/ProfilePaths.h"
 #include "RegistryPurge.h"
-#include "RunEntries.h"
+#include "starts/RunEntries.h"
 #include "RunReport.h"
 #include "ScopeMarker.h"
 #include "shell/ShellRegistrations.h"
-#include "Shortcuts.h"
+#include "starts/Shortcuts.h"
 
 #include "../change/FileChanges.h"
 #include "../common/FileKinds.h"

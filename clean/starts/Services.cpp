@@ -1,10 +1,10 @@
 // Services: every service whose binary path starts the product's program is stopped and
 // deleted through the Service Control Manager.
 #include "Services.h"
-#include "ground/ProductTargets.h"
+#include "../ground/ProductTargets.h"
 
-#include "../change/ServiceChanges.h"
-#include "../log/log.h"
+#include "../../change/ServiceChanges.h"
+#include "../../log/log.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Run entries: the values of the Run and RunOnce keys whose command starts the product's
 // program, in a user's scope and in both views of the machine's.
 #include "RunEntries.h"
-#include "ground/ProductTargets.h"
-#include "ground/RegistryValues.h"
-#include "ground/Scope.h"
+#include "../ground/ProductTargets.h"
+#include "../ground/RegistryValues.h"
+#include "../ground/Scope.h"
 
-#include "../common/Registry.h"
-#include "../common/RegistryWalk.h"
+#include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // program, read and deleted through the Task Scheduler's own interface, and each folder that
 // such tasks alone filled.
 #include "ScheduledTasks.h"
-#include "ground/ProductTargets.h"
+#include "../ground/ProductTargets.h"
 
-#include "../change/ServiceChanges.h"
-#include "../common/ComThread.h"
-#include "../log/log.h"
+#include "../../change/ServiceChanges.h"
+#include "../../common/ComThread.h"
+#include "../../log/log.h"
 
 #include <taskschd.h>
 

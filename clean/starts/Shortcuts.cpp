@@ -1,15 +1,15 @@
 // Shortcuts: the .lnk files on a user's Desktop and in the user's Start menu programs, and in
 // the machine's common ones, whose stored target is the product's program.
 #include "Shortcuts.h"
-#include "Catalogue.h"
-#include "ground/ProductTargets.h"
-#include "ground/ProfilePaths.h"
+#include "../Catalogue.h"
+#include "../ground/ProductTargets.h"
+#include "../ground/ProfilePaths.h"
 
-#include "../change/FileChanges.h"
-#include "../common/ComThread.h"
-#include "../common/FileKinds.h"
-#include "../common/Path.h"
-#include "../log/log.h"
+#include "../../change/FileChanges.h"
+#include "../../common/ComThread.h"
+#include "../../common/FileKinds.h"
+#include "../../common/Path.h"
+#include "../../log/log.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>

@@ -2,10 +2,10 @@
 // processes, so that no uninstaller, registry or folder step meets a file or key they
 // hold open.
 #include "ProcessStopper.h"
-#include "Catalogue.h"
+#include "../Catalogue.h"
 
-#include "../change/ProcessChanges.h"
-#include "../log/log.h"
+#include "../../change/ProcessChanges.h"
+#include "../../log/log.h"
 
 #include <shlwapi.h>
 #include <tlhelp32.h>

@@ -2,11 +2,11 @@
 // firewall's own interface. The interface removes by name, and names need not be unique: a
 // name goes only when every rule of that name is the product's.
 #include "FirewallRules.h"
-#include "ground/ProductTargets.h"
+#include "../ground/ProductTargets.h"
 
-#include "../change/ServiceChanges.h"
-#include "../common/ComThread.h"
-#include "../log/log.h"
+#include "../../change/ServiceChanges.h"
+#include "../../common/ComThread.h"
+#include "../../log/log.h"
 
 #include <initguid.h>
 #include <netfw.h>

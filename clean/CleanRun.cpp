@@ -16,7 +16,7 @@
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
-#include "ClickToRunAddIns.h"
+#include "addin/ClickToRunAddIns.h"
 #include "starts/FirewallRules.h"
 #include "InstallerDataPurge.h"
 #include "InstallerCache.h"

@@ -7,7 +7,7 @@
 #include "InstallerProducts.h"
 #include "InstallerRecords.h"
 #include "InstallerWaiting.h"
-#include "OutlookRecords.h"
+#include "addin/OutlookRecords.h"
 #include "PackageCache.h"
 #include "ground/ProductTargets.h"
 #include "ground/ProfilePaths.h"

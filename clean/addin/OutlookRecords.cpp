@@ -2,12 +2,12 @@
 // watched for crashes, keeps enabled or timed, and the add-ins it disabled. They survive an
 // uninstall, and a reinstalled add-in then starts disabled.
 #include "OutlookRecords.h"
-#include "Catalogue.h"
-#include "ground/RegistryValues.h"
-#include "ground/Scope.h"
+#include "../Catalogue.h"
+#include "../ground/RegistryValues.h"
+#include "../ground/Scope.h"
 
-#include "../common/Registry.h"
-#include "../common/RegistryWalk.h"
+#include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 

@@ -2,10 +2,10 @@
 // registrations from its own copy of the machine's registry, where a leftover one keeps a
 // reinstalled add-in from loading.
 #include "ClickToRunAddIns.h"
-#include "Catalogue.h"
-#include "ground/ListScan.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
 
-#include "../change/RegistryChanges.h"
+#include "../../change/RegistryChanges.h"
 
 namespace {
 

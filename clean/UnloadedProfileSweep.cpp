@@ -6,8 +6,8 @@
 #include "ground/FolderRemoval.h"
 #include "ground/ListScan.h"
 #include "ground/ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "ScopeMarker.h"
+#include "installer/RegistryPurge.h"
+#include "installer/ScopeMarker.h"
 #include "shell/ShellRegistrations.h"
 #include "UserProfileSweep.h"
 

@@ -4,7 +4,7 @@
 #include "ComRegistration.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
-#include "../RegistryPurge.h"
+#include "../installer/RegistryPurge.h"
 #include "../ground/RegistryValues.h"
 #include "ShellScope.h"
 

@@ -2,13 +2,13 @@
 // checked against its own Property table, and the products' icon folders there and in each
 // user's %APPDATA%\Microsoft\Installer.
 #include "InstallerCache.h"
-#include "ground/FolderRemoval.h"
+#include "../ground/FolderRemoval.h"
 #include "PackageCache.h"
-#include "ground/ProfilePaths.h"
+#include "../ground/ProfilePaths.h"
 
-#include "../change/FileChanges.h"
-#include "../common/FileKinds.h"
-#include "../common/Path.h"
+#include "../../change/FileChanges.h"
+#include "../../common/FileKinds.h"
+#include "../../common/Path.h"
 
 #include <shlwapi.h>
 

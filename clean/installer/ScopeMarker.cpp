@@ -1,15 +1,15 @@
 // Scope marker: the signature stored in a cleaned scope, so that later runs with the
 // same signature leave that scope alone.
 #include "ScopeMarker.h"
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "PassiveUninstaller.h"
-#include "RunReport.h"
-#include "ground/Scope.h"
+#include "../RunReport.h"
+#include "../ground/Scope.h"
 
-#include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
-#include "../common/Settings.h"
-#include "../log/log.h"
+#include "../../change/RegistryChanges.h"
+#include "../../common/Registry.h"
+#include "../../common/Settings.h"
+#include "../../log/log.h"
 
 #include <shlwapi.h>
 

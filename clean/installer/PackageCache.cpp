@@ -1,13 +1,13 @@
 // Package caches: the entry folders that the product family's installers left in a user's or
 // in the machine's package cache, each removed with its tree. The cache folder itself stays.
 #include "PackageCache.h"
-#include "Catalogue.h"
-#include "ground/FolderRemoval.h"
-#include "ground/ProfilePaths.h"
+#include "../Catalogue.h"
+#include "../ground/FolderRemoval.h"
+#include "../ground/ProfilePaths.h"
 
-#include "../common/FileKinds.h"
-#include "../common/Path.h"
-#include "../log/log.h"
+#include "../../common/FileKinds.h"
+#include "../../common/Path.h"
+#include "../../log/log.h"
 
 #include <msi.h>
 #include <msiquery.h>

@@ -3,13 +3,13 @@
 // once that path is gone, in both views.
 #include "InstallerFolderCounts.h"
 #include "InstallerCache.h"
-#include "ground/ProductTargets.h"
-#include "Catalogue.h"
+#include "../ground/ProductTargets.h"
+#include "../Catalogue.h"
 #include "RegistryPurge.h"
-#include "ground/RegistryValues.h"
+#include "../ground/RegistryValues.h"
 
-#include "../change/PreviewRecord.h"
-#include "../common/Path.h"
+#include "../../change/PreviewRecord.h"
+#include "../../common/Path.h"
 
 #include <wchar.h>
 

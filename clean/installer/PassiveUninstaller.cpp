@@ -1,18 +1,18 @@
 // Passive uninstaller: asks the Windows Installer to remove the product family's MSI
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "PassiveUninstaller.h"
-#include "Catalogue.h"
-#include "ground/ListScan.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
 #include "RegistryPurge.h"
-#include "ground/Scope.h"
-#include "clean.h"
+#include "../ground/Scope.h"
+#include "../clean.h"
 
-#include "../change/PreviewRecord.h"
-#include "../change/ProcessChanges.h"
-#include "../change/RunOutcome.h"
-#include "../common/Registry.h"
-#include "../common/Settings.h"
-#include "../log/log.h"
+#include "../../change/PreviewRecord.h"
+#include "../../change/ProcessChanges.h"
+#include "../../change/RunOutcome.h"
+#include "../../common/Registry.h"
+#include "../../common/Settings.h"
+#include "../../log/log.h"
 
 #include <msi.h>
 

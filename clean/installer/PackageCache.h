@@ -1,7 +1,7 @@
 // Package caches.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../../common/Bounded.h"
 
 // A user's: the entry folders of cache that hold a catalogue marker, announced with the
 // cache's line first.

@@ -3,12 +3,12 @@
 #include "InstallerProducts.h"
 #include "InstallerCodes.h"
 #include "InstallerDataPurge.h"
-#include "Catalogue.h"
-#include "ground/ListScan.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
 #include "RegistryPurge.h"
-#include "ground/Scope.h"
+#include "../ground/Scope.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 const wchar_t InstallerManaged[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed";
 

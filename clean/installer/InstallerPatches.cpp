@@ -7,9 +7,9 @@
 #include "InstallerKeys.h"
 #include "InstallerProducts.h"
 #include "InstallerDataPurge.h"
-#include "Catalogue.h"
+#include "../Catalogue.h"
 
-#include "../common/Registry.h"
+#include "../../common/Registry.h"
 
 #include <msi.h>
 #include <msiquery.h>

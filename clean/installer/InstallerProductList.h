@@ -1,7 +1,7 @@
 // The list of the family's products and patches that the Installer's records name.
 #pragma once
 
-#include "../common/Bounded.h"
+#include "../../common/Bounded.h"
 
 // The Windows Installer's own records of the family's products, beyond the product keys:
 // features, upgrade codes, patches, cached packages, icon folders and folder counts.

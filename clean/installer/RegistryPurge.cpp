@@ -1,17 +1,17 @@
 // Registry purge: the registry sweep of one scope, and the deletion of the product
 // family's keys, settings keys and add-in keys in one registry view.
 #include "RegistryPurge.h"
-#include "Catalogue.h"
-#include "shell/ComRegistration.h"
+#include "../Catalogue.h"
+#include "../shell/ComRegistration.h"
 #include "InstallerWaiting.h"
-#include "ground/ListScan.h"
+#include "../ground/ListScan.h"
 #include "PassiveUninstaller.h"
-#include "ground/Scope.h"
+#include "../ground/Scope.h"
 
-#include "../change/PreviewRecord.h"
-#include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
-#include "../log/log.h"
+#include "../../change/PreviewRecord.h"
+#include "../../change/RegistryChanges.h"
+#include "../../common/Registry.h"
+#include "../../log/log.h"
 
 #include <shlwapi.h>
 

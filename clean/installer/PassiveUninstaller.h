@@ -2,7 +2,7 @@
 // uninstall list.
 #pragma once
 
-#include "ground/ListScan.h"
+#include "../ground/ListScan.h"
 
 // Runs MsiExec /x quietly for every matching entry of the scope's uninstall list in one view
 // (KEY_WOW64_64KEY or KEY_WOW64_32KEY) whose name is a product code that the Windows Installer

@@ -1,7 +1,7 @@
 // Windows Installer data purge.
 #pragma once
 
-#include "ground/ListScan.h"
+#include "../ground/ListScan.h"
 
 // The Installer's per-SID data, below HKEY_LOCAL_MACHINE (64-bit view).
 extern const wchar_t InstallerUserData[];

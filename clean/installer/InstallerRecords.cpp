@@ -5,13 +5,13 @@
 #include "InstallerCache.h"
 #include "InstallerKeys.h"
 #include "InstallerPatches.h"
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "InstallerProducts.h"
 #include "RegistryPurge.h"
-#include "ground/RegistryValues.h"
+#include "../ground/RegistryValues.h"
 
-#include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
+#include "../../change/RegistryChanges.h"
+#include "../../common/Registry.h"
 
 #include <shlwapi.h>
 

@@ -3,13 +3,13 @@
 #include "InstallerWaiting.h"
 #include "InstallerCache.h"
 #include "InstallerRecords.h"
-#include "ground/ListScan.h"
+#include "../ground/ListScan.h"
 #include "PassiveUninstaller.h"
-#include "Catalogue.h"
+#include "../Catalogue.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
 
-#include "../common/RunningUser.h"
+#include "../../common/RunningUser.h"
 
 #include <shlwapi.h>
 

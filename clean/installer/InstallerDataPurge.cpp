@@ -1,11 +1,11 @@
 // Windows Installer data purge: deletes the product family's component and product
 // records under HKLM\...\Installer\UserData\<SID>, always in the 64-bit view.
 #include "InstallerDataPurge.h"
-#include "Catalogue.h"
-#include "ground/ListScan.h"
+#include "../Catalogue.h"
+#include "../ground/ListScan.h"
 
-#include "../change/RegistryChanges.h"
-#include "../log/log.h"
+#include "../../change/RegistryChanges.h"
+#include "../../log/log.h"
 
 #include <shlwapi.h>
 

@@ -2,9 +2,9 @@
 // log it.
 #include "InstallerKeys.h"
 
-#include "../change/RegistryChanges.h"
-#include "../common/Registry.h"
-#include "../log/log.h"
+#include "../../change/RegistryChanges.h"
+#include "../../common/Registry.h"
+#include "../../log/log.h"
 
 void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
 {

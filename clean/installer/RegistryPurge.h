@@ -1,9 +1,9 @@
 // Registry purge: the product, settings and add-in keys of a scope.
 #pragma once
 
-#include "ground/ListScan.h"
+#include "../ground/ListScan.h"
 
-#include "../change/Change.h"
+#include "../../change/Change.h"
 
 // Registry purge of one scope: the passive uninstall in both views, then what betweenPasses
 // does (nothing when null; it may keep readings of its own for the passes), then the product,

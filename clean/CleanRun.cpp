@@ -37,8 +37,8 @@
 #include "starts/Services.h"
 #include "shell/ShellRegistrations.h"
 #include "starts/Shortcuts.h"
-#include "UnloadedProfileSweep.h"
-#include "UserProfileSweep.h"
+#include "profiles/UnloadedProfileSweep.h"
+#include "profiles/UserProfileSweep.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"

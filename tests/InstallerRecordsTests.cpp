@@ -14,7 +14,7 @@
 #include "clean/installer/PackageCache.h"
 #include "clean/installer/RegistryPurge.h"
 #include "clean/installer/ScopeMarker.h"
-#include "clean/UserProfileSweep.h"
+#include "clean/profiles/UserProfileSweep.h"
 #include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"

@@ -2,19 +2,19 @@
 // loaded under HKEY_USERS are loaded from their hive files, swept as a logged-on user's
 // scope is, and unloaded again.
 #include "UnloadedProfileSweep.h"
-#include "shell/ComRegistration.h"
-#include "ground/FolderRemoval.h"
-#include "ground/ListScan.h"
-#include "ground/ProfilePaths.h"
-#include "installer/RegistryPurge.h"
-#include "installer/ScopeMarker.h"
-#include "shell/ShellRegistrations.h"
+#include "../shell/ComRegistration.h"
+#include "../ground/FolderRemoval.h"
+#include "../ground/ListScan.h"
+#include "../ground/ProfilePaths.h"
+#include "../installer/RegistryPurge.h"
+#include "../installer/ScopeMarker.h"
+#include "../shell/ShellRegistrations.h"
 #include "UserProfileSweep.h"
 
-#include "../change/RunOutcome.h"
-#include "../common/FileKinds.h"
-#include "../common/Path.h"
-#include "../log/log.h"
+#include "../../change/RunOutcome.h"
+#include "../../common/FileKinds.h"
+#include "../../common/Path.h"
+#include "../../log/log.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -5,11 +5,11 @@
 #include "InstallerCache.h"
 #include "../ground/ProductTargets.h"
 #include "../Catalogue.h"
-#include "RegistryPurge.h"
 #include "../ground/RegistryValues.h"
 
 #include "../../change/PreviewRecord.h"
 #include "../../common/Path.h"
+#include "../../common/RegistryWalk.h"
 
 #include <wchar.h>
 

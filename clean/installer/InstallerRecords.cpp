@@ -7,11 +7,11 @@
 #include "InstallerPatches.h"
 #include "../Catalogue.h"
 #include "InstallerProducts.h"
-#include "RegistryPurge.h"
 #include "../ground/RegistryValues.h"
 
 #include "../../change/RegistryChanges.h"
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 

@@ -7,6 +7,7 @@
 #include "PassiveUninstaller.h"
 #include "../Catalogue.h"
 #include "RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "ScopeMarker.h"
 
 #include "../../common/RunningUser.h"

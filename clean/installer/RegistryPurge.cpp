@@ -5,6 +5,7 @@
 #include "../shell/ComRegistration.h"
 #include "InstallerWaiting.h"
 #include "../ground/ListScan.h"
+#include "../ground/ListedKeys.h"
 #include "PassiveUninstaller.h"
 #include "../ground/Scope.h"
 
@@ -14,16 +15,6 @@
 #include "../../log/log.h"
 
 #include <shlwapi.h>
-
-Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path)
-{
-    Change change = DeleteRegistryTree(parent, name, view, {label, path, name});
-    if (change == Change::Made)
-        LogLine(L"Successfully removed from %s\\%s", label, path);
-    else if (change == Change::Failed)
-        LogLine(L"Failed to remove from %s\\%s", label, path);
-    return change;
-}
 
 namespace {
 

@@ -3,8 +3,6 @@
 
 #include "../ground/ListScan.h"
 
-#include "../../change/Change.h"
-
 // Registry purge of one scope: the passive uninstall in both views, then what betweenPasses
 // does (nothing when null; it may keep readings of its own for the passes), then the product,
 // settings and add-in keys of both views, all with one set of readings: those of kept when not
@@ -21,7 +19,3 @@ const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name);
 // The product keys alone: every subkey of "<sid>\<keyPath>" in one view whose "DisplayName"
 // or "ProductName" is a catalogue name, deleted with its tree.
 void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view);
-
-// Deletes parent\name with its tree in one view, the parent shown as label\path: logs
-// "Successfully removed from %s\%s" or "Failed to remove from %s\%s" (a preview: "Would remove").
-Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path);

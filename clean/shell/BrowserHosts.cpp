@@ -3,7 +3,7 @@
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
-#include "../installer/RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"

@@ -3,7 +3,7 @@
 #include "ComRegistration.h"
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
-#include "../installer/RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/Scope.h"
 
 #include "../../common/Registry.h"

@@ -4,7 +4,7 @@
 #include "ComRegistration.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
-#include "../installer/RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/RegistryValues.h"
 #include "ShellScope.h"
 

@@ -5,7 +5,7 @@
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
-#include "../installer/RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/RegistryValues.h"
 #include "../ground/Scope.h"
 #include "ShellScope.h"

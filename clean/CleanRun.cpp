@@ -32,6 +32,7 @@
 #include "installer/RegistryPurge.h"
 #include "starts/RunEntries.h"
 #include "RunReport.h"
+#include "RunSteps.h"
 #include "starts/ScheduledTasks.h"
 #include "installer/ScopeMarker.h"
 #include "starts/Services.h"
@@ -49,9 +50,6 @@
 
 namespace {
 
-// Whoever watches the run under way; null when nobody does.
-const RunListener* Listener = nullptr;
-
 bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 {
     PurgeInstallerData(sid, static_cast<ListReadings*>(readings));
@@ -61,7 +59,7 @@ bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 bool SweepUser(const wchar_t* sid, void*)
 {
     // The profile folder is read only for someone watching: a quiet run reads what it did.
-    if (Listener != nullptr && Listener->stepReport != nullptr) {
+    if (RunIsWatched()) {
         PathBuffer folder;
         bool known = ReadProfileFolder(sid, folder) && PathIsFull(folder);
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
@@ -131,7 +129,7 @@ void GiveBackRunLock(AdministratorsMutex& lock)
 
 int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
 {
-    Listener = listener;
+    ListenToRun(listener);
     BeginRunReport();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
@@ -139,7 +137,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
         WriteRunReport(ERROR_INSTALL_ALREADY_RUNNING);
         int exitCode = LogExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         LogLine(L"Finishing");
-        Listener = nullptr;
+        ListenToRun(nullptr);
         return exitCode;
     }
     ClearPreviewRecord();
@@ -182,7 +180,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
-    Listener = nullptr;
+    ListenToRun(nullptr);
     return exitCode;
 }
 
@@ -193,10 +191,4 @@ DWORD WINAPI CleanRun(void* parameter)
     if (listener != nullptr && listener->completion != nullptr)
         listener->completion(exitCode);
     return 0;
-}
-
-void ReportRunStep(RunStep step, const wchar_t* name, const wchar_t* folder)
-{
-    if (Listener != nullptr && Listener->stepReport != nullptr)
-        Listener->stepReport(step, name, folder);
 }

@@ -5,7 +5,7 @@
 #include "../ground/ListScan.h"
 #include "RegistryPurge.h"
 #include "../ground/Scope.h"
-#include "../clean.h"
+#include "../RunSteps.h"
 
 #include "../../change/PreviewRecord.h"
 #include "../../change/ProcessChanges.h"

@@ -1,12 +1,9 @@
 // Shell registrations of one scope: its class roots, read here once each for every step, App
-// Paths, the Applications keys and registered applications of the product, and the registry
-// helpers the shell registration files share.
+// Paths, the Applications keys and registered applications of the product.
 #include "ShellRegistrations.h"
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
-#include "../ground/ListedKeys.h"
-#include "../ground/RegistryValues.h"
 #include "../ground/Scope.h"
 #include "ShellScope.h"
 
@@ -187,51 +184,6 @@ void BeginScope(ShellScope& scope, const Scope& where, bool hasSoftware)
 }
 
 } // namespace
-
-// Removes the listed subkeys of parent, shown below parentPath.
-void RemoveKeys(HKEY parent, REGSAM view, const wchar_t* label, const wchar_t* parentPath, const NameList& names)
-{
-    for (DWORD i = 0; i < names.count; i++)
-        RemoveListedKey(parent, names.names[i], view, label, parentPath);
-}
-
-void RemoveValues(HKEY key, const NameList& names, const wchar_t* label, const wchar_t* path)
-{
-    for (DWORD i = 0; i < names.count; i++)
-        RemoveRegistryValue(key, names.names[i], label, path);
-}
-
-// Calls visit with each key of the scope's Software at relativePath, in each view that shows it,
-// opened to read and, where the run may, to delete values.
-void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
-                        void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path))
-{
-    PathBuffer path;
-    if (scope.software[0] == L'\0' || !RegJoinPath(path, scope.software, relativePath))
-        return;
-    for (DWORD i = 0; i < scope.softwareViews; i++) {
-        HKEY key;
-        if (RegOpenKeyExW(scope.root, path, 0, KEY_READ | KEY_SET_VALUE | RegViews[i], &key) != ERROR_SUCCESS &&
-            RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegViews[i], &key) != ERROR_SUCCESS)
-            continue;
-        visit(scope, key, RegViews[i], path);
-        RegCloseKey(key);
-    }
-}
-
-bool FirstVisit(ShellScope& scope, HKEY key)
-{
-    RegistryName name;
-    if (!RegKernelName(key, name))
-        return true;
-    for (DWORD i = 0; i < scope.seenCount; i++) {
-        if (StrCmpIW(scope.seen[i], name) == 0)
-            return false;
-    }
-    if (scope.seenCount < ARRAYSIZE(scope.seen))
-        wcscpy(scope.seen[scope.seenCount++], name);
-    return true;
-}
 
 void RemoveUserShellRegistrations(const wchar_t* sid)
 {

@@ -6,6 +6,7 @@
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
 #include "RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/Scope.h"
 
 #include "../../common/Registry.h"

@@ -6,7 +6,6 @@
 #include "../ground/ListScan.h"
 #include "PassiveUninstaller.h"
 #include "../Catalogue.h"
-#include "RegistryPurge.h"
 #include "../ground/ListedKeys.h"
 #include "ScopeMarker.h"
 

@@ -3,7 +3,7 @@
 #include "PassiveUninstaller.h"
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
-#include "RegistryPurge.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/Scope.h"
 #include "../RunSteps.h"
 

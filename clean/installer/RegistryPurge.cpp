@@ -9,7 +9,6 @@
 #include "PassiveUninstaller.h"
 #include "../ground/Scope.h"
 
-#include "../../change/PreviewRecord.h"
 #include "../../change/RegistryChanges.h"
 #include "../../common/Registry.h"
 #include "../../log/log.h"
@@ -103,23 +102,6 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(Lis
     }
     PurgeComRegistration(root, sid);
     ForgetListReadings(readings);
-}
-
-const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
-{
-    HKEY entry;
-    if (!RegOpenAsItself(scan.list, name, KEY_READ | scan.view, entry))
-        return nullptr;
-    const wchar_t* displayName = KeyCatalogueName(entry, L"DisplayName");
-    if (displayName == nullptr)
-        displayName = KeyCatalogueName(entry, L"ProductName");
-    RegCloseKey(entry);
-    // What a real run would have deleted already (in the other view of a shared key, or
-    // by its uninstaller) is not reported again by a preview, which deletes nothing. Asked
-    // only of a match: the key's identity costs a preview three calls per entry of a list.
-    if (displayName != nullptr && PreviewHasRemoved(scan.list, name, scan.view))
-        return nullptr;
-    return displayName;
 }
 
 const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name)

@@ -9,10 +9,6 @@
 // null (what the scope read of its lists before, with nothing changed since), and forgets them.
 void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(ListReadings& readings),
                         ListReadings* kept = nullptr);
-// A product key list's matcher: the catalogue name of the entry's "DisplayName", else of its
-// "ProductName" (the entry opened once for both); null for an entry that a preview has passed
-// as removed already.
-const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name);
 // The matcher of a user's Installer product lists: MatchProductKey's, but null for a product
 // key that waits for the machine's uninstallers.
 const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name);

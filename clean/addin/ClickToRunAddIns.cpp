@@ -3,9 +3,9 @@
 // reinstalled add-in from loading.
 #include "ClickToRunAddIns.h"
 #include "../Catalogue.h"
-#include "../ground/ListScan.h"
 
 #include "../../change/RegistryChanges.h"
+#include "../../common/RegistryWalk.h"
 
 namespace {
 

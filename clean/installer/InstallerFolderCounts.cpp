@@ -4,7 +4,6 @@
 #include "InstallerFolderCounts.h"
 #include "InstallerCache.h"
 #include "../ground/ProductTargets.h"
-#include "../Catalogue.h"
 #include "../ground/RegistryValues.h"
 
 #include "../../change/PreviewRecord.h"

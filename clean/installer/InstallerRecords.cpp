@@ -5,7 +5,6 @@
 #include "InstallerCache.h"
 #include "InstallerKeys.h"
 #include "InstallerPatches.h"
-#include "../Catalogue.h"
 #include "InstallerProducts.h"
 #include "../ground/RegistryValues.h"
 

@@ -3,7 +3,6 @@
 // scope is, and unloaded again.
 #include "UnloadedProfileSweep.h"
 #include "../shell/ComRegistration.h"
-#include "../ground/FolderRemoval.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProfilePaths.h"
 #include "../installer/RegistryPurge.h"

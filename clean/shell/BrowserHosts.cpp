@@ -1,12 +1,11 @@
 // Browser hosts: the native-messaging hosts through which the product's browser extension
 // reaches its program, each a key whose default value is the host's manifest file.
-#include "../Catalogue.h"
-#include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/ListedKeys.h"
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 namespace {
 

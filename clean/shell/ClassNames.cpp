@@ -1,10 +1,10 @@
 // Class names and verbs: the names of the class root that Windows itself defines, and the
 // verbs of a shell key that start the product.
-#include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -2,11 +2,11 @@
 // that the ProgID names, each only when it names the add-in's ProgID back.
 #include "ComRegistration.h"
 #include "../Catalogue.h"
-#include "../ground/ListScan.h"
 #include "../ground/ListedKeys.h"
 #include "../ground/Scope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 

@@ -1,15 +1,13 @@
 // COM servers of the product: the classes whose server file or program is the product's, and
 // the shell extension handlers and approved-list values that name them.
-#include "../Catalogue.h"
 #include "ComRegistration.h"
-#include "../ground/ListScan.h"
-#include "../ground/ProductTargets.h"
 #include "../ground/ListedKeys.h"
 #include "../ground/RegistryValues.h"
 #include "ShellScope.h"
 
 #include "../../change/RegistryChanges.h"
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

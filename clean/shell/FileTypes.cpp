@@ -1,13 +1,12 @@
 // File types of the product in one scope: its ProgIDs and URL protocols, the extensions and the
 // user's "Open with" records that name them, and its verbs on the names Windows itself defines.
-#include "../Catalogue.h"
-#include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/ListedKeys.h"
 #include "../ground/RegistryValues.h"
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

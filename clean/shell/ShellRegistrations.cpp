@@ -2,12 +2,12 @@
 // Paths, the Applications keys and registered applications of the product.
 #include "ShellRegistrations.h"
 #include "../Catalogue.h"
-#include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/Scope.h"
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

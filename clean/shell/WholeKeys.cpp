@@ -5,11 +5,11 @@
 // ProgID that is itself wholly the product's. Display strings and flags name nothing.
 #include "../Catalogue.h"
 #include "ComRegistration.h"
-#include "../ground/ListScan.h"
 #include "../ground/ProductTargets.h"
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

@@ -14,47 +14,6 @@
 
 namespace {
 
-// The path as the file system stores its names, when it differs from path in letter
-// case alone: each component looked up in its parent. It serves speed under Wine only and
-// changes no log line, which names the tree as given: a component that differs from the
-// stored name only in case (a shell folder definition is lower-cased) makes every later
-// call read the parent folder through. Below the tree's top the walk acts through the names
-// its listings return, stored already; only the top needs this. Measured by the benchmark,
-// without it the ratio to the known-targets reference rose from 3.2 and 2.1 to 3.7 and 4.4
-// at its two sizes. Windows takes both spellings alike, so there it costs one directory
-// search per component of each removed tree's top, for nothing. False for anything but a
-// drive path whose every component is found under a name equal to its own, ignoring case.
-bool StoredSpelling(const PathBuffer& path, PathBuffer& out)
-{
-    if (!PathIsOnDrive(path) || wcspbrk(path, L"*?") != nullptr)
-        return false;
-    wmemcpy(out, path, 3);
-    out[3] = L'\0';
-    size_t at = 3;
-    while (path[at] != L'\0') {
-        size_t length = wcscspn(path + at, L"\\");
-        PathBuffer probe;
-        if (length == 0 || !TextCopy(probe, path))
-            return false;
-        probe[at + length] = L'\0';
-        WIN32_FIND_DATAW found;
-        HANDLE find = FindFirstFileExW(probe, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-        if (find == INVALID_HANDLE_VALUE)
-            return false;
-        FindClose(find);
-        if (CompareStringOrdinal(path + at, static_cast<int>(length), found.cFileName, -1, TRUE) != CSTR_EQUAL ||
-            !TextAppend(out, found.cFileName))
-            return false;
-        at += length;
-        if (path[at] == L'\\') {
-            if (!TextAppend(out, L"\\"))
-                return false;
-            at++;
-        }
-    }
-    return true;
-}
-
 // The path through which an entry of the folder at acting is acted on: the literal form where
 // the folder's path is literal already or the entry's name needs it.
 bool ActingEntryPath(PathBuffer& out, const wchar_t* acting, const wchar_t* name)
@@ -147,5 +106,5 @@ void RemoveFolderTree(const wchar_t* path)
     if (PreviewHasRemovedPath(expanded))
         return;
     PathBuffer stored;
-    RemoveTree(expanded, StoredSpelling(expanded, stored) ? stored : expanded, true);
+    RemoveTree(expanded, PathAsStored(expanded, stored) ? stored : expanded, true);
 }

@@ -2,6 +2,7 @@
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "PassiveUninstaller.h"
 #include "Catalogue.h"
+#include "InstallerCodes.h"
 #include "ListScan.h"
 #include "RegistryPurge.h"
 #include "Scope.h"
@@ -53,23 +54,6 @@ void NoteUnfinishedScope(const wchar_t* label, const wchar_t* sid)
     PathBuffer scope;
     if (!ComposeScopeName(scope, label, sid) || !AddName(UnfinishedScopes, scope))
         UnfinishedScopeLost = true;
-}
-
-bool IsHexDigit(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-// A product code: "{", 8, 4, 4, 4 and 12 hexadecimal digits separated by "-", and "}", nothing
-// before or after. Only such a name is ever put into a command line.
-bool IsProductCode(const wchar_t* name)
-{
-    const char form[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    for (size_t i = 0; i + 1 < sizeof(form); i++) {
-        if (form[i] == 'x' ? !IsHexDigit(name[i]) : name[i] != static_cast<wchar_t>(form[i]))
-            return false;
-    }
-    return name[sizeof(form) - 1] == L'\0';
 }
 
 // True when the Windows Installer keeps a record of the product code name (validated before)
@@ -231,24 +215,55 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     return Taken::Kept;
 }
 
+// Runs the uninstallers of one view of the uninstall list at listPath below listRoot, the
+// entries that match taken for the scope of label and sid.
+void ScanUninstallList(HKEY listRoot, const wchar_t* listPath, bool fits, REGSAM view, const ListScan& scope,
+                       ListReadings* readings, DWORD waitMs)
+{
+    LogLine(L"Attempting to uninstall Zamo components passively");
+    if (!fits)
+        return;
+    HKEY list;
+    if (!RegOpenAsItself(listRoot, listPath, KEY_READ | view, list))
+        return;
+    // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
+    // has passed already is passed over by the matcher, as a real run finds it gone.
+    ScanWaitMs = waitMs;
+    ScanList({list, view, scope.match, UninstallEntry, scope.label, listPath, scope.sid}, readings);
+    ScanWaitMs = UninstallerWaitMs;
+    RegCloseKey(list);
+}
+
+// The user's products whose entries the machine's list is scanned for, during that scan.
+const InstallerProductList* OwnProducts = nullptr;
+
+// A machine's entry of one of the user's own products: named by its product code.
+const wchar_t* MatchOwnPackage(const ListScan& scan, const wchar_t* name)
+{
+    wchar_t packed[33];
+    if (OwnProducts == nullptr || !PackProductCode(name, packed) || !ListsProduct(*OwnProducts, packed))
+        return nullptr;
+    return MatchProductKey(scan, name);
+}
+
 } // namespace
 
 void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings, DWORD waitMs)
 {
     PathBuffer listPath;
     bool fits = ScopeKey(ScopeOf(root, sid), ProductKeyPaths[0], listPath);
-    LogLine(L"Attempting to uninstall Zamo components passively");
-    if (!fits)
-        return;
-    HKEY list;
-    if (!RegOpenAsItself(root, listPath, KEY_READ | view, list))
-        return;
-    // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
-    // has passed already is passed over by the matcher, as a real run finds it gone.
-    ScanWaitMs = waitMs;
-    ScanList({list, view, MatchProductKey, UninstallEntry, RegRootLabel(root), listPath, sid}, readings);
-    ScanWaitMs = UninstallerWaitMs;
-    RegCloseKey(list);
+    const ListScan scope = {nullptr, view, MatchProductKey, nullptr, RegRootLabel(root), nullptr, sid};
+    ScanUninstallList(root, listPath, fits, view, scope, readings, waitMs);
+}
+
+void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductList& own, REGSAM view,
+                                   ListReadings* readings, DWORD waitMs)
+{
+    // What does not finish keeps the user's scope unmarked: the entries are taken for it.
+    const ListScan scope = {nullptr, view, MatchOwnPackage, nullptr, RegRootLabel(HKEY_USERS), nullptr, sid};
+    OwnProducts = &own;
+    ScanUninstallList(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], true, view, scope, readings, waitMs);
+    OwnProducts = nullptr;
 }
 
 void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)

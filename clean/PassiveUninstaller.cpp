@@ -215,8 +215,9 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     return Taken::Kept;
 }
 
-// Runs the uninstallers of one view of the uninstall list at listPath below listRoot, the
-// entries that match taken for the scope of label and sid.
+// Runs the uninstallers of one view of the uninstall list at listPath below listRoot: the
+// entries that scope's matcher takes, each for the scope of its label and SID (which an
+// uninstaller that does not finish keeps unmarked).
 void ScanUninstallList(HKEY listRoot, const wchar_t* listPath, bool fits, REGSAM view, const ListScan& scope,
                        ListReadings* readings, DWORD waitMs)
 {

@@ -107,7 +107,14 @@ TEST_F(CurrentUserTest, OwnScopeIsCleanedAndMarkedAndASecondRunSkipsIt)
     ChildProcess product(CopyFakeProduct(folder.Path(), L"Zamo.exe"));
     ASSERT_TRUE(product.Started());
     const std::wstring report = folder / L"run.json";
+    RegistryTree before64, before32, after64, after32;
+    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &before64, KEY_WOW64_64KEY));
+    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &before32, KEY_WOW64_32KEY));
     Lines lines = Run(L"/AllProfiles /DeleteAtRestart \"/Report:" + report + L"\"");
+    // Nothing of the machine's software changed, in either view.
+    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &after64, KEY_WOW64_64KEY));
+    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &after32, KEY_WOW64_32KEY));
+    EXPECT_TRUE(before64.keys == after64.keys && before32.keys == after32.keys);
     const std::wstring hku = L"HKU\\" + Own + L"\\Software\\";
     EXPECT_EQ(lines, Header({L"Cleaning the current user only [" + Own + L"]",
                              L"Option /AllProfiles is ignored with /CurrentUser",

@@ -215,56 +215,49 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
     return Taken::Kept;
 }
 
-// Runs the uninstallers of one view of the uninstall list at listPath below listRoot: the
-// entries that scope's matcher takes, each for the scope of its label and SID (which an
-// uninstaller that does not finish keeps unmarked).
-void ScanUninstallList(HKEY listRoot, const wchar_t* listPath, bool fits, REGSAM view, const ListScan& scope,
-                       ListReadings* readings, DWORD waitMs)
-{
-    LogLine(L"Attempting to uninstall Zamo components passively");
-    if (!fits)
-        return;
-    HKEY list;
-    if (!RegOpenAsItself(listRoot, listPath, KEY_READ | view, list))
-        return;
-    // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
-    // has passed already is passed over by the matcher, as a real run finds it gone.
-    ScanWaitMs = waitMs;
-    ScanList({list, view, scope.match, UninstallEntry, scope.label, listPath, scope.sid}, readings);
-    ScanWaitMs = UninstallerWaitMs;
-    RegCloseKey(list);
-}
-
-// The user's products whose entries the machine's list is scanned for, during that scan.
-const InstallerProductList* OwnProducts = nullptr;
-
-// A machine's entry of one of the user's own products: named by its product code.
-const wchar_t* MatchOwnPackage(const ListScan& scan, const wchar_t* name)
-{
-    wchar_t packed[33];
-    if (OwnProducts == nullptr || !PackProductCode(name, packed) || !ListsProduct(*OwnProducts, packed))
-        return nullptr;
-    return MatchProductKey(scan, name);
-}
-
 } // namespace
 
 void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings, DWORD waitMs)
 {
     PathBuffer listPath;
     bool fits = ScopeKey(ScopeOf(root, sid), ProductKeyPaths[0], listPath);
-    const ListScan scope = {nullptr, view, MatchProductKey, nullptr, RegRootLabel(root), nullptr, sid};
-    ScanUninstallList(root, listPath, fits, view, scope, readings, waitMs);
+    LogLine(L"Attempting to uninstall Zamo components passively");
+    if (!fits)
+        return;
+    HKEY list;
+    if (!RegOpenAsItself(root, listPath, KEY_READ | view, list))
+        return;
+    // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
+    // has passed already is passed over by the matcher, as a real run finds it gone.
+    ScanWaitMs = waitMs;
+    ScanList({list, view, MatchProductKey, UninstallEntry, RegRootLabel(root), listPath, sid}, readings);
+    ScanWaitMs = UninstallerWaitMs;
+    RegCloseKey(list);
 }
 
 void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductList& own, REGSAM view,
                                    ListReadings* readings, DWORD waitMs)
 {
-    // What does not finish keeps the user's scope unmarked: the entries are taken for it.
-    const ListScan scope = {nullptr, view, MatchOwnPackage, nullptr, RegRootLabel(HKEY_USERS), nullptr, sid};
-    OwnProducts = &own;
-    ScanUninstallList(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], true, view, scope, readings, waitMs);
-    OwnProducts = nullptr;
+    // A user with no products has nothing in the machine's list: it is not read.
+    if (own.count == 0)
+        return;
+    LogLine(L"Attempting to uninstall Zamo components passively");
+    HKEY list;
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], KEY_READ | view, list))
+        return;
+    // Each product's entry is looked up by its code, not found by reading the whole list. Its
+    // uninstaller is the user's scope's: one that does not finish keeps that scope unmarked.
+    const ListScan scan = {list, view, MatchProductKey, UninstallEntry, RegRootLabel(HKEY_USERS), ProductKeyPaths[0], sid};
+    ScanWaitMs = waitMs;
+    for (DWORD i = 0; i < own.count; i++) {
+        const wchar_t* displayName = MatchProductKey(scan, own.products[i].code);
+        // A child process may have changed any list.
+        if (displayName != nullptr && UninstallEntry(scan, own.products[i].code, displayName) == Taken::Changed &&
+            readings != nullptr)
+            ForgetListReadings(*readings);
+    }
+    ScanWaitMs = UninstallerWaitMs;
+    RegCloseKey(list);
 }
 
 void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)

@@ -110,7 +110,7 @@ void StopProductProcesses()
             return;
         owner = &running;
     }
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return;
 

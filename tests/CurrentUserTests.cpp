@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 typedef std::vector<std::wstring> Lines;
@@ -18,20 +20,50 @@ const std::wstring Second = L"S-1-5-21-9934-1001";
 const std::wstring Passive = L"Attempting to uninstall Zamo components passively";
 const std::wstring RunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-bool HasValue(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = KEY_WOW64_64KEY)
+// What a run of the current user alone must leave as it is: a second user's hive and folders, the
+// program folders and the machine's software in both views.
+struct OthersState {
+    RegistryTree second, machine64, machine32;
+    std::vector<std::wstring> files;
+};
+
+OthersState ReadOthers(const std::vector<std::wstring>& folders)
 {
-    std::wstring data;
-    return ReadString(root, path, name, &data, view);
+    OthersState state;
+    EXPECT_TRUE(CaptureKeyTree(HKEY_USERS, Second, &state.second) &&
+                CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &state.machine64, KEY_WOW64_64KEY) &&
+                CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &state.machine32, KEY_WOW64_32KEY));
+    for (const std::wstring& top : folders) {
+        for (const std::wstring& file : ListTree(top))
+            state.files.push_back(top + L"\\" + file);
+    }
+    return state;
 }
 
-// The product in the running user's hive and profile, in a second user's and on the machine.
+bool operator==(const OthersState& a, const OthersState& b)
+{
+    return a.second.keys == b.second.keys && a.machine64.keys == b.machine64.keys &&
+           a.machine32.keys == b.machine32.keys && a.files == b.files;
+}
+
+// The product in the running user's hive and profile, in a second user's, in the program folders
+// (moved into a temporary folder with the second user's profile) and in the machine's registry.
 class CurrentUserTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         programs.Make();
         TearDown();
-        PlantProduct();
+        ASSERT_NO_FATAL_FAILURE(PlantProduct());
+        ASSERT_TRUE(Plant(second.Profile() + L"\\AppData\\Local\\Quorvex\\Settings.ini"));
+        ASSERT_TRUE(Plant(programs.Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")) && Plant(programs / L"PF64\\Quorvex\\AddIn.dll"));
+        ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", L"x", KEY_WOW64_32KEY));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, RunKey, L"ZcCuUpdater", programs.Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")));
+        // A machine entry named by a code that is none of the user's products: never run.
+        ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE,
+                                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                                      L"{7E1A5C34-3400-4000-8000-0000000000E1}",
+                                      L"DisplayName", L"Zamo (per-machine)", KEY_WOW64_32KEY));
     }
     void PlantProduct()
     {
@@ -41,14 +73,6 @@ protected:
             ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\" + RunKey, L"ZcCuAgent", L"C:\\Tools\\Zamo.exe /tray"));
         }
         ASSERT_TRUE(Plant(ownApp + L"\\Settings.ini"));
-        ASSERT_TRUE(Plant(second.Profile() + L"\\AppData\\Local\\Quorvex\\Settings.ini"));
-        ASSERT_TRUE(Plant(programs.Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")));
-        ASSERT_TRUE(Plant(programs / L"PF64\\Quorvex\\AddIn.dll"));
-        ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", L"x", KEY_WOW64_32KEY));
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, RunKey, L"ZcCuUpdater", programs.Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")));
-        // A machine entry named by a code that is none of the user's products: never run.
-        ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, Uninstall + L"\\{7E1A5C34-3400-4000-8000-0000000000E1}",
-                                      L"DisplayName", L"Zamo (per-machine)", KEY_WOW64_32KEY));
     }
     void TearDown() override
     {
@@ -58,111 +82,76 @@ protected:
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RunKey.c_str(), L"ZcCuUpdater");
         RemoveTree(ownApp);
     }
+    // The run's log, the header lines given as expected.
     Lines Run(const std::wstring& options)
     {
         DeleteFileW(log.c_str());
         RunResult run = RunProgram(L"/Quiet /CurrentUser /Signature:CU-Test " + options + L" \"/Log:" + log + L"\"");
         EXPECT_TRUE(run.ended && run.exitCode == 0);
-        return ReadLogLines(log);
+        Lines lines = ReadLogLines(log);
+        const Lines header = {Separator, L"Running quietly (no UI)", L"Using signature [CU-Test]",
+                              L"Using log file location [" + log + L"]"};
+        EXPECT_TRUE(lines.size() > header.size() && std::equal(header.begin(), header.end(), lines.begin()));
+        return lines.size() > header.size() ? Lines(lines.begin() + header.size(), lines.end()) : Lines();
     }
-    Lines Header(const Lines& more) const
+    bool OwnProductThere() const
     {
-        Lines lines = {Separator, L"Running quietly (no UI)", L"Using signature [CU-Test]",
-                       L"Using log file location [" + log + L"]"};
-        lines.insert(lines.end(), more.begin(), more.end());
-        return lines;
-    }
-    bool OwnTracesThere() const
-    {
+        std::wstring data;
         return KeyExists(HKEY_USERS, Own + L"\\Software\\Quorvex\\Zamo") && KeyExists(HKEY_USERS, Own + L"\\Software\\Zamo") &&
-               Exists(ownApp + L"\\Settings.ini") && HasValue(HKEY_USERS, Own + L"\\" + RunKey, L"ZcCuAgent");
-    }
-    // The second user, the program folders and the machine's items, as planted.
-    void ExpectEverythingElseStays() const
-    {
-        EXPECT_TRUE(KeyExists(HKEY_USERS, Second + L"\\Software\\Quorvex\\Zamo"));
-        EXPECT_TRUE(KeyExists(HKEY_USERS, Second + L"\\Software\\Zamo"));
-        EXPECT_TRUE(HasValue(HKEY_USERS, Second + L"\\" + RunKey, L"ZcCuAgent"));
-        EXPECT_TRUE(Exists(second.Profile() + L"\\AppData\\Local\\Quorvex\\Settings.ini"));
-        EXPECT_TRUE(Exists(programs.Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")));
-        EXPECT_TRUE(Exists(programs / L"PF64\\Quorvex\\AddIn.dll"));
-        EXPECT_TRUE(HasValue(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", L"InstallDir", KEY_WOW64_32KEY));
-        EXPECT_TRUE(HasValue(HKEY_LOCAL_MACHINE, RunKey, L"ZcCuUpdater"));
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Cleaned"));
+               Exists(ownApp + L"\\Settings.ini") && ReadString(HKEY_USERS, Own + L"\\" + RunKey, L"ZcCuAgent", &data);
     }
 
-    const std::wstring Uninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
     ProgramFolders programs;
     TestUser second{Second, L"Second User"};
     ScratchKeys machine;
     const std::wstring ownApp = Expand(L"%USERPROFILE%") + L"\\appdata\\local\\Quorvex";
+    const std::wstring hku = L"HKU\\" + Own + L"\\Software\\";
     TempFolder folder;
     const std::wstring log = folder / L"run.log";
 };
 
-// Cleaned and marked, with the ignored options' lines and a running product process of the
-// user's stopped; then a run with the signature leaves the product, back again, alone.
-TEST_F(CurrentUserTest, OwnScopeIsCleanedAndMarkedAndASecondRunSkipsIt)
+// A preview changes nothing; the run stops the user's product process, cleans and marks the scope,
+// with a line for each option it ignores; a second run finds the mark and leaves the product,
+// planted again, alone. The other users, the program folders and the machine stay throughout.
+TEST_F(CurrentUserTest, PreviewRunAndMarkedRunTouchTheUsersScopeAlone)
 {
+    const std::vector<std::wstring> otherFolders = {programs / L"PF86", programs / L"PF64", second.Profile()};
+    const OthersState others = ReadOthers(otherFolders);
+    const std::wstring own = L"Cleaning the current user only [" + Own + L"]";
+    const std::wstring runValue = L"value [ZcCuAgent] from " + hku + L"Microsoft\\Windows\\CurrentVersion\\Run";
+    EXPECT_EQ(Run(L"/Preview"),
+              (Lines{L"Preview: nothing will be changed", own, Passive, Passive, L"Would remove " + hku + L"Quorvex",
+                     L"Would remove " + hku + L"Zamo", L"Attempting to remove application folder [" + ownApp + L"]",
+                     L"Would delete file [" + ownApp + L"\\Settings.ini]", L"Would remove " + runValue,
+                     L"Would mark [HKU," + Own + L"] with signature [CU-Test]", L"Finishing"}));
+    EXPECT_TRUE(OwnProductThere() && !KeyExists(HKEY_USERS, Own + L"\\Software\\Quorvex\\Cleaned"));
+
     ChildProcess product(CopyFakeProduct(folder.Path(), L"Zamo.exe"));
     ASSERT_TRUE(product.Started());
     const std::wstring report = folder / L"run.json";
-    RegistryTree before64, before32, after64, after32;
-    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &before64, KEY_WOW64_64KEY));
-    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &before32, KEY_WOW64_32KEY));
-    Lines lines = Run(L"/AllProfiles /DeleteAtRestart \"/Report:" + report + L"\"");
-    // Nothing of the machine's software changed, in either view.
-    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &after64, KEY_WOW64_64KEY));
-    ASSERT_TRUE(CaptureKeyTree(HKEY_LOCAL_MACHINE, L"Software", &after32, KEY_WOW64_32KEY));
-    EXPECT_TRUE(before64.keys == after64.keys && before32.keys == after32.keys);
-    const std::wstring hku = L"HKU\\" + Own + L"\\Software\\";
-    EXPECT_EQ(lines, Header({L"Cleaning the current user only [" + Own + L"]",
-                             L"Option /AllProfiles is ignored with /CurrentUser",
-                             L"Option /DeleteAtRestart is ignored with /CurrentUser",
-                             L"Stopping process " + std::to_wstring(product.Id()) + L" [Zamo.exe]", Passive, Passive,
-                             L"Successfully removed from " + hku + L"Quorvex",
-                             L"Successfully removed from " + hku + L"Zamo",
-                             L"Attempting to remove application folder [" + ownApp + L"]",
-                             L"Deleting file [" + ownApp + L"\\Settings.ini]",
-                             L"Removed value [ZcCuAgent] from " + hku + L"Microsoft\\Windows\\CurrentVersion\\Run",
-                             L"Report written [" + report + L"]", L"Finishing"}));
-    EXPECT_FALSE(product.Running());
-    EXPECT_FALSE(KeyExists(HKEY_USERS, Own + L"\\Software\\Zamo") || Exists(ownApp));
+    EXPECT_EQ(Run(L"/AllProfiles /DeleteAtRestart \"/Report:" + report + L"\""),
+              (Lines{own, L"Option /AllProfiles is ignored with /CurrentUser",
+                     L"Option /DeleteAtRestart is ignored with /CurrentUser",
+                     L"Stopping process " + std::to_wstring(product.Id()) + L" [Zamo.exe]", Passive, Passive,
+                     L"Successfully removed from " + hku + L"Quorvex", L"Successfully removed from " + hku + L"Zamo",
+                     L"Attempting to remove application folder [" + ownApp + L"]",
+                     L"Deleting file [" + ownApp + L"\\Settings.ini]", L"Removed " + runValue,
+                     L"Report written [" + report + L"]", L"Finishing"}));
+    EXPECT_FALSE(product.Running() || KeyExists(HKEY_USERS, Own + L"\\Software\\Zamo") || Exists(ownApp));
     std::wstring mark;
     EXPECT_TRUE(ReadString(HKEY_USERS, Own + L"\\Software\\Quorvex\\Cleaned", nullptr, &mark) && mark == L"CU-Test");
-    ExpectEverythingElseStays();
     ReportValues read;
     std::string why;
     ASSERT_TRUE(ReadReport(report, &read, &why)) << why;
-    EXPECT_EQ(read["scopes"].number, 1);
-    EXPECT_EQ(read["scopes/0/sid"].text, Own);
-    EXPECT_EQ(read["scopes/0/outcome"].text, L"cleaned");
+    EXPECT_TRUE(read["scopes"].number == 1 && read["scopes/0/sid"].text == Own && read["scopes/0/outcome"].text == L"cleaned");
     EXPECT_EQ(read["options/currentUser"].number, 1);
     EXPECT_EQ(read["options/allProfiles"].number + read["options/deleteAtRestart"].number, 0);
 
     ASSERT_NO_FATAL_FAILURE(PlantProduct());
-    EXPECT_EQ(Run(L""), Header({L"Cleaning the current user only [" + Own + L"]",
-                                L"Skipping clean-up for [HKU," + Own +
-                                    L"] since signature [CU-Test] has been marked for this scope.",
-                                L"Finishing"}));
-    EXPECT_TRUE(OwnTracesThere());
-    ExpectEverythingElseStays();
-}
-
-// A preview names what the run would remove in the user's scope and changes nothing.
-TEST_F(CurrentUserTest, PreviewNamesTheUsersItemsAndChangesNothing)
-{
-    const std::wstring hku = L"HKU\\" + Own + L"\\Software\\";
-    EXPECT_EQ(Run(L"/Preview"),
-              Header({L"Preview: nothing will be changed", L"Cleaning the current user only [" + Own + L"]", Passive,
-                      Passive, L"Would remove " + hku + L"Quorvex", L"Would remove " + hku + L"Zamo",
-                      L"Attempting to remove application folder [" + ownApp + L"]",
-                      L"Would delete file [" + ownApp + L"\\Settings.ini]",
-                      L"Would remove value [ZcCuAgent] from " + hku + L"Microsoft\\Windows\\CurrentVersion\\Run",
-                      L"Would mark [HKU," + Own + L"] with signature [CU-Test]", L"Finishing"}));
-    EXPECT_TRUE(OwnTracesThere());
-    EXPECT_FALSE(KeyExists(HKEY_USERS, Own + L"\\Software\\Quorvex\\Cleaned"));
-    ExpectEverythingElseStays();
+    EXPECT_EQ(Run(L""), (Lines{own, L"Skipping clean-up for [HKU," + Own + L"] since signature [CU-Test] has been marked for this scope.",
+                               L"Finishing"}));
+    EXPECT_TRUE(OwnProductThere());
+    EXPECT_TRUE(ReadOthers(otherFolders) == others);
 }
 
 // Puts the settings a test changed back as a process starts with them.

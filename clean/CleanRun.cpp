@@ -17,29 +17,30 @@
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
-#include "ClickToRunAddIns.h"
-#include "FirewallRules.h"
-#include "InstallerDataPurge.h"
-#include "InstallerCache.h"
-#include "InstallerFolderCounts.h"
-#include "InstallerProducts.h"
-#include "InstallerRecords.h"
-#include "InstallerWaiting.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "PassiveUninstaller.h"
-#include "ProcessStopper.h"
-#include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RunEntries.h"
 #include "RunReport.h"
-#include "ScheduledTasks.h"
-#include "ScopeMarker.h"
-#include "Services.h"
-#include "ShellRegistrations.h"
-#include "Shortcuts.h"
-#include "UnloadedProfileSweep.h"
-#include "UserProfileSweep.h"
+#include "RunSteps.h"
+#include "ground/ListScan.h"
+#include "ground/ProfilePaths.h"
+#include "shell/ShellRegistrations.h"
+#include "starts/FirewallRules.h"
+#include "starts/ProcessStopper.h"
+#include "starts/RunEntries.h"
+#include "starts/ScheduledTasks.h"
+#include "starts/Services.h"
+#include "starts/Shortcuts.h"
+#include "addin/ClickToRunAddIns.h"
+#include "installer/InstallerCache.h"
+#include "installer/InstallerDataPurge.h"
+#include "installer/InstallerFolderCounts.h"
+#include "installer/InstallerProducts.h"
+#include "installer/InstallerRecords.h"
+#include "installer/InstallerWaiting.h"
+#include "installer/PackageCache.h"
+#include "installer/PassiveUninstaller.h"
+#include "installer/RegistryPurge.h"
+#include "installer/ScopeMarker.h"
+#include "profiles/UnloadedProfileSweep.h"
+#include "profiles/UserProfileSweep.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"
@@ -51,9 +52,6 @@
 
 namespace {
 
-// Whoever watches the run under way; null when nobody does.
-const RunListener* Listener = nullptr;
-
 bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 {
     PurgeInstallerData(sid, static_cast<ListReadings*>(readings));
@@ -63,7 +61,7 @@ bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 bool SweepUser(const wchar_t* sid, void*)
 {
     // The profile folder is read only for someone watching: a quiet run reads what it did.
-    if (Listener != nullptr && Listener->stepReport != nullptr) {
+    if (RunIsWatched()) {
         PathBuffer folder;
         bool known = ReadProfileFolder(sid, folder) && PathIsFull(folder);
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
@@ -142,7 +140,7 @@ void GiveBackRunLock(AdministratorsMutex& lock)
 
 int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
 {
-    Listener = listener;
+    ListenToRun(listener);
     BeginRunReport();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
@@ -150,7 +148,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
         WriteRunReport(ERROR_INSTALL_ALREADY_RUNNING);
         int exitCode = LogExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         LogLine(L"Finishing");
-        Listener = nullptr;
+        ListenToRun(nullptr);
         return exitCode;
     }
     ClearPreviewRecord();
@@ -196,7 +194,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
-    Listener = nullptr;
+    ListenToRun(nullptr);
     return exitCode;
 }
 
@@ -207,10 +205,4 @@ DWORD WINAPI CleanRun(void* parameter)
     if (listener != nullptr && listener->completion != nullptr)
         listener->completion(exitCode);
     return 0;
-}
-
-void ReportRunStep(RunStep step, const wchar_t* name, const wchar_t* folder)
-{
-    if (Listener != nullptr && Listener->stepReport != nullptr)
-        Listener->stepReport(step, name, folder);
 }

@@ -3,7 +3,7 @@
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
 // code) with its outcome, and the counts by outcome of the items that make the exit code.
 #include "RunReport.h"
-#include "ProfilePaths.h"
+#include "ground/ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../change/RunOutcome.h"

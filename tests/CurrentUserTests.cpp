@@ -47,7 +47,7 @@ bool operator==(const OthersState& a, const OthersState& b)
 }
 
 // The product in the running user's hive and profile, in a second user's, in the program folders
-// (moved into a temporary folder with the second user's profile) and in the machine's registry.
+// (moved into a temporary folder) and in the machine's registry.
 class CurrentUserTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -2,7 +2,8 @@
 //   1. stop the product's processes, so nothing holds files or keys open, and, unless
 //      the machine scope bears the signature, its services and scheduled tasks;
 //   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
-//      profile whose hive was not loaded;
+//      profile whose hive was not loaded ("/CurrentUser": the running user's scope alone,
+//      and neither the machine's services and tasks before it nor the machine scope after);
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
 //      Click-to-Run's add-in keys, the machine's package cache, Run entries, shell
@@ -45,6 +46,7 @@
 #include "../change/RunOutcome.h"
 #include "../common/MachineMutex.h"
 #include "../common/Path.h"
+#include "../common/RunningUser.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
@@ -66,6 +68,15 @@ bool SweepUser(const wchar_t* sid, void*)
     }
     SweepUserScope(sid);
     return true;
+}
+
+// A run of the current user alone sweeps the user's own hive and nothing of the machine's;
+// a user whose SID cannot be read is not swept.
+void SweepRunningUser()
+{
+    PathBuffer sid;
+    if (ReadRunningUserSidText(sid))
+        SweepUser(sid, nullptr);
 }
 
 // The products are read first: the UserData purge deletes the records that name them. The
@@ -148,11 +159,14 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.
-    if (!ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!CurrentUserOnly && !ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
         RemoveProductServices();
         RemoveProductTasks();
     }
-    ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
+    if (CurrentUserOnly)
+        SweepRunningUser();
+    else
+        ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
     if (AllProfiles) {
@@ -164,7 +178,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
-    if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!CurrentUserOnly && ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
         ReportRunStep(RunStep::CleaningMachine);
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
         PurgeClickToRunAddIns();

@@ -107,6 +107,7 @@ void WriteOptions(JsonText& json, const wchar_t* reportPath)
     JsonBool(json, "preview", PreviewMode);
     JsonString(json, "signature", NullIfEmpty(Signature));
     JsonBool(json, "allProfiles", AllProfiles);
+    JsonBool(json, "currentUser", CurrentUserOnly);
     JsonBool(json, "deleteAtRestart", DeleteAtRestart);
     JsonBool(json, "exitCode", ReportExitCode);
     JsonString(json, "log", NullIfEmpty(LogPath));

@@ -50,6 +50,12 @@ bool PackProductCode(const wchar_t* code, wchar_t (&packed)[33])
     return true;
 }
 
+bool IsProductCode(const wchar_t* name)
+{
+    wchar_t packed[33];
+    return PackProductCode(name, packed);
+}
+
 bool UnpackProductCode(const wchar_t* packed, wchar_t (&code)[39])
 {
     if (!IsPackedCode(packed))

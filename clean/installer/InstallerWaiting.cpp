@@ -10,6 +10,7 @@
 #include "ScopeMarker.h"
 
 #include "../../common/RunningUser.h"
+#include "../../common/Settings.h"
 
 #include <shlwapi.h>
 
@@ -31,13 +32,6 @@ bool MachineListsUninstaller(const wchar_t* code)
             return true;
     }
     return false;
-}
-
-// The SID of the user the program runs as, as text.
-bool RunningUserSid(PathBuffer& out)
-{
-    UserSid sid;
-    return ReadRunningUserSid(sid) && SidToText(sid, out);
 }
 
 // What the running user's pass handed over to the machine's pass.
@@ -69,9 +63,11 @@ void RemoveWaitingProductKey(const InstallerProduct& product)
 void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& products)
 {
     // Only the running user's products can be removed by MsiExec for that user, and only
-    // while the machine's pass, which runs the uninstallers of its list, is to come.
+    // while the machine's pass, which runs the uninstallers of its list, is to come (a run of
+    // the current user alone has none: its own pass runs them).
     PathBuffer running;
-    if (!RunningUserSid(running) || StrCmpIW(running, sid) != 0 || ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr))
+    if (CurrentUserOnly || !ReadRunningUserSidText(running) || StrCmpIW(running, sid) != 0 ||
+        ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr))
         return;
     FreeInstallerProducts(Waiting);
     if (!TextCopy(WaitingSid, sid))

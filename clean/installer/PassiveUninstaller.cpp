@@ -1,6 +1,7 @@
 // Passive uninstaller: asks the Windows Installer to remove the product family's MSI
 // packages listed in a scope's uninstall list, one hidden MsiExec child at a time.
 #include "PassiveUninstaller.h"
+#include "InstallerCodes.h"
 #include "../Catalogue.h"
 #include "../ground/ListScan.h"
 #include "../ground/ListedKeys.h"
@@ -53,23 +54,6 @@ void NoteUnfinishedScope(const wchar_t* label, const wchar_t* sid)
     PathBuffer scope;
     if (!ComposeScopeName(scope, label, sid) || !AddName(UnfinishedScopes, scope))
         UnfinishedScopeLost = true;
-}
-
-bool IsHexDigit(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-// A product code: "{", 8, 4, 4, 4 and 12 hexadecimal digits separated by "-", and "}", nothing
-// before or after. Only such a name is ever put into a command line.
-bool IsProductCode(const wchar_t* name)
-{
-    const char form[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    for (size_t i = 0; i + 1 < sizeof(form); i++) {
-        if (form[i] == 'x' ? !IsHexDigit(name[i]) : name[i] != static_cast<wchar_t>(form[i]))
-            return false;
-    }
-    return name[sizeof(form) - 1] == L'\0';
 }
 
 // True when the Windows Installer keeps a record of the product code name (validated before)
@@ -247,6 +231,31 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, List
     // has passed already is passed over by the matcher, as a real run finds it gone.
     ScanWaitMs = waitMs;
     ScanList({list, view, MatchProductKey, UninstallEntry, RegRootLabel(root), listPath, sid}, readings);
+    ScanWaitMs = UninstallerWaitMs;
+    RegCloseKey(list);
+}
+
+void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductList& own, REGSAM view,
+                                   ListReadings* readings, DWORD waitMs)
+{
+    // A user with no products has nothing in the machine's list: it is not read.
+    if (own.count == 0)
+        return;
+    LogLine(L"Attempting to uninstall Zamo components passively");
+    HKEY list;
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], KEY_READ | view, list))
+        return;
+    // Each product's entry is looked up by its code, not found by reading the whole list. Its
+    // uninstaller is the user's scope's: one that does not finish keeps that scope unmarked.
+    const ListScan scan = {list, view, MatchProductKey, UninstallEntry, RegRootLabel(HKEY_USERS), ProductKeyPaths[0], sid};
+    ScanWaitMs = waitMs;
+    for (DWORD i = 0; i < own.count; i++) {
+        const wchar_t* displayName = MatchProductKey(scan, own.products[i].code);
+        // A child process may have changed any list.
+        if (displayName != nullptr && UninstallEntry(scan, own.products[i].code, displayName) == Taken::Changed &&
+            readings != nullptr)
+            ForgetListReadings(*readings);
+    }
     ScanWaitMs = UninstallerWaitMs;
     RegCloseKey(list);
 }

@@ -7,6 +7,7 @@
 #include "../installer/InstallerProducts.h"
 #include "../installer/InstallerRecords.h"
 #include "../installer/InstallerWaiting.h"
+#include "../installer/PassiveUninstaller.h"
 #include "../addin/OutlookRecords.h"
 #include "../installer/PackageCache.h"
 #include "../ground/ProductTargets.h"
@@ -21,6 +22,8 @@
 #include "../../change/FileChanges.h"
 #include "../../common/FileKinds.h"
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
+#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <wchar.h>
@@ -35,7 +38,8 @@ bool ResolveProductPath(const wchar_t* sid, const wchar_t* valueName, const wcha
 }
 
 // The user's application folder, then the program folders' product folder, each only where
-// its path expands to itself.
+// its path expands to itself. A run of the current user alone leaves the program folders to
+// a machine run: they are the machine's, and a standard user cannot remove them.
 void RemoveProductFolders(const wchar_t* sid)
 {
     ProductFolderList folders;
@@ -45,7 +49,7 @@ void RemoveProductFolders(const wchar_t* sid)
         LogLine(L"Attempting to remove application folder [%s]", folders.application);
         RemoveFolderTree(folders.application);
     }
-    for (DWORD i = 0; i < folders.programCount; i++) {
+    for (DWORD i = 0; i < folders.programCount && !CurrentUserOnly; i++) {
         if (ExpandsToItself(folders.programs[i]))
             RemoveFolderTree(folders.programs[i]);
     }
@@ -72,6 +76,18 @@ void DeleteStartupShortcut(const wchar_t* sid)
         LogLine(L"Deleted startup shortcut [%s]", shortcut);
     else if (change == Change::Failed)
         DeleteAtRestartIfAsked(shortcut, shortcut, false);
+}
+
+// What the current user's own pass uninstalls from the machine's list, during its registry sweep.
+const wchar_t* OwnSid = nullptr;
+const InstallerProductList* OwnProducts = nullptr;
+
+// Between the user's own uninstallers and the purges: the user's products whose entries the
+// machine's list holds, which no machine pass comes to run in a run of the current user alone.
+void UninstallOwnPackages(ListReadings& readings)
+{
+    for (REGSAM view : RegViews)
+        UninstallOwnPackagesPassively(OwnSid, *OwnProducts, view, &readings);
 }
 
 void SweepScope(const wchar_t* sid)
@@ -104,7 +120,10 @@ void SweepScope(const wchar_t* sid)
     ListReadings readings = {};
     FindInstallerProducts(sid, products, &readings);
     HoldRecordsForUninstallers(sid, products);
-    SweepScopeRegistry(HKEY_USERS, sid, nullptr, &readings);
+    OwnSid = sid;
+    OwnProducts = &products;
+    SweepScopeRegistry(HKEY_USERS, sid, CurrentUserOnly ? UninstallOwnPackages : nullptr, &readings);
+    OwnProducts = nullptr;
     PurgeUserInstallerRecords(sid, products);
     FreeInstallerProducts(products);
     PurgeOutlookRecords(sid);

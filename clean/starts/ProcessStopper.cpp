@@ -5,6 +5,8 @@
 #include "../Catalogue.h"
 
 #include "../../change/ProcessChanges.h"
+#include "../../common/RunningUser.h"
+#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <shlwapi.h>
@@ -86,11 +88,29 @@ HANDLE OpenSnapshotProcess(const PROCESSENTRY32W& entry)
     return process;
 }
 
+// In a run of the current user alone, true when the process runs as that user: another user's
+// processes (and any whose token cannot be read) are left to a machine run.
+bool RunsAsOwner(HANDLE process, const UserSid* owner)
+{
+    if (owner == nullptr)
+        return true;
+    UserSid user;
+    return ReadProcessUserSid(process, user) && EqualSid(user, const_cast<BYTE*>(*owner));
+}
+
 } // namespace
 
 void StopProductProcesses()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    UserSid running;
+    const UserSid* owner = nullptr;
+    if (CurrentUserOnly) {
+        // Without the user's own SID no process can be told to be the user's: none is stopped.
+        if (!ReadRunningUserSid(running))
+            return;
+        owner = &running;
+    }
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return;
 
@@ -110,6 +130,10 @@ void StopProductProcesses()
             HANDLE process = OpenSnapshotProcess(entry);
             if (process == nullptr)
                 continue;
+            if (!RunsAsOwner(process, owner)) {
+                CloseHandle(process);
+                continue;
+            }
             LogChange(L"Stopping process %d [%s]", static_cast<int>(entry.th32ProcessID), entry.szExeFile);
             if (StopProcess(process, entry.th32ProcessID, entry.szExeFile) != Change::Previewed)
                 stoppedAny = true;

@@ -24,26 +24,29 @@ void SetDialogIcon()
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     HandDownProgramNames();
-    ParseCommandLine(GetCommandLineW());
-    OpenRunLog();
+    RunOptions options = {};
+    ParseCommandLine(GetCommandLineW(), options);
+    OpenRunLog(options.logPath);
     NoteRunLog();
-    LogOptionsHeader();
+    LogOptionsHeader(options);
 
     // The marquee progress bar of the dialog is a common control of version 6 (the manifest's).
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
-    MainWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    // The dialog keeps the options for its Clean button until the message loop ends.
+    MainWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
+                                    reinterpret_cast<LPARAM>(&options));
     if (MainWindow == nullptr)
         return 0;
-    if (!QuietMode)
+    if (!options.quiet)
         SetDialogIcon();
-    ShowWindow(MainWindow, QuietMode ? SW_HIDE : SW_SHOWNORMAL);
+    ShowWindow(MainWindow, options.quiet ? SW_HIDE : SW_SHOWNORMAL);
     UpdateWindow(MainWindow);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     // A quiet run that cannot start ends the process: nothing else would.
-    if (QuietMode && !StartCleanRun())
+    if (options.quiet && !StartCleanRun(options))
         PostQuitMessage(0);
 
     // No IsDialogMessageW step: Tab, Enter and Escape have no dialog meaning here.

@@ -2,7 +2,6 @@
 // arrive from the run's thread.
 #include "app.h"
 
-#include "../log/log.h"
 #include "../res/resource.h"
 
 #include <commctrl.h>
@@ -13,6 +12,9 @@ namespace {
 
 // What the process exits with once Close is pressed: the run's exit code.
 int RunExitCode = 0;
+
+// The options the run that Clean starts is given; set as the dialog is made.
+const RunOptions* DialogOptions = nullptr;
 
 void SetStringText(HWND window, int controlId, UINT stringId)
 {
@@ -27,7 +29,7 @@ void SetStringText(HWND window, int controlId, UINT stringId)
 // only once this handler has returned. A run that cannot start leaves the dialog Ready.
 void OnClean(HWND window)
 {
-    if (!StartCleanRun())
+    if (!StartCleanRun(*DialogOptions))
         return;
     ShowWindow(GetDlgItem(window, IDC_CLEAN), SW_HIDE);
     EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
@@ -66,9 +68,12 @@ void OnRunEnded(HWND window, int exitCode)
 
 } // namespace
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_INITDIALOG:
+        DialogOptions = reinterpret_cast<const RunOptions*>(lParam);
+        break;
     case WM_CLOSE:
         // Wine's default handling sends IDCANCEL even while Cancel is disabled, which
         // would end the process in the middle of a run; refuse it here as Windows does.
@@ -93,19 +98,4 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     }
     return FALSE;
-}
-
-bool StartCleanRun()
-{
-    // The dialog tells how the run went, from the record the run keeps for it; a quiet run
-    // keeps what its options ask for.
-    OutcomeShown = !QuietMode;
-    const RunListener* listener = QuietMode ? &QuietRunListener : &DialogRunListener;
-    HANDLE worker = CreateThread(nullptr, 0, CleanRun, const_cast<RunListener*>(listener), 0, nullptr);
-    if (worker == nullptr) {
-        LogLine(L"Failed to start the clean-up [%d]", static_cast<int>(GetLastError()));
-        return false;
-    }
-    CloseHandle(worker);
-    return true;
 }

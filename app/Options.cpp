@@ -1,4 +1,4 @@
-// Command-line options: the settings they fill and the header lines that show them.
+// Command-line options: the RunOptions they fill and the header lines that show them.
 #include "app.h"
 
 #include "../common/RunningUser.h"
@@ -42,91 +42,87 @@ void StorePath(PathBuffer& setting, const wchar_t* value)
     setting[end - start] = L'\0';
 }
 
-// Options given that need an administrator, which a run of the current user alone ignores.
-bool AllProfilesIgnored = false;
-bool DeleteAtRestartIgnored = false;
-
 // A run of the current user alone does only what that user may do: what needs an administrator
 // is not done, and its option only noted for its line.
-void IgnoreAdministratorOptions()
+void IgnoreAdministratorOptions(RunOptions& options)
 {
-    AllProfilesIgnored = CurrentUserOnly && AllProfiles;
-    DeleteAtRestartIgnored = CurrentUserOnly && DeleteAtRestart;
-    if (CurrentUserOnly) {
-        AllProfiles = false;
-        DeleteAtRestart = false;
+    options.allProfilesIgnored = options.currentUserOnly && options.allProfiles;
+    options.deleteAtRestartIgnored = options.currentUserOnly && options.deleteAtRestart;
+    if (options.currentUserOnly) {
+        options.allProfiles = false;
+        options.deleteAtRestart = false;
     }
 }
 
 // "Cleaning the current user only [<SID>]" (empty brackets where the SID cannot be read), then
 // one line for each option it ignores, in the order the options are listed.
-void LogCurrentUserHeader()
+void LogCurrentUserHeader(const RunOptions& options)
 {
     PathBuffer sid;
     if (!ReadRunningUserSidText(sid))
         sid[0] = L'\0';
     LogLine(L"Cleaning the current user only [%s]", sid);
-    if (AllProfilesIgnored)
+    if (options.allProfilesIgnored)
         LogIgnoredOption(L"/AllProfiles");
-    if (DeleteAtRestartIgnored)
+    if (options.deleteAtRestartIgnored)
         LogIgnoredOption(L"/DeleteAtRestart");
 }
 
 } // namespace
 
-void ParseOptions(int count, wchar_t** arguments)
+void ParseOptions(int count, wchar_t** arguments, RunOptions& options)
 {
     for (int i = 0; i < count; i++) {
         const wchar_t* argument = arguments[i];
         const wchar_t* value = nullptr;
         if (StrCmpIW(argument, L"/Quiet") == 0)
-            QuietMode = true;
+            options.quiet = true;
         else if (StrCmpIW(argument, L"/Preview") == 0)
-            PreviewMode = true;
+            options.preview = true;
         else if (StrCmpIW(argument, L"/AllProfiles") == 0)
-            AllProfiles = true;
+            options.allProfiles = true;
         else if (StrCmpIW(argument, L"/CurrentUser") == 0)
-            CurrentUserOnly = true;
+            options.currentUserOnly = true;
         else if (StrCmpIW(argument, L"/DeleteAtRestart") == 0)
-            DeleteAtRestart = true;
+            options.deleteAtRestart = true;
         else if (StrCmpIW(argument, L"/ExitCode") == 0)
-            ReportExitCode = true;
+            options.reportExitCode = true;
         else if ((value = OptionValue(argument, L"/Signature:")) != nullptr)
-            StoreValue(Signature, value);
+            StoreValue(options.signature, value);
         else if ((value = OptionValue(argument, L"/Log:")) != nullptr)
-            StorePath(LogPath, value);
+            StorePath(options.logPath, value);
         else if ((value = OptionValue(argument, L"/Report:")) != nullptr) {
-            ReportRequested = true;
-            StorePath(ReportPath, value);
+            options.reportRequested = true;
+            StorePath(options.reportPath, value);
         }
     }
-    IgnoreAdministratorOptions();
+    IgnoreAdministratorOptions(options);
 }
 
-void ParseCommandLine(const wchar_t* commandLine)
+void ParseCommandLine(const wchar_t* commandLine, RunOptions& options)
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
     if (arguments == nullptr)
         return;
-    ParseOptions(count, arguments);
+    ParseOptions(count, arguments, options);
     LocalFree(arguments);
 }
 
-void LogOptionsHeader()
+void LogOptionsHeader(const RunOptions& options)
 {
-    if (QuietMode)
+    if (options.quiet)
         LogLine(L"Running quietly (no UI)");
-    if (Signature[0] != L'\0')
-        LogLine(L"Using signature [%s]", Signature);
-    if (LogPath[0] != L'\0')
-        LogLine(L"Using log file location [%s]", LogPath);
-    if (PreviewMode)
+    if (options.signature[0] != L'\0')
+        LogLine(L"Using signature [%s]", options.signature);
+    if (options.logPath[0] != L'\0')
+        LogLine(L"Using log file location [%s]", options.logPath);
+    if (options.preview)
         LogLine(L"Preview: nothing will be changed");
-    if (AllProfiles)
+    if (options.allProfiles)
         LogLine(L"Including user profiles that are not loaded");
-    if (CurrentUserOnly)
-        LogCurrentUserHeader();
+    if (options.currentUserOnly)
+        LogCurrentUserHeader(options);
 }
 
 void LogIgnoredOption(const wchar_t* option)

@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include "../change/RunOutcome.h"
+#include "../log/log.h"
 #include "../res/resource.h"
 
 #include <wchar.h>
@@ -17,6 +18,9 @@ DialogLine OutcomeText = L"";
 // Only the run's thread uses these.
 DialogLine ScopeStepText = L"";  // shown again once an uninstaller has ended
 bool LockWasBusy = false;
+
+// What the one run of this process is handed.
+RunStart Start = {};
 
 void StoreText(DialogLine& to, const DialogLine& text)
 {
@@ -138,7 +142,7 @@ void TallyTriedItems(Tally& tally)
             tally.found = true;
             tally.uninstallerRestart = tally.uninstallerRestart || (uninstaller && outcomeScheduled);
             // An uninstaller that did not finish counts, as its "Not removed" line does.
-            if (uninstaller && item.countsForExitCode && outcomeNotRemoved && !PreviewMode)
+            if (uninstaller && item.countsForExitCode && outcomeNotRemoved && !Start.options.preview)
                 tally.notRemoved++;
             continue;
         }
@@ -158,9 +162,9 @@ void DescribeOutcome(DialogLine& out)
     TallyTriedItems(tally);
     if (LockWasBusy)
         LoadText(IDS_OUTCOME_BUSY, out);
-    else if (PreviewMode && !tally.found)
+    else if (Start.options.preview && !tally.found)
         LoadText(IDS_OUTCOME_PREVIEW_NOTHING, out);
-    else if (PreviewMode)
+    else if (Start.options.preview)
         FormatCount(tally.counted == 1 ? IDS_OUTCOME_PREVIEW_1 : IDS_OUTCOME_PREVIEW, out, tally.counted);
     else if (!TriedItemsComplete())
         LoadText(IDS_OUTCOME_INCOMPLETE, out);
@@ -188,7 +192,7 @@ void DescribeOutcome(DialogLine& out)
 // exits with exitCode either way.
 void ReportCompletion(int exitCode)
 {
-    if (QuietMode) {
+    if (Start.options.quiet) {
         PostMessageW(MainWindow, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
         return;
     }
@@ -198,10 +202,27 @@ void ReportCompletion(int exitCode)
     PostMessageW(MainWindow, RunEndedMessage, static_cast<WPARAM>(exitCode), 0);
 }
 
-} // namespace
-
+// What the shell hands the run: in quiet mode its end alone, in the dialog its steps too.
 const RunListener QuietRunListener = {nullptr, ReportCompletion};
 const RunListener DialogRunListener = {ReportStep, ReportCompletion};
+
+} // namespace
+
+bool StartCleanRun(const RunOptions& options)
+{
+    // The dialog tells how the run went, from the record the run keeps for it; a quiet run
+    // keeps what its options ask for.
+    Start.options = options;
+    Start.options.outcomeShown = !options.quiet;
+    Start.listener = options.quiet ? &QuietRunListener : &DialogRunListener;
+    HANDLE worker = CreateThread(nullptr, 0, CleanRun, &Start, 0, nullptr);
+    if (worker == nullptr) {
+        LogLine(L"Failed to start the clean-up [%d]", static_cast<int>(GetLastError()));
+        return false;
+    }
+    CloseHandle(worker);
+    return true;
+}
 
 void TakeStepText(DialogLine& out)
 {

@@ -22,6 +22,7 @@
 //   keep ROOT VIEW PATH     a key that must stay (ROOT "path": a file or folder that must stay)
 // ROOT is HKLM or HKU, VIEW 64 or 32.
 #include "../clean/Catalogue.h"
+#include "../clean/Run.h"
 #include "../clean/ground/ListScan.h"
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
@@ -234,7 +235,12 @@ int wmain(int argc, wchar_t** argv)
         ProgramPasses = ProgramPasses || StrCmpW(argv[i], L"--passes") == 0;
     }
     Checking = StrCmpW(argv[1], L"check") == 0;
-    if (!ForEachListLine(argv[2], Handle)) {
+    // The change layer's deletions belong to a run: one with no options, a real one.
+    Run run;
+    BeginRun(run, RunOptions{});
+    bool listed = ForEachListLine(argv[2], Handle);
+    EndRun(run);
+    if (!listed) {
         fputs("cannot open the list\n", stderr);
         return 2;
     }

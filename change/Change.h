@@ -4,9 +4,10 @@
 // (grep app/ log/ common/ clean/ for them).
 //
 // In a real run each change function acts and logs nothing; the steps log what they did. In
-// a preview (PreviewMode) each logs its "Would ..." line instead and changes nothing, and
-// what the preview has passed as removed is kept in a record (PreviewRecord.h), so that a
-// later step that would find it gone in a real run passes it over too.
+// a preview (the option of the run's part, ChangePart.h) each logs its "Would ..." line
+// instead and changes nothing, and what the preview has passed as removed is kept in a record
+// (PreviewRecord.h), so that a later step that would find it gone in a real run passes it
+// over too.
 #pragma once
 
 #include "../common/Bounded.h"

@@ -7,7 +7,7 @@
 #include "TriedItems.h"
 
 #include "../common/ProgramNames.h"
-#include "../common/Settings.h"
+#include "ChangePart.h"
 #include "../log/log.h"
 
 #include <shlwapi.h>
@@ -64,7 +64,7 @@ const wchar_t* WithoutLiteralPrefix(const wchar_t* path, PathBuffer& out)
 Change DeleteShortcutShown(const wchar_t* path, const wchar_t* previewFormat)
 {
     NoteChange(TriedFile, path, nullptr, path);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         if (!RecordCovers(path)) {
             LogLine(previewFormat, path);
             RecordItem(path);
@@ -81,7 +81,7 @@ Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
     PathBuffer plainBuffer;
     const wchar_t* plain = WithoutLiteralPrefix(path, plainBuffer);
     NoteChange(TriedFile, path, nullptr, plain);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         if (!RecordCovers(plain))
             LogLine(L"Would delete file [%s]", shown != nullptr ? shown : plain);
         return Change::Previewed;
@@ -92,7 +92,7 @@ Change DeleteFileAt(const wchar_t* path, const wchar_t* shown)
 Change DeleteCachedPackage(const wchar_t* path, const wchar_t* productName)
 {
     NoteChange(TriedCachedPackage, path, nullptr, path);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         if (!RecordCovers(path)) {
             LogLine(L"Would remove cached installer package [%s] of [%s]", path, productName);
             RecordItem(path);
@@ -107,7 +107,7 @@ Change RemoveFolder(const wchar_t* path, const wchar_t* shownEmptyTree)
     PathBuffer plainBuffer;
     const wchar_t* plain = WithoutLiteralPrefix(path, plainBuffer);
     NoteChange(TriedFolder, path, nullptr, plain);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         if (shownEmptyTree != nullptr && !RecordCovers(plain))
             LogLine(L"Would remove folder [%s]", shownEmptyTree);
         RecordItem(plain);
@@ -123,7 +123,7 @@ Change DeleteShortcut(const wchar_t* path)
 
 Change ScheduleDeletionAtRestart(const wchar_t* path, bool isFolder)
 {
-    if (PreviewMode)
+    if (RunChanges().preview)
         return Change::Previewed;
     PathBuffer renamed;
     bool moved = !isFolder && RenameForRestart(path, renamed);

@@ -7,13 +7,10 @@
 #include "../common/Bounded.h"
 #include "../common/FoldedSet.h"
 #include "../common/Registry.h"
-#include "../common/Settings.h"
 
 #include <wchar.h>
 
 namespace {
-
-FoldedSet Record = {};
 
 // Values are recorded as this mark, which begins no kernel name and no path, the length of
 // their key's kernel name, "|", that name, "\\" and the value's name. A value's name may hold
@@ -30,12 +27,12 @@ const wchar_t UninstallMark = L'*';
 bool RecordCovers(const wchar_t* entry)
 {
     size_t length = wcslen(entry);
-    if (FoldedSetHas(Record, entry, length))
+    if (FoldedSetHas(RunChanges().previewRecord, entry, length))
         return true;
     if (entry[0] == ValueMark)
         return false;
     for (size_t at = 0; at < length; at++)
-        if (entry[at] == L'\\' && at > 0 && FoldedSetHas(Record, entry, at))
+        if (entry[at] == L'\\' && at > 0 && FoldedSetHas(RunChanges().previewRecord, entry, at))
             return true;
     return false;
 }
@@ -46,7 +43,7 @@ void RecordItem(const wchar_t* item)
 {
     if (item[0] == L'\0' || RecordCovers(item))
         return;
-    FoldedSetAdd(Record, item, wcslen(item));
+    FoldedSetAdd(RunChanges().previewRecord, item, wcslen(item));
 }
 
 bool ValueIdentity(const wchar_t* keyName, const wchar_t* valueName, ValueRecordItem& out)
@@ -76,14 +73,9 @@ bool PreviewCovers(const ItemKind& kind, const wchar_t* identity, const wchar_t*
     return &kind == &TriedValue && ValueIdentity(identity, detail, value) && RecordCovers(value);
 }
 
-void ClearPreviewRecord()
-{
-    FoldedSetClear(Record);
-}
-
 bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
-    if (!PreviewMode)
+    if (!RunChanges().preview)
         return false;
     RegistryName identity;
     return RegKernelNameOf(parent, subkey, KEY_READ | view, identity) && identity[0] != L'\0' && RecordCovers(identity);
@@ -91,13 +83,13 @@ bool PreviewHasRemoved(HKEY parent, const wchar_t* subkey, REGSAM view)
 
 bool PreviewHasRemovedPath(const wchar_t* path)
 {
-    return PreviewMode && path[0] != L'\0' && RecordCovers(path);
+    return RunChanges().preview && path[0] != L'\0' && RecordCovers(path);
 }
 
 void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     RegistryName identity;
-    if (PreviewMode && RegKernelNameOf(parent, subkey, KEY_READ | view, identity)) {
+    if (RunChanges().preview && RegKernelNameOf(parent, subkey, KEY_READ | view, identity)) {
         wchar_t marked[ARRAYSIZE(identity) + 1];
         if (FormatTextCounted(marked, ARRAYSIZE(marked), L"%c%s", UninstallMark, identity))
             RecordItem(marked);
@@ -107,7 +99,7 @@ void NotePreviewUninstall(HKEY parent, const wchar_t* subkey, REGSAM view)
 bool PreviewHasUninstalled(HKEY parent, const wchar_t* subkey, REGSAM view)
 {
     RegistryName identity;
-    if (!PreviewMode || !RegKernelNameOf(parent, subkey, KEY_READ | view, identity) || identity[0] == L'\0')
+    if (!RunChanges().preview || !RegKernelNameOf(parent, subkey, KEY_READ | view, identity) || identity[0] == L'\0')
         return false;
     wchar_t marked[ARRAYSIZE(identity) + 1];
     return RecordCovers(identity) ||

@@ -3,9 +3,8 @@
 
 #include <windows.h>
 
-// Empties the record: called when a run starts. The record grows with the run, so that a
+// The record grows with the run (its part of the change layer, ChangePart.h), so that a
 // preview of any size names each item once.
-void ClearPreviewRecord();
 // True in a preview when parent\subkey (in that view) is a key the preview has passed as
 // removed, or lies below one; always false in a real run. Keys are compared by the names the
 // kernel gives them, so that one key seen through two views or two roots is one key.

@@ -2,7 +2,7 @@
 #include "ProcessChanges.h"
 #include "TriedItems.h"
 
-#include "../common/Settings.h"
+#include "ChangePart.h"
 #include "../log/log.h"
 
 Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
@@ -10,7 +10,7 @@ Change StopProcess(HANDLE process, DWORD processId, const wchar_t* exeFile)
     wchar_t processText[16];
     wsprintfW(processText, L"%u", static_cast<unsigned>(processId));
     NoteChange(TriedProcess, exeFile, processText, exeFile);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         LogLine(L"Would stop process %d [%s]", static_cast<int>(processId), exeFile);
         return Change::Previewed;
     }
@@ -23,7 +23,7 @@ namespace {
 Change StartHidden(wchar_t* commandLine, PROCESS_INFORMATION& child)
 {
     ZeroMemory(&child, sizeof(child));
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         LogLine(L"Would execute [%s]", commandLine);
         return Change::Previewed;
     }

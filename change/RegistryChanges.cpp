@@ -6,7 +6,7 @@
 
 #include "../common/Registry.h"
 #include "../common/RegistryWalk.h"
-#include "../common/Settings.h"
+#include "ChangePart.h"
 #include "../log/log.h"
 
 #include <wchar.h>
@@ -92,7 +92,7 @@ bool IsNamedAsRemoved(const RegValue& value, void* context)
 
 bool KeyLeftEmpty(HKEY key)
 {
-    if (!PreviewMode)
+    if (!RunChanges().preview)
         return RegHoldsAtMost(key, 0, 0);
     RegistryName keyName;
     if (!RegHoldsAtMost(key, 0, MAXDWORD) || !RegKernelName(key, keyName))
@@ -106,7 +106,7 @@ bool KeyLeftEmpty(HKEY key)
 Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {
     NoteKeyChange(parent, subkey, view, nullptr, shown);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         PreviewKeyRemoval(parent, subkey, view, shown);
         return Change::Previewed;
     }
@@ -116,7 +116,7 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
 Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown)
 {
     NoteKeyChange(key, nullptr, 0, valueName, shown);
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         PreviewValueRemoval(key, valueName, shown);
         return Change::Previewed;
     }
@@ -127,13 +127,13 @@ Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& s
 
 void NoteKeptKey(HKEY parent, const wchar_t* subkey, REGSAM view, const ShownKey& shown)
 {
-    if (!PreviewMode)
+    if (!RunChanges().preview)
         NoteKeyChange(parent, subkey, view, nullptr, shown);
 }
 
 Change WriteMarker(HKEY root, const wchar_t* keyPath, REGSAM view, const wchar_t* text, const ShownScope& shown)
 {
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         LogLine(L"Would mark [%s,%s] with signature [%s]", shown.label, shown.sid, text);
         return Change::Previewed;
     }

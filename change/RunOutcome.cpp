@@ -3,7 +3,6 @@
 #include "RunOutcome.h"
 #include "TriedItems.h"
 
-#include "../common/Settings.h"
 #include "../log/log.h"
 
 namespace {
@@ -23,24 +22,24 @@ void Settle(TriedItem& item)
 void NoteUninstallerExit(DWORD exitCode)
 {
     if (exitCode == ERROR_SUCCESS_REBOOT_REQUIRED || exitCode == ERROR_SUCCESS_REBOOT_INITIATED)
-        Tried.restartPending = true;
-    if (Tried.lastUninstaller != NoItem) {
-        Tried.items[Tried.lastUninstaller].exited = true;
-        Tried.items[Tried.lastUninstaller].exitCode = exitCode;
+        RunChanges().tried.restartPending = true;
+    if (RunChanges().tried.lastUninstaller != NoItem) {
+        RunChanges().tried.items[RunChanges().tried.lastUninstaller].exited = true;
+        RunChanges().tried.items[RunChanges().tried.lastUninstaller].exitCode = exitCode;
     }
 }
 
 void NoteUninstallerTimedOut()
 {
-    if (Tried.lastUninstaller != NoItem)
-        Tried.items[Tried.lastUninstaller].timedOut = true;
+    if (RunChanges().tried.lastUninstaller != NoItem)
+        RunChanges().tried.items[RunChanges().tried.lastUninstaller].timedOut = true;
 }
 
 void NoteUnfinishedUninstaller(bool busy)
 {
-    Tried.installerBusy = Tried.installerBusy || busy;
-    if (Tried.lastUninstaller != NoItem)
-        Tried.items[Tried.lastUninstaller].unfinished = true;
+    RunChanges().tried.installerBusy = RunChanges().tried.installerBusy || busy;
+    if (RunChanges().tried.lastUninstaller != NoItem)
+        RunChanges().tried.items[RunChanges().tried.lastUninstaller].unfinished = true;
 }
 
 void NoteNotSearched(const wchar_t* sid, const wchar_t* valueName, const wchar_t* definition)
@@ -51,23 +50,24 @@ void NoteNotSearched(const wchar_t* sid, const wchar_t* valueName, const wchar_t
 
 void SettleTriedItems()
 {
-    for (DWORD i = 0; i < Tried.count; i++)
-        Settle(Tried.items[i]);
+    for (DWORD i = 0; i < RunChanges().tried.count; i++)
+        Settle(RunChanges().tried.items[i]);
 }
 
 int SettleRunOutcome()
 {
     if (!KeepsTriedItems())
         return 0;
-    if (PreviewMode)
-        return Tried.previewNamedChange ? 1 : 0;
-    bool stayed = Tried.itemLost;
-    for (DWORD i = 0; i < Tried.count; i++) {
-        TriedItem& item = Tried.items[i];
+    const ChangePart& run = RunChanges();
+    if (run.preview)
+        return run.tried.previewNamedChange ? 1 : 0;
+    bool stayed = run.tried.itemLost;
+    for (DWORD i = 0; i < run.tried.count; i++) {
+        TriedItem& item = run.tried.items[i];
         // An uninstaller leaves its traces to the items of their own, unless it did not finish.
         if (item.kind == &TriedUninstaller) {
             if (item.unfinished) {
-                if (ReportExitCode)
+                if (run.reportExitCode)
                     LogLine(L"Not removed: %s [%s] (its uninstaller did not finish)", Detail(item), Shown(item));
                 stayed = true;
             }
@@ -80,20 +80,20 @@ int SettleRunOutcome()
         }
         Settle(item);
         if (item.stillThere && !item.scheduled && item.counts) {
-            if (ReportExitCode)
+            if (run.reportExitCode)
                 LogLine(L"Not removed: %s", Shown(item));
             stayed = true;
         }
     }
-    return Tried.installerBusy    ? ERROR_INSTALL_ALREADY_RUNNING
-           : stayed               ? 1
-           : Tried.restartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
-                                  : 0;
+    return run.tried.installerBusy    ? ERROR_INSTALL_ALREADY_RUNNING
+           : stayed                   ? 1
+           : run.tried.restartPending ? ERROR_SUCCESS_REBOOT_REQUIRED
+                                      : 0;
 }
 
 int LogExitCode(int exitCode)
 {
-    if (!ReportExitCode)
+    if (!RunChanges().reportExitCode)
         return 0;
     LogLine(L"Exit code [%d]", exitCode);
     return exitCode;
@@ -106,12 +106,12 @@ int LogRunOutcome()
 
 DWORD TriedItemCount()
 {
-    return Tried.count;
+    return RunChanges().tried.count;
 }
 
 bool TriedItemsComplete()
 {
-    return !Tried.itemLost;
+    return !RunChanges().tried.itemLost;
 }
 
 namespace {
@@ -133,7 +133,7 @@ const wchar_t* UninstallerOutcome(const TriedItem& item)
 
 void DescribeTriedItem(DWORD index, TriedItemReport& out)
 {
-    TriedItem& item = Tried.items[index];
+    TriedItem& item = RunChanges().tried.items[index];
     ZeroMemory(&out, sizeof(out));
     out.kind = item.kind->reportName;
     out.name = Name(item);
@@ -156,7 +156,7 @@ void DescribeTriedItem(DWORD index, TriedItemReport& out)
         out.countsForExitCode = true;
         return;
     }
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         out.outcome = L"would remove";
         out.countsForExitCode = item.counts;
         out.scopeMarker = !item.counts;

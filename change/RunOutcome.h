@@ -20,8 +20,6 @@ void NoteNotSearched(const wchar_t* sid, const wchar_t* valueName, const wchar_t
 // Decides now, for every item recorded so far, whether it is still there: called before a
 // loaded hive is unloaded, after which its keys could no longer be told apart from gone ones.
 void SettleTriedItems();
-// Empties the record: called when a run starts.
-void ClearTriedItems();
 // Decides what stayed: with "/ExitCode", logs "Not removed: %s" for each item still there and
 // not scheduled. Returns the code the run has, also without "/ExitCode": 0, 3010, 1 or 1618 (a
 // preview: 1 when it named any change, else 0). A scope's "Software\Quorvex" that holds

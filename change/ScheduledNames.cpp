@@ -1,27 +1,16 @@
 // The names this run has scheduled for deletion at restart.
 #include "ScheduledNames.h"
 
-#include "../common/FoldedSet.h"
+#include "ChangePart.h"
 
 #include <wchar.h>
 
-namespace {
-
-FoldedSet ScheduledNames = {};
-
-} // namespace
-
 void KeepScheduledName(const wchar_t* path)
 {
-    FoldedSetAdd(ScheduledNames, path, wcslen(path));
+    FoldedSetAdd(RunChanges().scheduledNames, path, wcslen(path));
 }
 
 bool HasScheduledName(const wchar_t* path)
 {
-    return FoldedSetHas(ScheduledNames, path, wcslen(path));
-}
-
-void ClearScheduledNames()
-{
-    FoldedSetClear(ScheduledNames);
+    return FoldedSetHas(RunChanges().scheduledNames, path, wcslen(path));
 }

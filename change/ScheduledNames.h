@@ -2,7 +2,6 @@
 // renamed file, its new path. Kept whether or not the run keeps its record of what it tried.
 #pragma once
 
-// Keeps a name; asks whether one is kept (ignoring case); forgets them all when a run starts.
+// Keeps a name; asks whether one is kept (ignoring case).
 void KeepScheduledName(const wchar_t* path);
 bool HasScheduledName(const wchar_t* path);
-void ClearScheduledNames();

@@ -3,7 +3,7 @@
 #include "ServiceChanges.h"
 #include "TriedItems.h"
 
-#include "../common/Settings.h"
+#include "ChangePart.h"
 #include "../log/log.h"
 
 #include <netfw.h>
@@ -63,7 +63,7 @@ Change NoteRemoval(const ItemKind& kind, const wchar_t* format, const wchar_t* i
 
 Change RemoveService(SC_HANDLE manager, const wchar_t* name)
 {
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         NoteNamed(TriedService, L"service [%s]", name);
         LogLine(L"Would remove service [%s]", name);
         return Change::Previewed;
@@ -87,7 +87,7 @@ Change RemoveService(SC_HANDLE manager, const wchar_t* name)
 
 Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar_t* path, HRESULT& result)
 {
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         NoteNamed(TriedTask, L"scheduled task [%s]", path);
         LogLine(L"Would remove scheduled task [%s]", path);
         return Change::Previewed;
@@ -100,7 +100,7 @@ Change DeleteScheduledTask(ITaskFolder* folder, const wchar_t* name, const wchar
 
 Change DeleteTaskFolder(ITaskFolder* parent, const wchar_t* name, const wchar_t* path, HRESULT& result)
 {
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         NoteNamed(TriedTaskFolder, L"scheduled task folder [%s]", path);
         LogLine(L"Would remove scheduled task folder [%s]", path);
         return Change::Previewed;
@@ -113,7 +113,7 @@ Change DeleteTaskFolder(ITaskFolder* parent, const wchar_t* name, const wchar_t*
 
 Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& result)
 {
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
         LogLine(L"Would remove firewall rule [%s]", name);
         return Change::Previewed;
@@ -126,7 +126,7 @@ Change RemoveFirewallRule(INetFwRules* rules, const wchar_t* name, HRESULT& resu
 
 void NoteFirewallRuleKept(const wchar_t* name)
 {
-    if (PreviewMode)
+    if (RunChanges().preview)
         return;
     NoteNamed(TriedFirewallRule, L"firewall rule [%s]", name);
     NoteFailure(ERROR_ACCESS_DENIED);

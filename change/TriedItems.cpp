@@ -8,20 +8,11 @@
 
 #include "../common/FoldedSet.h"
 #include "../common/Registry.h"
-#include "../common/Settings.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
 
-TriedRecord Tried = {nullptr, 0, 0, false, false, false, false, NoItem};
-
 namespace {
-
-// Each item's index name (IndexName) with its place in Tried.items.
-FoldedSet Index = {};
-
-// The item the last note was about: what a failure's reason belongs to.
-DWORD LastNoted = NoItem;
 
 const wchar_t* DetailText(const TriedItem& item)
 {
@@ -61,7 +52,7 @@ DWORD FindTried(const ItemKind& kind, const wchar_t* identity, const wchar_t* de
     if (name == nullptr)
         return NoItem;
     DWORD index = NoItem;
-    if (!FoldedSetFind(Index, name, length, index))
+    if (!FoldedSetFind(RunChanges().triedIndex, name, length, index))
         index = NoItem;
     HeapFree(GetProcessHeap(), 0, name);
     return index;
@@ -91,36 +82,37 @@ wchar_t* CopyTexts(const wchar_t* identity, const wchar_t* detail, const wchar_t
 DWORD RecordTried(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown,
                   const wchar_t* name, int view)
 {
+    ChangePart& run = RunChanges();
     size_t indexLength = 0;
     wchar_t* indexName = IndexName(kind, identity, detail, indexLength);
     DWORD found = NoItem;
-    if (indexName != nullptr && FoldedSetFind(Index, indexName, indexLength, found)) {
+    if (indexName != nullptr && FoldedSetFind(run.triedIndex, indexName, indexLength, found)) {
         HeapFree(GetProcessHeap(), 0, indexName);
-        if (Tried.items[found].view != view)
-            Tried.items[found].view = 0;
+        if (run.tried.items[found].view != view)
+            run.tried.items[found].view = 0;
         return found;
     }
     wchar_t* texts = indexName != nullptr ? CopyTexts(identity, detail, shown, name) : nullptr;
-    void* items = Tried.items;
-    bool recorded = texts != nullptr && MakeRoom(items, Tried.count, Tried.capacity, sizeof(TriedItem));
-    Tried.items = static_cast<TriedItem*>(items);
-    recorded = recorded && FoldedSetAddNumbered(Index, indexName, indexLength, Tried.count);
+    void* items = run.tried.items;
+    bool recorded = texts != nullptr && MakeRoom(items, run.tried.count, run.tried.capacity, sizeof(TriedItem));
+    run.tried.items = static_cast<TriedItem*>(items);
+    recorded = recorded && FoldedSetAddNumbered(run.triedIndex, indexName, indexLength, run.tried.count);
     if (indexName != nullptr)
         HeapFree(GetProcessHeap(), 0, indexName);
     if (!recorded) {
         if (texts != nullptr)
             HeapFree(GetProcessHeap(), 0, texts);
-        Tried.itemLost = true;
+        run.tried.itemLost = true;
         return NoItem;
     }
-    TriedItem& item = Tried.items[Tried.count];
+    TriedItem& item = run.tried.items[run.tried.count];
     ZeroMemory(&item, sizeof(item));
     item.kind = &kind;
     item.texts = texts;
     item.hasDetail = detail != nullptr;
     item.counts = true;
     item.view = view;
-    return Tried.count++;
+    return run.tried.count++;
 }
 
 // The view a key or value item is shown in: the one it was noted through or, for a value
@@ -161,32 +153,32 @@ const wchar_t* Name(const TriedItem& item)
 DWORD NoteItem(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown,
                const wchar_t* name, int view)
 {
-    LastNoted = NoItem;
+    RunChanges().lastNoted = NoItem;
     if (!KeepsTriedItems())
         return NoItem;
-    if (PreviewMode) {
+    if (RunChanges().preview) {
         if (kind.stillThere != nullptr && !kind.stillThere(identity, detail))
             return NoItem;
         bool counts = !IsMarkerOnlyItem(kind, identity, detail);
         if (counts)
-            Tried.previewNamedChange = true;
+            RunChanges().tried.previewNamedChange = true;
         if (ListsTriedItems() && !PreviewCovers(kind, identity, detail)) {
-            LastNoted = RecordTried(kind, identity, detail, shown, name, view);
-            if (LastNoted != NoItem)
-                Tried.items[LastNoted].counts = counts;
+            RunChanges().lastNoted = RecordTried(kind, identity, detail, shown, name, view);
+            if (RunChanges().lastNoted != NoItem)
+                RunChanges().tried.items[RunChanges().lastNoted].counts = counts;
         }
-        return LastNoted;
+        return RunChanges().lastNoted;
     }
-    LastNoted = RecordTried(kind, identity, detail, shown, name, view);
-    return LastNoted;
+    RunChanges().lastNoted = RecordTried(kind, identity, detail, shown, name, view);
+    return RunChanges().lastNoted;
 }
 
 void NoteFailure(DWORD error)
 {
-    if (LastNoted == NoItem)
+    if (RunChanges().lastNoted == NoItem)
         return;
-    Tried.items[LastNoted].hasError = true;
-    Tried.items[LastNoted].error = error;
+    RunChanges().tried.items[RunChanges().lastNoted].hasError = true;
+    RunChanges().tried.items[RunChanges().lastNoted].error = error;
     // The caller reads the reason after this too.
     SetLastError(error);
 }
@@ -201,12 +193,12 @@ Change Outcome(bool made)
 
 bool KeepsTriedItems()
 {
-    return ReportExitCode || ListsTriedItems();
+    return RunChanges().reportExitCode || ListsTriedItems();
 }
 
 bool ListsTriedItems()
 {
-    return ReportRequested || OutcomeShown;
+    return RunChanges().listsItems;
 }
 
 void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* detail, const wchar_t* shown)
@@ -215,7 +207,7 @@ void NoteChange(const ItemKind& kind, const wchar_t* identity, const wchar_t* de
 }
 void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_t* valueName, const ShownKey& shown)
 {
-    LastNoted = NoItem;
+    RunChanges().lastNoted = NoItem;
     if (!KeepsTriedItems())
         return;
     // The key as itself, in its view: its kernel name holds the view's own path. A key that is
@@ -248,8 +240,8 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
         fits = FormatTextCounted(shownText, ARRAYSIZE(shownText), L"value [%s] from %s", valueName, keyText) &&
                FormatTextCounted(nameText, ARRAYSIZE(nameText), L"%s\\%s", keyText, valueName);
     if (!fits) {
-        if (!PreviewMode)
-            Tried.itemLost = true;
+        if (!RunChanges().preview)
+            RunChanges().tried.itemLost = true;
         return;
     }
     NoteItem(valueName == nullptr ? TriedKey : TriedValue, identity, valueName, shownText, nameText,
@@ -259,15 +251,15 @@ void NoteKeyChange(HKEY parent, const wchar_t* subkey, REGSAM view, const wchar_
 void NoteRemoved(const ItemKind& kind, const wchar_t* identity, const wchar_t* shown)
 {
     DWORD index = NoteItem(kind, identity, nullptr, shown, identity, 0);
-    if (index != NoItem && !PreviewMode) {
-        Tried.items[index].settled = true;
-        Tried.items[index].stillThere = false;
+    if (index != NoItem && !RunChanges().preview) {
+        RunChanges().tried.items[index].settled = true;
+        RunChanges().tried.items[index].stillThere = false;
     }
 }
 
 void NoteScheduled(const wchar_t* path)
 {
-    Tried.restartPending = true;
+    RunChanges().tried.restartPending = true;
     const ItemKind* const kinds[] = {&TriedFile, &TriedFolder, &TriedCachedPackage};
     DWORD index = NoItem;
     for (const ItemKind* kind : kinds) {
@@ -275,25 +267,11 @@ void NoteScheduled(const wchar_t* path)
             index = FindTried(*kind, path, nullptr);
     }
     if (index != NoItem)
-        Tried.items[index].scheduled = true;
+        RunChanges().tried.items[index].scheduled = true;
 }
 
 void NoteUninstallerStarted(const wchar_t* commandLine, const wchar_t* productCode, const wchar_t* displayName)
 {
-    Tried.lastUninstaller = NoteItem(TriedUninstaller, commandLine, productCode, displayName, commandLine, 0);
-}
-
-void ClearTriedItems()
-{
-    for (DWORD i = 0; i < Tried.count; i++)
-        HeapFree(GetProcessHeap(), 0, Tried.items[i].texts);
-    Tried.count = 0;
-    FoldedSetClear(Index);
-    ClearScheduledNames();
-    Tried.itemLost = false;
-    Tried.previewNamedChange = false;
-    Tried.restartPending = false;
-    Tried.installerBusy = false;
-    LastNoted = NoItem;
-    Tried.lastUninstaller = NoItem;
+    RunChanges().tried.lastUninstaller =
+        NoteItem(TriedUninstaller, commandLine, productCode, displayName, commandLine, 0);
 }

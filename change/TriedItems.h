@@ -13,6 +13,7 @@
 #pragma once
 
 #include "Change.h"
+#include "ChangePart.h"
 
 struct ItemKind {
     // True when the item is still there, or cannot be told to be gone; null for a change
@@ -86,21 +87,6 @@ struct TriedItem {
     bool unfinished;  // an uninstaller still running when its wait ended, or busy (1618)
 };
 
-// The record and what the run learnt beside it.
-struct TriedRecord {
-    TriedItem* items;
-    DWORD count;
-    DWORD capacity;
-    // An item the heap had no room for: the run can no longer say that everything is gone.
-    bool itemLost;
-    bool previewNamedChange;
-    bool restartPending;
-    // An uninstaller exited 1618: another installation was in progress, the run is to be retried.
-    bool installerBusy;
-    // The uninstaller started last, which its exit code and its end are noted for.
-    DWORD lastUninstaller;
-};
-extern TriedRecord Tried;
 
 const wchar_t* Identity(const TriedItem& item);
 const wchar_t* Detail(const TriedItem& item);

@@ -17,6 +17,7 @@
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
+#include "Run.h"
 #include "RunReport.h"
 #include "RunSteps.h"
 #include "ground/ListScan.h"
@@ -42,12 +43,10 @@
 #include "profiles/UnloadedProfileSweep.h"
 #include "profiles/UserProfileSweep.h"
 
-#include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"
 #include "../common/MachineMutex.h"
 #include "../common/Path.h"
 #include "../common/RunningUser.h"
-#include "../common/Settings.h"
 #include "../log/log.h"
 
 namespace {
@@ -136,40 +135,33 @@ void GiveBackRunLock(AdministratorsMutex& lock)
     CloseAdministratorsMutex(lock);
 }
 
-} // namespace
-
-int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
+// The run under way, from its lock to its last line.
+int CarryOutRun(DWORD lockWaitMs)
 {
-    ListenToRun(listener);
-    BeginRunReport();
+    const RunOptions& options = RunOptionsNow();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
         // Another installation is in progress, as far as a deployment tool can tell: it retries.
         WriteRunReport(ERROR_INSTALL_ALREADY_RUNNING);
         int exitCode = LogExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         LogLine(L"Finishing");
-        ListenToRun(nullptr);
         return exitCode;
     }
-    ClearPreviewRecord();
-    ClearTriedItems();
-    ForgetUnfinishedUninstallers();
-    ForgetWaitingRecords();
     ReportRunStep(RunStep::StoppingPrograms);
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.
-    if (!CurrentUserOnly && !ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!options.currentUserOnly && !ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
         RemoveProductServices();
         RemoveProductTasks();
     }
-    if (CurrentUserOnly)
+    if (options.currentUserOnly)
         SweepRunningUser();
     else
         ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
-    if (AllProfiles) {
+    if (options.allProfiles) {
         ReportRunStep(RunStep::CleaningUnloadedProfiles);
         SweepUnloadedProfiles();
     }
@@ -178,7 +170,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
-    if (!CurrentUserOnly && ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!options.currentUserOnly && ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
         ReportRunStep(RunStep::CleaningMachine);
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
         PurgeClickToRunAddIns();
@@ -194,15 +186,29 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
-    ListenToRun(nullptr);
+    return exitCode;
+}
+
+} // namespace
+
+int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunOptions& options, const RunListener* listener)
+{
+    Run run;
+    BeginRun(run, options, listener);
+    int exitCode = CarryOutRun(lockWaitMs);
+    EndRun(run);
     return exitCode;
 }
 
 DWORD WINAPI CleanRun(void* parameter)
 {
-    const auto* listener = static_cast<const RunListener*>(parameter);
-    int exitCode = CleanRunWaitingAtMost(RunLockWaitMs, listener);
-    if (listener != nullptr && listener->completion != nullptr)
-        listener->completion(exitCode);
+    const auto* start = static_cast<const RunStart*>(parameter);
+    Run run;
+    BeginRun(run, start->options, start->listener);
+    int exitCode = CarryOutRun(RunLockWaitMs);
+    // The completion reads the run's record of what it tried: the run ends after it.
+    if (start->listener != nullptr && start->listener->completion != nullptr)
+        start->listener->completion(exitCode);
+    EndRun(run);
     return 0;
 }

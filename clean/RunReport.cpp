@@ -3,6 +3,7 @@
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
 // code) with its outcome, and the counts by outcome of the items that make the exit code.
 #include "RunReport.h"
+#include "RunSteps.h"
 #include "ground/ProfilePaths.h"
 
 #include "../change/FileChanges.h"
@@ -10,11 +11,8 @@
 #include "../common/RunningUser.h"
 #include "../common/JsonText.h"
 #include "../common/Registry.h"
-#include "../common/Settings.h"
 #include "../log/log.h"
 
-
-namespace {
 
 struct ScopeMet {
     HKEY root;
@@ -23,10 +21,9 @@ struct ScopeMet {
     ScopeOutcome outcome;
 };
 
-ScopeMet* Scopes = nullptr;
-DWORD ScopeCount = 0;
-DWORD ScopeCapacity = 0;
-SYSTEMTIME Started;
+namespace {
+
+ReportPart* Part = nullptr;
 
 const wchar_t* OutcomeText(ScopeOutcome outcome)
 {
@@ -102,15 +99,16 @@ void ReadRunningUser(PathBuffer& account, PathBuffer& sidText)
 
 void WriteOptions(JsonText& json, const wchar_t* reportPath)
 {
+    const RunOptions& options = RunOptionsNow();
     JsonOpenObject(json, "options");
-    JsonBool(json, "quiet", QuietMode);
-    JsonBool(json, "preview", PreviewMode);
-    JsonString(json, "signature", NullIfEmpty(Signature));
-    JsonBool(json, "allProfiles", AllProfiles);
-    JsonBool(json, "currentUser", CurrentUserOnly);
-    JsonBool(json, "deleteAtRestart", DeleteAtRestart);
-    JsonBool(json, "exitCode", ReportExitCode);
-    JsonString(json, "log", NullIfEmpty(LogPath));
+    JsonBool(json, "quiet", options.quiet);
+    JsonBool(json, "preview", options.preview);
+    JsonString(json, "signature", NullIfEmpty(options.signature));
+    JsonBool(json, "allProfiles", options.allProfiles);
+    JsonBool(json, "currentUser", options.currentUserOnly);
+    JsonBool(json, "deleteAtRestart", options.deleteAtRestart);
+    JsonBool(json, "exitCode", options.reportExitCode);
+    JsonString(json, "log", NullIfEmpty(options.logPath));
     JsonString(json, "report", reportPath);
     JsonClose(json);
 }
@@ -118,8 +116,8 @@ void WriteOptions(JsonText& json, const wchar_t* reportPath)
 void WriteScopes(JsonText& json)
 {
     JsonOpenArray(json, "scopes");
-    for (DWORD i = 0; i < ScopeCount; i++) {
-        const ScopeMet& scope = Scopes[i];
+    for (DWORD i = 0; i < Part->scopeCount; i++) {
+        const ScopeMet& scope = Part->scopes[i];
         JsonOpenObject(json, nullptr);
         JsonString(json, "root", RegRootLabel(scope.root));
         JsonString(json, "sid", NullIfEmpty(scope.sid));
@@ -213,7 +211,7 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     JsonString(json, "computer", NullIfEmpty(computer));
     JsonString(json, "user", NullIfEmpty(account));
     JsonString(json, "userSid", NullIfEmpty(sidText));
-    WriteTime(json, "started", Started);
+    WriteTime(json, "started", Part->started);
     WriteTime(json, "finished", finished);
     WriteOptions(json, reportPath);
     JsonNumber(json, "exitCode", exitCode);
@@ -233,40 +231,40 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
 
 void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome)
 {
-    if (!ReportRequested)
+    if (!RunOptionsNow().reportRequested)
         return;
-    void* scopes = Scopes;
-    if (!MakeRoom(scopes, ScopeCount, ScopeCapacity, sizeof(ScopeMet)))
+    void* scopes = Part->scopes;
+    if (!MakeRoom(scopes, Part->scopeCount, Part->scopeCapacity, sizeof(ScopeMet)))
         return;
-    Scopes = static_cast<ScopeMet*>(scopes);
-    ScopeMet& scope = Scopes[ScopeCount];
+    Part->scopes = static_cast<ScopeMet*>(scopes);
+    ScopeMet& scope = Part->scopes[Part->scopeCount];
     scope.root = root;
     scope.outcome = outcome;
     if (sid == nullptr || !TextCopy(scope.sid, sid))
         scope.sid[0] = L'\0';
     if (scope.sid[0] == L'\0' || root != HKEY_USERS || !ReadProfileFolder(scope.sid, scope.profile))
         scope.profile[0] = L'\0';
-    ScopeCount++;
+    Part->scopeCount++;
 }
 
-void BeginRunReport()
+void UseReportPart(ReportPart* part)
 {
-    ScopeCount = 0;
-    GetSystemTime(&Started);
+    Part = part;
 }
 
 void WriteRunReport(int exitCode)
 {
-    if (!ReportRequested)
+    const RunOptions& options = RunOptionsNow();
+    if (!options.reportRequested)
         return;
     PathBuffer path;
     DWORD error = ERROR_SUCCESS;
-    if (ReportPath[0] == L'\0') {
+    if (options.reportPath[0] == L'\0') {
         path[0] = L'\0';
         error = ERROR_INVALID_NAME;
-    } else if (!ExpandText(path, ReportPath)) {
+    } else if (!ExpandText(path, options.reportPath)) {
         // Logged as given: a cut expansion would name another file.
-        TextCopy(path, ReportPath);
+        TextCopy(path, options.reportPath);
         error = ERROR_FILENAME_EXCED_RANGE;
     }
     if (error == ERROR_SUCCESS) {

@@ -14,8 +14,16 @@ enum class ScopeOutcome {
 // Records a scope met (sid null or empty: the machine's), with its profile folder where the
 // profile list knows it. Nothing is kept without "/Report:".
 void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome);
-// Forgets the scopes of an earlier run and takes the time the run starts.
-void BeginRunReport();
+// What a run keeps for its report: the scopes it met and the time it started.
+struct ScopeMet;
+struct ReportPart {
+    ScopeMet* scopes;  // on the heap
+    DWORD scopeCount;
+    DWORD scopeCapacity;
+    SYSTEMTIME started;
+};
+// The part the report uses from now on; null: none.
+void UseReportPart(ReportPart* part);
 // With "/Report:", writes the report of the run that ends with exitCode (what it exits with
 // under "/ExitCode") and logs "Report written [%s]" or "Failed to write report [%s] [%d]".
 void WriteRunReport(int exitCode);

@@ -1,17 +1,25 @@
-// Run steps: the listener of the run under way, held apart from the run's order so that a
-// step deep in the run (an uninstaller's) tells it its step without calling back into the run.
+// Run steps: the options and the listener of the run under way, held apart from the run's
+// order so that a step deep in the run (an uninstaller's) reads them without calling back
+// into the run.
 #include "RunSteps.h"
 
 namespace {
 
+const RunOptions* Options = nullptr;
 // Whoever watches the run under way; null when nobody does.
 const RunListener* Listener = nullptr;
 
 } // namespace
 
-void ListenToRun(const RunListener* listener)
+void UseRunSteps(const RunOptions* options, const RunListener* listener)
 {
+    Options = options;
     Listener = listener;
+}
+
+const RunOptions& RunOptionsNow()
+{
+    return *Options;
 }
 
 bool RunIsWatched()

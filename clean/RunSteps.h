@@ -1,10 +1,15 @@
-// Run steps: what the listener of the run under way is told as the run enters a step.
+// Run steps: the options of the run under way, and its listener, which the run tells each
+// step as it enters it.
 #pragma once
 
 #include "clean.h"
 
-// The listener the run's steps are told to from now on; null: nobody.
-void ListenToRun(const RunListener* listener);
+// The options and the listener (null: nobody) of the run under way from now on; both stay
+// valid until the next call.
+void UseRunSteps(const RunOptions* options, const RunListener* listener);
+
+// The options of the run under way.
+const RunOptions& RunOptionsNow();
 
 // Whether the run under way has a listener to tell its steps to.
 bool RunIsWatched();

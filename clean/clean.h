@@ -4,6 +4,27 @@
 
 #include <windows.h>
 
+#include "../common/Bounded.h"
+
+// The options of one run, as the shell parsed them from the command line; a test fills its own.
+struct RunOptions {
+    bool quiet;            // "/Quiet": no window, the run starts at once
+    bool preview;          // "/Preview": the run logs what it would change and changes nothing
+    bool allProfiles;      // "/AllProfiles": also sweep the profiles whose hives are not loaded
+    bool currentUserOnly;  // "/CurrentUser": only the running user's own scope, with that user's rights
+    PathBuffer signature;  // "/Signature:": the scope marker's text, empty for none
+    PathBuffer logPath;    // "/Log:": the log file, unexpanded, empty for the default
+    bool deleteAtRestart;  // "/DeleteAtRestart": files and folders that stay are deleted at the next restart
+    bool reportExitCode;   // "/ExitCode": the exit code and the log tell what stayed
+    bool reportRequested;  // "/Report:": the run's result is written as a report at its end
+    PathBuffer reportPath; // "/Report:": the report file, unexpanded, empty when the value was unusable
+    bool outcomeShown;     // the dialog tells how the run went: the run keeps its record of what it tried
+    // Given with "/CurrentUser", which ignores them (the two above stay false): noted for the
+    // header's lines alone.
+    bool allProfilesIgnored;
+    bool deleteAtRestartIgnored;
+};
+
 // Told the run's exit code once the run has logged its last line.
 typedef void (*RunCompletion)(int exitCode);
 
@@ -27,12 +48,18 @@ struct RunListener {
     RunCompletion completion;
 };
 
+// What the shell hands the thread of a run: its options and who listens to it (null: nobody).
+struct RunStart {
+    RunOptions options;
+    const RunListener* listener;
+};
+
 // The worker thread of one clean run: every removal step in order, the line "Finishing",
-// then a call of the completion of the RunListener that parameter points to (none when it
-// is null). The listener must stay valid until that call; returns 0.
+// then a call of the completion of the listener of the RunStart that parameter points to
+// (none when it is null). The RunStart must stay valid until that call; returns 0.
 DWORD WINAPI CleanRun(void* parameter);
 
 // The same run without the completion report, waiting at most lockWaitMs for another run to
 // give the machine-wide lock back (CleanRun waits ten minutes), telling listener's stepReport
 // (when there is one) its steps; returns the exit code.
-int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener = nullptr);
+int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunOptions& options, const RunListener* listener = nullptr);

@@ -4,7 +4,6 @@
 #include "MessageText.h"
 
 #include "../common/ProgramNames.h"
-#include "../common/Settings.h"
 
 namespace {
 
@@ -17,10 +16,10 @@ const int TimeStampLength = 25;     // "YYYY-MM-DDThh:mm:ss.mmmZ "
 // The file the log was opened on, for a viewer of the person at the dialog.
 PathBuffer OpenedPath = L"";
 
-bool ChooseLogPath(PathBuffer& path)
+bool ChooseLogPath(const wchar_t* logPath, PathBuffer& path)
 {
-    if (LogPath[0] != L'\0')
-        return ExpandText(path, LogPath);
+    if (logPath[0] != L'\0')
+        return ExpandText(path, logPath);
     if (!ExpandText(path, HandedNames.logFolder))
         return false;
     CreateDirectoryW(path, nullptr);
@@ -43,11 +42,11 @@ void AlignToWholeCharacters()
 
 } // namespace
 
-void OpenRunLog()
+void OpenRunLog(const wchar_t* logPath)
 {
     // A path that did not fit is never opened in a cut form: logging stays off.
     PathBuffer path;
-    if (!ChooseLogPath(path))
+    if (!ChooseLogPath(logPath, path))
         return;
     // Append-only access makes every write land at the end of the file.
     LogFile = CreateFileW(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -7,9 +7,9 @@
 
 #include <stdarg.h>
 
-// Opens the log named by LogPath (or the default one) for appending and writes the
-// separator line. Called once, on the main thread, before anything else is logged.
-void OpenRunLog();
+// Opens the log named by logPath ("/Log:", unexpanded; empty: the default one) for appending
+// and writes the separator line. Called once, on the main thread, before anything else is logged.
+void OpenRunLog(const wchar_t* logPath);
 
 // The path of the file the log is open on; false while logging is off.
 bool RunLogFilePath(PathBuffer& out);

@@ -7,7 +7,6 @@
 #include "change/RegistryChanges.h"
 #include "change/RunOutcome.h"
 #include "change/TriedItems.h"  // NoteKeyChange
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -244,7 +243,7 @@ TEST_F(ChangesTest, PreviewReportsAnItemOnceWhereARealRunWouldFindItGone)
                                   L"Would delete file [" + (folder / L"Dir\\b.txt") + L"]",
                                   L"Would delete file [" + (folder / L"DirB\\c.txt") + L"]"}));
 
-    ClearPreviewRecord();
+    preview.Again();
     removeKey(L"Tree", KEY_WOW64_64KEY);
     EXPECT_EQ(log.Lines().back(), L"Would remove HKU\\" + User(L"Tree")) << "a cleared record reports again";
 }
@@ -264,7 +263,7 @@ TEST_F(ChangesTest, ValueIsNamedOnceWhereARealRunWouldFindItGone)
         HKEY key;
         ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, User(path).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key),
                   ERROR_SUCCESS);
-        EXPECT_EQ(DeleteRegistryValue(key, name, {L"HKU", Sid, path.c_str()}), PreviewMode ? Change::Previewed : Change::Made);
+        EXPECT_EQ(DeleteRegistryValue(key, name, {L"HKU", Sid, path.c_str()}), RunOptionsNow().preview ? Change::Previewed : Change::Made);
         RegCloseKey(key);
     };
     {
@@ -383,21 +382,9 @@ std::wstring PendingText(const std::vector<unsigned char>& bytes)
     return text;
 }
 
-// A run with "/ExitCode": the record is empty when it starts and the option off afterwards.
+// A run with "/ExitCode": the record is empty when it starts.
 class ExitCodeRecordTest : public ChangesTest {
 protected:
-    void SetUp() override
-    {
-        ChangesTest::SetUp();
-        ReportExitCode = true;
-        ClearTriedItems();
-    }
-    void TearDown() override
-    {
-        ClearTriedItems();
-        ReportExitCode = false;
-        ChangesTest::TearDown();
-    }
     // A file held open without delete sharing, as a running program holds its DLL.
     HANDLE Hold(const std::wstring& path)
     {
@@ -406,6 +393,8 @@ protected:
         EXPECT_NE(held, INVALID_HANDLE_VALUE);
         return held;
     }
+
+    TestRun exitCodeRun{ExitCodeOptions()};
 };
 
 } // namespace
@@ -494,7 +483,7 @@ TEST_F(ExitCodeRecordTest, ScheduledFilesAndARestartingUninstallerMake3010)
     EXPECT_EQ(log.Lines(), Lines{L"Exit code [3010]"});
 
     // An uninstaller's own codes: 3010 and 1641 complete at restart, others do not.
-    ClearTriedItems();
+    exitCodeRun.Again();
     NoteUninstallerExit(1605);
     EXPECT_EQ(LogRunOutcome(), 0);
     NoteUninstallerExit(1641);
@@ -564,7 +553,7 @@ TEST_F(ExitCodeRecordTest, PreviewIsOneWhenItNamesAnyChangeAndNoneForAMarker)
                                   L"Would mark [HKU," + std::wstring(Sid) + L"] with signature [Sig]", L"Exit code [0]",
                                   L"Would delete file [" + file + L"]", L"Exit code [1]"}));
 
-    ClearTriedItems();
+    preview.Again();
     ChildProcess child(CopyFakeProduct(folder.Path(), L"ZcPreviewed.exe"));
     ASSERT_TRUE(child.Started());
     StopProcess(child.Handle(), child.Id(), L"ZcPreviewed.exe");

@@ -2,7 +2,6 @@
 // marked with that user's rights, while a second user's loaded hive, the program folders and the
 // machine's items stay; the user's per-user package uninstalled; the run lock.
 #include "clean/clean.h"
-#include "common/Settings.h"
 #include "support/QuietRuns.h"
 #include "support/TestMachine.h"
 
@@ -154,11 +153,14 @@ TEST_F(CurrentUserTest, PreviewRunAndMarkedRunTouchTheUsersScopeAlone)
     EXPECT_TRUE(ReadOthers(otherFolders) == others);
 }
 
-// Puts the settings a test changed back as a process starts with them.
-struct ModeSettings {
-    ModeSettings() { CurrentUserOnly = true; }
-    ~ModeSettings() { CurrentUserOnly = ReportExitCode = false; }
-};
+// The options of a run of the current user alone, with "/ExitCode" or without.
+RunOptions CurrentUserOptions(bool exitCode)
+{
+    RunOptions options = {};
+    options.currentUserOnly = true;
+    options.reportExitCode = exitCode;
+    return options;
+}
 
 // A run of the current user alone while another process holds kind (as LockHolder takes it):
 // it goes on at once, without the lock.
@@ -173,7 +175,7 @@ void ExpectNoWaitWhile(const wchar_t* kind)
     }
     TestRunLog log;
     const ULONGLONG started = GetTickCount64();
-    EXPECT_EQ(CleanRunWaitingAtMost(20000), 0);
+    EXPECT_EQ(CleanRunWaitingAtMost(20000, CurrentUserOptions(false)), 0);
     EXPECT_LT(GetTickCount64() - started, 10000u);
     EXPECT_EQ(log.Lines(), (Lines{Separator, Passive, Passive, L"Finishing"}));
 }
@@ -182,24 +184,20 @@ void ExpectNoWaitWhile(const wchar_t* kind)
 // a name taken by another kind of object, where no mutex can be had, is not waited for.
 TEST(CurrentUserLock, ALockTheUserCanOpenIsWaitedForAndAnotherObjectIsNot)
 {
-    ModeSettings mode;
     {
         HeldLock held(L"run");
         ASSERT_TRUE(held.Holding());
         TestRunLog log;
-        ReportExitCode = true;
-        EXPECT_EQ(CleanRunWaitingAtMost(1500), 1618);
+        EXPECT_EQ(CleanRunWaitingAtMost(1500, CurrentUserOptions(true)), 1618);
         EXPECT_EQ(log.Lines(), (Lines{Separator, L"Waiting for another clean-up run to finish",
                                       L"Stopped waiting for another clean-up run", L"Exit code [1618]", L"Finishing"}));
     }
-    ReportExitCode = false;
     ExpectNoWaitWhile(L"squat");
 }
 
 // A mutex under the lock's name whose access list grants the user nothing is not waited for.
 TEST(CurrentUserLock, AMutexThatGrantsTheUserNothingIsNotWaitedFor)
 {
-    ModeSettings mode;
     ExpectNoWaitWhile(L"denied");
 }
 

@@ -3,7 +3,6 @@
 // at a time, and one log shared by several processes.
 #include "clean/clean.h"
 #include "common/MachineMutex.h"
-#include "common/Settings.h"
 #include "support/QuietRuns.h"
 
 #include <gtest/gtest.h>
@@ -322,11 +321,11 @@ TEST_F(DeploymentTest, ARunLockHeldByAnotherProcessEndsTheRunWithoutAStep)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exitCode ? "/ExitCode" : "without /ExitCode");
         TestRunLog log;
-        ReportExitCode = c.exitCode;
+        RunOptions options = {};
+        options.reportExitCode = c.exitCode;
         const ULONGLONG started = GetTickCount64();
-        const int exitCode = CleanRunWaitingAtMost(1500);
+        const int exitCode = CleanRunWaitingAtMost(1500, options);
         const ULONGLONG took = GetTickCount64() - started;
-        ReportExitCode = false;
         EXPECT_EQ(exitCode, c.expected);
         EXPECT_GE(took, 1400u);
         Lines expected = {Separator};

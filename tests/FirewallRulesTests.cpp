@@ -3,7 +3,6 @@
 // has none).
 #include "change/RunOutcome.h"
 #include "clean/starts/FirewallRules.h"
-#include "common/Settings.h"
 #include "support/StandIn.h"
 #include "support/StandInFirewall.h"
 #include "support/TestSupport.h"
@@ -94,10 +93,7 @@ TEST_F(FirewallRulesTest, RulesThatStayCountForTheExitCode)
     rules = {Rule(L"Zamo Sync", Pf86(L"\\Quorvex\\ZamoSync.exe")), Rule(L"Zamo", Pf86(L"\\Quorvex\\Zamo.exe")),
              Rule(L"Zamo Sync", L"C:\\Fenwick\\sync.exe")};
     rules[1].removed = E_ACCESSDENIED;
-    struct Option {
-        Option() { ReportExitCode = true; ClearTriedItems(); }
-        ~Option() { ClearTriedItems(); ReportExitCode = false; }
-    } option;
+    TestRun run(ExitCodeOptions());
 
     RemoveFirewallRules();
     EXPECT_EQ(LogRunOutcome(), 1);

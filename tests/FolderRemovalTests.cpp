@@ -3,7 +3,6 @@
 #include "clean/ground/FolderRemoval.h"
 #include "common/FileKinds.h"
 #include "common/Path.h"
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -270,8 +269,6 @@ protected:
     }
     void TearDown() override
     {
-        ReportExitCode = false;
-        ClearTriedItems();
         RemoveTree(literalTree);
     }
     static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -309,8 +306,7 @@ TEST_F(OddNameTest, EveryNameIsNamedByThePreviewAndDeletedByARealRun)
 // folders stay with it.
 TEST_F(OddNameTest, OneHeldOpenIsNamedByNotRemoved)
 {
-    ReportExitCode = true;
-    ClearTriedItems();
+    TestRun run(ExitCodeOptions());
     HANDLE held = CreateFileW((literalTree + L"\\dir.\\inner.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);

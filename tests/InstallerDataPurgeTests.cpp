@@ -2,7 +2,6 @@
 // SIDs, and the records of real packages installed by the prefix's own msiexec.
 #include "clean/installer/InstallerDataPurge.h"
 #include "clean/installer/InstallerProducts.h"
-#include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"
 
@@ -27,8 +26,7 @@ protected:
         static int counter = 0;
         sid_ = L"S-1-5-21-7070-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
         logPath_ = folder_ / L"run.log";
-        wcscpy(LogPath, logPath_.c_str());
-        OpenRunLog();
+        OpenRunLog(logPath_.c_str());
         ASSERT_TRUE(::Exists(logPath_));
     }
     void TearDown() override
@@ -39,7 +37,6 @@ protected:
             DeleteKeyTree(Machine, UserData + L"\\" + path);
         DeleteKeyTree(Machine, SidPath());
         CloseRunLog();
-        LogPath[0] = L'\0';
     }
 
     std::wstring SidPath() const { return UserData + L"\\" + sid_; }

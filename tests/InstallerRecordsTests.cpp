@@ -15,7 +15,6 @@
 #include "clean/installer/RegistryPurge.h"
 #include "clean/installer/ScopeMarker.h"
 #include "clean/profiles/UserProfileSweep.h"
-#include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"
 
@@ -270,10 +269,7 @@ TEST_F(InstallerRecordsTest, RecordThatStaysFailsItsLineAndTheExitCode)
     UndeletableKeys pinned;
     if (!pinned.Make(Machine, feature))
         GTEST_SKIP() << "Wine did not make the key undeletable";
-    struct Option {
-        Option() { ReportExitCode = true; ClearTriedItems(); }
-        ~Option() { ClearTriedItems(); ReportExitCode = false; }
-    } option;
+    TestRun run(ExitCodeOptions());
     LogCapture log;
 
     PurgeMachine();
@@ -328,12 +324,6 @@ protected:
                                     View64));
         ASSERT_TRUE(keys_.SetString(HKEY_USERS, user_ + L"\\Features\\" + PackedA, L"Complete", L"", View64));
     }
-    void TearDown() override
-    {
-        ForgetWaitingRecords();
-        Signature[0] = L'\0';
-        InstallerRecordsTest::TearDown();
-    }
     static std::wstring Uninstall()
     {
         return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + ProductA;
@@ -383,12 +373,13 @@ TEST_F(WaitingRecordsTest, OtherUsersAndAMarkedMachineScopeKeepTodaysOrder)
     EXPECT_EQ(Hold(sid_), 0u);
     EXPECT_FALSE(ProductRecordWaits(sid_.c_str(), PackedA.c_str()));
 
-    wcscpy(Signature, L"zc24-signature");
-    ASSERT_TRUE(keys_.SetString(Machine, L"Software\\Quorvex\\Cleaned", nullptr, L"zc24-signature", View64));
-    EXPECT_EQ(Hold(RunningUserSid), 0u);
-    EXPECT_FALSE(ProductRecordWaits(RunningUserSid, PackedA.c_str()));
+    {
+        TestRun signedRun(SignedOptions(L"zc24-signature"));
+        ASSERT_TRUE(keys_.SetString(Machine, L"Software\\Quorvex\\Cleaned", nullptr, L"zc24-signature", View64));
+        EXPECT_EQ(Hold(RunningUserSid), 0u);
+        EXPECT_FALSE(ProductRecordWaits(RunningUserSid, PackedA.c_str()));
+    }
     // Without the machine's uninstall entry nothing waits either.
-    Signature[0] = L'\0';
     DeleteKeyTree(Machine, Uninstall(), View32);
     EXPECT_EQ(Hold(RunningUserSid), 0u);
 }

@@ -1,5 +1,4 @@
 // Run log: file format, line format, the line cut, the location rules.
-#include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"
 
@@ -12,13 +11,11 @@ class RunLogTest : public ::testing::Test {
 protected:
     void Open(const std::wstring& logPath)
     {
-        wcscpy(LogPath, logPath.c_str());
-        OpenRunLog();
+        OpenRunLog(logPath.c_str());
     }
     void TearDown() override
     {
         CloseRunLog();
-        LogPath[0] = L'\0';
     }
     TempFolder folder;
 };

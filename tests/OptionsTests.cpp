@@ -28,21 +28,6 @@ std::wstring SignatureLine(const std::wstring& signature)
     return L"Using signature [" + signature + L"]";
 }
 
-// Every setting back as a process starts with it.
-void ResetSettings()
-{
-    QuietMode = false;
-    PreviewMode = false;
-    AllProfiles = false;
-    CurrentUserOnly = false;
-    DeleteAtRestart = false;
-    ReportExitCode = false;
-    ReportRequested = false;
-    Signature[0] = L'\0';
-    LogPath[0] = L'\0';
-    ReportPath[0] = L'\0';
-}
-
 // A path of exactly the given length inside the test folder (a chain of folders, each
 // name within the file system's limit).
 std::wstring PathOfLength(const std::wstring& folder, size_t length)
@@ -74,13 +59,8 @@ protected:
     {
         savedLocalAppData_ = Expand(L"%LocalAppData%");
         SetEnvironmentVariableW(L"LocalAppData", folder.Path().c_str());
-        ResetSettings();
     }
-    void TearDown() override
-    {
-        SetEnvironmentVariableW(L"LocalAppData", savedLocalAppData_.c_str());
-        ResetSettings();
-    }
+    void TearDown() override { SetEnvironmentVariableW(L"LocalAppData", savedLocalAppData_.c_str()); }
 
     std::wstring DefaultLog() const { return folder / L"ZamoClean\\ZamoClean.log"; }
     std::wstring Program() const { return Quoted(ProgramPath()) + L" "; }
@@ -230,10 +210,10 @@ TEST_F(OptionsTest, EachCommandLineSetsTheHeaderLinesAndTheLogLocation)
     ScopedVariable variable(L"ZC_OPTIONS_FOLDER", folder.Path().c_str());
     for (const OptionsCase& test : cases) {
         SCOPED_TRACE(std::wstring(test.what) + L": " + test.commandLine);
-        ResetSettings();
-        ParseCommandLine(test.commandLine.c_str());
-        OpenRunLog();
-        LogOptionsHeader();
+        RunOptions options = {};
+        ParseCommandLine(test.commandLine.c_str(), options);
+        OpenRunLog(options.logPath);
+        LogOptionsHeader(options);
         CloseRunLog();
         ExpectLog(test);
     }
@@ -293,95 +273,97 @@ TEST_F(OptionsTest, ProgramStartsQuietlyOrWithItsDialogAsItsCommandLineSays)
 // The parser itself, for values the log cannot show.
 class ParseOptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetSettings(); }
-    void TearDown() override { ResetSettings(); }
+    // Parses into options, which keeps what earlier calls set.
     void Parse(std::vector<std::wstring> arguments)
     {
         std::vector<wchar_t*> vector;
         for (std::wstring& argument : arguments)
             vector.push_back(&argument[0]);
-        ParseOptions(static_cast<int>(vector.size()), vector.data());
+        ParseOptions(static_cast<int>(vector.size()), vector.data(), options);
     }
+
+    RunOptions options = {};
 };
 
 TEST_F(ParseOptionsTest, QuotesInsideTheLogPathStay)
 {
     Parse({L"/Log:\"\"a\"b\" c\"\""});
-    EXPECT_STREQ(LogPath, L"a\"b\" c");
+    EXPECT_STREQ(options.logPath, L"a\"b\" c");
     Parse({L"/Log:  \"x\"  "});
-    EXPECT_STREQ(LogPath, L"  \"x\"  ");
+    EXPECT_STREQ(options.logPath, L"  \"x\"  ");
     Parse({L"/Log:\""});
-    EXPECT_STREQ(LogPath, L"");
+    EXPECT_STREQ(options.logPath, L"");
 }
 
 TEST_F(ParseOptionsTest, SignatureKeepsQuotesAndBlanks)
 {
     Parse({L"/Signature:\" a \""});
-    EXPECT_STREQ(Signature, L"\" a \"");
+    EXPECT_STREQ(options.signature, L"\" a \"");
 }
 
 TEST_F(ParseOptionsTest, OverLongValuesLeaveTheOtherSettingsAlone)
 {
-    wcscpy(LogPath, L"C:\\keep.log");
+    wcscpy(options.logPath, L"C:\\keep.log");
     Parse({L"/Signature:" + std::wstring(5000, L'x')});
-    EXPECT_STREQ(Signature, L"");
-    EXPECT_STREQ(LogPath, L"C:\\keep.log");
-    EXPECT_FALSE(QuietMode);
+    EXPECT_STREQ(options.signature, L"");
+    EXPECT_STREQ(options.logPath, L"C:\\keep.log");
+    EXPECT_FALSE(options.quiet);
 
-    wcscpy(Signature, L"keep");
+    wcscpy(options.signature, L"keep");
     Parse({L"/Log:" + std::wstring(5000, L'y')});
-    EXPECT_STREQ(LogPath, L"");
-    EXPECT_STREQ(Signature, L"keep");
+    EXPECT_STREQ(options.logPath, L"");
+    EXPECT_STREQ(options.signature, L"keep");
 
     Parse({L"/Log:\"" + std::wstring(259, L'z') + L"\""});
-    EXPECT_EQ(std::wstring(LogPath), std::wstring(259, L'z'));
+    EXPECT_EQ(std::wstring(options.logPath), std::wstring(259, L'z'));
 }
 
 TEST_F(ParseOptionsTest, AllProfilesIsTheWholeArgumentOnly)
 {
     Parse({L"/AllProfiles:", L"/AllProfiles ", L"/AllProfilesX", L"\"/AllProfiles\""});
-    EXPECT_FALSE(AllProfiles);
+    EXPECT_FALSE(options.allProfiles);
     Parse({L"x", L"/aLLpROFILES"});
-    EXPECT_TRUE(AllProfiles);
-    EXPECT_FALSE(QuietMode);
+    EXPECT_TRUE(options.allProfiles);
+    EXPECT_FALSE(options.quiet);
 }
 
 TEST_F(ParseOptionsTest, PreviewIsOneWholeArgumentInAnyLetterCase)
 {
     Parse({L"/Preview:", L"/Previewer", L"-Preview", L"Preview", L"/Preview:1"});
-    EXPECT_FALSE(PreviewMode);
+    EXPECT_FALSE(options.preview);
     Parse({L"/pReViEw"});
-    EXPECT_TRUE(PreviewMode);
-    EXPECT_FALSE(QuietMode);
+    EXPECT_TRUE(options.preview);
+    EXPECT_FALSE(options.quiet);
 }
 
 TEST_F(ParseOptionsTest, DeploymentOptionsAreWholeArgumentsInAnyLetterCase)
 {
     Parse({L"/ExitCode:", L"/ExitCodes", L"-ExitCode", L"ExitCode", L"/DeleteAtRestart:1", L"/DeleteAtRestarts",
            L"/Delete"});
-    EXPECT_FALSE(ReportExitCode);
-    EXPECT_FALSE(DeleteAtRestart);
+    EXPECT_FALSE(options.reportExitCode);
+    EXPECT_FALSE(options.deleteAtRestart);
     Parse({L"/eXiTcOdE"});
-    EXPECT_TRUE(ReportExitCode);
-    EXPECT_FALSE(DeleteAtRestart);
+    EXPECT_TRUE(options.reportExitCode);
+    EXPECT_FALSE(options.deleteAtRestart);
     Parse({L"/Quiet", L"/DELETEATRESTART"});
-    EXPECT_TRUE(DeleteAtRestart);
-    EXPECT_FALSE(PreviewMode);
+    EXPECT_TRUE(options.deleteAtRestart);
+    EXPECT_FALSE(options.preview);
 }
 
 TEST_F(ParseOptionsTest, CurrentUserClearsWhatNeedsAnAdministrator)
 {
     Parse({L"/AllProfiles", L"/DeleteAtRestart", L"/CurrentUser"});
-    EXPECT_TRUE(CurrentUserOnly);
-    EXPECT_FALSE(AllProfiles || DeleteAtRestart);
+    EXPECT_TRUE(options.currentUserOnly);
+    EXPECT_FALSE(options.allProfiles || options.deleteAtRestart);
+    EXPECT_TRUE(options.allProfilesIgnored && options.deleteAtRestartIgnored);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)
 {
-    wcscpy(Signature, L"keep");
-    ParseOptions(0, nullptr);
-    EXPECT_STREQ(Signature, L"keep");
-    EXPECT_FALSE(QuietMode);
+    wcscpy(options.signature, L"keep");
+    ParseOptions(0, nullptr, options);
+    EXPECT_STREQ(options.signature, L"keep");
+    EXPECT_FALSE(options.quiet);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "clean/installer/PassiveUninstaller.h"
 #include "clean/RunReport.h"
 #include "clean/installer/ScopeMarker.h"
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -223,18 +222,9 @@ TEST_F(PassiveUninstallerTest, ProductCodeNotInstalledStillRunsToCompletionInEac
 // started with to a record file.
 class StandInTest : public PassiveUninstallerTest {
 protected:
-    void SetUp() override
-    {
-        PassiveUninstallerTest::SetUp();
-        ForgetUnfinishedUninstallers();
-    }
     void TearDown() override
     {
         EndStandIns();
-        ForgetUnfinishedUninstallers();
-        ClearTriedItems();
-        ReportExitCode = false;
-        Signature[0] = L'\0';
         PassiveUninstallerTest::TearDown();
     }
     // Makes the root and puts it in %SystemRoot%; false when it could not be made.
@@ -418,9 +408,9 @@ TEST_F(StandInTest, OnlyAWholeProductCodeIsEverExecutedAndNothingOfItIsExpanded)
 TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClean)
 {
     ASSERT_TRUE(MakeRoot());
-    ReportExitCode = true;
-    ClearTriedItems();
-    ASSERT_TRUE(TextCopy(Signature, L"Wave-9"));
+    RunOptions options = SignedOptions(L"Wave-9");
+    options.reportExitCode = true;
+    TestRun run(options);
     const std::wstring slowCode = L"{7E1A5C00-0000-4000-8000-0000000000B1}";
     const std::wstring busyCode = L"{7E1A5C00-0000-4000-8000-0000000000B2}";
     const wchar_t otherSid[] = L"S-1-5-21-7340-7341-7342-1102";
@@ -484,7 +474,7 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
     EXPECT_FALSE(KeyExists(HKEY_USERS, std::wstring(TestSid) + marker));
 
     // A new run forgets them: the scope is marked again.
-    ForgetUnfinishedUninstallers();
+    run.Again();
     log.Clear();
     MarkScopeCleaned(HKEY_USERS, TestSid);
     EXPECT_EQ(log.Lines(), Lines{});
@@ -497,11 +487,10 @@ TEST_F(StandInTest, ReportNamesAnUnfinishedUninstallerAndItsUnmarkedScope)
 {
     ASSERT_TRUE(MakeRoot());
     const std::wstring report = folder_.Path() + L"\\report.json";
-    ReportRequested = true;
-    ASSERT_TRUE(TextCopy(ReportPath, report.c_str()));
-    ASSERT_TRUE(TextCopy(Signature, L"Wave-9"));
-    ClearTriedItems();
-    BeginRunReport();
+    RunOptions options = SignedOptions(L"Wave-9");
+    options.reportRequested = true;
+    ASSERT_TRUE(TextCopy(options.reportPath, report.c_str()));
+    TestRun run(options);
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000B4}";
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {
@@ -511,8 +500,6 @@ TEST_F(StandInTest, ReportNamesAnUnfinishedUninstallerAndItsUnmarkedScope)
     MarkScopeCleaned(HKEY_USERS, TestSid);
     const int exitCode = SettleRunOutcome();
     WriteRunReport(exitCode);
-    ReportRequested = false;
-    ReportPath[0] = L'\0';
 
     EXPECT_EQ(exitCode, 1);
     ReportValues read;
@@ -537,8 +524,7 @@ TEST_F(StandInTest, ReportNamesAnUnfinishedUninstallerAndItsUnmarkedScope)
 TEST_F(StandInTest, WithoutExitCodeTheScopeIsStillNotMarked)
 {
     ASSERT_TRUE(MakeRoot());
-    ClearTriedItems();
-    ASSERT_TRUE(TextCopy(Signature, L"Wave-9"));
+    TestRun run(SignedOptions(L"Wave-9"));
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000B3}";
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {

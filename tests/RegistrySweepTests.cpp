@@ -4,7 +4,6 @@
 // list holds many of the product's entries.
 #include "clean/installer/RegistryPurge.h"
 #include "change/RunOutcome.h"
-#include "common/Settings.h"
 #include "common/Registry.h"
 #include "support/TestSupport.h"
 
@@ -240,10 +239,7 @@ TEST_F(UninstallerSweepTest, UninstallerExitCodesReachTheRunsExitCode)
 {
     ASSERT_TRUE(ready_);
     ScopedVariable systemRoot(L"SystemRoot", root_.Path().c_str());
-    struct Option {
-        Option() { ReportExitCode = true; ClearTriedItems(); }
-        ~Option() { ClearTriedItems(); ReportExitCode = false; }
-    } option;
+    TestRun run(ExitCodeOptions());
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000E4}";
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {
@@ -257,7 +253,7 @@ TEST_F(UninstallerSweepTest, UninstallerExitCodesReachTheRunsExitCode)
     log.Clear();
     EXPECT_EQ(LogRunOutcome(), 3010);
 
-    ClearTriedItems();
+    run.Again();
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {
         ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1605");

@@ -5,7 +5,6 @@
 #include "change/RunOutcome.h"
 #include "change/TriedItems.h"  // NoteUninstallerStarted
 #include "common/JsonText.h"
-#include "common/Settings.h"
 #include "support/QuietRuns.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +153,16 @@ TEST(JsonTextTest, ReportFileIsReplacedWholeAndNeverWrittenThroughALink)
     EXPECT_EQ(ListTree(outside.Path()), (Lines{L"keep.txt"})) << "nothing written where the link points";
 }
 
+// A run's options: "/Preview", "/ExitCode", "/Report:" (with no path).
+RunOptions Options(bool preview, bool exitCode, bool report)
+{
+    RunOptions options = {};
+    options.preview = preview;
+    options.reportExitCode = exitCode;
+    options.reportRequested = report;
+    return options;
+}
+
 // The change layer's record is kept only with "/ExitCode" or "/Report:": a run with neither
 // does no bookkeeping at all; a preview with "/Report:" records what it names.
 TEST(RunRecordTest, KeptOnlyWithExitCodeOrReportAndInAPreviewOnlyForTheReport)
@@ -161,18 +170,19 @@ TEST(RunRecordTest, KeptOnlyWithExitCodeOrReportAndInAPreviewOnlyForTheReport)
     TempFolder folder;
     const std::wstring file = folder / L"item.txt";
     ASSERT_TRUE(Plant(file));
-    ClearTriedItems();
     {
-        PreviewRun preview;
+        TestRun preview(Options(true, false, false));
         DeleteFileAt(file.c_str());
         EXPECT_EQ(TriedItemCount(), 0u) << "no option: no record";
-        ReportExitCode = true;
+    }
+    {
+        TestRun preview(Options(true, true, false));
         DeleteFileAt(file.c_str());
         EXPECT_EQ(TriedItemCount(), 0u) << "a preview's exit code needs no items";
         EXPECT_EQ(SettleRunOutcome(), 1);
-        ReportExitCode = false;
-        ClearTriedItems();
-        ReportRequested = true;
+    }
+    {
+        TestRun preview(Options(true, false, true));
         DeleteFileAt(file.c_str());
         DeleteFileAt((folder / L"missing.txt").c_str());
         ASSERT_EQ(TriedItemCount(), 1u) << "what is not there is nothing to remove";
@@ -182,9 +192,9 @@ TEST(RunRecordTest, KeptOnlyWithExitCodeOrReportAndInAPreviewOnlyForTheReport)
         EXPECT_EQ(std::wstring(item.name), file);
         EXPECT_STREQ(item.outcome, L"would remove");
         EXPECT_EQ(SettleRunOutcome(), 1);
-        ClearTriedItems();
     }
     // A real run: a held file's failure keeps its reason.
+    TestRun run(Options(false, false, true));
     HANDLE holder = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     EXPECT_EQ(DeleteFileAt(file.c_str()), Change::Failed);
@@ -197,16 +207,13 @@ TEST(RunRecordTest, KeptOnlyWithExitCodeOrReportAndInAPreviewOnlyForTheReport)
     EXPECT_EQ(item.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(item.countsForExitCode);
     EXPECT_EQ(SettleRunOutcome(), 1);
-    ReportRequested = false;
-    ClearTriedItems();
 }
 
 // An uninstaller's exit code 3010 makes the run's: that uninstaller counts, as "scheduled";
 // one that ended with success or failure leaves its traces to the items of their own.
 TEST(RunRecordTest, AnUninstallerThatAsksForARestartCountsForTheExitCode)
 {
-    ReportRequested = true;
-    ClearTriedItems();
+    TestRun run(Options(false, false, true));
     const wchar_t* const codes[] = {L"{7E1A5C32-0000-4000-8000-000000003010}", L"{7E1A5C32-0000-4000-8000-000000000000}",
                                     L"{7E1A5C32-0000-4000-8000-000000001603}"};
     const DWORD exits[] = {3010, 0, 1603};
@@ -225,8 +232,6 @@ TEST(RunRecordTest, AnUninstallerThatAsksForARestartCountsForTheExitCode)
         EXPECT_FALSE(item.scopeMarker);
     }
     EXPECT_EQ(SettleRunOutcome(), 3010);
-    ReportRequested = false;
-    ClearTriedItems();
 }
 
 class ReportRunTest : public QuietRunTest {

@@ -3,7 +3,6 @@
 // (Wine's own cannot list a folder's tasks).
 #include "change/RunOutcome.h"
 #include "clean/starts/ScheduledTasks.h"
-#include "common/Settings.h"
 #include "support/StandIn.h"
 #include "support/StandInScheduler.h"
 #include "support/TestSupport.h"
@@ -184,10 +183,7 @@ TEST_F(ScheduledTasksTest, TaskThatCannotBeDeletedIsReportedWithTheCode)
     root.tasks = {MakeTask(L"Zamo Update", Pf86(L"\\Quorvex\\ZamoUpdater.exe")),
                   MakeTask(L"Zamo Report", Pf86(L"\\Quorvex\\Zamo.exe"))};
     root.tasks[0].deleted = E_ACCESSDENIED;
-    struct Option {
-        Option() { ReportExitCode = true; ClearTriedItems(); }
-        ~Option() { ClearTriedItems(); ReportExitCode = false; }
-    } option;
+    TestRun run(ExitCodeOptions());
 
     RemoveProductTasks();
     EXPECT_EQ(LogRunOutcome(), 1);

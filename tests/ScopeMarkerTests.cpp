@@ -1,12 +1,12 @@
 // Scope marker: the signature stored under Software\Quorvex\Cleaned of a scope, read
 // back before a sweep and written after it.
 #include "clean/installer/ScopeMarker.h"
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -69,7 +69,7 @@ protected:
     void SetUp() override { RemoveMarkers(); }
     void TearDown() override
     {
-        Signature[0] = L'\0';
+        signedRun.reset();
         RemoveMarkers();
         for (const std::wstring& sid : extraSids)
             DeleteKeyTree(HKEY_USERS, sid);
@@ -80,10 +80,16 @@ protected:
         DeleteKeyTree(HKEY_LOCAL_MACHINE, MakerKey, KEY_WOW64_32KEY);
         DeleteKeyTree(HKEY_USERS, TestSid);
     }
-    void UseSignature(const std::wstring& text) { ASSERT_TRUE(TextCopy(Signature, text.c_str())); }
+    // A run with the signature in place of the test's own.
+    void UseSignature(const std::wstring& text)
+    {
+        signedRun.reset();
+        signedRun.reset(new TestRun(SignedOptions(text.c_str())));
+    }
 
     TestRunLog log;
     std::vector<std::wstring> extraSids;
+    std::unique_ptr<TestRun> signedRun;
 };
 
 TEST_F(ScopeMarkerTest, EmptySignatureReadsAndWritesNothing)

@@ -4,7 +4,6 @@
 #include "clean/starts/ScheduledTasks.h"
 #include "clean/starts/Services.h"
 #include "change/RunOutcome.h"
-#include "common/Settings.h"
 #include "support/ServiceQuery.h"
 #include "support/TestMachine.h"
 #include "support/TestSupport.h"
@@ -100,17 +99,13 @@ TEST_F(ServicesAndTasksTest, ServicesCountForTheExitCode)
 {
     TestService product(ProductService, L"\"" + Pf86(L"\\Quorvex\\ZamoUpdater.exe") + L"\"");
     ASSERT_TRUE(product.Made());
-    struct Option {
-        Option() { ReportExitCode = true; ClearTriedItems(); }
-        ~Option() { ClearTriedItems(); ReportExitCode = false; }
-    } option;
+    TestRun run(ExitCodeOptions());
     int previewCode = -1;
     {
         PreviewRun preview;
         RemoveProductServices();
         previewCode = LogRunOutcome();
     }
-    ClearTriedItems();
     RemoveProductServices();
     EXPECT_EQ(previewCode, 1);
     EXPECT_EQ(LogRunOutcome(), 0);

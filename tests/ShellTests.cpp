@@ -812,7 +812,7 @@ TEST(RunStepsTest, RunTellsItsListenerEachStepInOrder)
     TestRunLog log;
     Heard.clear();
     const RunListener listener = {HearStep, nullptr};
-    EXPECT_EQ(CleanRunWaitingAtMost(1500, &listener), 0);
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, RunOptions{}, &listener), 0);
     std::vector<HeardStep> expected = {{RunStep::StoppingPrograms, L"-", L"-"}};
     for (const std::wstring& name : SubkeyNames(HKEY_USERS, L"")) {
         std::wstring folder = L"-";
@@ -828,7 +828,7 @@ TEST(RunStepsTest, RunTellsItsListenerEachStepInOrder)
               expected.end());
     // Nobody watches a run that was handed no listener.
     Heard.clear();
-    EXPECT_EQ(CleanRunWaitingAtMost(1500), 0);
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, RunOptions{}), 0);
     EXPECT_TRUE(Heard.empty());
 }
 
@@ -841,7 +841,7 @@ TEST(RunStepsTest, RunThatGivesUpWaitingForTheLockTellsItsListener)
     TestRunLog log;
     Heard.clear();
     const RunListener listener = {HearStep, nullptr};
-    EXPECT_EQ(CleanRunWaitingAtMost(1500, &listener), 0);
+    EXPECT_EQ(CleanRunWaitingAtMost(1500, RunOptions{}, &listener), 0);
     EXPECT_EQ(Heard, (std::vector<HeardStep>{{RunStep::WaitingForRun, L"-", L"-"},
                                             {RunStep::StoppedWaiting, L"-", L"-"}}));
 }

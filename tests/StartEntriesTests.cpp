@@ -3,7 +3,6 @@
 // folders are redirected to temporary folders through the environment.
 #include "clean/starts/RunEntries.h"
 #include "clean/starts/Shortcuts.h"
-#include "common/Settings.h"
 #include "support/TestMachine.h"
 #include "support/TestSupport.h"
 

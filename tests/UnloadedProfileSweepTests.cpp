@@ -5,7 +5,6 @@
 // from the log and the disk, not from the file.
 #include "change/RunOutcome.h"
 #include "clean/profiles/UnloadedProfileSweep.h"
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -223,12 +222,6 @@ protected:
         ASSERT_TRUE(EnableHivePrivileges());
         before = LoadedNames();
     }
-    void TearDown() override
-    {
-        Signature[0] = L'\0';
-        PreviewMode = false;
-    }
-
     // Runs the step; nothing may be left loaded that was not loaded before.
     void Sweep()
     {
@@ -247,7 +240,7 @@ protected:
 
 TEST_F(UnloadedProfileSweepTest, ProfilesAreLoadedSweptWithTheirClassHivesAndUnloaded)
 {
-    wcscpy(Signature, L"Wave-7");
+    TestRun run(SignedOptions(L"Wave-7"));
     HiveProfile product(L"S-1-5-21-9931-1001", L"Product");
     HiveProfile marked(L"S-1-5-21-9931-1002", L"Marked");
     for (HiveProfile* profile : {&product, &marked})
@@ -276,14 +269,15 @@ TEST_F(UnloadedProfileSweepTest, ProfilesAreLoadedSweptWithTheirClassHivesAndUnl
 // A preview loads and unloads the hives like a real run, and changes nothing inside them.
 TEST_F(UnloadedProfileSweepTest, PreviewLoadsAndUnloadsTheHivesAndChangesNothingInThem)
 {
-    wcscpy(Signature, L"Wave-8");
-    PreviewMode = true;
     HiveProfile product(L"S-1-5-21-9931-1006", L"Previewed");
     ASSERT_TRUE(PlantProduct(product));
     ASSERT_TRUE(product.Save());
 
-    Sweep();
-    PreviewMode = false;
+    {
+        TestRun signedRun(SignedOptions(L"Wave-8"));
+        PreviewRun preview;
+        Sweep();
+    }
 
     const std::wstring entry = Attempting(L"ZcUserEntry", L"Zamo (per-user)");
     const std::wstring cacheEntry = product.Cache() + L"\\{Entry}";
@@ -578,8 +572,7 @@ TEST_F(UnloadedProfileSweepTest, DefinitionsAreExpandedInTheProfilesOwnTerms)
                                      profile.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt",
                                      profile.Profile() + L"\\s\\Zamo.lnk"})
         ASSERT_TRUE(Plant(file));
-    ReportExitCode = true;
-    ClearTriedItems();
+    TestRun run(ExitCodeOptions());
 
     Sweep();
 
@@ -588,8 +581,6 @@ TEST_F(UnloadedProfileSweepTest, DefinitionsAreExpandedInTheProfilesOwnTerms)
                                   L"Deleted startup shortcut [" + profile.Profile() + L"\\s\\Zamo.lnk]",
                                   profile.UnloadingLine()}));
     EXPECT_EQ(SettleRunOutcome(), 1);
-    ClearTriedItems();
-    ReportExitCode = false;
     EXPECT_EQ(ListTree(runner.Path()),
               (Lines{L"Quorvex\\", L"Quorvex\\a.txt", L"Runner\\", L"Runner\\s\\", L"Runner\\s\\Zamo.lnk"}));
     EXPECT_TRUE(Exists(profile.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt"));

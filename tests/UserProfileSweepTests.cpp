@@ -3,7 +3,6 @@
 // to temporary folders through the environment.
 #include "change/RunOutcome.h"
 #include "clean/profiles/UserProfileSweep.h"
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +16,19 @@ const std::wstring ProfileList = L"Software\\Microsoft\\Windows NT\\CurrentVersi
 const std::wstring ShellFolders = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const std::wstring StartupDefinition = L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
 const std::wstring PassiveLine = L"Attempting to uninstall Zamo components passively";
+const wchar_t SweepSignature[] = L"Sweep-Test";
+
+// The options of the run under way, with one option more.
+RunOptions WithExitCode(RunOptions options)
+{
+    options.reportExitCode = true;
+    return options;
+}
+RunOptions WithReport(RunOptions options)
+{
+    options.reportRequested = true;
+    return options;
+}
 
 // One test user: keys in the profile list and under HKEY_USERS, a profile folder whose
 // name has capitals, and the usual shell-folder definitions. Everything goes with it.
@@ -87,9 +99,7 @@ protected:
     {
         for (const wchar_t* name : {L"PF", L"PF86", L"PF64"})
             CreateDirectoryW((programs / name).c_str(), nullptr);
-        wcscpy(Signature, L"Sweep-Test");
     }
-    ~UserProfileSweepTest() override { Signature[0] = L'\0'; }
 
     // What was logged after the log's separator line.
     std::vector<std::wstring> Logged() const
@@ -103,6 +113,7 @@ protected:
     ScopedVariable programFiles;
     ScopedVariable programFilesX86;
     ScopedVariable programW6432;
+    TestRun signedRun{SignedOptions(SweepSignature)};
 };
 
 TEST_F(UserProfileSweepTest, NameOfNineCharactersIsWellKnownOnly)
@@ -124,7 +135,7 @@ TEST_F(UserProfileSweepTest, NameOfTenCharactersGoesOnToTheClassBranchProbe)
     SweepUserScope(user.Sid());
     EXPECT_EQ(Logged(), (std::vector<std::wstring>{L"Skipping class branch [S-1-5-1010]"}));
     EXPECT_TRUE(Exists(user.AppFolder() + L"\\a.txt"));
-    EXPECT_FALSE(user.Marked(Signature));
+    EXPECT_FALSE(user.Marked(SweepSignature));
 }
 
 TEST_F(UserProfileSweepTest, TenCharacterNameWithoutClassesIsSwept)
@@ -136,7 +147,7 @@ TEST_F(UserProfileSweepTest, TenCharacterNameWithoutClassesIsSwept)
                                                       L"Attempting to remove application folder [" + user.AppFolder() + L"]",
                                                       Deleting(user.AppFolder() + L"\\a.txt")}));
     EXPECT_FALSE(Exists(user.AppFolder()));
-    EXPECT_TRUE(user.Marked(Signature));
+    EXPECT_TRUE(user.Marked(SweepSignature));
 }
 
 TEST_F(UserProfileSweepTest, ClassBranchIsSkipped)
@@ -149,7 +160,7 @@ TEST_F(UserProfileSweepTest, ClassBranchIsSkipped)
     EXPECT_EQ(Logged(), (std::vector<std::wstring>{L"Skipping class branch [S-1-5-21-9901-1002_Classes]"}));
     EXPECT_TRUE(Exists(user.AppFolder() + L"\\a.txt"));
     EXPECT_TRUE(Exists(programs / L"PF\\Quorvex\\p.dll"));
-    EXPECT_FALSE(user.Marked(Signature));
+    EXPECT_FALSE(user.Marked(SweepSignature));
 }
 
 TEST_F(UserProfileSweepTest, MarkedScopeIsLeftAlone)
@@ -227,7 +238,7 @@ TEST_F(UserProfileSweepTest, SweepRemovesEveryProductFolderAndMarksTheScope)
                                                                  L"{Foreign}\\Other.msi"}));
     EXPECT_EQ(ListTree(user.Startup()), (std::vector<std::wstring>{L"Other.lnk"}));
     EXPECT_TRUE(Exists(user.LocalAppData()));
-    EXPECT_TRUE(user.Marked(Signature));
+    EXPECT_TRUE(user.Marked(SweepSignature));
 }
 
 // A preview of two users: each user's items are named, the program folder once (the second
@@ -270,8 +281,8 @@ TEST_F(UserProfileSweepTest, PreviewOfTwoUsersNamesEachItemOnceAndChangesNothing
     EXPECT_EQ(ListTree(first.Profile()), files[0]);
     EXPECT_EQ(ListTree(second.Profile()), files[1]);
     EXPECT_EQ(ListTree(programs.Path()), files[2]);
-    EXPECT_FALSE(first.Marked(Signature));
-    EXPECT_FALSE(second.Marked(Signature));
+    EXPECT_FALSE(first.Marked(SweepSignature));
+    EXPECT_FALSE(second.Marked(SweepSignature));
 }
 
 TEST_F(UserProfileSweepTest, ProgramW6432NamingAFolderAlreadySweptIsNotSweptAgain)
@@ -321,7 +332,7 @@ TEST_F(UserProfileSweepTest, ProfileImagePathOfAnotherTypeLeavesTheUsersFoldersA
     EXPECT_TRUE(Exists(user.AppFolder() + L"\\a.txt"));
     EXPECT_TRUE(Exists(user.Cache() + L"\\{E}\\ZamoInstallerPerUser.exe"));
     EXPECT_TRUE(Exists(user.Shortcut()));
-    EXPECT_TRUE(user.Marked(Signature));
+    EXPECT_TRUE(user.Marked(SweepSignature));
 }
 
 TEST_F(UserProfileSweepTest, ReadOnlyStartupShortcutStaysWithoutALine)
@@ -332,7 +343,7 @@ TEST_F(UserProfileSweepTest, ReadOnlyStartupShortcutStaysWithoutALine)
     SweepUserScope(user.Sid());
     EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine}));
     EXPECT_TRUE(Exists(user.Shortcut()));
-    EXPECT_TRUE(user.Marked(Signature));
+    EXPECT_TRUE(user.Marked(SweepSignature));
     SetFileAttributesW(user.Shortcut().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -361,7 +372,7 @@ TEST_F(UserProfileSweepTest, ShellFoldersKeyPathThatDoesNotFitOpensNoOtherKey)
     SweepUserScope(user.Sid());
     EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine}));
     EXPECT_TRUE(Exists(user.AppFolder() + L"\\a.txt"));
-    EXPECT_TRUE(user.Marked(Signature));
+    EXPECT_TRUE(user.Marked(SweepSignature));
 }
 
 // Links planted in a user's folders must never get the sweep to delete anything they
@@ -506,13 +517,6 @@ protected:
         : localAppData(L"LOCALAPPDATA", (runner / L"Local").c_str()), appData(L"APPDATA", (runner / L"Roaming").c_str()),
           userName(L"USERNAME", L"Runner"), home(L"ZC_HOME", runner.Path().c_str())
     {
-        ReportExitCode = true;
-        ClearTriedItems();
-    }
-    ~UserTermsTest() override
-    {
-        ClearTriedItems();
-        ReportExitCode = false;
     }
     // The product's folder, cache entry and startup shortcut below the running user's values.
     bool PlantRunners() const
@@ -540,6 +544,7 @@ protected:
     ScopedVariable appData;
     ScopedVariable userName;
     ScopedVariable home;
+    TestRun exitCodeRun{WithExitCode(RunOptionsNow())};
 };
 
 TEST_F(UserTermsTest, SecondUsersFoldersAreSweptInThatUsersTerms)
@@ -592,11 +597,10 @@ TEST_F(UserTermsTest, UnresolvableDefinitionsArePassedOverAndCountAsNotSearched)
                           KEY_WOW64_64KEY, REG_EXPAND_SZ));
     ASSERT_TRUE(PlantRunners());
     ASSERT_TRUE(TestUser::Plant(user.Profile() + L"\\AppData\\Local\\Quorvex\\a.txt"));
-    ReportRequested = true;
+    TestRun reportRun(WithReport(RunOptionsNow()));
 
     SweepUserScope(user.Sid());
 
-    ReportRequested = false;
     const std::wstring sid = user.Sid();
     EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine,
                                                       L"Could not resolve [%LOCALAPPDATA%] for [" + sid + L"]",
@@ -628,7 +632,7 @@ TEST_F(UserTermsTest, PreviewNamesAFolderItCouldNotSearch)
     TestUser user(L"S-1-5-21-9903-1004", L"Fourth User");
     Define(user, L"Local AppData", L"%LOCALAPPDATA%");
     ASSERT_TRUE(PlantRunners());
-    ReportRequested = true;
+    TestRun reportRun(WithReport(RunOptionsNow()));
     {
         PreviewRun preview;
         SweepUserScope(user.Sid());
@@ -639,7 +643,6 @@ TEST_F(UserTermsTest, PreviewNamesAFolderItCouldNotSearch)
         EXPECT_STREQ(item.outcome, L"not searched");
         EXPECT_STREQ(item.name, L"%LOCALAPPDATA%");
     }
-    ReportRequested = false;
     const std::wstring sid = user.Sid();
     EXPECT_EQ(Logged(), (std::vector<std::wstring>{PassiveLine, PassiveLine,
                                                       L"Could not resolve [%LOCALAPPDATA%] for [" + sid + L"]",

@@ -5,7 +5,6 @@
 // a registry link is not entered.
 #include "clean/shell/ShellRegistrations.h"
 #include "change/RunOutcome.h"
-#include "common/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -139,17 +138,13 @@ TEST_F(WindowsRegistrationsTest, WindowsClassesServedByTheProductStayAndAreNotRe
     ASSERT_TRUE(Set(L"lnkfile", L"IsShortcut", L""));
     ASSERT_TRUE(Set(L"*\\shellex\\ContextMenuHandlers\\ZcLink", nullptr, ShellLink));
     ASSERT_TRUE(Set(L"Folder\\shellex\\ContextMenuHandlers\\" + MyComputer, nullptr, L""));
-    struct Option {
-        Option() { ReportExitCode = true; ClearTriedItems(); }
-        ~Option() { ClearTriedItems(); ReportExitCode = false; }
-    } option;
+    TestRun run(ExitCodeOptions());
 
     {
         PreviewRun preview;
         RemoveUserShellRegistrations(Sid.c_str());
     }
     EXPECT_EQ(log.Lines(), Lines{});
-    ClearTriedItems();
     RemoveUserShellRegistrations(Sid.c_str());
     EXPECT_EQ(LogRunOutcome(), 1);
 

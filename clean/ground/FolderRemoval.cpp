@@ -2,12 +2,12 @@
 // (a sub-folder's tree where it comes), the folder itself last, with a log line before each
 // file's deletion.
 #include "FolderRemoval.h"
+#include "../RunSteps.h"
 
 #include "../../change/FileChanges.h"
 #include "../../change/PreviewRecord.h"
 #include "../../common/FileKinds.h"
 #include "../../common/Path.h"
-#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <wchar.h>
@@ -87,7 +87,7 @@ bool RemoveTree(const wchar_t* logged, const wchar_t* acting, bool top)
 
 void DeleteAtRestartIfAsked(const wchar_t* logged, const wchar_t* acting, bool isFolder)
 {
-    if (!DeleteAtRestart || ScheduledAlready(acting))
+    if (!RunOptionsNow().deleteAtRestart || ScheduledAlready(acting))
         return;
     if (ScheduleDeletionAtRestart(acting, isFolder) == Change::Made)
         LogLine(L"Scheduled for deletion at restart [%s]", logged);

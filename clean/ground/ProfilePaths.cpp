@@ -26,40 +26,24 @@ bool ReadKeyText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, Pa
     return read;
 }
 
-// One value read while a scope keeps its reads: where it was, whether it was there, and its text.
-struct KeptRead {
-    HKEY root;
-    PathBuffer keyPath;
-    PathBuffer valueName;
-    bool found;
-    PathBuffer text;
-};
-// The profile folder, the few shell folders a user scope's steps resolve, each many times, and
-// the user's values their definitions refer to.
-KeptRead KeptReads[32];
-DWORD KeptCount = 0;
-bool KeepingReads = false;
-
-// The definitions that did not resolve in the scope kept now: each is logged once.
-PathBuffer UnresolvedNames[8];
-DWORD UnresolvedCount = 0;
+ProfileReadsPart* Part = nullptr;
 
 } // namespace
 
 bool ReadProfileValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
 {
-    for (DWORD i = 0; KeepingReads && i < KeptCount; i++) {
-        const KeptRead& kept = KeptReads[i];
+    for (DWORD i = 0; Part->keeping && i < Part->count; i++) {
+        const KeptRead& kept = Part->reads[i];
         if (kept.root == root && wcscmp(kept.keyPath, keyPath) == 0 && wcscmp(kept.valueName, valueName) == 0)
             return kept.found && TextCopy(out, kept.text);
     }
     bool found = ReadKeyText(root, keyPath, valueName, out);
-    if (KeepingReads && KeptCount < ARRAYSIZE(KeptReads)) {
-        KeptRead& kept = KeptReads[KeptCount];
+    if (Part->keeping && Part->count < ARRAYSIZE(Part->reads)) {
+        KeptRead& kept = Part->reads[Part->count];
         kept.root = root;
         kept.found = found && TextCopy(kept.text, out);
         if (TextCopy(kept.keyPath, keyPath) && TextCopy(kept.valueName, valueName))
-            KeptCount++;
+            Part->count++;
     }
     return found;
 }
@@ -91,27 +75,33 @@ bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out)
 
 bool FirstUnresolvedInScope(const wchar_t* valueName)
 {
-    if (!KeepingReads)
+    if (!Part->keeping)
         return true;
-    for (DWORD i = 0; i < UnresolvedCount; i++) {
-        if (wcscmp(UnresolvedNames[i], valueName) == 0)
+    for (DWORD i = 0; i < Part->unresolvedCount; i++) {
+        if (wcscmp(Part->unresolved[i], valueName) == 0)
             return false;
     }
-    if (UnresolvedCount < ARRAYSIZE(UnresolvedNames) && TextCopy(UnresolvedNames[UnresolvedCount], valueName))
-        UnresolvedCount++;
+    DWORD& count = Part->unresolvedCount;
+    if (count < ARRAYSIZE(Part->unresolved) && TextCopy(Part->unresolved[count], valueName))
+        count++;
     return true;
 }
 
 void KeepProfileReads()
 {
-    KeptCount = 0;
-    UnresolvedCount = 0;
-    KeepingReads = true;
+    Part->count = 0;
+    Part->unresolvedCount = 0;
+    Part->keeping = true;
 }
 
 void ForgetProfileReads()
 {
-    KeptCount = 0;
-    UnresolvedCount = 0;
-    KeepingReads = false;
+    Part->count = 0;
+    Part->unresolvedCount = 0;
+    Part->keeping = false;
+}
+
+void UseProfileReadsPart(ProfileReadsPart* part)
+{
+    Part = part;
 }

@@ -27,6 +27,26 @@ bool ResolveCommonShellFolder(const wchar_t* valueName, PathBuffer& out);
 // same few, and nothing the sweep does changes them.
 void KeepProfileReads();
 void ForgetProfileReads();
+// One value read while a scope keeps its reads: where it was, whether it was there, and its text.
+struct KeptRead {
+    HKEY root;
+    PathBuffer keyPath;
+    PathBuffer valueName;
+    bool found;
+    PathBuffer text;
+};
+// What a run keeps of the scope it sweeps now: the profile folder, the few shell folders its
+// steps resolve, each many times, and the user's values their definitions refer to; and the
+// definitions that did not resolve, each logged once.
+struct ProfileReadsPart {
+    KeptRead reads[32];
+    DWORD count;
+    bool keeping;
+    PathBuffer unresolved[8];
+    DWORD unresolvedCount;
+};
+// The part the reads use from now on; null: none.
+void UseProfileReadsPart(ProfileReadsPart* part);
 // Within this area: one value read through the reads a scope keeps (one registry read each
 // otherwise), and whether a user's definition that did not resolve is met the first time in the
 // scope kept now (always true outside one).

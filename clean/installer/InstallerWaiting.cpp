@@ -8,9 +8,9 @@
 #include "../Catalogue.h"
 #include "../ground/ListedKeys.h"
 #include "ScopeMarker.h"
+#include "../RunSteps.h"
 
 #include "../../common/RunningUser.h"
-#include "../../common/Settings.h"
 
 #include <shlwapi.h>
 
@@ -34,9 +34,13 @@ bool MachineListsUninstaller(const wchar_t* code)
     return false;
 }
 
-// What the running user's pass handed over to the machine's pass.
-PathBuffer WaitingSid;
-InstallerProductList Waiting = {};
+WaitingPart* Part = nullptr;
+
+void ForgetWaitingRecords()
+{
+    FreeInstallerProducts(Part->products);
+    Part->sid[0] = L'\0';
+}
 
 // The user's product key of a product that waited, removed as the user's pass would have.
 void RemoveWaitingProductKey(const InstallerProduct& product)
@@ -45,10 +49,10 @@ void RemoveWaitingProductKey(const InstallerProduct& product)
     for (const wchar_t* keyPath : userLists) {
         PathBuffer path;
         HKEY list;
-        if (!ScopeKeyPath(path, WaitingSid, keyPath) ||
+        if (!ScopeKeyPath(path, Part->sid, keyPath) ||
             RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
             continue;
-        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, L"HKU", path, WaitingSid};
+        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, L"HKU", path, Part->sid};
         const wchar_t* displayName = MatchProductKey(scan, product.packed);
         if (displayName != nullptr) {
             LogRemovalAttempt(product.packed, displayName);
@@ -66,21 +70,22 @@ void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& produc
     // while the machine's pass, which runs the uninstallers of its list, is to come (a run of
     // the current user alone has none: its own pass runs them).
     PathBuffer running;
-    if (CurrentUserOnly || !ReadRunningUserSidText(running) || StrCmpIW(running, sid) != 0 ||
+    if (RunOptionsNow().currentUserOnly || !ReadRunningUserSidText(running) || StrCmpIW(running, sid) != 0 ||
         ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr))
         return;
-    FreeInstallerProducts(Waiting);
-    if (!TextCopy(WaitingSid, sid))
+    InstallerProductList& waiting = Part->products;
+    FreeInstallerProducts(waiting);
+    if (!TextCopy(Part->sid, sid))
         return;
     DWORD kept = 0;
     for (DWORD i = 0; i < products.count; i++) {
         InstallerProduct& product = products.products[i];
         bool moved = false;
         if (MachineListsUninstaller(product.code)) {
-            void* waiting = Waiting.products;
-            if (MakeRoom(waiting, Waiting.count, Waiting.capacity, sizeof(InstallerProduct))) {
-                Waiting.products = static_cast<InstallerProduct*>(waiting);
-                Waiting.products[Waiting.count++] = product;
+            void* grown = waiting.products;
+            if (MakeRoom(grown, waiting.count, waiting.capacity, sizeof(InstallerProduct))) {
+                waiting.products = static_cast<InstallerProduct*>(grown);
+                waiting.products[waiting.count++] = product;
                 moved = true;
             }
         }
@@ -90,10 +95,10 @@ void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& produc
     products.count = kept;
     // A patch goes with the user's records of its products: those that stay in the user's
     // pass keep every patch only when none waits.
-    if (Waiting.count > 0) {
-        Waiting.patches = products.patches;
-        Waiting.patchCount = products.patchCount;
-        Waiting.patchCapacity = products.patchCapacity;
+    if (waiting.count > 0) {
+        waiting.patches = products.patches;
+        waiting.patchCount = products.patchCount;
+        waiting.patchCapacity = products.patchCapacity;
         products.patches = nullptr;
         products.patchCount = 0;
         products.patchCapacity = 0;
@@ -102,25 +107,25 @@ void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& produc
 
 bool ProductRecordWaits(const wchar_t* sid, const wchar_t* packed)
 {
-    return Waiting.count > 0 && sid != nullptr && StrCmpIW(sid, WaitingSid) == 0 && ListsProduct(Waiting, packed);
+    return Part->products.count > 0 && sid != nullptr && StrCmpIW(sid, Part->sid) == 0 &&
+           ListsProduct(Part->products, packed);
 }
 
 void PurgeWaitingUserRecords()
 {
-    if (Waiting.count == 0)
+    if (Part->products.count == 0)
         return;
-    for (DWORD i = 0; i < Waiting.count; i++)
-        RemoveWaitingProductKey(Waiting.products[i]);
-    PurgeUserInstallerRecords(WaitingSid, Waiting);
+    for (DWORD i = 0; i < Part->products.count; i++)
+        RemoveWaitingProductKey(Part->products.products[i]);
+    PurgeUserInstallerRecords(Part->sid, Part->products);
     // The package and icons the Installer cached were named before its uninstaller ran, which
     // removes their records and may leave a file behind: each file is still checked to be the
     // product's own before it goes.
-    RemoveCachedInstallerFiles(Waiting);
+    RemoveCachedInstallerFiles(Part->products);
     ForgetWaitingRecords();
 }
 
-void ForgetWaitingRecords()
+void UseWaitingPart(WaitingPart* part)
 {
-    FreeInstallerProducts(Waiting);
-    WaitingSid[0] = L'\0';
+    Part = part;
 }

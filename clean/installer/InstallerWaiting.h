@@ -17,6 +17,13 @@
 void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& products);
 // True when the user's product key of that packed name waits for the machine's uninstallers.
 bool ProductRecordWaits(const wchar_t* sid, const wchar_t* packed);
-// Purges what the user's pass handed over, and forgets it; ForgetWaitingRecords when a run starts.
+// Purges what the user's pass handed over, and forgets it.
 void PurgeWaitingUserRecords();
-void ForgetWaitingRecords();
+// What the running user's pass handed over to the machine's pass in a run: the user's SID and
+// products.
+struct WaitingPart {
+    PathBuffer sid;
+    InstallerProductList products;
+};
+// The part the hold and the purge use from now on; null: none.
+void UseWaitingPart(WaitingPart* part);

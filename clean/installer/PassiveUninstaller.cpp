@@ -12,7 +12,6 @@
 #include "../../change/ProcessChanges.h"
 #include "../../change/RunOutcome.h"
 #include "../../common/Registry.h"
-#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <msi.h>
@@ -23,17 +22,7 @@ namespace {
 
 const wchar_t MsiExecPath[] = L"%SystemRoot%\\System32\\MsiExec.exe";
 
-// The bound of the current scan's waits: UninstallerWaitMs unless a caller asks for less.
-DWORD ScanWaitMs = UninstallerWaitMs;
-
-// Scopes in which an uninstaller did not finish in this run, as "<root label>,<SID or ->".
-// A scope that could not be added makes every scope count as one.
-NameList UnfinishedScopes = {};
-bool UnfinishedScopeLost = false;
-// Product codes whose uninstaller did not finish in this run. One is not started again when
-// the other view's pass meets its entry: a second MsiExec only waits for the first (or meets
-// the same installation in progress) and would double the run's wait.
-NameList UnfinishedCodes = {};
+UninstallerPart* Part = nullptr;
 
 bool HasName(const NameList& list, const wchar_t* name)
 {
@@ -52,8 +41,8 @@ bool ComposeScopeName(PathBuffer& out, const wchar_t* label, const wchar_t* sid)
 void NoteUnfinishedScope(const wchar_t* label, const wchar_t* sid)
 {
     PathBuffer scope;
-    if (!ComposeScopeName(scope, label, sid) || !AddName(UnfinishedScopes, scope))
-        UnfinishedScopeLost = true;
+    if (!ComposeScopeName(scope, label, sid) || !AddName(Part->unfinishedScopes, scope))
+        Part->unfinishedScopeLost = true;
 }
 
 // True when the Windows Installer keeps a record of the product code name (validated before)
@@ -135,7 +124,7 @@ Ending AwaitUninstaller(const PROCESS_INFORMATION& child, DWORD waitMs)
         ending = Ending::Finished;
         DWORD exitCode = 0;
         if (GetExitCodeProcess(child.hProcess, &exitCode)) {
-            if (ReportExitCode)
+            if (RunOptionsNow().reportExitCode)
                 LogLine(L"Process exit code [%d]", static_cast<int>(exitCode));
             NoteUninstallerExit(exitCode);
             if (exitCode == ERROR_INSTALL_ALREADY_RUNNING)
@@ -174,11 +163,11 @@ Change RunUninstaller(const ListScan& scan, const wchar_t* productCode, const wc
     }
     if (started == Change::Made) {
         ReportRunStep(RunStep::Uninstalling, displayName);
-        Ending ending = AwaitUninstaller(child, ScanWaitMs);
+        Ending ending = AwaitUninstaller(child, Part->scanWaitMs);
         ReportRunStep(RunStep::UninstallerEnded);
         if (ending != Ending::Finished) {
             NoteUnfinishedScope(scan.label, scan.sid);
-            AddName(UnfinishedCodes, productCode);
+            AddName(Part->unfinishedCodes, productCode);
             NoteUnfinishedUninstaller(ending == Ending::Busy);
         }
     }
@@ -191,7 +180,10 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
 {
     // Under HKEY_USERS both views show one list: an uninstaller the preview has named
     // already is not named again, as a real run that ran it finds its entry gone.
-    if (PreviewHasUninstalled(scan.list, name, scan.view) || HasName(UnfinishedCodes, name))
+    // A code whose uninstaller did not finish is not started again when the other view's pass
+    // meets its entry: a second MsiExec only waits for the first (or meets the same
+    // installation in progress) and would double the run's wait.
+    if (PreviewHasUninstalled(scan.list, name, scan.view) || HasName(Part->unfinishedCodes, name))
         return Taken::Kept;
     LogRemovalAttempt(name, displayName);
     if (!IsProductCode(name))
@@ -229,9 +221,8 @@ void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, List
         return;
     // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
     // has passed already is passed over by the matcher, as a real run finds it gone.
-    ScanWaitMs = waitMs;
+    Part->scanWaitMs = waitMs;
     ScanList({list, view, MatchProductKey, UninstallEntry, RegRootLabel(root), listPath, sid}, readings);
-    ScanWaitMs = UninstallerWaitMs;
     RegCloseKey(list);
 }
 
@@ -248,7 +239,7 @@ void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductLis
     // Each product's entry is looked up by its code, not found by reading the whole list. Its
     // uninstaller is the user's scope's: one that does not finish keeps that scope unmarked.
     const ListScan scan = {list, view, MatchProductKey, UninstallEntry, RegRootLabel(HKEY_USERS), ProductKeyPaths[0], sid};
-    ScanWaitMs = waitMs;
+    Part->scanWaitMs = waitMs;
     for (DWORD i = 0; i < own.count; i++) {
         const wchar_t* displayName = MatchProductKey(scan, own.products[i].code);
         // A child process may have changed any list.
@@ -256,7 +247,6 @@ void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductLis
             readings != nullptr)
             ForgetListReadings(*readings);
     }
-    ScanWaitMs = UninstallerWaitMs;
     RegCloseKey(list);
 }
 
@@ -267,17 +257,15 @@ void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)
 
 bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid)
 {
-    if (UnfinishedScopeLost)
+    if (Part->unfinishedScopeLost)
         return true;
     PathBuffer scope;
     if (!ComposeScopeName(scope, RegRootLabel(root), sid))
         return true;
-    return HasName(UnfinishedScopes, scope);
+    return HasName(Part->unfinishedScopes, scope);
 }
 
-void ForgetUnfinishedUninstallers()
+void UseUninstallerPart(UninstallerPart* part)
 {
-    FreeNames(UnfinishedScopes);
-    FreeNames(UnfinishedCodes);
-    UnfinishedScopeLost = false;
+    Part = part;
 }

@@ -22,7 +22,16 @@ void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductLis
 // True when an uninstaller of the scope did not finish in this run (still running when its
 // wait ended, or another installation in progress): the scope is not marked.
 bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid);
-// Forgets the scopes of unfinished uninstallers: called when a run starts.
-void ForgetUnfinishedUninstallers();
+// What a run keeps of its uninstallers: the scopes, as "<root label>,<SID or ->", and the
+// product codes whose uninstallers did not finish. A scope that could not be added makes every
+// scope count as one.
+struct UninstallerPart {
+    NameList unfinishedScopes;
+    bool unfinishedScopeLost;
+    NameList unfinishedCodes;
+    DWORD scanWaitMs;  // the bound of the current scan's waits
+};
+// The part the uninstallers use from now on; null: none.
+void UseUninstallerPart(UninstallerPart* part);
 // Logs that a list entry matched: the line that comes before its removal is tried.
 void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName);

@@ -5,10 +5,10 @@
 #include "PassiveUninstaller.h"
 #include "../RunReport.h"
 #include "../ground/Scope.h"
+#include "../RunSteps.h"
 
 #include "../../change/RegistryChanges.h"
 #include "../../common/Registry.h"
-#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <shlwapi.h>
@@ -24,7 +24,7 @@ const REGSAM MarkerView = KEY_WOW64_64KEY;
 
 bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
 {
-    if (Signature[0] == L'\0')
+    if (RunOptionsNow().signature[0] == L'\0')
         return false;
     // A SID too long for the key path is never looked up in a cut form, which would
     // be another key: such a scope counts as unmarked.
@@ -37,7 +37,7 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
 
     // Only a REG_SZ counts; a stored value without its NUL ends with its data.
     PathBuffer stored;
-    bool marked = RegReadText(key, nullptr, stored, false) && StrCmpIW(Signature, stored) == 0;
+    bool marked = RegReadText(key, nullptr, stored, false) && StrCmpIW(RunOptionsNow().signature, stored) == 0;
     RegCloseKey(key);
     return marked;
 }
@@ -48,7 +48,7 @@ bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
         return true;
     Scope scope = ScopeOf(root, sid);
     LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", scope.label,
-            scope.shownSid, Signature);
+            scope.shownSid, RunOptionsNow().signature);
     NoteScope(root, sid, ScopeOutcome::SkippedSignature);
     return false;
 }
@@ -57,7 +57,7 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
 {
     bool unfinished = ScopeHasUnfinishedUninstaller(root, sid);
     NoteScope(root, sid, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
-    if (Signature[0] == L'\0')
+    if (RunOptionsNow().signature[0] == L'\0')
         return;
     Scope scope = ScopeOf(root, sid);
     PathBuffer path;
@@ -67,8 +67,8 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
     // uninstaller began: a later run with this signature must try the scope again.
     if (unfinished) {
         LogLine(L"Not marking [%s,%s] with signature [%s]: an uninstaller did not finish", scope.label,
-                scope.shownSid, Signature);
+                scope.shownSid, RunOptionsNow().signature);
         return;
     }
-    WriteMarker(root, path, MarkerView, Signature, {scope.label, scope.shownSid});
+    WriteMarker(root, path, MarkerView, RunOptionsNow().signature, {scope.label, scope.shownSid});
 }

@@ -18,12 +18,12 @@
 #include "../installer/ScopeMarker.h"
 #include "../shell/ShellRegistrations.h"
 #include "../starts/Shortcuts.h"
+#include "../RunSteps.h"
 
 #include "../../change/FileChanges.h"
 #include "../../common/FileKinds.h"
 #include "../../common/Registry.h"
 #include "../../common/RegistryWalk.h"
-#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <wchar.h>
@@ -49,7 +49,7 @@ void RemoveProductFolders(const wchar_t* sid)
         LogLine(L"Attempting to remove application folder [%s]", folders.application);
         RemoveFolderTree(folders.application);
     }
-    for (DWORD i = 0; i < folders.programCount && !CurrentUserOnly; i++) {
+    for (DWORD i = 0; i < folders.programCount && !RunOptionsNow().currentUserOnly; i++) {
         if (ExpandsToItself(folders.programs[i]))
             RemoveFolderTree(folders.programs[i]);
     }
@@ -122,7 +122,7 @@ void SweepScope(const wchar_t* sid)
     HoldRecordsForUninstallers(sid, products);
     OwnSid = sid;
     OwnProducts = &products;
-    SweepScopeRegistry(HKEY_USERS, sid, CurrentUserOnly ? UninstallOwnPackages : nullptr, &readings);
+    SweepScopeRegistry(HKEY_USERS, sid, RunOptionsNow().currentUserOnly ? UninstallOwnPackages : nullptr, &readings);
     OwnProducts = nullptr;
     PurgeUserInstallerRecords(sid, products);
     FreeInstallerProducts(products);

@@ -3,10 +3,10 @@
 // hold open.
 #include "ProcessStopper.h"
 #include "../Catalogue.h"
+#include "../RunSteps.h"
 
 #include "../../change/ProcessChanges.h"
 #include "../../common/RunningUser.h"
-#include "../../common/Settings.h"
 #include "../../log/log.h"
 
 #include <shlwapi.h>
@@ -104,7 +104,7 @@ void StopProductProcesses()
 {
     UserSid running;
     const UserSid* owner = nullptr;
-    if (CurrentUserOnly) {
+    if (RunOptionsNow().currentUserOnly) {
         // Without the user's own SID no process can be told to be the user's: none is stopped.
         if (!ReadRunningUserSid(running))
             return;

@@ -14,7 +14,6 @@
 #include "clean/Catalogue.h"
 #include "common/Bounded.h"
 #include "common/MachineMutex.h"
-#include "common/Settings.h"
 #include "log/log.h"
 
 #include <sddl.h>
@@ -58,9 +57,7 @@ int wmain(int argc, wchar_t** argv)
         eventName = argv[2];
     } else if (argc == 4 && (lstrcmpW(argv[1], L"log") == 0 || lstrcmpW(argv[1], L"log-lock") == 0)) {
         if (lstrcmpW(argv[1], L"log") == 0) {
-            if (!TextCopy(LogPath, argv[2]))
-                return 2;
-            OpenRunLog();
+            OpenRunLog(argv[2]);
         }
         lock = OpenLogLock(argv[2]);
         eventName = argv[3];

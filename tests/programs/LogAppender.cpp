@@ -13,10 +13,11 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 4)
         return 2;
     HandDownProgramNames();
-    ParseOptions(argc, argv);
-    OpenRunLog();
+    RunOptions options = {};
+    ParseOptions(argc, argv, options);
+    OpenRunLog(options.logPath);
     PathBuffer path;
-    if (!ExpandText(path, LogPath) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+    if (!ExpandText(path, options.logPath) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return 3;
     int id = _wtoi(argv[1]);
     int count = _wtoi(argv[2]);

@@ -1,13 +1,13 @@
 #include "TestSupport.h"
 
-#include "change/PreviewRecord.h"
 #include "clean/Catalogue.h"
-#include "common/Settings.h"
+#include "clean/RunSteps.h"
 #include "log/log.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include <wctype.h>
 #include <winternl.h>
@@ -21,6 +21,15 @@ namespace {
 // The tests run the floors without the program's start-up: the names are handed down as it
 // hands them, before any test opens a log.
 const bool NamesHandedDown = (HandDownProgramNames(), true);
+
+// Every test begins a run of its own with no options, and ends it once the test and its
+// fixture are through: what one test's steps keep never reaches the next.
+class RunPerTest : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { run_.reset(new TestRun(RunOptions{})); }
+    void OnTestEnd(const testing::TestInfo&) override { run_.reset(); }
+    std::unique_ptr<TestRun> run_;
+};
+const bool RunsPerTest = (testing::UnitTest::GetInstance()->listeners().Append(new RunPerTest), true);
 } // namespace
 
 std::wstring BinaryFolder()
@@ -321,15 +330,13 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view)
 
 TestRunLog::TestRunLog() : path_(folder_ / L"run.log")
 {
-    wcscpy(LogPath, path_.c_str());
-    OpenRunLog();
+    OpenRunLog(path_.c_str());
     EXPECT_TRUE(Exists(path_)) << "test log not opened";
 }
 
 TestRunLog::~TestRunLog()
 {
     CloseRunLog();
-    LogPath[0] = L'\0';
 }
 
 namespace {
@@ -486,16 +493,13 @@ HeldLock::~HeldLock()
 
 LogCapture::LogCapture() : path_(folder_ / L"engine.log")
 {
-    savedLogPath_ = LogPath;
-    wcscpy(LogPath, path_.c_str());
-    OpenRunLog();
+    OpenRunLog(path_.c_str());
     EXPECT_TRUE(Exists(path_)) << "engine log not opened";
 }
 
 LogCapture::~LogCapture()
 {
     CloseRunLog();
-    wcscpy(LogPath, savedLogPath_.c_str());
 }
 
 std::vector<std::wstring> LogCapture::Lines() const
@@ -511,7 +515,7 @@ void LogCapture::Clear()
 {
     CloseRunLog();
     EXPECT_TRUE(DeleteFileW(path_.c_str()));
-    OpenRunLog();
+    OpenRunLog(path_.c_str());
     EXPECT_TRUE(Exists(path_)) << "engine log not opened again";
 }
 
@@ -606,16 +610,49 @@ bool RegistryLink::Exists() const
     return true;
 }
 
-PreviewRun::PreviewRun()
+TestRun::TestRun(const RunOptions& options)
 {
-    PreviewMode = true;
-    ClearPreviewRecord();
+    BeginRun(run_, options);
 }
 
-PreviewRun::~PreviewRun()
+TestRun::~TestRun()
 {
-    PreviewMode = false;
-    ClearPreviewRecord();
+    EndRun(run_);
+}
+
+void TestRun::Again()
+{
+    const RunOptions options = run_.options;
+    EndRun(run_);
+    BeginRun(run_, options);
+}
+
+RunOptions ExitCodeOptions()
+{
+    RunOptions options = {};
+    options.reportExitCode = true;
+    return options;
+}
+
+RunOptions SignedOptions(const wchar_t* signature)
+{
+    RunOptions options = {};
+    EXPECT_TRUE(TextCopy(options.signature, signature));
+    return options;
+}
+
+namespace {
+
+RunOptions WithPreview(RunOptions options)
+{
+    options.preview = true;
+    return options;
+}
+
+} // namespace
+
+PreviewRun::PreviewRun() : TestRun(WithPreview(RunOptionsNow()))
+{
 }
 
 bool UndeletableKeys::Make(HKEY root, const std::wstring& path)

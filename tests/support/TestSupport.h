@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include "clean/Run.h"
+#include "clean/RunSteps.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -70,7 +73,7 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_
 std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 
 // A run log opened in a fresh temporary folder for tests that call the engine in
-// this process (LogPath set and the log opened as the shell does); closed when the object
+// this process (opened as the shell opens the one "/Log:" names); closed when the object
 // goes.
 class TestRunLog {
 public:
@@ -143,8 +146,8 @@ private:
 };
 
 // The engine's log for one test: a fresh file in a temporary folder, opened as the program
-// opens its log ("/Log:" set, then OpenRunLog) while the object lives, so operations can be
-// called directly and their lines read. LogPath is given back as it was when the object goes.
+// opens the log "/Log:" names while the object lives, so operations can be called directly and
+// their lines read.
 class LogCapture {
 public:
     LogCapture();
@@ -159,7 +162,6 @@ public:
 private:
     TempFolder folder_;
     std::wstring path_;
-    std::wstring savedLogPath_;
 };
 
 // Makes a key undeletable as a tree: it gets a volatile child whose name has a NUL inside
@@ -191,14 +193,33 @@ private:
     bool made_ = false;
 };
 
-// A preview for one test: PreviewMode is set and the preview's record empty; both are
-// reset when the object goes.
-class PreviewRun {
+// A run of the engine in this process while the object lives, with the options given: the
+// steps a test calls read them and keep what they keep in it; the run under way before is
+// under way again when the object goes. Every test begins inside a run of its own with no
+// options, which ends after it.
+class TestRun {
+public:
+    explicit TestRun(const RunOptions& options);
+    ~TestRun();
+    TestRun(const TestRun&) = delete;
+    TestRun& operator=(const TestRun&) = delete;
+    // Ends the run and begins a new one with the same options in its place.
+    void Again();
+
+private:
+    Run run_;
+};
+// The options of a run with "/ExitCode" alone: the run keeps its record, logs what stayed
+// and its exit code.
+RunOptions ExitCodeOptions();
+// The options of a run with "/Signature:<signature>" alone.
+RunOptions SignedOptions(const wchar_t* signature);
+
+// A preview while the object lives: a new run with the options of the run under way and
+// "/Preview".
+class PreviewRun : public TestRun {
 public:
     PreviewRun();
-    ~PreviewRun();
-    PreviewRun(const PreviewRun&) = delete;
-    PreviewRun& operator=(const PreviewRun&) = delete;
 };
 
 // Keys a test made undeletable (64-bit view), made deletable again by Release or when

@@ -130,14 +130,14 @@ TEST_F(ShellRegistrationsTest, UsersFileTypesProtocolsAndOpenWithRecordsOfThePro
 
     {
         PreviewRun preview;
-        RemoveUserShellRegistrations(Sid.c_str());
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.preview));
     EXPECT_TRUE(KeyExists(HKEY_USERS, classes + L"\\Zamo.Document\\shell\\open\\command"));
     EXPECT_TRUE(KeyExists(HKEY_USERS, classes + L"\\.zdoc"));
 
     log.Clear();
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
     for (const wchar_t* gone : {L"\\Zamo.Document", L"\\zamo", L"\\.zdoc", L"\\Applications\\Zamo.exe", L"\\Zamo.Mixed\\shell\\open",
                                 L"\\http\\shell\\open", L"\\ms-zamo\\shell\\open", L"\\Directory\\shell\\ZamoHere",
@@ -165,7 +165,7 @@ TEST_F(ShellRegistrationsTest, UsersFileTypesProtocolsAndOpenWithRecordsOfThePro
 
     // What stays is another program's: a second run finds nothing.
     log.Clear();
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(log.Lines(), Lines{});
 }
 
@@ -220,11 +220,11 @@ TEST_F(ShellRegistrationsTest, UsersComServersShellExtensionsHostsAndApplication
 
     {
         PreviewRun preview;
-        RemoveUserShellRegistrations(Sid.c_str());
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.preview));
     log.Clear();
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
 
     EXPECT_FALSE(KeyExists(HKEY_USERS, appPaths + L"\\Zamo.exe"));
@@ -283,7 +283,7 @@ TEST_F(ShellRegistrationsTest, MachinesRegistrationsGoInBothViewsAndUsersEntries
                                Pf86(L"\\Fenwick\\host.json"), V32));
 
     // The user's scope first, as the run takes it: the machine's keys are still there.
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     const std::wstring user = L"HKU\\" + Sid + L"\\Software\\Classes";
     EXPECT_EQ(Sorted(log.Lines()), Sorted({L"Removed value [ZcTest.Zamo32] from " + user + L"\\.zctest\\OpenWithProgids",
                                            L"Successfully removed from " + user + L"\\Folder\\shellex\\ContextMenuHandlers"}));
@@ -300,11 +300,11 @@ TEST_F(ShellRegistrationsTest, MachinesRegistrationsGoInBothViewsAndUsersEntries
     log.Clear();
     {
         PreviewRun preview;
-        RemoveMachineShellRegistrations();
+        RemoveShellRegistrations(MachineScope());
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.preview));
     log.Clear();
-    RemoveMachineShellRegistrations();
+    RemoveShellRegistrations(MachineScope());
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
 
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\ZcTest.Zamo64", V64));
@@ -332,7 +332,7 @@ TEST_F(ShellRegistrationsTest, ClassHiveOfAnUnloadedProfileLosesTheProductsTypes
     ASSERT_TRUE(SetString(HKEY_USERS, hive + L"\\CLSID\\" + SystemClass + L"\\InprocServer32", nullptr,
                           L"C:\\windows\\system32\\shell32.dll"));
 
-    RemoveClassHiveShellRegistrations(Sid.c_str(), hive.c_str());
+    RemoveClassHiveShellRegistrations(UserScope(Sid.c_str()), hive.c_str());
 
     EXPECT_EQ(Sorted(log.Lines()), Sorted({L"Successfully removed from HKU\\" + hive,
                                            L"Successfully removed from HKU\\" + hive + L"\\CLSID",

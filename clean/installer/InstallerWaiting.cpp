@@ -7,8 +7,10 @@
 #include "PassiveUninstaller.h"
 #include "../Catalogue.h"
 #include "../ground/ListedKeys.h"
+#include "../ground/Scope.h"
 #include "ScopeMarker.h"
 
+#include "../../common/Registry.h"
 #include "../../common/RunningUser.h"
 
 #include <shlwapi.h>
@@ -23,7 +25,7 @@ bool MachineListsUninstaller(const wchar_t* code)
         return false;
     for (REGSAM view : RegViews) {
         HKEY entry;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
+        if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, path, KEY_READ | view, entry))
             continue;
         bool named = KeyCatalogueName(entry, L"DisplayName") != nullptr;
         RegCloseKey(entry);
@@ -45,16 +47,15 @@ PathBuffer WaitingSid;
 InstallerProductList Waiting = {};
 
 // The user's product key of a product that waited, removed as the user's pass would have.
-void RemoveWaitingProductKey(const InstallerProduct& product)
+void RemoveWaitingProductKey(const Scope& user, const InstallerProduct& product)
 {
     const wchar_t* const userLists[2] = {ProductKeyPaths[1], ProductKeyPaths[2]};
     for (const wchar_t* keyPath : userLists) {
         PathBuffer path;
         HKEY list;
-        if (!ScopeKeyPath(path, WaitingSid, keyPath) ||
-            RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
+        if (!ScopeKey(user, keyPath, path) || !RegOpenAsItself(user.root, path, KEY_READ | KEY_WOW64_64KEY, list))
             continue;
-        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, L"HKU", path, WaitingSid};
+        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, user.label, path, user.sid};
         const wchar_t* displayName = MatchProductKey(scan, product.packed);
         if (displayName != nullptr) {
             LogRemovalAttempt(product.packed, displayName);
@@ -66,12 +67,13 @@ void RemoveWaitingProductKey(const InstallerProduct& product)
 
 } // namespace
 
-void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& products)
+void HoldRecordsForUninstallers(const Scope& user, InstallerProductList& products)
 {
+    const wchar_t* sid = user.sid;
     // Only the running user's products can be removed by MsiExec for that user, and only
     // while the machine's pass, which runs the uninstallers of its list, is to come.
     PathBuffer running;
-    if (!RunningUserSid(running) || StrCmpIW(running, sid) != 0 || ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr))
+    if (!RunningUserSid(running) || StrCmpIW(running, sid) != 0 || ScopeBearsSignature(MachineScope()))
         return;
     FreeInstallerProducts(Waiting);
     if (!TextCopy(WaitingSid, sid))
@@ -113,9 +115,10 @@ void PurgeWaitingUserRecords()
 {
     if (Waiting.count == 0)
         return;
+    const Scope user = UserScope(WaitingSid);
     for (DWORD i = 0; i < Waiting.count; i++)
-        RemoveWaitingProductKey(Waiting.products[i]);
-    PurgeUserInstallerRecords(WaitingSid, Waiting);
+        RemoveWaitingProductKey(user, Waiting.products[i]);
+    PurgeUserInstallerRecords(user, Waiting);
     // The package and icons the Installer cached were named before its uninstaller ran, which
     // removes their records and may leave a file behind: each file is still checked to be the
     // product's own before it goes.

@@ -11,6 +11,7 @@
 #include "../installer/PackageCache.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/ProfilePaths.h"
+#include "../ground/Scope.h"
 #include "../installer/RegistryPurge.h"
 #include "../starts/RunEntries.h"
 #include "../RunReport.h"
@@ -87,7 +88,7 @@ void SweepScope(const wchar_t* sid)
     if (!FormatText(probe, L"%s\\*", sid))
         return;
     HKEY classes;
-    if (RegOpenKeyExW(HKEY_USERS, probe, 0, KEY_READ | KEY_WOW64_64KEY, &classes) == ERROR_SUCCESS) {
+    if (RegOpenAsItself(HKEY_USERS, probe, KEY_READ | KEY_WOW64_64KEY, classes)) {
         LogLine(L"Skipping class branch [%s]", sid);
         NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedClassHive);
         RegCloseKey(classes);
@@ -96,25 +97,26 @@ void SweepScope(const wchar_t* sid)
 
     // The check comes before the registry sweep, which deletes an earlier marker with
     // the maker's key; the mark comes after the last removal, whatever it achieved.
-    if (!ScopeNeedsCleaning(HKEY_USERS, sid))
+    const Scope scope = UserScope(sid);
+    if (!ScopeNeedsCleaning(scope))
         return;
     // The products are read before the sweep deletes the user's product keys that name them;
     // nothing changes in between, so the sweep scans the uninstall list with their reading.
     InstallerProductList products = {};
     ListReadings readings = {};
-    FindInstallerProducts(sid, products, &readings);
-    HoldRecordsForUninstallers(sid, products);
-    SweepScopeRegistry(HKEY_USERS, sid, nullptr, &readings);
-    PurgeUserInstallerRecords(sid, products);
+    FindInstallerProducts(scope, products, &readings);
+    HoldRecordsForUninstallers(scope, products);
+    SweepScopeRegistry(scope, nullptr, &readings);
+    PurgeUserInstallerRecords(scope, products);
     FreeInstallerProducts(products);
-    PurgeOutlookRecords(sid);
-    RemoveProductFolders(sid);
-    RemovePackageCacheEntries(sid);
-    DeleteStartupShortcut(sid);
-    RemoveUserRunEntries(sid);
-    RemoveUserShellRegistrations(sid);
-    DeleteUserShortcuts(sid);
-    MarkScopeCleaned(HKEY_USERS, sid);
+    PurgeOutlookRecords(scope);
+    RemoveProductFolders(scope.sid);
+    RemovePackageCacheEntries(scope.sid);
+    DeleteStartupShortcut(scope.sid);
+    RemoveRunEntries(scope);
+    RemoveShellRegistrations(scope);
+    DeleteUserShortcuts(scope);
+    MarkScopeCleaned(scope);
 }
 
 } // namespace

@@ -247,6 +247,46 @@ TEST_F(ShellRegistrationsTest, UsersComServersShellExtensionsHostsAndApplication
     EXPECT_TRUE(ReadString(HKEY_USERS, registered, L"Quorvex Tools", &value));
 }
 
+// A user's Software keys behind a registry link are not the user's: the App Paths list with a
+// link on the way to it, or in its place, is read as itself, and the product's entry in the key
+// the link leads to stays.
+TEST_F(ShellRegistrationsTest, UsersAppPathsReachedThroughALinkStay)
+{
+    const std::wstring microsoft = Sid + L"\\Software\\Microsoft";
+    const std::wstring appPaths = microsoft + L"\\Windows\\CurrentVersion\\App Paths";
+    const std::wstring elsewhere = Sid + L"\\Elsewhere";
+    const std::wstring entry = elsewhere + L"\\Windows\\CurrentVersion\\App Paths\\Zamo.exe";
+    ASSERT_TRUE(SetString(HKEY_USERS, entry, nullptr, Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")));
+    const std::wstring kernel = L"\\REGISTRY\\User\\" + elsewhere;
+    const struct {
+        const wchar_t* what;
+        std::wstring link;
+        std::wstring target;
+    } cases[] = {
+        {L"a link on the way: the user's Microsoft key", microsoft, kernel},
+        {L"a link in the place of App Paths", appPaths, kernel + L"\\Windows\\CurrentVersion\\App Paths"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteKeyTree(HKEY_USERS, microsoft);
+        ASSERT_TRUE(CreateKey(HKEY_USERS, appPaths.substr(0, appPaths.rfind(L'\\'))));
+        if (c.link == microsoft)
+            DeleteKeyTree(HKEY_USERS, microsoft);
+        RegistryLink link(HKEY_USERS, c.link, c.target);
+        if (!link.Made())
+            GTEST_SKIP() << "this Wine cannot make a registry link";
+        log.Clear();
+        {
+            PreviewRun preview;
+            RemoveShellRegistrations(UserScope(Sid.c_str()));
+        }
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
+        EXPECT_EQ(log.Lines(), Lines{});
+        EXPECT_TRUE(link.Exists());
+        EXPECT_TRUE(KeyExists(HKEY_USERS, entry));
+    }
+}
+
 // The machine's registrations in both views, in the machine's terms, and a user's entries that
 // name the machine's ProgID and class.
 TEST_F(ShellRegistrationsTest, MachinesRegistrationsGoInBothViewsAndUsersEntriesMayNameThem)

@@ -128,11 +128,11 @@ bool OtherUserProductListsPatch(const wchar_t* name, void* context)
 }
 
 // Whether a product of the user's list other than the given products lists the patch.
-bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerProductList& products)
+bool UserListsPatch(const wchar_t* installer, const wchar_t* patch, const InstallerProductList& products)
 {
     PathBuffer path;
     HKEY list;
-    if (!FormatText(path, L"%s\\%s\\Products", sid, UserInstaller) ||
+    if (!RegJoinPath(path, installer, L"Products") ||
         !RegOpenAsItself(HKEY_USERS, path, KEY_READ | KEY_WOW64_64KEY, list))
         return false;
     PatchSearch search = {products, patch, list, false};
@@ -141,14 +141,15 @@ bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerPro
     return search.listed;
 }
 
-// The user's patch registrations of the products' patches that no other product of the user lists.
-void PurgeUserPatches(const wchar_t* sid, const InstallerProductList& products)
+// The user's patch registrations, below the user's Installer key, of the products' patches that
+// no other product of the user lists.
+void PurgeUserPatches(const wchar_t* installer, const InstallerProductList& products)
 {
     PathBuffer list;
-    if (!FormatText(list, L"%s\\%s\\Patches", sid, UserInstaller))
+    if (!RegJoinPath(list, installer, L"Patches"))
         return;
     for (DWORD i = 0; i < products.patchCount; i++) {
-        if (!UserListsPatch(sid, products.patches[i].packed, products))
+        if (!UserListsPatch(installer, products.patches[i].packed, products))
             RemoveInstallerKey(HKEY_USERS, list, products.patches[i].packed, KEY_WOW64_64KEY);
     }
 }
@@ -184,14 +185,15 @@ void PurgeUserInstallerRecords(const Scope& user, const InstallerProductList& pr
     if (products.count == 0)
         return;
     PathBuffer installer;
-    PathBuffer features;
-    PathBuffer upgradeCodes;
-    bool fits = ScopeKey(user, UserInstaller, installer);
-    if (fits && RegJoinPath(features, installer, L"Features"))
-        RemoveProductNamedKeys(user.root, features, KEY_WOW64_64KEY, products, false);
-    if (fits && RegJoinPath(upgradeCodes, installer, L"UpgradeCodes"))
-        PurgeUpgradeCodes(user.root, upgradeCodes, KEY_WOW64_64KEY, products, false);
-    PurgeUserPatches(user.sid, products);
+    if (ScopeKey(user, UserInstaller, installer)) {
+        PathBuffer features;
+        PathBuffer upgradeCodes;
+        if (RegJoinPath(features, installer, L"Features"))
+            RemoveProductNamedKeys(user.root, features, KEY_WOW64_64KEY, products, false);
+        if (RegJoinPath(upgradeCodes, installer, L"UpgradeCodes"))
+            PurgeUpgradeCodes(user.root, upgradeCodes, KEY_WOW64_64KEY, products, false);
+        PurgeUserPatches(installer, products);
+    }
     RemoveUserInstallerFolders(user.sid, products);
 }
 

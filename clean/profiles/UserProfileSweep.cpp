@@ -84,11 +84,12 @@ void SweepScope(const wchar_t* sid)
     }
 
     // A hive of per-user class registrations has its own "*" subkey.
+    const Scope scope = UserScope(sid);
     PathBuffer probe;
-    if (!FormatText(probe, L"%s\\*", sid))
+    if (!ScopeKey(scope, L"*", probe))
         return;
     HKEY classes;
-    if (RegOpenAsItself(HKEY_USERS, probe, KEY_READ | KEY_WOW64_64KEY, classes)) {
+    if (RegOpenAsItself(scope.root, probe, KEY_READ | KEY_WOW64_64KEY, classes)) {
         LogLine(L"Skipping class branch [%s]", sid);
         NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedClassHive);
         RegCloseKey(classes);
@@ -97,7 +98,6 @@ void SweepScope(const wchar_t* sid)
 
     // The check comes before the registry sweep, which deletes an earlier marker with
     // the maker's key; the mark comes after the last removal, whatever it achieved.
-    const Scope scope = UserScope(sid);
     if (!ScopeNeedsCleaning(scope))
         return;
     // The products are read before the sweep deletes the user's product keys that name them;

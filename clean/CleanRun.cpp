@@ -22,6 +22,7 @@
 #include "RunSteps.h"
 #include "ground/ListScan.h"
 #include "ground/ProfilePaths.h"
+#include "ground/Scope.h"
 #include "shell/ShellRegistrations.h"
 #include "starts/FirewallRules.h"
 #include "starts/ProcessStopper.h"
@@ -83,10 +84,10 @@ void SweepRunningUser()
 // folder counts last, after the icon folders they may name. The readings of the product lists
 // made here serve the UserData purge and the sweep's passes: none of what runs in between
 // deletes from the lists they read.
-void PurgeInstallerRecords(ListReadings& readings)
+void PurgeInstallerRecords(const Scope& machine, ListReadings& readings)
 {
     InstallerProductList products = {};
-    FindInstallerProducts(nullptr, products, &readings);
+    FindInstallerProducts(machine, products, &readings);
     ForEachSubkey(HKEY_LOCAL_MACHINE, InstallerUserData, PurgeSidInstallerData, &readings);
     PurgeWaitingUserRecords();
     PurgeMachineInstallerRecords(products);
@@ -149,9 +150,10 @@ int CarryOutRun(DWORD lockWaitMs)
     }
     ReportRunStep(RunStep::StoppingPrograms);
     StopProductProcesses();
+    const Scope machine = MachineScope();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.
-    if (!options.currentUserOnly && !ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!options.currentUserOnly && !ScopeBearsSignature(machine)) {
         RemoveProductServices();
         RemoveProductTasks();
     }
@@ -170,16 +172,16 @@ int CarryOutRun(DWORD lockWaitMs)
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
-    if (!options.currentUserOnly && ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!options.currentUserOnly && ScopeNeedsCleaning(machine)) {
         ReportRunStep(RunStep::CleaningMachine);
-        SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
+        SweepScopeRegistry(machine, PurgeInstallerRecords);
         PurgeClickToRunAddIns();
         RemoveMachinePackageCache();
-        RemoveMachineRunEntries();
-        RemoveMachineShellRegistrations();
+        RemoveRunEntries(machine);
+        RemoveShellRegistrations(machine);
         DeleteCommonShortcuts();
         RemoveFirewallRules();
-        MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
+        MarkScopeCleaned(machine);
     }
     int exitCode = SettleRunOutcome();
     WriteRunReport(exitCode);

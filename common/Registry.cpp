@@ -161,6 +161,12 @@ bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
         SetLastError(static_cast<DWORD>(whole));
         return whole == ERROR_SUCCESS;
     }
+    // A parent that is a link, opened as itself at the end of an earlier path, has nothing below
+    // it: a relative open from it would reach into what it leads to.
+    if ((reinterpret_cast<ULONG_PTR>(parent) & 0x80000000) == 0 && IsLink(parent)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
     const REGSAM walk = KEY_QUERY_VALUE | (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
     HKEY current = parent;
     const wchar_t* rest = path;

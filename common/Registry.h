@@ -27,7 +27,7 @@ bool RegSameKey(const wchar_t* name, const wchar_t* other);
 // path that passes a link is not found. The one link followed is Windows' own: a user's
 // "<SID>\Software\Classes" below HKEY_USERS, which leads to that user's "<SID>_Classes".
 // False with GetLastError telling why: the registry's code, or ERROR_FILE_NOT_FOUND for a
-// path that meets a link.
+// path that meets a link. A parent that is itself a link opened as itself has nothing below it.
 bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
 
 // The kernel's name of parent\path opened as itself with access; false when it cannot be

@@ -62,7 +62,7 @@ TEST_F(ComRegistrationTest, UserScopeLosesTheAddInsProgIdAndItsClassKeysInBothLi
                          L"VersionIndependentProgID", L"Zamo.Outlook.AddIn", V64));
     ASSERT_TRUE(Register(HKEY_USERS, classes, OtherProgId, OtherClass, L"CLSID", L"ProgID", OtherProgId, V64));
 
-    PurgeComRegistration(HKEY_USERS, Sid);
+    PurgeComRegistration(UserScope(Sid));
 
     EXPECT_EQ(log.Lines(), (Lines{Removed(L"HKU\\" + classes), Removed(L"HKU\\" + classes + L"\\CLSID"),
                                   Removed(L"HKU\\" + classes + L"\\Wow6432Node\\CLSID")}));
@@ -122,7 +122,7 @@ TEST_F(ComRegistrationTest, MachineScopeBothViewsAndAPreviewThatNamesEachKeyOnce
 
     {
         PreviewRun preview;
-        PurgeComRegistration(HKEY_LOCAL_MACHINE, nullptr);
+        PurgeComRegistration(MachineScope());
     }
     EXPECT_EQ(log.Lines(), (Lines{L"Would remove HKLM\\Software\\Classes\\Zamo.Outlook.AddIn",
                                   L"Would remove HKLM\\Software\\Classes\\CLSID\\" + AddInClass,
@@ -133,7 +133,7 @@ TEST_F(ComRegistrationTest, MachineScopeBothViewsAndAPreviewThatNamesEachKeyOnce
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\Zamo.Outlook.AddIn\\CLSID"));
 
     log.Clear();
-    PurgeComRegistration(HKEY_LOCAL_MACHINE, nullptr);
+    PurgeComRegistration(MachineScope());
 
     EXPECT_EQ(log.Lines(), (Lines{Removed(L"HKLM\\Software\\Classes"), Removed(L"HKLM\\Software\\Classes\\CLSID"),
                                   Removed(L"HKLM\\Software\\Classes\\Wow6432Node\\CLSID")}));

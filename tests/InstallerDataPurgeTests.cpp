@@ -210,7 +210,7 @@ TEST_F(InstallerDataPurgeTest, ProductsListReadWhileFindingTheProductsServesTheP
     MakeProduct(other, L"Brindle Notes");
     ListReadings readings = {};
     InstallerProductList products = {};
-    FindInstallerProducts(nullptr, products, &readings);
+    FindInstallerProducts(MachineScope(), products, &readings);
     FreeInstallerProducts(products);
     const std::wstring listName = L"\\" + sid_ + L"\\Products";
     bool kept = false;

@@ -131,7 +131,7 @@ protected:
     void PurgeMachine()
     {
         InstallerProductList products = {};
-        FindInstallerProducts(nullptr, products);
+        FindInstallerProducts(MachineScope(), products);
         PurgeMachineInstallerRecords(products);
         FreeInstallerProducts(products);
     }
@@ -217,10 +217,10 @@ TEST_F(InstallerRecordsTest, UserHiveEvidenceRemovesTheUsersRecordsAndNeverTheMa
 
     LogCapture log;
     InstallerProductList products = {};
-    FindInstallerProducts(sid_.c_str(), products);
+    FindInstallerProducts(UserScope(sid_.c_str()), products);
     PurgeMachineInstallerRecords(products);
     EXPECT_EQ(Lines(log), std::vector<std::wstring>{});
-    PurgeUserInstallerRecords(sid_.c_str(), products);
+    PurgeUserInstallerRecords(UserScope(sid_.c_str()), products);
     FreeInstallerProducts(products);
     PurgeMachine();
 
@@ -236,6 +236,52 @@ TEST_F(InstallerRecordsTest, UserHiveEvidenceRemovesTheUsersRecordsAndNeverTheMa
     EXPECT_TRUE(KeyExists(Machine, machineFeature));
     EXPECT_TRUE(HasValue(Machine, machineCode, PackedA));
     EXPECT_TRUE(KeyExists(HKEY_USERS, user + L"\\Products\\" + PackedA));  // the product keys' purge's
+}
+
+// A user's Installer records behind a registry link are not the user's: a link on the way to
+// them, or in the place of a list, is read as itself, and the records it leads to stay.
+TEST_F(InstallerRecordsTest, UsersRecordsReachedThroughALinkStay)
+{
+    const std::wstring user = sid_ + L"\\" + UserInstaller;
+    const std::wstring elsewhere = sid_ + L"\\Elsewhere";
+    const std::wstring kernel = L"\\REGISTRY\\User\\" + elsewhere;
+    ASSERT_TRUE(SetString(HKEY_USERS, elsewhere + L"\\Products\\" + PackedA, L"ProductName", L"Zamo (per-user)"));
+    ASSERT_TRUE(SetString(HKEY_USERS, elsewhere + L"\\Features\\" + PackedA, L"Complete", L""));
+    ASSERT_TRUE(SetString(HKEY_USERS, elsewhere + L"\\UpgradeCodes\\" + PackedUpgradeOwn, PackedA.c_str(), L""));
+    const struct {
+        const wchar_t* what;
+        std::wstring link;
+        std::wstring target;
+        bool listedByTheUser;  // the product is in the user's own Products list
+    } cases[] = {
+        {L"a link on the way: the user's Installer key", user, kernel, false},
+        {L"a link in the place of the features", user + L"\\Features", kernel + L"\\Features", true},
+        {L"a link in the place of the upgrade codes", user + L"\\UpgradeCodes", kernel + L"\\UpgradeCodes", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteKeyTree(HKEY_USERS, user);
+        ASSERT_TRUE(CreateKey(HKEY_USERS, sid_ + L"\\Software\\Microsoft"));
+        if (c.listedByTheUser) {
+            ASSERT_TRUE(SetString(HKEY_USERS, user + L"\\Products\\" + PackedA, L"ProductName", L"Zamo (per-user)"));
+        }
+        RegistryLink link(HKEY_USERS, c.link, c.target);
+        if (!link.Made())
+            GTEST_SKIP() << "this Wine cannot make a registry link";
+
+        LogCapture log;
+        InstallerProductList products = {};
+        FindInstallerProducts(UserScope(sid_.c_str()), products);
+        EXPECT_EQ(products.count, c.listedByTheUser ? 1u : 0u);
+        PurgeUserInstallerRecords(UserScope(sid_.c_str()), products);
+        FreeInstallerProducts(products);
+
+        EXPECT_EQ(Lines(log), std::vector<std::wstring>{});
+        EXPECT_TRUE(link.Exists());
+        EXPECT_TRUE(KeyExists(HKEY_USERS, elsewhere + L"\\Products\\" + PackedA));
+        EXPECT_TRUE(KeyExists(HKEY_USERS, elsewhere + L"\\Features\\" + PackedA));
+        EXPECT_TRUE(HasValue(HKEY_USERS, elsewhere + L"\\UpgradeCodes\\" + PackedUpgradeOwn, PackedA));
+    }
 }
 
 // A preview names each record and each value once, through both views of a shared key.
@@ -331,9 +377,9 @@ protected:
     DWORD Hold(const std::wstring& sid)
     {
         InstallerProductList products = {};
-        FindInstallerProducts(sid.c_str(), products);
+        FindInstallerProducts(UserScope(sid.c_str()), products);
         DWORD found = products.count;
-        HoldRecordsForUninstallers(sid.c_str(), products);
+        HoldRecordsForUninstallers(UserScope(sid.c_str()), products);
         DWORD held = found - products.count;
         FreeInstallerProducts(products);
         return held;
@@ -350,7 +396,7 @@ TEST_F(WaitingRecordsTest, RunningUsersRecordsWaitForTheMachinesPass)
     EXPECT_FALSE(ProductRecordWaits(sid_.c_str(), PackedA.c_str()));
     EXPECT_FALSE(ProductRecordWaits(RunningUserSid, PackedB.c_str()));
     // The user's pass passes the product key over.
-    PurgeProductKeys(HKEY_USERS, RunningUserSid, L"Software\\Microsoft\\Installer\\Products", View64);
+    PurgeProductKeys(UserScope(RunningUserSid), L"Software\\Microsoft\\Installer\\Products", View64);
     EXPECT_EQ(Lines(log), std::vector<std::wstring>{});
     EXPECT_TRUE(KeyExists(HKEY_USERS, user_ + L"\\Products\\" + PackedA));
 
@@ -484,7 +530,7 @@ protected:
     void RemoveFiles()
     {
         InstallerProductList products = {};
-        FindInstallerProducts(nullptr, products);
+        FindInstallerProducts(MachineScope(), products);
         RemoveCachedInstallerFiles(products);
         FreeInstallerProducts(products);
     }
@@ -601,7 +647,7 @@ TEST_F(InstallerRecordsTest, FolderCountsOfGonePathsInsideTheProductsFoldersGo)
 
     LogCapture log;
     InstallerProductList products = {};
-    FindInstallerProducts(nullptr, products);
+    FindInstallerProducts(MachineScope(), products);
     PurgeInstallerFolderCounts(products);
     FreeInstallerProducts(products);
 

@@ -152,7 +152,7 @@ TEST_P(ListScanTest, ProductKeyPurgeDoesWhatARestartAtZeroScanDoes)
     ASSERT_GT(expected.size(), 0u);
 
     ASSERT_TRUE(Build(entries));
-    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(UserScope(TestSid), UninstallList.c_str(), KEY_WOW64_64KEY);
 
     EXPECT_EQ(log.Lines(), expected);
     EXPECT_EQ(Left(), expectedLeft);

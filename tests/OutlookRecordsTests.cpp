@@ -91,7 +91,7 @@ TEST_F(OutlookRecordsTest, AddInsValuesOfEveryVersionGoAndEveryOtherStays)
 {
     Build();
 
-    PurgeOutlookRecords(Sid);
+    PurgeOutlookRecords(UserScope(Sid));
 
     EXPECT_EQ(log.Lines(), (Lines{Removed(L"zamo.outlook.addin", doNotDisable15),
                                   Removed(L"Zamo.Outlook.AddIn", loadTimes15), Removed(L"Zamo.Outlook.AddIn", crashing16),
@@ -121,7 +121,7 @@ TEST_F(OutlookRecordsTest, PreviewNamesEachValueOnceAndChangesNothing)
 
     {
         PreviewRun preview;
-        PurgeOutlookRecords(Sid);
+        PurgeOutlookRecords(UserScope(Sid));
     }
 
     auto would = [](const std::wstring& name, const std::wstring& key) {

@@ -41,10 +41,10 @@ std::wstring Attempting(const std::wstring& name, const std::wstring& catalogueN
 typedef std::vector<std::wstring> Lines;
 
 // The passive uninstaller in both views, as a scope's registry sweep runs it.
-void UninstallScopeProducts(HKEY root, const wchar_t* sid)
+void UninstallScopeProducts(const Scope& scope)
 {
     for (REGSAM view : RegViews)
-        UninstallProductsPassively(root, sid, view);
+        UninstallProductsPassively(scope, view);
 }
 
 // A test SID under HKEY_USERS, and the machine-wide keys a test makes, removed again
@@ -76,7 +76,7 @@ protected:
     bool Match()
     {
         log.Clear();
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
         Lines lines = log.Lines();
         if (lines.empty() || lines[0] != FirstLine) {
             ADD_FAILURE() << "no pass over the list";
@@ -168,7 +168,7 @@ TEST_F(PassiveUninstallerTest, MatchesEitherValueNameAndRunsNothingForNamesThatA
     ASSERT_TRUE(UserEntry(L"ZcE-expandable", L"DisplayName", L"Zamo (per-user)", REG_EXPAND_SZ));
     ASSERT_TRUE(UserEntry(L"ZcF-expandable-product", L"ProductName", L"Zamo (per-user)", REG_EXPAND_SZ));
 
-    UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
 
     // A matching DisplayName is the match: the ProductName of the first entry is not read.
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(L"ZcA-display", L"Zamo (per-user)"),
@@ -182,7 +182,7 @@ TEST_F(PassiveUninstallerTest, MatchesEitherValueNameAndRunsNothingForNamesThatA
 TEST_F(PassiveUninstallerTest, ScopeWithoutUninstallListLogsOneLinePerView)
 {
     ASSERT_TRUE(CreateKey(HKEY_USERS, std::wstring(TestSid) + L"\\Software"));
-    UninstallScopeProducts(HKEY_USERS, TestSid);
+    UninstallScopeProducts(UserScope(TestSid));
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, FirstLine}));
 }
 
@@ -193,8 +193,8 @@ TEST_F(PassiveUninstallerTest, MachineScopeListsEachViewApartAndEmptySidMeansNon
                              KEY_WOW64_32KEY));
     ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallList + L"\\ZcPassiveOnly64", KEY_WOW64_32KEY));
 
-    UninstallProductsPassively(HKEY_LOCAL_MACHINE, L"", KEY_WOW64_64KEY);
-    UninstallProductsPassively(HKEY_LOCAL_MACHINE, nullptr, KEY_WOW64_32KEY);
+    UninstallProductsPassively(MachineScope(), KEY_WOW64_64KEY);
+    UninstallProductsPassively(MachineScope(), KEY_WOW64_32KEY);
 
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(L"ZcPassiveOnly64", L"Zamo (per-machine)"), FirstLine,
                                   Attempting(L"ZcPassiveOnly32", L"Zamo Outlook Add-In (per-machine)")}));
@@ -205,7 +205,7 @@ TEST_F(PassiveUninstallerTest, ProductCodeNotInstalledStillRunsToCompletionInEac
     const std::wstring code = L"{7E1A5C00-0000-4000-8000-0000000000F0}";
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo Web Installer"));
 
-    UninstallScopeProducts(HKEY_USERS, TestSid);
+    UninstallScopeProducts(UserScope(TestSid));
 
     // The entry is still listed when the 32-bit view, which is the same key under
     // HKEY_USERS, is swept: its uninstaller runs a second time.
@@ -303,11 +303,11 @@ TEST_F(StandInTest, CommandLineThatDoesNotFitIsNeverRun)
     ASSERT_TRUE(MakeRoot(185));
     ASSERT_EQ(CommandLine(code).size(), 259u);
 
-    UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
     const std::wstring longer = root_ + L"r";
     {
         ScopedVariable tooLong(L"SystemRoot", longer.c_str());
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
     }
 
     EXPECT_EQ(MaskProcessIds(log.Lines()),
@@ -325,13 +325,13 @@ TEST_F(StandInTest, PreviewChecksTheCommandLineAsARealRunDoes)
     ASSERT_TRUE(MakeRoot(185));
     {
         PreviewRun preview;
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
     }
     {
         PreviewRun preview;
         const std::wstring longer = root_ + L"r";
         ScopedVariable tooLong(L"SystemRoot", longer.c_str());
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
     }
 
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, Attempting(code, L"Zamo Deployment"),
@@ -348,7 +348,7 @@ TEST_F(PassiveUninstallerTest, ExpansionThatDoesNotFitIsNeverRun)
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo Deployment"));
     for (size_t length : {238u, 239u}) {
         ScopedVariable systemRoot(L"SystemRoot", (L"C:\\" + std::wstring(length - 3, L'r')).c_str());
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
     }
 
     const std::wstring attempt = Attempting(code, L"Zamo Deployment");
@@ -385,7 +385,7 @@ TEST_F(StandInTest, OnlyAWholeProductCodeIsEverExecutedAndNothingOfItIsExpanded)
     for (const std::wstring& name : names)
         ASSERT_TRUE(UserEntry(name, L"DisplayName", L"Zamo (per-machine)")) << std::string(name.begin(), name.end());
 
-    UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+    UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
 
     // Entries in the order the list gives them; the one code's uninstaller after its line.
     Lines expected = {FirstLine};
@@ -422,7 +422,7 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
     {
         ScopedVariable sleep(L"ZC_UNINSTALL_SLEEP", L"30000");
         ULONGLONG start = GetTickCount64();
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY, nullptr, 1500);
         waited = GetTickCount64() - start;
     }
     EXPECT_GE(waited, 1400u);
@@ -431,8 +431,8 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
                                                   Executing(slowCode), Waiting, L"Process timed out"}));
     // Only the scope of the unfinished uninstaller keeps its mark back.
     log.Clear();
-    MarkScopeCleaned(HKEY_USERS, TestSid);
-    MarkScopeCleaned(HKEY_USERS, otherSid);
+    MarkScopeCleaned(UserScope(TestSid));
+    MarkScopeCleaned(UserScope(otherSid));
     EXPECT_EQ(log.Lines(),
               Lines{std::wstring(L"Not marking [HKU,") + TestSid + L"] with signature [Wave-9]: an uninstaller did not finish"});
     EXPECT_FALSE(KeyExists(HKEY_USERS, std::wstring(TestSid) + marker));
@@ -452,7 +452,7 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
     {
         ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1618");
         ScopedVariable otherList(L"ZC_UNINSTALL_LIST", L"ZcNoSuchList");
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_32KEY, nullptr, 1500);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_32KEY, nullptr, 1500);
     }
     // The slow one's entry is still there, but its uninstaller did not finish in this run: it
     // is not started again (a second MsiExec would only wait for the first).
@@ -461,10 +461,10 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
                                                   Executing(busyCode), Waiting, L"Process completed",
                                                   L"Process exit code [1618]"}));
     log.Clear();
-    UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+    UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY, nullptr, 1500);
     EXPECT_EQ(log.Lines(), Lines{FirstLine}) << "the other view's pass starts neither again";
     log.Clear();
-    MarkScopeCleaned(HKEY_USERS, TestSid);
+    MarkScopeCleaned(UserScope(TestSid));
     EXPECT_EQ(LogRunOutcome(), 1618);
     EXPECT_EQ(log.Lines(),
               (Lines{std::wstring(L"Not marking [HKU,") + TestSid + L"] with signature [Wave-9]: an uninstaller did not finish",
@@ -476,7 +476,7 @@ TEST_F(StandInTest, UnfinishedUninstallersKeepTheirScopeUnmarkedAndTheRunNotClea
     // A new run forgets them: the scope is marked again.
     run.Again();
     log.Clear();
-    MarkScopeCleaned(HKEY_USERS, TestSid);
+    MarkScopeCleaned(UserScope(TestSid));
     EXPECT_EQ(log.Lines(), Lines{});
     EXPECT_TRUE(ReadString(HKEY_USERS, std::wstring(TestSid) + marker, nullptr, &stored));
 }
@@ -495,9 +495,9 @@ TEST_F(StandInTest, ReportNamesAnUnfinishedUninstallerAndItsUnmarkedScope)
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {
         ScopedVariable sleep(L"ZC_UNINSTALL_SLEEP", L"30000");
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY, nullptr, 1500);
     }
-    MarkScopeCleaned(HKEY_USERS, TestSid);
+    MarkScopeCleaned(UserScope(TestSid));
     const int exitCode = SettleRunOutcome();
     WriteRunReport(exitCode);
 
@@ -529,16 +529,16 @@ TEST_F(StandInTest, WithoutExitCodeTheScopeIsStillNotMarked)
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {
         ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1603");
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY, nullptr, 1500);
     }
-    MarkScopeCleaned(HKEY_USERS, TestSid);
+    MarkScopeCleaned(UserScope(TestSid));
     EXPECT_TRUE(KeyExists(HKEY_USERS, std::wstring(TestSid) + L"\\Software\\Quorvex\\Cleaned"));
     {
         ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1618");
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY, nullptr, 1500);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY, nullptr, 1500);
     }
     log.Clear();
-    MarkScopeCleaned(HKEY_USERS, TestSid);
+    MarkScopeCleaned(UserScope(TestSid));
     EXPECT_EQ(LogRunOutcome(), 0);
     EXPECT_EQ(log.Lines(),
               Lines{std::wstring(L"Not marking [HKU,") + TestSid + L"] with signature [Wave-9]: an uninstaller did not finish"});
@@ -569,7 +569,7 @@ TEST_F(RealPackageTest, X64PackageIsUninstalledThroughMsiExec)
     const std::wstring payload = Expand(L"%ProgramW6432%\\ZcPurgeX64\\payload.txt");
     EXPECT_TRUE(Exists(payload));
 
-    UninstallProductsPassively(HKEY_LOCAL_MACHINE, nullptr, KEY_WOW64_64KEY);
+    UninstallProductsPassively(MachineScope(), KEY_WOW64_64KEY);
 
     EXPECT_EQ(MaskProcessIds(log.Lines()), (Lines{FirstLine, Attempting(X64Code, L"Zamo (per-machine)"),
                                                   Executing(X64Code), Waiting, L"Process completed"}));
@@ -586,7 +586,7 @@ TEST_F(RealPackageTest, TwoPackagesListedNextToEachOtherAreBothUninstalled)
     ASSERT_TRUE(Listed(X86CodeB, KEY_WOW64_32KEY));
     ASSERT_FALSE(Listed(X86CodeA, KEY_WOW64_64KEY));
 
-    UninstallScopeProducts(HKEY_LOCAL_MACHINE, nullptr);
+    UninstallScopeProducts(MachineScope());
 
     // The first uninstaller takes its entry away and the second entry moves down to
     // its index: it is taken there, not passed over.
@@ -629,11 +629,11 @@ TEST_F(RealPackageTest, AnotherMakersInstalledCodeUnderAUsersListIsNeverExecuted
         log.Clear();
         {
             PreviewRun preview;
-            UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+            UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
         }
         EXPECT_EQ(log.Lines(), expected);
         log.Clear();
-        UninstallProductsPassively(HKEY_USERS, TestSid, KEY_WOW64_64KEY);
+        UninstallProductsPassively(UserScope(TestSid), KEY_WOW64_64KEY);
         EXPECT_EQ(log.Lines(), expected);
         EXPECT_TRUE(Listed(otherCode.c_str(), KEY_WOW64_32KEY));
         EXPECT_TRUE(Exists(payload));

@@ -173,6 +173,13 @@ TEST_F(RegistryFloorTest, KeyIsReachedAsItselfOrNotAtAll)
         EXPECT_TRUE(RegHoldsAtMost(values, 1, 1));
         RegCloseKey(values);
     }
+    // Below a link opened as itself there is nothing, though the key it leads to has a child.
+    HKEY link;
+    ASSERT_TRUE(RegOpenAsItself(HKEY_USERS, User(L"AtEnd").c_str(), KEY_READ | KEY_WOW64_64KEY, link));
+    HKEY child;
+    EXPECT_FALSE(RegOpenAsItself(link, L"Child", KEY_READ | KEY_WOW64_64KEY, child));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    RegCloseKey(link);
 }
 
 } // namespace

@@ -78,7 +78,7 @@ TEST_F(RegistryPurgeTest, UserScopeDeletesEveryMatchingEntryWithItsTree)
     ASSERT_TRUE(UserEntry(L"ZcD-suffix", L"Zamo (per-user) 3"));
     ASSERT_TRUE(UserEntry(L"ZcE-match", L"Zamo Deployment"));
 
-    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(UserScope(TestSid), UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcA-match", L"Zamo (per-user)"), Removed(L"HKU", parent),
@@ -96,7 +96,7 @@ TEST_F(RegistryPurgeTest, EntryThatIsNotAProductCodeIsAttemptedNotRunThenDeleted
 {
     ASSERT_TRUE(UserEntry(L"ZcNotAProductCode", L"Zamo Outlook Add-In (per-user)"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     // Both views show the same key under HKEY_USERS: each passive pass matches it.
     const std::wstring attempt = Attempting(L"ZcNotAProductCode", L"Zamo Outlook Add-In (per-user)");
@@ -114,7 +114,7 @@ TEST_F(RegistryPurgeTest, SettingsKeysAreLoggedOnlyByTheCallThatRemovesThem)
     ASSERT_TRUE(UserValue(OtherAddIn, L"LoadBehavior", L"3"));
     ASSERT_TRUE(UserValue(L"Software\\ZcNeighbour", L"Value", L"x"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     const std::wstring software = User(L"Software");
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, FirstLine, Removed(L"HKU", software) + L"\\Quorvex",
@@ -133,7 +133,7 @@ TEST_F(RegistryPurgeTest, MissingKeyPathStillGetsSettingsAndAddInSteps)
     ASSERT_TRUE(UserValue(AddIn1, L"LoadBehavior", L"3"));
     ASSERT_FALSE(UserKeyExists(Dependencies));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     // "Quorvex" goes in step B of the first purge call, with the second add-in key inside
     // it; the first add-in key goes silently in step C.
@@ -169,7 +169,7 @@ TEST_F(RegistryPurgeTest, MachineScopeIsPurgedInBothViewsWithOneCallPerKeyPathAn
     // one key in both: the 64-bit pass finds the dependency that was written through the 32-bit view.
     ASSERT_TRUE(KeyExists(lm, Dependencies + L"\\ZcDependency32", v64)) << "Classes is shared by the views";
 
-    SweepScopeRegistry(lm, nullptr, nullptr);
+    SweepScopeRegistry(MachineScope(), nullptr);
 
     EXPECT_EQ(log.Lines(),
               (Lines{// the passive uninstaller's two passes
@@ -203,7 +203,7 @@ TEST_F(RegistryPurgeTest, EmptySidMeansTheMachinePathsThemselves)
     ASSERT_TRUE(machine.SetString(HKEY_LOCAL_MACHINE, UninstallList + L"\\ZcEmptySid", L"DisplayName",
                                   L"Zamo Deployment", KEY_WOW64_32KEY));
 
-    PurgeProductKeys(HKEY_LOCAL_MACHINE, L"", UninstallList.c_str(), KEY_WOW64_32KEY);
+    PurgeProductKeys(MachineScope(), UninstallList.c_str(), KEY_WOW64_32KEY);
 
     EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcEmptySid", L"Zamo Deployment"), Removed(L"HKLM", UninstallList)}));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallList + L"\\ZcEmptySid", KEY_WOW64_32KEY));
@@ -216,7 +216,7 @@ TEST_F(RegistryPurgeTest, UndeletableKeyIsTriedAgainAfterALaterDeletion)
     if (!MakeUndeletable(UninstallList + L"\\ZcFirst"))
         GTEST_SKIP() << "this Wine cannot make a registry link";
 
-    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(UserScope(TestSid), UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     EXPECT_EQ(log.Lines(), (Lines{Attempting(L"ZcFirst", L"Zamo (per-user)"), NotRemoved(L"HKU", parent),
@@ -242,7 +242,7 @@ TEST_F(RegistryPurgeTest, RescanRetriesEveryUndeletableKeyInIndexOrder)
             GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
-    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(UserScope(TestSid), UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     const Lines p2 = {Attempting(L"ZcP2-stuck", L"Zamo (per-user)"), NotRemoved(L"HKU", parent)};
@@ -282,7 +282,7 @@ TEST_F(RegistryPurgeTest, ManyUndeletableKeysAmongOthersAreAllTriedAgainInOrder)
             GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
-    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(UserScope(TestSid), UninstallList.c_str(), KEY_WOW64_64KEY);
 
     const std::wstring parent = User(UninstallList);
     Lines expected;
@@ -328,7 +328,7 @@ TEST_F(RegistryPurgeTest, KeyPathsThatDoNotFitAreSkippedNeverCut)
     ASSERT_TRUE(SetString(HKEY_USERS, cutAddIn, L"LoadBehavior", L"3"));
     ASSERT_TRUE(SetString(HKEY_USERS, longSid + L"\\Software\\Quorvex", L"Level", L"1"));
 
-    SweepScopeRegistry(HKEY_USERS, longSid.c_str(), nullptr);
+    SweepScopeRegistry(UserScope(longSid.c_str()), nullptr);
 
     EXPECT_EQ(log.Lines(), (Lines{FirstLine, FirstLine, Removed(L"HKU", longSid + L"\\Software\\Quorvex")}));
     EXPECT_TRUE(KeyExists(HKEY_USERS, list + L"\\" + code));
@@ -355,7 +355,7 @@ TEST_F(RegistryPurgeTest, PreviewOfAUserScopeNamesEachKeyOnceAndKeepsThem)
     ASSERT_TRUE(CaptureKeyTree(HKEY_USERS, TestSid, &before));
     PreviewRun preview;
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     const std::wstring attempt = Attempting(L"ZcA-match", L"Zamo (per-user)");
     const std::wstring would = L"Would remove HKU\\";
@@ -386,7 +386,7 @@ TEST_F(RegistryPurgeTest, PreviewOfTheMachineScopeNamesEachViewsKeys)
 
     {
         PreviewRun preview;
-        SweepScopeRegistry(lm, nullptr, nullptr);
+        SweepScopeRegistry(MachineScope(), nullptr);
     }
 
     EXPECT_EQ(log.Lines(),
@@ -435,7 +435,7 @@ TEST_F(RegistryPurgeTest, LargeListLosesExactlyItsMatches)
 
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    PurgeProductKeys(HKEY_USERS, TestSid, UninstallList.c_str(), KEY_WOW64_64KEY);
+    PurgeProductKeys(UserScope(TestSid), UninstallList.c_str(), KEY_WOW64_64KEY);
     QueryPerformanceCounter(&end);
     double purge = Seconds(start, end);
 

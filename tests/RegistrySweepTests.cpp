@@ -106,7 +106,7 @@ TEST_F(RegistrySweepTest, MatchesSeenThroughBothViewsAreLoggedByEveryPass)
     ASSERT_TRUE(SetString(HKEY_USERS, User(InstallerProducts + L"\\ZcPackedOther"), L"ProductName", L"Other"));
     ASSERT_TRUE(SetString(HKEY_USERS, User(L"Software\\Zamo"), L"Channel", L"beta"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     const Lines matches = {Attempting(L"ZcA-display", L"Zamo (per-user)"),
                            Attempting(L"ZcC-product", L"Zamo Web Installer"),
@@ -136,7 +136,7 @@ TEST_F(RegistrySweepTest, UndeletableEntriesAreTriedAgainByEveryPurgePass)
             GTEST_SKIP() << "this Wine cannot make a registry link";
     }
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     const Lines p1 = {Attempting(L"ZcP1-stuck", L"Zamo (per-user)"), NotRemoved(UninstallList)};
     const Lines p2 = {Attempting(L"ZcP2-go", L"Zamo Deployment"), Removed(UninstallList)};
@@ -167,7 +167,7 @@ TEST_F(RegistrySweepTest, ManyMatchesAreAllTakenInOrder)
     if (!MakeUndeletable(names[0]))
         GTEST_SKIP() << "this Wine cannot make a registry link";
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     Lines passive = {FirstLine};
     for (const std::wstring& name : names)
@@ -218,7 +218,7 @@ TEST_F(UninstallerSweepTest, UninstallerThatRemovesItsOwnEntryIsNotSeenAgain)
     ASSERT_TRUE(UserEntry(second, L"ProductName", L"Zamo Deployment"));
     ASSERT_TRUE(UserEntry(L"ZcNamed", L"DisplayName", L"Zamo Web Installer"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     // The second entry moved down to the first one's index and is taken there; the
     // 32-bit pass, over the same key, sees only what the uninstallers left.
@@ -244,7 +244,7 @@ TEST_F(UninstallerSweepTest, UninstallerExitCodesReachTheRunsExitCode)
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     {
         ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"3010");
-        SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+        SweepScopeRegistry(UserScope(TestSid), nullptr);
     }
     EXPECT_EQ(MaskProcessIds(log.Lines()),
               (Lines{FirstLine, Attempting(code, L"Zamo (per-user)"), Executing(code), Waiting, L"Process completed",
@@ -258,7 +258,7 @@ TEST_F(UninstallerSweepTest, UninstallerExitCodesReachTheRunsExitCode)
     {
         ScopedVariable exitCode(L"ZC_UNINSTALL_EXIT", L"1605");
         ScopedVariable otherList(L"ZC_UNINSTALL_LIST", L"ZcNoSuchList");
-        SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+        SweepScopeRegistry(UserScope(TestSid), nullptr);
     }
     const std::wstring attempt = Attempting(code, L"Zamo (per-user)");
     EXPECT_EQ(MaskProcessIds(log.Lines()),
@@ -278,7 +278,7 @@ TEST_F(UninstallerSweepTest, EntryAnUninstallerAddsIsSeenByTheLaterPasses)
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo (per-user)"));
     ASSERT_TRUE(UserEntry(L"ZcBefore", L"DisplayName", L"Zamo Outlook Add-In"));
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     // The new entry lands at index 0 and moves the one before the uninstaller's to the
     // index where the 64-bit pass goes on: it is matched again there. The 32-bit pass,
@@ -302,7 +302,7 @@ TEST_F(RegistrySweepTest, UninstallerThatLeavesItsEntryRunsInEachView)
     ASSERT_TRUE(UserEntry(code, L"DisplayName", L"Zamo Web Installer"));
     const std::wstring msiExec = Expand(L"%SystemRoot%") + L"\\System32\\MsiExec.exe";
 
-    SweepScopeRegistry(HKEY_USERS, TestSid, nullptr);
+    SweepScopeRegistry(UserScope(TestSid), nullptr);
 
     const Lines passive = {FirstLine, Attempting(code, L"Zamo Web Installer"), Executing(msiExec, code), Waiting,
                            L"Process completed"};
@@ -351,7 +351,7 @@ TEST_F(RegistrySweepTest, MachineListsOfBothViewsAreSweptApart)
 
     // As the clean run sweeps the machine, but for the Installer's records between the
     // uninstall passes and the purge: one set of readings for every pass.
-    SweepScopeRegistry(lm, nullptr, nullptr);
+    SweepScopeRegistry(MachineScope(), nullptr);
 
     const std::wstring removed = L"Successfully removed from HKLM\\" + UninstallList;
     const Lines found64 = {Attempting(L"ZcSweep64", L"Zamo (per-machine)"),

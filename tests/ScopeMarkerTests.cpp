@@ -101,11 +101,11 @@ TEST_F(ScopeMarkerTest, EmptySignatureReadsAndWritesNothing)
     extraSids.push_back(otherSid);
     ASSERT_TRUE(CreateKey(HKEY_USERS, otherSid));
 
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
-    MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
-    MarkScopeCleaned(HKEY_USERS, TestSid.c_str());
-    MarkScopeCleaned(HKEY_USERS, otherSid.c_str());
+    EXPECT_TRUE(ScopeNeedsCleaning(MachineScope()));
+    EXPECT_TRUE(ScopeNeedsCleaning(UserScope(TestSid.c_str())));
+    MarkScopeCleaned(MachineScope());
+    MarkScopeCleaned(UserScope(TestSid.c_str()));
+    MarkScopeCleaned(UserScope(otherSid.c_str()));
 
     EXPECT_EQ(log.Lines().size(), 1u);
     std::vector<BYTE> data;
@@ -120,10 +120,10 @@ TEST_F(ScopeMarkerTest, EmptySignatureReadsAndWritesNothing)
 TEST_F(ScopeMarkerTest, MarkStoresTheSignatureThatTheNextCheckFindsInAnyLetterCase)
 {
     UseSignature(L"Wave-7 Deploy");
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
-    MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
-    MarkScopeCleaned(HKEY_USERS, TestSid.c_str());
+    EXPECT_TRUE(ScopeNeedsCleaning(MachineScope()));
+    EXPECT_TRUE(ScopeNeedsCleaning(UserScope(TestSid.c_str())));
+    MarkScopeCleaned(MachineScope());
+    MarkScopeCleaned(UserScope(TestSid.c_str()));
     EXPECT_EQ(log.Lines().size(), 1u);  // marking logs nothing
 
     std::vector<BYTE> data;
@@ -138,17 +138,17 @@ TEST_F(ScopeMarkerTest, MarkStoresTheSignatureThatTheNextCheckFindsInAnyLetterCa
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MarkerKey, KEY_WOW64_32KEY));
 
     UseSignature(L"WAVE-7 deploy");
-    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
-    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
+    EXPECT_FALSE(ScopeNeedsCleaning(MachineScope()));
+    EXPECT_FALSE(ScopeNeedsCleaning(UserScope(TestSid.c_str())));
     // An empty SID is no SID: the machine's own marker, shown as "-".
-    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, L""));
+    EXPECT_FALSE(ScopeNeedsCleaning(MachineScope()));
     // Skipping leaves the stored text as it was.
     ASSERT_TRUE(ReadRawValue(HKEY_LOCAL_MACHINE, MarkerKey, nullptr, &data, &type));
     EXPECT_EQ(data, StoredForm(L"Wave-7 Deploy"));
 
     UseSignature(L"Wave-8");
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
-    MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
+    EXPECT_TRUE(ScopeNeedsCleaning(MachineScope()));
+    MarkScopeCleaned(MachineScope());
     ASSERT_TRUE(ReadRawValue(HKEY_LOCAL_MACHINE, MarkerKey, nullptr, &data, &type));
     EXPECT_EQ(data, StoredForm(L"Wave-8"));
 
@@ -195,16 +195,16 @@ TEST_F(ScopeMarkerTest, OnlyTheWholeSignatureAsRegSzCounts)
         ASSERT_TRUE(SetBinary(HKEY_LOCAL_MACHINE, MarkerKey, nullptr, stored.data.data(),
                               static_cast<DWORD>(stored.data.size()), stored.type));
         size_t linesBefore = log.Lines().size();
-        EXPECT_EQ(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr), !stored.marked);
+        EXPECT_EQ(ScopeNeedsCleaning(MachineScope()), !stored.marked);
         EXPECT_EQ(log.Lines().size(), linesBefore + (stored.marked ? 1 : 0));
     }
 
     // A named value, or a marker in the 32-bit view, is not the marker.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, MakerKey);
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, MarkerKey, L"Signature", L"Wave-7"));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_TRUE(ScopeNeedsCleaning(MachineScope()));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, MarkerKey, nullptr, L"Wave-7", KEY_WOW64_32KEY));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_TRUE(ScopeNeedsCleaning(MachineScope()));
     EXPECT_EQ(log.Lines().size(), 3u);  // separator and the two marked cases above
 }
 
@@ -213,24 +213,24 @@ TEST_F(ScopeMarkerTest, LongestSignatureIsStoredAndFoundWhole)
     std::wstring longest(259, L's');
     longest[258] = L'Z';
     UseSignature(longest);
-    MarkScopeCleaned(HKEY_USERS, TestSid.c_str());
+    MarkScopeCleaned(UserScope(TestSid.c_str()));
     std::vector<BYTE> data;
     DWORD type = 0;
     ASSERT_TRUE(ReadRawValue(HKEY_USERS, UserKey(TestSid, MarkerKey), nullptr, &data, &type));
     EXPECT_EQ(data.size(), 520u);
     EXPECT_EQ(data, StoredForm(longest));
-    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
+    EXPECT_FALSE(ScopeNeedsCleaning(UserScope(TestSid.c_str())));
 
     // 259 characters without a NUL fill 518 bytes and still compare whole; 260 do
     // not fit the text buffer and count as no marker, even with the signature first.
     std::vector<BYTE> bare = StoredForm(longest);
     bare.resize(518);
     ASSERT_TRUE(SetBinary(HKEY_USERS, UserKey(TestSid, MarkerKey), nullptr, bare.data(), 518, REG_SZ));
-    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
+    EXPECT_FALSE(ScopeNeedsCleaning(UserScope(TestSid.c_str())));
     bare.push_back('x');
     bare.push_back(0);
     ASSERT_TRUE(SetBinary(HKEY_USERS, UserKey(TestSid, MarkerKey), nullptr, bare.data(), 520, REG_SZ));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_USERS, TestSid.c_str()));
+    EXPECT_TRUE(ScopeNeedsCleaning(UserScope(TestSid.c_str())));
 
     std::vector<std::wstring> lines = log.Lines();
     ASSERT_EQ(lines.size(), 3u);
@@ -244,8 +244,8 @@ TEST_F(ScopeMarkerTest, MarkerKeyWithoutDefaultValueGetsTheValueAdded)
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, MarkerKey, L"Note", L"kept"));
     ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, std::wstring(MarkerKey) + L"\\Child"));
 
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr));
-    MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
+    EXPECT_TRUE(ScopeNeedsCleaning(MachineScope()));
+    MarkScopeCleaned(MachineScope());
 
     std::vector<BYTE> data;
     DWORD type = 0;
@@ -265,12 +265,12 @@ TEST_F(ScopeMarkerTest, SidTooLongForTheKeyPathIsNeverUsedCut)
     // 234 characters, a backslash and the 24 of the marker key fill the 259.
     const std::wstring fits = SidOfLength(234);
     extraSids.push_back(fits);
-    MarkScopeCleaned(HKEY_USERS, fits.c_str());
+    MarkScopeCleaned(UserScope(fits.c_str()));
     std::vector<BYTE> data;
     DWORD type = 0;
     ASSERT_TRUE(ReadRawValue(HKEY_USERS, UserKey(fits, MarkerKey), nullptr, &data, &type));
     EXPECT_EQ(data, StoredForm(L"Wave-7"));
-    EXPECT_FALSE(ScopeNeedsCleaning(HKEY_USERS, fits.c_str()));
+    EXPECT_FALSE(ScopeNeedsCleaning(UserScope(fits.c_str())));
 
     // One more character: the cut path would name "...\Cleane". A marker planted
     // there must be neither read nor overwritten, and nothing else may be created.
@@ -279,9 +279,9 @@ TEST_F(ScopeMarkerTest, SidTooLongForTheKeyPathIsNeverUsedCut)
     const std::wstring cutKey = UserKey(tooLong, L"Software\\Quorvex\\Cleane");
     ASSERT_EQ(cutKey.size(), 259u);
     ASSERT_TRUE(SetString(HKEY_USERS, cutKey, nullptr, L"Wave-7"));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_USERS, tooLong.c_str()));
+    EXPECT_TRUE(ScopeNeedsCleaning(UserScope(tooLong.c_str())));
     UseSignature(L"Wave-8");
-    MarkScopeCleaned(HKEY_USERS, tooLong.c_str());
+    MarkScopeCleaned(UserScope(tooLong.c_str()));
     ASSERT_TRUE(ReadRawValue(HKEY_USERS, cutKey, nullptr, &data, &type));
     EXPECT_EQ(data, StoredForm(L"Wave-7"));
     EXPECT_EQ(SubkeyNames(HKEY_USERS, UserKey(tooLong, MakerKey)), (std::vector<std::wstring>{L"Cleane"}));
@@ -290,8 +290,8 @@ TEST_F(ScopeMarkerTest, SidTooLongForTheKeyPathIsNeverUsedCut)
     const std::wstring longest = SidOfLength(255);
     extraSids.push_back(longest);
     ASSERT_TRUE(CreateKey(HKEY_USERS, longest));
-    EXPECT_TRUE(ScopeNeedsCleaning(HKEY_USERS, longest.c_str()));
-    MarkScopeCleaned(HKEY_USERS, longest.c_str());
+    EXPECT_TRUE(ScopeNeedsCleaning(UserScope(longest.c_str())));
+    MarkScopeCleaned(UserScope(longest.c_str()));
     EXPECT_TRUE(SubkeyNames(HKEY_USERS, longest).empty());
 
     std::vector<std::wstring> lines = log.Lines();

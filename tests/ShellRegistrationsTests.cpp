@@ -130,14 +130,14 @@ TEST_F(ShellRegistrationsTest, UsersFileTypesProtocolsAndOpenWithRecordsOfThePro
 
     {
         PreviewRun preview;
-        RemoveUserShellRegistrations(Sid.c_str());
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.preview));
     EXPECT_TRUE(KeyExists(HKEY_USERS, classes + L"\\Zamo.Document\\shell\\open\\command"));
     EXPECT_TRUE(KeyExists(HKEY_USERS, classes + L"\\.zdoc"));
 
     log.Clear();
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
     for (const wchar_t* gone : {L"\\Zamo.Document", L"\\zamo", L"\\.zdoc", L"\\Applications\\Zamo.exe", L"\\Zamo.Mixed\\shell\\open",
                                 L"\\http\\shell\\open", L"\\ms-zamo\\shell\\open", L"\\Directory\\shell\\ZamoHere",
@@ -165,7 +165,7 @@ TEST_F(ShellRegistrationsTest, UsersFileTypesProtocolsAndOpenWithRecordsOfThePro
 
     // What stays is another program's: a second run finds nothing.
     log.Clear();
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(log.Lines(), Lines{});
 }
 
@@ -220,11 +220,11 @@ TEST_F(ShellRegistrationsTest, UsersComServersShellExtensionsHostsAndApplication
 
     {
         PreviewRun preview;
-        RemoveUserShellRegistrations(Sid.c_str());
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.preview));
     log.Clear();
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
 
     EXPECT_FALSE(KeyExists(HKEY_USERS, appPaths + L"\\Zamo.exe"));
@@ -245,6 +245,46 @@ TEST_F(ShellRegistrationsTest, UsersComServersShellExtensionsHostsAndApplication
     EXPECT_FALSE(ReadString(HKEY_USERS, registered, L"Zamo", &value));
     EXPECT_TRUE(ReadString(HKEY_USERS, registered, L"Fenwick Notes", &value));
     EXPECT_TRUE(ReadString(HKEY_USERS, registered, L"Quorvex Tools", &value));
+}
+
+// A user's Software keys behind a registry link are not the user's: the App Paths list with a
+// link on the way to it, or in its place, is read as itself, and the product's entry in the key
+// the link leads to stays.
+TEST_F(ShellRegistrationsTest, UsersAppPathsReachedThroughALinkStay)
+{
+    const std::wstring microsoft = Sid + L"\\Software\\Microsoft";
+    const std::wstring appPaths = microsoft + L"\\Windows\\CurrentVersion\\App Paths";
+    const std::wstring elsewhere = Sid + L"\\Elsewhere";
+    const std::wstring entry = elsewhere + L"\\Windows\\CurrentVersion\\App Paths\\Zamo.exe";
+    ASSERT_TRUE(SetString(HKEY_USERS, entry, nullptr, Pf86(L"\\Quorvex\\Zamo\\Zamo.exe")));
+    const std::wstring kernel = L"\\REGISTRY\\User\\" + elsewhere;
+    const struct {
+        const wchar_t* what;
+        std::wstring link;
+        std::wstring target;
+    } cases[] = {
+        {L"a link on the way: the user's Microsoft key", microsoft, kernel},
+        {L"a link in the place of App Paths", appPaths, kernel + L"\\Windows\\CurrentVersion\\App Paths"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteKeyTree(HKEY_USERS, microsoft);
+        ASSERT_TRUE(CreateKey(HKEY_USERS, appPaths.substr(0, appPaths.rfind(L'\\'))));
+        if (c.link == microsoft)
+            DeleteKeyTree(HKEY_USERS, microsoft);
+        RegistryLink link(HKEY_USERS, c.link, c.target);
+        if (!link.Made())
+            GTEST_SKIP() << "this Wine cannot make a registry link";
+        log.Clear();
+        {
+            PreviewRun preview;
+            RemoveShellRegistrations(UserScope(Sid.c_str()));
+        }
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
+        EXPECT_EQ(log.Lines(), Lines{});
+        EXPECT_TRUE(link.Exists());
+        EXPECT_TRUE(KeyExists(HKEY_USERS, entry));
+    }
 }
 
 // The machine's registrations in both views, in the machine's terms, and a user's entries that
@@ -283,7 +323,7 @@ TEST_F(ShellRegistrationsTest, MachinesRegistrationsGoInBothViewsAndUsersEntries
                                Pf86(L"\\Fenwick\\host.json"), V32));
 
     // The user's scope first, as the run takes it: the machine's keys are still there.
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     const std::wstring user = L"HKU\\" + Sid + L"\\Software\\Classes";
     EXPECT_EQ(Sorted(log.Lines()), Sorted({L"Removed value [ZcTest.Zamo32] from " + user + L"\\.zctest\\OpenWithProgids",
                                            L"Successfully removed from " + user + L"\\Folder\\shellex\\ContextMenuHandlers"}));
@@ -300,11 +340,11 @@ TEST_F(ShellRegistrationsTest, MachinesRegistrationsGoInBothViewsAndUsersEntries
     log.Clear();
     {
         PreviewRun preview;
-        RemoveMachineShellRegistrations();
+        RemoveShellRegistrations(MachineScope());
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.preview));
     log.Clear();
-    RemoveMachineShellRegistrations();
+    RemoveShellRegistrations(MachineScope());
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected.real));
 
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"\\ZcTest.Zamo64", V64));
@@ -332,7 +372,7 @@ TEST_F(ShellRegistrationsTest, ClassHiveOfAnUnloadedProfileLosesTheProductsTypes
     ASSERT_TRUE(SetString(HKEY_USERS, hive + L"\\CLSID\\" + SystemClass + L"\\InprocServer32", nullptr,
                           L"C:\\windows\\system32\\shell32.dll"));
 
-    RemoveClassHiveShellRegistrations(Sid.c_str(), hive.c_str());
+    RemoveClassHiveShellRegistrations(UserScope(Sid.c_str()), hive.c_str());
 
     EXPECT_EQ(Sorted(log.Lines()), Sorted({L"Successfully removed from HKU\\" + hive,
                                            L"Successfully removed from HKU\\" + hive + L"\\CLSID",

@@ -118,7 +118,7 @@ TEST_F(StartEntriesTest, UserRunValuesThatStartTheProductGoOthersStay)
 
     {
         PreviewRun preview;
-        RemoveUserRunEntries(Sid.c_str());
+        RemoveRunEntries(UserScope(Sid.c_str()));
     }
     Lines expected;
     for (const Value& value : values) {
@@ -132,7 +132,7 @@ TEST_F(StartEntriesTest, UserRunValuesThatStartTheProductGoOthersStay)
         EXPECT_TRUE(HasValue(HKEY_USERS, Run(), value.name)) << value.name;
 
     log.Clear();
-    RemoveUserRunEntries(Sid.c_str());
+    RemoveRunEntries(UserScope(Sid.c_str()));
     for (std::wstring& line : expected)
         line.replace(0, 12, L"Removed");
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected));
@@ -166,9 +166,9 @@ TEST_F(StartEntriesTest, RunKeysReachedThroughALinkAreLeftAloneWithWhatTheLinkNa
         log.Clear();
         {
             PreviewRun preview;
-            RemoveUserRunEntries(Sid.c_str());
+            RemoveRunEntries(UserScope(Sid.c_str()));
         }
-        RemoveUserRunEntries(Sid.c_str());
+        RemoveRunEntries(UserScope(Sid.c_str()));
         EXPECT_EQ(log.Lines(), Lines{});
         EXPECT_TRUE(link.Exists());
         EXPECT_TRUE(HasValue(HKEY_USERS, elsewhere, L"Once"));
@@ -193,7 +193,7 @@ TEST_F(StartEntriesTest, MachineRunValuesGoInBothViewsInTheMachinesTerms)
 
     {
         PreviewRun preview;
-        RemoveMachineRunEntries();
+        RemoveRunEntries(MachineScope());
     }
     const Lines previewed = {
         L"Would remove value [ZcTestWide] from HKLM\\" + RunKey,
@@ -204,7 +204,7 @@ TEST_F(StartEntriesTest, MachineRunValuesGoInBothViewsInTheMachinesTerms)
     EXPECT_TRUE(HasValue(HKEY_LOCAL_MACHINE, run, L"ZcTestWide"));
 
     log.Clear();
-    RemoveMachineRunEntries();
+    RemoveRunEntries(MachineScope());
     EXPECT_EQ(log.Lines(), (Lines{
                                L"Removed value [ZcTestWide] from HKLM\\" + RunKey,
                                L"Removed value [ZcTestNarrow] from HKLM\\" + RunKey,
@@ -255,14 +255,14 @@ TEST_F(StartEntriesTest, UserShortcutsThatPointIntoTheProductGoWithTheirEmptiedF
 
     {
         PreviewRun preview;
-        DeleteUserShortcuts(Sid.c_str());
+        DeleteUserShortcuts(UserScope(Sid.c_str()));
     }
     EXPECT_EQ(Sorted(log.Lines()), Sorted(previewed));
     for (const std::wstring& path : gone)
         EXPECT_TRUE(Exists(path));
 
     log.Clear();
-    DeleteUserShortcuts(Sid.c_str());
+    DeleteUserShortcuts(UserScope(Sid.c_str()));
     EXPECT_EQ(Sorted(log.Lines()), Sorted(deleted));
     for (const std::wstring& path : gone)
         EXPECT_FALSE(Exists(path));

@@ -101,7 +101,7 @@ TEST_F(WindowsRegistrationsTest, WindowsFileTypesLoseOnlyTheProductsVerb)
     }
     ASSERT_TRUE(Set(L".url\\shellex\\ContextMenuHandlers\\ZamoMenu", nullptr, ProductClass));
 
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
 
     EXPECT_EQ(Sorted(log.Lines()), Sorted(expected));
     for (const Type& type : types) {
@@ -142,10 +142,10 @@ TEST_F(WindowsRegistrationsTest, WindowsClassesServedByTheProductStayAndAreNotRe
 
     {
         PreviewRun preview;
-        RemoveUserShellRegistrations(Sid.c_str());
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
     }
     EXPECT_EQ(log.Lines(), Lines{});
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
     EXPECT_EQ(LogRunOutcome(), 1);
 
     EXPECT_EQ(Sorted(log.Lines()), Sorted({L"Not removed: " + Shown + L"\\CLSID\\" + ShellLink,
@@ -202,7 +202,7 @@ TEST_F(WindowsRegistrationsTest, OtherNamesGoWholeOnlyWhenAllTheyHoldIsTheProduc
     ASSERT_TRUE(Set(L"CLSID\\" + FenwickManaged + L"\\InprocServer32", nullptr, runtime));
     ASSERT_TRUE(Set(L"CLSID\\" + FenwickManaged + L"\\InprocServer32", L"CodeBase", L"file:///C:/Fenwick/Interop.dll"));
 
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
 
     EXPECT_EQ(Sorted(log.Lines()), Sorted({Removed(L""), Removed(L""), Removed(L""), Removed(L"\\CLSID"),
                                            Removed(L"\\CLSID"), Removed(L"\\CLSID"), Removed(L"\\Fenwick.Mixed\\shell"),
@@ -236,12 +236,39 @@ TEST_F(WindowsRegistrationsTest, AClassListThatIsARegistryLinkIsNotEntered)
         GTEST_SKIP() << "Wine made no registry link here";
     ASSERT_TRUE(Set(L"*\\shellex\\ContextMenuHandlers\\ZamoMenu", nullptr, ProductClass));
 
-    RemoveUserShellRegistrations(Sid.c_str());
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
 
     EXPECT_EQ(log.Lines(), Lines{});
     EXPECT_TRUE(link.Exists());
     EXPECT_TRUE(KeyExists(HKEY_USERS, target + L"\\" + ProductClass + L"\\InprocServer32"));
     EXPECT_TRUE(Exists(L"*\\shellex\\ContextMenuHandlers\\ZamoMenu"));
+}
+
+// A user's class root replaced by a registry link that is not Windows' own (which leads to the
+// user's "<SID>_Classes"): the run reads the link as itself, finds no class root in it, and
+// leaves what it leads to as it was, in a preview and in a real run.
+TEST_F(WindowsRegistrationsTest, AClassRootThatIsARegistryLinkElsewhereIsNotEntered)
+{
+    const std::wstring target = Sid + L"\\Elsewhere";
+    const std::wstring server = target + L"\\CLSID\\" + ProductClass + L"\\InprocServer32";
+    const std::wstring handler = target + L"\\*\\shellex\\ContextMenuHandlers\\ZamoMenu";
+    ASSERT_TRUE(SetString(HKEY_USERS, server, nullptr, Product(L"ZamoShell.dll")));
+    ASSERT_TRUE(SetString(HKEY_USERS, handler, nullptr, ProductClass));
+    ASSERT_TRUE(CreateKey(HKEY_USERS, Sid + L"\\Software"));
+    RegistryLink link(HKEY_USERS, Classes, L"\\REGISTRY\\User\\" + target);
+    if (!link.Made())
+        GTEST_SKIP() << "Wine made no registry link here";
+
+    {
+        PreviewRun preview;
+        RemoveShellRegistrations(UserScope(Sid.c_str()));
+    }
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
+
+    EXPECT_EQ(log.Lines(), Lines{});
+    EXPECT_TRUE(link.Exists());
+    EXPECT_TRUE(KeyExists(HKEY_USERS, server));
+    EXPECT_TRUE(KeyExists(HKEY_USERS, handler));
 }
 
 } // namespace

@@ -147,10 +147,10 @@ void PurgeOfficeView(REGSAM view, void* context)
 
 } // namespace
 
-void PurgeOutlookRecords(const wchar_t* sid)
+void PurgeOutlookRecords(const Scope& user)
 {
     PathBuffer officePath;
-    if (!ScopeKey(UserScope(sid), OfficeKey, officePath))
+    if (!ScopeKey(user, OfficeKey, officePath))
         return;
     RegForEachView(PurgeOfficeView, officePath);
 }

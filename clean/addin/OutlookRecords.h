@@ -1,6 +1,8 @@
 // Outlook's own records of the add-in.
 #pragma once
 
+#include "../ground/Scope.h"
+
 // In a user scope, both views: its values in the resiliency lists and load times of every
 // Office version, and the disabled items that name it.
-void PurgeOutlookRecords(const wchar_t* sid);
+void PurgeOutlookRecords(const Scope& user);

@@ -2,6 +2,8 @@
 // the scan over, and the readings a scope sweep keeps for its later passes.
 #include "ListScan.h"
 
+#include "../../common/Registry.h"
+
 #include <wchar.h>
 
 void FreeListReading(ListReading& reading)
@@ -96,7 +98,7 @@ ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListRea
 bool SubkeyExists(HKEY list, REGSAM view, const wchar_t* name)
 {
     HKEY key;
-    if (RegOpenKeyExW(list, name, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(list, name, KEY_READ | view, key))
         return false;
     RegCloseKey(key);
     return true;
@@ -172,8 +174,12 @@ void ForgetListReadings(ListReadings& readings)
 
 void ForEachSubkey(HKEY root, const wchar_t* path, bool (*visit)(const wchar_t* name, void* context), void* context)
 {
+    // Without a path the walk is of root itself (HKEY_USERS: the hives loaded), which lies above
+    // every scope's keys; a path below it is reached as itself.
     HKEY key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    bool opened = path == nullptr ? RegOpenKeyExW(root, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS
+                                  : RegOpenAsItself(root, path, KEY_READ | KEY_WOW64_64KEY, key);
+    if (!opened)
         return;
     RegEnumSubkeys(key, visit, context);
     RegCloseKey(key);

@@ -14,12 +14,12 @@ const wchar_t ShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion
 
 namespace {
 
-// Reads one string value (REG_SZ or REG_EXPAND_SZ) of a key opened read-only in the
-// 64-bit view; the key is closed right after the read.
+// Reads one string value (REG_SZ or REG_EXPAND_SZ) of a key opened as itself, read-only, in
+// the 64-bit view; the key is closed right after the read.
 bool ReadKeyText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
 {
     HKEY key;
-    if (RegOpenKeyExW(root, keyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, keyPath, KEY_READ | KEY_WOW64_64KEY, key))
         return false;
     bool read = RegReadText(key, valueName, out, true);
     RegCloseKey(key);

@@ -33,11 +33,6 @@ Scope UserScope(const wchar_t* sid)
     return MakeScope(HKEY_USERS, sid);
 }
 
-Scope ScopeOf(HKEY root, const wchar_t* sid)
-{
-    return root == HKEY_USERS ? UserScope(sid) : MachineScope();
-}
-
 bool ScopeKey(const Scope& scope, const wchar_t* relativePath, PathBuffer& out)
 {
     if (ScopeKeyPath(out, scope.sid, relativePath))

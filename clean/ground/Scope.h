@@ -19,9 +19,6 @@ struct Scope {
 // The machine's scope, and a user's by the SID its hive is loaded under.
 Scope MachineScope();
 Scope UserScope(const wchar_t* sid);
-// The scope of a root and SID as the steps still pass them: the machine's for
-// HKEY_LOCAL_MACHINE, a user's for HKEY_USERS.
-Scope ScopeOf(HKEY root, const wchar_t* sid);
 // Composes out = the scope's relativePath below its root ("<sid>\relativePath" for a user); false
 // when it does not fit, and out is then empty and never to be used.
 bool ScopeKey(const Scope& scope, const wchar_t* relativePath, PathBuffer& out);

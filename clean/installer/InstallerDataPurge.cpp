@@ -5,6 +5,7 @@
 #include "../ground/ListScan.h"
 
 #include "../../change/RegistryChanges.h"
+#include "../../common/Registry.h"
 #include "../../log/log.h"
 
 #include <shlwapi.h>
@@ -32,7 +33,7 @@ const wchar_t* ComponentMentionsMaker(const ListScan& scan, const wchar_t* name)
     if (!FormatText(componentPath, L"%s\\%s\\Components\\%s", InstallerUserData, scan.sid, name))
         return nullptr;
     HKEY component;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, componentPath, 0, ReadAccess, &component) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, componentPath, ReadAccess, component))
         return nullptr;
     // A name or data too long for its buffer is never read cut: met before the maker, it
     // counts as another's, and the record stays.
@@ -71,7 +72,7 @@ void PurgeRecordList(const wchar_t* sid, const wchar_t* kind, const wchar_t* (*m
     if (!FormatText(listPath, L"%s\\%s\\%s", InstallerUserData, sid, kind))
         return;
     HKEY list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, listPath, 0, ReadAccess, &list) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, listPath, ReadAccess, list))
         return;
     ScanList({list, KEY_WOW64_64KEY, match, take, L"HKLM", listPath, sid}, readings);
     RegCloseKey(list);
@@ -85,7 +86,7 @@ const wchar_t* MatchCataloguedRecord(const ListScan& scan, const wchar_t* name)
     if (!FormatText(propertiesPath, L"%s\\%s\\Products\\%s\\InstallProperties", InstallerUserData, scan.sid, name))
         return nullptr;
     HKEY properties;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, propertiesPath, 0, ReadAccess, &properties) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, propertiesPath, ReadAccess, properties))
         return nullptr;
     const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
     RegCloseKey(properties);

@@ -82,7 +82,7 @@ bool NoteGoneFolderValue(const RegValue& value, void* context)
 void PurgeCountList(const wchar_t* list, REGSAM view, const ProductFolders& folders)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, list, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key))
         return;
     CountListReading reading = {folders, {}};
     RegEnumValues(key, false, NoteGoneFolderValue, &reading);

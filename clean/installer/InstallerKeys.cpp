@@ -9,10 +9,10 @@
 void RemoveInstallerKey(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
 {
     HKEY parent;
-    if (RegOpenKeyExW(root, list, 0, KEY_READ | view, &parent) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, list, KEY_READ | view, parent))
         return;
     HKEY probe;
-    if (RegOpenKeyExW(parent, name, 0, KEY_READ | view, &probe) != ERROR_SUCCESS) {
+    if (!RegOpenAsItself(parent, name, KEY_READ | view, probe)) {
         RegCloseKey(parent);
         return;
     }

@@ -27,11 +27,11 @@ bool ProductListsPatch(HKEY list, const wchar_t* name, REGSAM view, const wchar_
 {
     PathBuffer path;
     HKEY patches;
-    if (!RegJoinPath(path, name, L"Patches") || RegOpenKeyExW(list, path, 0, KEY_READ | view, &patches) != ERROR_SUCCESS)
+    if (!RegJoinPath(path, name, L"Patches") || !RegOpenAsItself(list, path, KEY_READ | view, patches))
         return false;
     bool listed = RegQueryValueExW(patches, patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     HKEY sub;
-    if (!listed && RegOpenKeyExW(patches, patch, 0, KEY_READ | view, &sub) == ERROR_SUCCESS) {
+    if (!listed && RegOpenAsItself(patches, patch, KEY_READ | view, sub)) {
         listed = true;
         RegCloseKey(sub);
     }
@@ -60,7 +60,7 @@ bool OtherProductListsPatch(HKEY root, const wchar_t* path, REGSAM view, const w
                             const InstallerProductList& products)
 {
     HKEY list;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, path, KEY_READ | view, list))
         return false;
     PatchSearch search = {products, patch, list, view, false};
     RegEnumSubkeys(list, OtherProductListsIt, &search);
@@ -92,7 +92,7 @@ bool AnySidListsPatch(const wchar_t* path, const wchar_t* below, const wchar_t* 
                       const InstallerProductList& products)
 {
     HKEY top;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, ReadAccess, &top) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, path, ReadAccess, top))
         return false;
     SidPatchSearch search = {path, below, patch, products, false};
     RegEnumSubkeys(top, SidListsIt, &search);
@@ -141,7 +141,7 @@ void RemoveCachedPatch(const wchar_t* path, const InstallerPatch& patch)
 void PurgeUserDataPatch(const InstallerPatch& patch)
 {
     HKEY userData;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, InstallerUserData, ReadAccess, userData))
         return;
     NameList sids = {};
     RegReadSubkeyNames(userData, sids);
@@ -156,7 +156,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
         PathBuffer cached;
         HKEY key;
         cached[0] = L'\0';
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, record, 0, ReadAccess, &key) == ERROR_SUCCESS) {
+        if (RegOpenAsItself(HKEY_LOCAL_MACHINE, record, ReadAccess, key)) {
             if (!RegReadText(key, L"LocalPackage", cached, false))
                 cached[0] = L'\0';
             RegCloseKey(key);

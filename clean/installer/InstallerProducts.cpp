@@ -43,7 +43,7 @@ bool AddListedPatchValue(const RegValue& value, void* context)
 void AddListedPatches(InstallerProductList& list, HKEY product, const wchar_t* productName)
 {
     HKEY patches;
-    if (RegOpenKeyExW(product, L"Patches", 0, KEY_READ, &patches) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(product, L"Patches", KEY_READ, patches))
         return;
     PatchListing listing = {list, productName};
     RegEnumValues(patches, false, AddListedPatchValue, &listing);
@@ -60,14 +60,14 @@ void ReadProductList(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM 
                      InstallerProductList& out)
 {
     HKEY list;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, path, KEY_READ | view, list))
         return;
     ListReading own = {};
     const ListReading& reading = ReadListOnce({list, view, match, nullptr, RegRootLabel(root), path, sid}, readings, own);
     for (DWORD i = 0; i < reading.count; i++) {
         const wchar_t* name = reading.matches[i].name;
         HKEY product;
-        if (!IsPackedCode(name) || RegOpenKeyExW(list, name, 0, KEY_READ | view, &product) != ERROR_SUCCESS)
+        if (!IsPackedCode(name) || !RegOpenAsItself(list, name, KEY_READ | view, product))
             continue;
         const wchar_t* displayName = KeyCatalogueName(product, L"ProductName");
         if (displayName != nullptr && AddProduct(out, name, displayName, machine))
@@ -92,7 +92,7 @@ struct UserDataReading {
 void ReadUserDataProduct(UserDataReading& reading, HKEY product, const wchar_t* name, DWORD index)
 {
     HKEY properties;
-    if (RegOpenKeyExW(product, L"InstallProperties", 0, ReadAccess, &properties) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(product, L"InstallProperties", ReadAccess, properties))
         return;
     const wchar_t* displayName = KeyCatalogueName(properties, L"DisplayName");
     if (displayName != nullptr) {
@@ -120,7 +120,7 @@ bool ReadUserDataRecord(const wchar_t* name, void* context)
         return true;
     }
     HKEY product;
-    if (RegOpenKeyExW(reading.scan.list, name, 0, ReadAccess, &product) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(reading.scan.list, name, ReadAccess, product))
         return true;
     ReadUserDataProduct(reading, product, name, index);
     RegCloseKey(product);
@@ -137,7 +137,7 @@ void ReadUserDataSid(HKEY userData, const wchar_t* sid, ListReadings* readings, 
     PathBuffer fullPath;
     HKEY products;
     if (!RegJoinPath(productsPath, sid, L"Products") || !RegJoinPath(fullPath, InstallerUserData, productsPath) ||
-        RegOpenKeyExW(userData, productsPath, 0, ReadAccess, &products) != ERROR_SUCCESS)
+        !RegOpenAsItself(userData, productsPath, ReadAccess, products))
         return;
     const ListScan scan = {products, KEY_WOW64_64KEY, MatchCataloguedRecord, nullptr, L"HKLM", fullPath, sid};
     UserDataReading reading = {scan, KeepListReading(scan, readings), out, 0};
@@ -163,7 +163,7 @@ bool ReadUserDataOfSid(const wchar_t* sid, void* context)
 void ReadUserDataProducts(const wchar_t* sid, ListReadings* readings, InstallerProductList& out)
 {
     HKEY userData;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerUserData, 0, ReadAccess, &userData) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, InstallerUserData, ReadAccess, userData))
         return;
     if (sid != nullptr) {
         ReadUserDataSid(userData, sid, readings, out);
@@ -187,7 +187,7 @@ bool ReadManagedSid(const wchar_t* sid, void* context)
 void ReadManagedProducts(InstallerProductList& out)
 {
     HKEY managed;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerManaged, 0, ReadAccess, &managed) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, InstallerManaged, ReadAccess, managed))
         return;
     RegEnumSubkeys(managed, ReadManagedSid, &out);
     RegCloseKey(managed);
@@ -200,7 +200,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
                           InstallerProductList& out)
 {
     HKEY list;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &list) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, path, KEY_READ | view, list))
         return;
     ListReading own = {};
     const ListReading& reading =
@@ -209,7 +209,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
         const wchar_t* name = reading.matches[i].name;
         wchar_t packed[33];
         HKEY entry;
-        if (!PackProductCode(name, packed) || RegOpenKeyExW(list, name, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
+        if (!PackProductCode(name, packed) || !RegOpenAsItself(list, name, KEY_READ | view, entry))
             continue;
         const wchar_t* displayName = KeyCatalogueName(entry, L"DisplayName");
         if (displayName != nullptr)
@@ -222,8 +222,9 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
 
 } // namespace
 
-void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListReadings* readings)
+void FindInstallerProducts(const Scope& scope, InstallerProductList& out, ListReadings* readings)
 {
+    const wchar_t* sid = scope.sid;
     if (sid == nullptr) {
         for (REGSAM view : RegViews)
             ReadProductList(HKEY_LOCAL_MACHINE, MachineProducts, nullptr, view, MatchProductKey, true, readings, out);
@@ -234,10 +235,9 @@ void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListRe
     // A user's records are the user's products': those the Installer registered for the SID
     // under UserData, and those the user's own hive names.
     ReadUserDataProducts(sid, nullptr, out);
-    Scope scope = UserScope(sid);
     PathBuffer path;
     if (ScopeKey(scope, UserProducts, path))
-        ReadProductList(HKEY_USERS, path, sid, KEY_WOW64_64KEY, MatchUserProductKey, false, readings, out);
+        ReadProductList(scope.root, path, sid, KEY_WOW64_64KEY, MatchUserProductKey, false, readings, out);
     if (ScopeKey(scope, ProductKeyPaths[0], path))
-        ReadUninstallEntries(HKEY_USERS, path, sid, KEY_WOW64_64KEY, readings, out);
+        ReadUninstallEntries(scope.root, path, sid, KEY_WOW64_64KEY, readings, out);
 }

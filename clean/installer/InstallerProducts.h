@@ -2,13 +2,14 @@
 #pragma once
 
 #include "InstallerProductList.h"
+#include "../ground/Scope.h"
 
 struct ListReadings;
 
 // The policy's copies of the Installer's records, one key per SID (HKEY_LOCAL_MACHINE, 64-bit view).
 extern const wchar_t InstallerManaged[];
-// The products that the machine's own records name (sid null), or, for a user scope, those
+// The products that the machine's own records name (the machine's scope), or, for a user scope, those
 // that the Installer registered for the SID under UserData and those the user's hive names
 // (its Installer\Products and its uninstall list); start out empty. The reading of the user's
 // uninstall list is kept in readings (when not null) for the scope's registry sweep.
-void FindInstallerProducts(const wchar_t* sid, InstallerProductList& out, ListReadings* readings = nullptr);
+void FindInstallerProducts(const Scope& scope, InstallerProductList& out, ListReadings* readings = nullptr);

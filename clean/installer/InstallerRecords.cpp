@@ -73,7 +73,7 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
     PathBuffer path;
     HKEY key;
     if (!RegJoinPath(path, list, name) ||
-        RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+        !RegOpenAsItself(root, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key))
         return;
     // A value that cannot be read whole is another's as far as this key goes.
     UpgradeCodeReading reading = {products, machineOnly, {}, false};
@@ -95,7 +95,7 @@ void PurgeUpgradeCodes(HKEY root, const wchar_t* list, REGSAM view, const Instal
                        bool machineOnly)
 {
     HKEY key;
-    if (RegOpenKeyExW(root, list, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(root, list, KEY_READ | view, key))
         return;
     // The names first: removing a key while enumerating would skip its successor.
     NameList names = {};
@@ -120,7 +120,7 @@ bool OtherUserProductListsPatch(const wchar_t* name, void* context)
     PathBuffer patches;
     HKEY key;
     if (ListsProduct(search.products, name) || !RegJoinPath(patches, name, L"Patches") ||
-        RegOpenKeyExW(search.list, patches, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        !RegOpenAsItself(search.list, patches, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key))
         return true;
     search.listed = RegQueryValueExW(key, search.patch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(key);
@@ -128,12 +128,12 @@ bool OtherUserProductListsPatch(const wchar_t* name, void* context)
 }
 
 // Whether a product of the user's list other than the given products lists the patch.
-bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerProductList& products)
+bool UserListsPatch(const wchar_t* installer, const wchar_t* patch, const InstallerProductList& products)
 {
     PathBuffer path;
     HKEY list;
-    if (!FormatText(path, L"%s\\%s\\Products", sid, UserInstaller) ||
-        RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
+    if (!RegJoinPath(path, installer, L"Products") ||
+        !RegOpenAsItself(HKEY_USERS, path, KEY_READ | KEY_WOW64_64KEY, list))
         return false;
     PatchSearch search = {products, patch, list, false};
     RegEnumSubkeys(list, OtherUserProductListsPatch, &search);
@@ -141,14 +141,15 @@ bool UserListsPatch(const wchar_t* sid, const wchar_t* patch, const InstallerPro
     return search.listed;
 }
 
-// The user's patch registrations of the products' patches that no other product of the user lists.
-void PurgeUserPatches(const wchar_t* sid, const InstallerProductList& products)
+// The user's patch registrations, below the user's Installer key, of the products' patches that
+// no other product of the user lists.
+void PurgeUserPatches(const wchar_t* installer, const InstallerProductList& products)
 {
     PathBuffer list;
-    if (!FormatText(list, L"%s\\%s\\Patches", sid, UserInstaller))
+    if (!RegJoinPath(list, installer, L"Patches"))
         return;
     for (DWORD i = 0; i < products.patchCount; i++) {
-        if (!UserListsPatch(sid, products.patches[i].packed, products))
+        if (!UserListsPatch(installer, products.patches[i].packed, products))
             RemoveInstallerKey(HKEY_USERS, list, products.patches[i].packed, KEY_WOW64_64KEY);
     }
 }
@@ -157,7 +158,7 @@ void PurgeUserPatches(const wchar_t* sid, const InstallerProductList& products)
 void PurgeManagedRecords(const InstallerProductList& products)
 {
     HKEY managed;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerManaged, 0, KEY_READ | KEY_WOW64_64KEY, &managed) != ERROR_SUCCESS)
+    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, InstallerManaged, KEY_READ | KEY_WOW64_64KEY, managed))
         return;
     NameList sids = {};
     RegReadSubkeyNames(managed, sids);
@@ -179,18 +180,21 @@ void PurgeManagedRecords(const InstallerProductList& products)
 
 } // namespace
 
-void PurgeUserInstallerRecords(const wchar_t* sid, const InstallerProductList& products)
+void PurgeUserInstallerRecords(const Scope& user, const InstallerProductList& products)
 {
     if (products.count == 0)
         return;
-    PathBuffer features;
-    PathBuffer upgradeCodes;
-    if (FormatText(features, L"%s\\%s\\Features", sid, UserInstaller))
-        RemoveProductNamedKeys(HKEY_USERS, features, KEY_WOW64_64KEY, products, false);
-    if (FormatText(upgradeCodes, L"%s\\%s\\UpgradeCodes", sid, UserInstaller))
-        PurgeUpgradeCodes(HKEY_USERS, upgradeCodes, KEY_WOW64_64KEY, products, false);
-    PurgeUserPatches(sid, products);
-    RemoveUserInstallerFolders(sid, products);
+    PathBuffer installer;
+    if (ScopeKey(user, UserInstaller, installer)) {
+        PathBuffer features;
+        PathBuffer upgradeCodes;
+        if (RegJoinPath(features, installer, L"Features"))
+            RemoveProductNamedKeys(user.root, features, KEY_WOW64_64KEY, products, false);
+        if (RegJoinPath(upgradeCodes, installer, L"UpgradeCodes"))
+            PurgeUpgradeCodes(user.root, upgradeCodes, KEY_WOW64_64KEY, products, false);
+        PurgeUserPatches(installer, products);
+    }
+    RemoveUserInstallerFolders(user.sid, products);
 }
 
 void PurgeMachineInstallerRecords(const InstallerProductList& products)

@@ -3,10 +3,11 @@
 #pragma once
 
 #include "InstallerProductList.h"
+#include "../ground/Scope.h"
 
 // A user's Installer records of the products: features, upgrade code values, patches and
 // the user's icon folders.
-void PurgeUserInstallerRecords(const wchar_t* sid, const InstallerProductList& products);
+void PurgeUserInstallerRecords(const Scope& user, const InstallerProductList& products);
 // The machine's records of the products the machine names: features, upgrade code values and
 // the policy's copies under Managed.
 void PurgeMachineInstallerRecords(const InstallerProductList& products);

@@ -7,9 +7,11 @@
 #include "PassiveUninstaller.h"
 #include "../Catalogue.h"
 #include "../ground/ListedKeys.h"
+#include "../ground/Scope.h"
 #include "ScopeMarker.h"
 #include "../RunSteps.h"
 
+#include "../../common/Registry.h"
 #include "../../common/RunningUser.h"
 
 #include <shlwapi.h>
@@ -24,7 +26,7 @@ bool MachineListsUninstaller(const wchar_t* code)
         return false;
     for (REGSAM view : RegViews) {
         HKEY entry;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &entry) != ERROR_SUCCESS)
+        if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, path, KEY_READ | view, entry))
             continue;
         bool named = KeyCatalogueName(entry, L"DisplayName") != nullptr;
         RegCloseKey(entry);
@@ -43,16 +45,15 @@ void ForgetWaitingRecords()
 }
 
 // The user's product key of a product that waited, removed as the user's pass would have.
-void RemoveWaitingProductKey(const InstallerProduct& product)
+void RemoveWaitingProductKey(const Scope& user, const InstallerProduct& product)
 {
     const wchar_t* const userLists[2] = {ProductKeyPaths[1], ProductKeyPaths[2]};
     for (const wchar_t* keyPath : userLists) {
         PathBuffer path;
         HKEY list;
-        if (!ScopeKeyPath(path, Part->sid, keyPath) ||
-            RegOpenKeyExW(HKEY_USERS, path, 0, KEY_READ | KEY_WOW64_64KEY, &list) != ERROR_SUCCESS)
+        if (!ScopeKey(user, keyPath, path) || !RegOpenAsItself(user.root, path, KEY_READ | KEY_WOW64_64KEY, list))
             continue;
-        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, L"HKU", path, Part->sid};
+        ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, user.label, path, user.sid};
         const wchar_t* displayName = MatchProductKey(scan, product.packed);
         if (displayName != nullptr) {
             LogRemovalAttempt(product.packed, displayName);
@@ -64,14 +65,15 @@ void RemoveWaitingProductKey(const InstallerProduct& product)
 
 } // namespace
 
-void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& products)
+void HoldRecordsForUninstallers(const Scope& user, InstallerProductList& products)
 {
+    const wchar_t* sid = user.sid;
     // Only the running user's products can be removed by MsiExec for that user, and only
     // while the machine's pass, which runs the uninstallers of its list, is to come (a run of
     // the current user alone has none: its own pass runs them).
     PathBuffer running;
     if (RunOptionsNow().currentUserOnly || !ReadRunningUserSidText(running) || StrCmpIW(running, sid) != 0 ||
-        ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr))
+        ScopeBearsSignature(MachineScope()))
         return;
     InstallerProductList& waiting = Part->products;
     FreeInstallerProducts(waiting);
@@ -115,9 +117,10 @@ void PurgeWaitingUserRecords()
 {
     if (Part->products.count == 0)
         return;
+    const Scope user = UserScope(Part->sid);
     for (DWORD i = 0; i < Part->products.count; i++)
-        RemoveWaitingProductKey(Part->products.products[i]);
-    PurgeUserInstallerRecords(Part->sid, Part->products);
+        RemoveWaitingProductKey(user, Part->products.products[i]);
+    PurgeUserInstallerRecords(user, Part->products);
     // The package and icons the Installer cached were named before its uninstaller ran, which
     // removes their records and may leave a file behind: each file is still checked to be the
     // product's own before it goes.

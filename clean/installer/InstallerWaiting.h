@@ -3,6 +3,7 @@
 #pragma once
 
 #include "InstallerProductList.h"
+#include "../ground/Scope.h"
 
 // MsiExec can remove a per-user product of the user who runs the program only while that
 // product's records are intact. Where its uninstall entry lies in the machine's list (as Wine
@@ -14,7 +15,7 @@
 // list holds, not where the program runs: a machine entry of the same code (a per-machine
 // install of it, or one a broken installer left) makes the machine's pass hand that code to
 // MsiExec, which may then act on the running user's product and so needs its records.
-void HoldRecordsForUninstallers(const wchar_t* sid, InstallerProductList& products);
+void HoldRecordsForUninstallers(const Scope& user, InstallerProductList& products);
 // True when the user's product key of that packed name waits for the machine's uninstallers.
 bool ProductRecordWaits(const wchar_t* sid, const wchar_t* packed);
 // Purges what the user's pass handed over, and forgets it.

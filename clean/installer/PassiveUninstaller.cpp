@@ -209,20 +209,21 @@ Taken UninstallEntry(const ListScan& scan, const wchar_t* name, const wchar_t* d
 
 } // namespace
 
-void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings, DWORD waitMs)
+void UninstallProductsPassively(const Scope& scope, REGSAM view, ListReadings* readings, DWORD waitMs)
 {
     PathBuffer listPath;
-    bool fits = ScopeKey(ScopeOf(root, sid), ProductKeyPaths[0], listPath);
+    bool fits = ScopeKey(scope, ProductKeyPaths[0], listPath);
     LogLine(L"Attempting to uninstall Zamo components passively");
     if (!fits)
         return;
     HKEY list;
-    if (!RegOpenAsItself(root, listPath, KEY_READ | view, list))
+    if (!RegOpenAsItself(scope.root, listPath, KEY_READ | view, list))
         return;
     // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
     // has passed already is passed over by the matcher, as a real run finds it gone.
     Part->scanWaitMs = waitMs;
-    ScanList({list, view, MatchProductKey, UninstallEntry, RegRootLabel(root), listPath, sid}, readings);
+    ScanList({list, view, MatchProductKey, UninstallEntry, scope.label, listPath, scope.sid}, readings);
+    Part->scanWaitMs = UninstallerWaitMs;
     RegCloseKey(list);
 }
 
@@ -255,14 +256,14 @@ void LogRemovalAttempt(const wchar_t* name, const wchar_t* displayName)
     LogLine(L"Attempting to remove %s [%s]", name, displayName);
 }
 
-bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid)
+bool ScopeHasUnfinishedUninstaller(const Scope& scope)
 {
     if (Part->unfinishedScopeLost)
         return true;
-    PathBuffer scope;
-    if (!ComposeScopeName(scope, RegRootLabel(root), sid))
+    PathBuffer name;
+    if (!ComposeScopeName(name, scope.label, scope.sid))
         return true;
-    return HasName(Part->unfinishedScopes, scope);
+    return HasName(Part->unfinishedScopes, name);
 }
 
 void UseUninstallerPart(UninstallerPart* part)

@@ -4,13 +4,14 @@
 
 #include "InstallerProductList.h"
 #include "../ground/ListScan.h"
+#include "../ground/Scope.h"
 
 // Runs MsiExec /x quietly for every matching entry of the scope's uninstall list in one view
 // (KEY_WOW64_64KEY or KEY_WOW64_32KEY) whose name is a product code that the Windows Installer
 // does not know as another product's, waiting for each at most waitMs. A run always waits
 // UninstallerWaitMs; the tests pass shorter bounds.
 extern const DWORD UninstallerWaitMs;
-void UninstallProductsPassively(HKEY root, const wchar_t* sid, REGSAM view, ListReadings* readings = nullptr,
+void UninstallProductsPassively(const Scope& scope, REGSAM view, ListReadings* readings = nullptr,
                                 DWORD waitMs = UninstallerWaitMs);
 // A run of the current user alone: MsiExec /x for the user's own per-user packages (own, found
 // through the Installer's records of the user) whose entries, named by their product codes, lie in
@@ -21,7 +22,7 @@ void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductLis
                                    ListReadings* readings = nullptr, DWORD waitMs = UninstallerWaitMs);
 // True when an uninstaller of the scope did not finish in this run (still running when its
 // wait ended, or another installation in progress): the scope is not marked.
-bool ScopeHasUnfinishedUninstaller(HKEY root, const wchar_t* sid);
+bool ScopeHasUnfinishedUninstaller(const Scope& scope);
 // What a run keeps of its uninstallers: the scopes, as "<root label>,<SID or ->", and the
 // product codes whose uninstallers did not finish. A scope that could not be added makes every
 // scope count as one.

@@ -80,7 +80,7 @@ void PurgeAddInKeys(const Scope& scope, REGSAM view)
 
 } // namespace
 
-void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(ListReadings& readings),
+void SweepScopeRegistry(const Scope& scope, void (*betweenPasses)(const Scope& scope, ListReadings& readings),
                         ListReadings* kept)
 {
     ListReadings own = {};
@@ -88,11 +88,10 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(Lis
     // Every uninstaller of both views runs before the first key is deleted, so
     // MsiExec still finds the records of the products it removes.
     for (REGSAM view : RegViews)
-        UninstallProductsPassively(root, sid, view, &readings);
+        UninstallProductsPassively(scope, view, &readings);
     if (betweenPasses != nullptr)
-        betweenPasses(readings);
+        betweenPasses(scope, readings);
     // The eight purge calls: steps A, B and C for each list in each view.
-    Scope scope = ScopeOf(root, sid);
     for (REGSAM view : RegViews) {
         for (const wchar_t* keyPath : ProductKeyPaths) {
             PurgeProductKeyList(scope, keyPath, view, &readings);
@@ -100,7 +99,7 @@ void SweepScopeRegistry(HKEY root, const wchar_t* sid, void (*betweenPasses)(Lis
             PurgeAddInKeys(scope, view);
         }
     }
-    PurgeComRegistration(root, sid);
+    PurgeComRegistration(scope);
     ForgetListReadings(readings);
 }
 
@@ -109,7 +108,7 @@ const wchar_t* MatchUserProductKey(const ListScan& scan, const wchar_t* name)
     return ProductRecordWaits(scan.sid, name) ? nullptr : MatchProductKey(scan, name);
 }
 
-void PurgeProductKeys(HKEY root, const wchar_t* sid, const wchar_t* keyPath, REGSAM view)
+void PurgeProductKeys(const Scope& scope, const wchar_t* keyPath, REGSAM view)
 {
-    PurgeProductKeyList(ScopeOf(root, sid), keyPath, view, nullptr);
+    PurgeProductKeyList(scope, keyPath, view, nullptr);
 }

@@ -22,17 +22,17 @@ const REGSAM MarkerView = KEY_WOW64_64KEY;
 
 } // namespace
 
-bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
+bool ScopeBearsSignature(const Scope& scope)
 {
     if (RunOptionsNow().signature[0] == L'\0')
         return false;
     // A SID too long for the key path is never looked up in a cut form, which would
     // be another key: such a scope counts as unmarked.
     PathBuffer path;
-    if (!ScopeKey(ScopeOf(root, sid), ScopeMarkerKeyPath, path))
+    if (!ScopeKey(scope, ScopeMarkerKeyPath, path))
         return false;
     HKEY key;
-    if (!RegOpenAsItself(root, path, KEY_READ | MarkerView, key))
+    if (!RegOpenAsItself(scope.root, path, KEY_READ | MarkerView, key))
         return false;
 
     // Only a REG_SZ counts; a stored value without its NUL ends with its data.
@@ -42,24 +42,22 @@ bool ScopeBearsSignature(HKEY root, const wchar_t* sid)
     return marked;
 }
 
-bool ScopeNeedsCleaning(HKEY root, const wchar_t* sid)
+bool ScopeNeedsCleaning(const Scope& scope)
 {
-    if (!ScopeBearsSignature(root, sid))
+    if (!ScopeBearsSignature(scope))
         return true;
-    Scope scope = ScopeOf(root, sid);
     LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", scope.label,
             scope.shownSid, RunOptionsNow().signature);
-    NoteScope(root, sid, ScopeOutcome::SkippedSignature);
+    NoteScope(scope.root, scope.sid, ScopeOutcome::SkippedSignature);
     return false;
 }
 
-void MarkScopeCleaned(HKEY root, const wchar_t* sid)
+void MarkScopeCleaned(const Scope& scope)
 {
-    bool unfinished = ScopeHasUnfinishedUninstaller(root, sid);
-    NoteScope(root, sid, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
+    bool unfinished = ScopeHasUnfinishedUninstaller(scope);
+    NoteScope(scope.root, scope.sid, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
     if (RunOptionsNow().signature[0] == L'\0')
         return;
-    Scope scope = ScopeOf(root, sid);
     PathBuffer path;
     if (!ScopeKey(scope, ScopeMarkerKeyPath, path))
         return;
@@ -70,5 +68,5 @@ void MarkScopeCleaned(HKEY root, const wchar_t* sid)
                 scope.shownSid, RunOptionsNow().signature);
         return;
     }
-    WriteMarker(root, path, MarkerView, RunOptionsNow().signature, {scope.label, scope.shownSid});
+    WriteMarker(scope.root, path, MarkerView, RunOptionsNow().signature, {scope.label, scope.shownSid});
 }

@@ -5,6 +5,7 @@
 #include "../shell/ComRegistration.h"
 #include "../ground/ListScan.h"
 #include "../ground/ProfilePaths.h"
+#include "../ground/Scope.h"
 #include "../installer/RegistryPurge.h"
 #include "../installer/ScopeMarker.h"
 #include "../shell/ShellRegistrations.h"
@@ -72,7 +73,9 @@ bool EnableHivePrivileges(HANDLE token, HivePrivileges& previous, DWORD& error)
 }
 
 // A name under HKEY_USERS counts as loaded unless opening it finds no such key: a key
-// that cannot be opened for another reason is someone's hive all the same.
+// that cannot be opened for another reason is someone's hive all the same. The name is a
+// hive's root directly under HKEY_USERS, above every scope's keys: it is asked whether it
+// exists, nothing below it is read.
 bool IsLoaded(const wchar_t* name)
 {
     HKEY key;
@@ -119,16 +122,18 @@ bool WasTried(const NameList& tried, const wchar_t* sid)
     return false;
 }
 
-void PurgeClassHive(const wchar_t* sid, const wchar_t* classesName)
+void PurgeClassHive(const Scope& user, const wchar_t* classesName)
 {
+    // The class hive's product keys are read at its top, as a scope of its own.
+    Scope classHive = UserScope(classesName);
     RegForEachView(
         [](REGSAM view, void* context) {
             for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
-                PurgeProductKeys(HKEY_USERS, *static_cast<const wchar_t**>(context), keyPath, view);
+                PurgeProductKeys(*static_cast<const Scope*>(context), keyPath, view);
         },
-        &classesName);
+        &classHive);
     PurgeClassHiveComRegistration(classesName);
-    RemoveClassHiveShellRegistrations(sid, classesName);
+    RemoveClassHiveShellRegistrations(user, classesName);
 }
 
 void UnloadHive(const wchar_t* name)
@@ -162,10 +167,11 @@ void SweepUnloadedProfile(const UnloadedProfile& profile)
 
     // The mark is read before the sweep, which writes it: a scope that the sweep leaves
     // alone keeps its class hive's keys too.
-    bool marked = ScopeBearsSignature(HKEY_USERS, profile.sid);
+    const Scope user = UserScope(profile.sid);
+    bool marked = ScopeBearsSignature(user);
     SweepUserScope(profile.sid);
     if (classesLoaded && !marked)
-        PurgeClassHive(profile.sid, profile.classesName);
+        PurgeClassHive(user, profile.classesName);
 
     LogLine(L"Unloading user profile [%s]", profile.sid);
     if (classesLoaded)

@@ -12,6 +12,7 @@
 #include "../installer/PackageCache.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/ProfilePaths.h"
+#include "../ground/Scope.h"
 #include "../installer/RegistryPurge.h"
 #include "../starts/RunEntries.h"
 #include "../RunReport.h"
@@ -79,15 +80,14 @@ void DeleteStartupShortcut(const wchar_t* sid)
 }
 
 // What the current user's own pass uninstalls from the machine's list, during its registry sweep.
-const wchar_t* OwnSid = nullptr;
 const InstallerProductList* OwnProducts = nullptr;
 
 // Between the user's own uninstallers and the purges: the user's products whose entries the
 // machine's list holds, which no machine pass comes to run in a run of the current user alone.
-void UninstallOwnPackages(ListReadings& readings)
+void UninstallOwnPackages(const Scope& user, ListReadings& readings)
 {
     for (REGSAM view : RegViews)
-        UninstallOwnPackagesPassively(OwnSid, *OwnProducts, view, &readings);
+        UninstallOwnPackagesPassively(user.sid, *OwnProducts, view, &readings);
 }
 
 void SweepScope(const wchar_t* sid)
@@ -99,11 +99,12 @@ void SweepScope(const wchar_t* sid)
     }
 
     // A hive of per-user class registrations has its own "*" subkey.
+    const Scope scope = UserScope(sid);
     PathBuffer probe;
-    if (!FormatText(probe, L"%s\\*", sid))
+    if (!ScopeKey(scope, L"*", probe))
         return;
     HKEY classes;
-    if (RegOpenKeyExW(HKEY_USERS, probe, 0, KEY_READ | KEY_WOW64_64KEY, &classes) == ERROR_SUCCESS) {
+    if (RegOpenAsItself(scope.root, probe, KEY_READ | KEY_WOW64_64KEY, classes)) {
         LogLine(L"Skipping class branch [%s]", sid);
         NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedClassHive);
         RegCloseKey(classes);
@@ -112,28 +113,27 @@ void SweepScope(const wchar_t* sid)
 
     // The check comes before the registry sweep, which deletes an earlier marker with
     // the maker's key; the mark comes after the last removal, whatever it achieved.
-    if (!ScopeNeedsCleaning(HKEY_USERS, sid))
+    if (!ScopeNeedsCleaning(scope))
         return;
     // The products are read before the sweep deletes the user's product keys that name them;
     // nothing changes in between, so the sweep scans the uninstall list with their reading.
     InstallerProductList products = {};
     ListReadings readings = {};
-    FindInstallerProducts(sid, products, &readings);
-    HoldRecordsForUninstallers(sid, products);
-    OwnSid = sid;
+    FindInstallerProducts(scope, products, &readings);
+    HoldRecordsForUninstallers(scope, products);
     OwnProducts = &products;
-    SweepScopeRegistry(HKEY_USERS, sid, RunOptionsNow().currentUserOnly ? UninstallOwnPackages : nullptr, &readings);
+    SweepScopeRegistry(scope, RunOptionsNow().currentUserOnly ? UninstallOwnPackages : nullptr, &readings);
     OwnProducts = nullptr;
-    PurgeUserInstallerRecords(sid, products);
+    PurgeUserInstallerRecords(scope, products);
     FreeInstallerProducts(products);
-    PurgeOutlookRecords(sid);
-    RemoveProductFolders(sid);
-    RemovePackageCacheEntries(sid);
-    DeleteStartupShortcut(sid);
-    RemoveUserRunEntries(sid);
-    RemoveUserShellRegistrations(sid);
-    DeleteUserShortcuts(sid);
-    MarkScopeCleaned(HKEY_USERS, sid);
+    PurgeOutlookRecords(scope);
+    RemoveProductFolders(scope.sid);
+    RemovePackageCacheEntries(scope.sid);
+    DeleteStartupShortcut(scope.sid);
+    RemoveRunEntries(scope);
+    RemoveShellRegistrations(scope);
+    DeleteUserShortcuts(scope);
+    MarkScopeCleaned(scope);
 }
 
 } // namespace

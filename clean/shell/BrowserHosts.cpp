@@ -43,7 +43,7 @@ void RemoveListedHosts(const ShellScope& scope, HKEY list, REGSAM view, const wc
     RegEnumSubkeys(list, NoteProductHost, &reading);
     NameList& found = reading.found;
     for (DWORD i = 0; i < found.count; i++)
-        RemoveListedKey(list, found.names[i], view, RegRootLabel(scope.root), path);
+        RemoveListedKey(list, found.names[i], view, scope.where->label, path);
     FreeNames(found);
 }
 
@@ -51,14 +51,12 @@ void RemoveListedHosts(const ShellScope& scope, HKEY list, REGSAM view, const wc
 
 void RemoveBrowserHosts(const ShellScope& scope)
 {
-    if (scope.software[0] == L'\0')
-        return;
-    for (DWORD v = 0; v < scope.softwareViews; v++) {
+    for (DWORD v = 0; v < scope.where->softwareViews; v++) {
         for (const wchar_t* hostList : HostLists) {
             PathBuffer path;
             HKEY list;
-            if (!RegJoinPath(path, scope.software, hostList) ||
-                !RegOpenAsItself(scope.root, path, KEY_READ | RegViews[v], list))
+            if (!SoftwarePath(scope, hostList, path) ||
+                !RegOpenAsItself(scope.where->root, path, KEY_READ | RegViews[v], list))
                 continue;
             RemoveListedHosts(scope, list, RegViews[v], path);
             RegCloseKey(list);

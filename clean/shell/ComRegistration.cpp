@@ -112,11 +112,11 @@ void PurgeBothViews(HKEY root, const wchar_t* classesPath)
 
 } // namespace
 
-void PurgeComRegistration(HKEY root, const wchar_t* sid)
+void PurgeComRegistration(const Scope& scope)
 {
     PathBuffer classesPath;
-    if (ScopeKey(ScopeOf(root, sid), L"Software\\Classes", classesPath))
-        PurgeBothViews(root, classesPath);
+    if (ScopeKey(scope, L"Software\\Classes", classesPath))
+        PurgeBothViews(scope.root, classesPath);
 }
 
 void PurgeClassHiveComRegistration(const wchar_t* classesName)

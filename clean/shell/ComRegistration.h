@@ -1,11 +1,11 @@
 // COM registration of the Outlook add-in.
 #pragma once
 
-#include <windows.h>
+#include "../ground/Scope.h"
 
 // Its ProgID key, and each class key that the ProgID names and that names the ProgID back,
 // under the scope's Software\Classes in both views.
-void PurgeComRegistration(HKEY root, const wchar_t* sid);
+void PurgeComRegistration(const Scope& scope);
 // The same at the top of a class hive loaded at HKEY_USERS\<classesName>.
 void PurgeClassHiveComRegistration(const wchar_t* classesName);
 

@@ -44,8 +44,7 @@ bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
     for (REGSAM view : RegViews) {
         HKEY classes;
         // The class root as the machine's scope opens it; the lists in it as themselves.
-        if (products || RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) !=
-                            ERROR_SUCCESS)
+        if (products || !OpenClassRootKey(HKEY_LOCAL_MACHINE, L"Software\\Classes", view, classes))
             continue;
         for (const wchar_t* listPath : ClassListPaths) {
             HKEY list;
@@ -116,7 +115,7 @@ void RemoveHandlers(const ShellScope& scope, const ClassRoot& root, const wchar_
     RegEnumSubkeys(list, NoteProductHandler, &reading);
     NameList& found = reading.found;
     for (DWORD i = 0; i < found.count; i++)
-        RemoveListedKey(list, found.names[i], root.view, RegRootLabel(scope.root), shownPath);
+        RemoveListedKey(list, found.names[i], root.view, scope.where->label, shownPath);
     FreeNames(found);
     RegCloseKey(list);
 }
@@ -138,16 +137,16 @@ bool NoteApprovedProductClass(const wchar_t* name, void* context)
 void RemoveApprovedValues(const ShellScope& scope)
 {
     PathBuffer path;
-    if (scope.software[0] == L'\0' || !RegJoinPath(path, scope.software, ApprovedKey))
+    if (!SoftwarePath(scope, ApprovedKey, path))
         return;
-    for (DWORD v = 0; v < scope.softwareViews; v++) {
+    for (DWORD v = 0; v < scope.where->softwareViews; v++) {
         HKEY key;
-        if (!RegOpenForValues(scope.root, path, RegViews[v], key))
+        if (!RegOpenForValues(scope.where->root, path, RegViews[v], key))
             continue;
         ApprovedReading reading = {scope, {}};
         RegEnumValueNames(key, NoteApprovedProductClass, &reading);
         for (DWORD i = 0; i < reading.found.count; i++)
-            RemoveRegistryValue(key, reading.found.names[i], RegRootLabel(scope.root), path);
+            RemoveRegistryValue(key, reading.found.names[i], scope.where->label, path);
         FreeNames(reading.found);
         RegCloseKey(key);
     }
@@ -226,7 +225,7 @@ void RemoveProductClasses(const ShellScope& scope)
             // program's class under the same ID.
             for (DWORD j = 0; j < root.classIds.count; j++) {
                 if (IsProductsClass(root.key, list, root.classIds.names[j], root.view, scope.targets))
-                    RemoveListedKey(list, root.classIds.names[j], root.view, RegRootLabel(scope.root), path);
+                    RemoveListedKey(list, root.classIds.names[j], root.view, scope.where->label, path);
             }
             // Another program's class served by the product's file keeps its server, which it
             // cannot do without: it stays, to be repaired.
@@ -234,7 +233,7 @@ void RemoveProductClasses(const ShellScope& scope)
                 const wchar_t* classId = root.keptClassIds.names[j];
                 if (ClassServerIsProducts(list, classId, root.view, scope.targets) &&
                     !IsProductsClass(root.key, list, classId, root.view, scope.targets))
-                    NoteKeptKey(list, classId, root.view, {RegRootLabel(scope.root), path, classId});
+                    NoteKeptKey(list, classId, root.view, {scope.where->label, path, classId});
             }
             RegCloseKey(list);
         }

@@ -32,7 +32,7 @@ bool MachineHasProductsEntry(const ShellScope& scope, bool application, const wc
         return false;
     for (REGSAM view : RegViews) {
         HKEY classes;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &classes) != ERROR_SUCCESS)
+        if (!OpenClassRootKey(HKEY_LOCAL_MACHINE, L"Software\\Classes", view, classes))
             continue;
         bool products = ProgIdHolding(classes, name, application, view, scope.machine) == ProductHolding::Whole;
         RegCloseKey(classes);
@@ -69,7 +69,7 @@ bool NamesProductsApplication(const ShellScope& scope, const wchar_t* name)
 // key goes instead.
 void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_t* extension)
 {
-    const wchar_t* label = RegRootLabel(scope.root);
+    const wchar_t* label = scope.where->label;
     HKEY key;
     if (!RegOpenForValues(root.key, extension, root.view, key))
         return;
@@ -125,7 +125,7 @@ void RemoveProductsVerbs(const ShellScope& scope, const ClassRoot& root, const w
         return;
     Verbs verbs = {};
     ReadProductVerbs(shell, root.view, scope.targets, verbs);
-    RemoveKeys(shell, root.view, RegRootLabel(scope.root), shownPath, verbs.products);
+    RemoveKeys(shell, root.view, scope.where->label, shownPath, verbs.products);
     FreeNames(verbs.products);
     RegCloseKey(shell);
 }
@@ -152,7 +152,7 @@ void CleanFileExt(const ShellScope& scope, HKEY fileExt, const wchar_t* path)
                           : NamesProductsProgId(scope, name))
                 AddName(found, name);
         }
-        RemoveValues(list, found, RegRootLabel(scope.root), listPath);
+        RemoveValues(list, found, scope.where->label, listPath);
         FreeNames(found);
         FreeNames(values);
         RegCloseKey(list);
@@ -220,7 +220,7 @@ void CleanExtensions(const ShellScope& scope)
 
 void RemoveFileTypes(const ShellScope& scope, const ClassRoot& root)
 {
-    RemoveKeys(root.key, root.view, RegRootLabel(scope.root), root.path, root.progIds);
+    RemoveKeys(root.key, root.view, scope.where->label, root.path, root.progIds);
     for (DWORD i = 0; i < root.keptNames.count; i++) {
         RemoveProductsVerbs(scope, root, root.keptNames.names[i]);
         if (StrCmpIW(root.keptNames.names[i], L"Directory") == 0)

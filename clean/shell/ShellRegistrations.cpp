@@ -31,7 +31,7 @@ void RemoveAppPaths(const ShellScope& scope, HKEY list, REGSAM view, const wchar
             AddName(found, names.names[i]);
         RegCloseKey(entry);
     }
-    RemoveKeys(list, view, RegRootLabel(scope.root), path, found);
+    RemoveKeys(list, view, scope.where->label, path, found);
     FreeNames(found);
     FreeNames(names);
 }
@@ -59,7 +59,7 @@ void RemoveRegisteredApplications(const ShellScope& scope, HKEY values, REGSAM, 
         if (RegReadText(values, names.names[i], capabilities, false) && IsProductsKeyPath(capabilities))
             AddName(found, names.names[i]);
     }
-    RemoveValues(values, found, RegRootLabel(scope.root), path);
+    RemoveValues(values, found, scope.where->label, path);
     FreeNames(found);
     FreeNames(names);
 }
@@ -87,7 +87,7 @@ void ReadApplications(const ShellScope& scope, ClassRoot& root)
 
 void RemoveApplications(const ShellScope& scope, const ClassRoot& root)
 {
-    const wchar_t* label = RegRootLabel(scope.root);
+    const wchar_t* label = scope.where->label;
     PathBuffer applicationsPath;
     HKEY applications;
     if (root.applications.count > 0 && FormatText(applicationsPath, L"%s\\Applications", root.path) &&
@@ -110,7 +110,7 @@ void OpenClassRoot(REGSAM view, void* context)
     const wchar_t* path = static_cast<ClassRootPath*>(context)->path;
     ClassRoot& root = scope.classes[scope.classCount];
     root = {};
-    if (!TextCopy(root.path, path) || RegOpenKeyExW(scope.root, path, 0, KEY_READ | view, &root.key) != ERROR_SUCCESS)
+    if (!TextCopy(root.path, path) || !OpenClassRootKey(scope.where->root, path, view, root.key))
         return;
     if (!FirstVisit(scope, root.key)) {
         RegCloseKey(root.key);
@@ -168,16 +168,12 @@ void RemoveScopeRegistrations(ShellScope& scope)
 }
 
 // A scope with nothing read yet: its Software key (none for a class hive) and its terms.
-void BeginScope(ShellScope& scope, const Scope& where, bool hasSoftware)
+void BeginScope(ShellScope& scope, const Scope& where, bool withSoftware)
 {
-    scope.root = where.root;
-    scope.sid = where.sid;
-    scope.software[0] = L'\0';
-    scope.softwareViews = 0;
-    if (hasSoftware && where.softwareFits && TextCopy(scope.software, where.software))
-        scope.softwareViews = where.softwareViews;
-    ReadProductTargets(scope.sid, scope.targets);
-    scope.user = scope.sid != nullptr;
+    scope.where = &where;
+    scope.withSoftware = withSoftware;
+    ReadProductTargets(where.sid, scope.targets);
+    scope.user = where.sid != nullptr;
     ReadProductTargets(nullptr, scope.machine);
     scope.classCount = 0;
     scope.seenCount = 0;
@@ -185,9 +181,8 @@ void BeginScope(ShellScope& scope, const Scope& where, bool hasSoftware)
 
 } // namespace
 
-void RemoveUserShellRegistrations(const wchar_t* sid)
+void RemoveShellRegistrations(const Scope& where)
 {
-    Scope where = UserScope(sid);
     ShellScope scope;
     BeginScope(scope, where, true);
     PathBuffer classes;
@@ -196,18 +191,10 @@ void RemoveUserShellRegistrations(const wchar_t* sid)
     RemoveScopeRegistrations(scope);
 }
 
-void RemoveMachineShellRegistrations()
+void RemoveClassHiveShellRegistrations(const Scope& user, const wchar_t* classesName)
 {
     ShellScope scope;
-    BeginScope(scope, MachineScope(), true);
-    OpenClassRoots(scope, L"Software\\Classes");
-    RemoveScopeRegistrations(scope);
-}
-
-void RemoveClassHiveShellRegistrations(const wchar_t* sid, const wchar_t* classesName)
-{
-    ShellScope scope;
-    BeginScope(scope, UserScope(sid), false);
+    BeginScope(scope, user, false);
     OpenClassRoots(scope, classesName);
     RemoveScopeRegistrations(scope);
 }

@@ -6,7 +6,8 @@
 // shows a key of its own.
 #pragma once
 
-void RemoveUserShellRegistrations(const wchar_t* sid);
-void RemoveMachineShellRegistrations();
-// The class hive of the user sid, loaded at HKEY_USERS\<classesName>.
-void RemoveClassHiveShellRegistrations(const wchar_t* sid, const wchar_t* classesName);
+#include "../ground/Scope.h"
+
+void RemoveShellRegistrations(const Scope& scope);
+// The class hive of the user's scope, loaded at HKEY_USERS\<classesName>.
+void RemoveClassHiveShellRegistrations(const Scope& user, const wchar_t* classesName);

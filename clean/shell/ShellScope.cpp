@@ -29,16 +29,28 @@ void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
                         void (*visit)(const ShellScope& scope, HKEY key, REGSAM view, const wchar_t* path))
 {
     PathBuffer path;
-    if (scope.software[0] == L'\0' || !RegJoinPath(path, scope.software, relativePath))
+    if (!SoftwarePath(scope, relativePath, path))
         return;
-    for (DWORD i = 0; i < scope.softwareViews; i++) {
+    for (DWORD i = 0; i < scope.where->softwareViews; i++) {
         HKEY key;
-        if (RegOpenKeyExW(scope.root, path, 0, KEY_READ | KEY_SET_VALUE | RegViews[i], &key) != ERROR_SUCCESS &&
-            RegOpenKeyExW(scope.root, path, 0, KEY_READ | RegViews[i], &key) != ERROR_SUCCESS)
+        if (!RegOpenAsItself(scope.where->root, path, KEY_READ | KEY_SET_VALUE | RegViews[i], key) &&
+            !RegOpenAsItself(scope.where->root, path, KEY_READ | RegViews[i], key))
             continue;
         visit(scope, key, RegViews[i], path);
         RegCloseKey(key);
     }
+}
+
+bool SoftwarePath(const ShellScope& scope, const wchar_t* relativePath, PathBuffer& out)
+{
+    return scope.withSoftware && scope.where->softwareFits && RegJoinPath(out, scope.where->software, relativePath);
+}
+
+bool OpenClassRootKey(HKEY root, const wchar_t* path, REGSAM view, HKEY& key)
+{
+    if (root != HKEY_LOCAL_MACHINE)
+        return RegOpenAsItself(root, path, KEY_READ | view, key);
+    return RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) == ERROR_SUCCESS;
 }
 
 bool FirstVisit(ShellScope& scope, HKEY key)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../ground/ProductTargets.h"
+#include "../ground/Scope.h"
 
 #include "../../common/Bounded.h"
 #include "../../common/Registry.h"
@@ -21,10 +22,8 @@ struct ClassRoot {
     NameList keptClassIds;  // classes whose server is the product's that are not wholly its
 };
 struct ShellScope {
-    HKEY root;
-    const wchar_t* sid;           // null for the machine
-    PathBuffer software;          // the scope's Software key; empty for a class hive
-    DWORD softwareViews;          // how many of RegViews show the scope's Software
+    const Scope* where;           // the scope swept, which outlives this reading of it
+    bool withSoftware;            // false for a class hive: the scope's Software is not in it
     ProductTargets targets;       // the scope's own entries' terms
     bool user;                    // a user's: names its entries take from the machine's classes count too
     ProductTargets machine;       // the machine's terms, for those names
@@ -33,6 +32,13 @@ struct ShellScope {
     RegistryName seen[8];         // the class roots and class lists read so far
     DWORD seenCount;
 };
+// Opens a scope's class root at path in view: a user's as itself; the machine's as the view
+// shows it, since its 32-bit view passes through Windows' own link "Software\Wow6432Node\Classes"
+// (the keys below it are opened as themselves).
+bool OpenClassRootKey(HKEY root, const wchar_t* path, REGSAM view, HKEY& key);
+// The scope's Software key with relativePath below it; false for a class hive and for a path
+// that does not fit. Its views are where->softwareViews.
+bool SoftwarePath(const ShellScope& scope, const wchar_t* relativePath, PathBuffer& out);
 // True the first time a key (by the name the registry gives it) is met in the scope.
 bool FirstVisit(ShellScope& scope, HKEY key);
 

@@ -52,8 +52,9 @@ void RemoveRunValues(const Scope& scope, const wchar_t* runKey, REGSAM view, con
     RegCloseKey(key);
 }
 
-// The Run keys of the scope's Software, in each view that shows it.
-void RemoveScopeRunEntries(const Scope& scope)
+} // namespace
+
+void RemoveRunEntries(const Scope& scope)
 {
     ProductTargets targets;
     ReadProductTargets(scope.sid, targets);
@@ -61,16 +62,4 @@ void RemoveScopeRunEntries(const Scope& scope)
         for (const wchar_t* runKey : RunKeys)
             RemoveRunValues(scope, runKey, RegViews[v], targets);
     }
-}
-
-} // namespace
-
-void RemoveUserRunEntries(const wchar_t* sid)
-{
-    RemoveScopeRunEntries(UserScope(sid));
-}
-
-void RemoveMachineRunEntries()
-{
-    RemoveScopeRunEntries(MachineScope());
 }

@@ -2,7 +2,7 @@
 // the product's program.
 #pragma once
 
-// In a user's scope (one view: the user's Software is shared).
-void RemoveUserRunEntries(const wchar_t* sid);
-// In both views of the machine's.
-void RemoveMachineRunEntries();
+#include "../ground/Scope.h"
+
+// In each view that shows the scope's Software: one for a user's, both for the machine's.
+void RemoveRunEntries(const Scope& scope);

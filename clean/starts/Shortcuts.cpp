@@ -122,16 +122,16 @@ void WalkShellFolder(const PathBuffer& folder, const ProductTargets& targets, bo
 
 } // namespace
 
-void DeleteUserShortcuts(const wchar_t* sid)
+void DeleteUserShortcuts(const Scope& user)
 {
     ProductTargets targets;
-    ReadProductTargets(sid, targets);
+    ReadProductTargets(user.sid, targets);
     // The shell's link object needs COM on the worker thread for the step.
     bool com = BeginComWork();
     PathBuffer folder;
-    if (ResolveUserShellFolder(sid, L"Desktop", folder))
+    if (ResolveUserShellFolder(user.sid, L"Desktop", folder))
         WalkShellFolder(folder, targets, false);
-    if (ResolveUserShellFolder(sid, L"Programs", folder))
+    if (ResolveUserShellFolder(user.sid, L"Programs", folder))
         WalkShellFolder(folder, targets, true);
     EndComWork(com);
 }

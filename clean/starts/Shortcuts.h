@@ -2,7 +2,9 @@
 // "Zamo" that this leaves empty goes too.
 #pragma once
 
+#include "../ground/Scope.h"
+
 // On the user's Desktop and in the user's Start menu programs and their sub-folders.
-void DeleteUserShortcuts(const wchar_t* sid);
+void DeleteUserShortcuts(const Scope& user);
 // On the machine's common Desktop and in its common programs.
 void DeleteCommonShortcuts();

@@ -58,6 +58,10 @@ void ParseOptions(int count, wchar_t** arguments)
             DeleteAtRestart = true;
         else if (StrCmpIW(argument, L"/ExitCode") == 0)
             ReportExitCode = true;
+        else if (StrCmpIW(argument, L"/AtNextLogon") == 0)
+            AtNextLogon = LogonRegistration::Register;
+        else if (StrCmpIW(argument, L"/WithdrawAtNextLogon") == 0)
+            AtNextLogon = LogonRegistration::Withdraw;
         else if ((value = OptionValue(argument, L"/Signature:")) != nullptr)
             StoreValue(Signature, value);
         else if ((value = OptionValue(argument, L"/Log:")) != nullptr)

@@ -55,13 +55,18 @@ void SettleTriedItems()
         Settle(Tried.items[i]);
 }
 
+void NotePlacingFailed()
+{
+    Tried.placingFailed = true;
+}
+
 int SettleRunOutcome()
 {
     if (!KeepsTriedItems())
         return 0;
     if (PreviewMode)
         return Tried.previewNamedChange ? 1 : 0;
-    bool stayed = Tried.itemLost;
+    bool stayed = Tried.itemLost || Tried.placingFailed;
     for (DWORD i = 0; i < Tried.count; i++) {
         TriedItem& item = Tried.items[i];
         // An uninstaller leaves its traces to the items of their own, unless it did not finish.

@@ -13,7 +13,7 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
-TriedRecord Tried = {nullptr, 0, 0, false, false, false, false, NoItem};
+TriedRecord Tried = {nullptr, 0, 0, false, false, false, false, NoItem, false};
 
 namespace {
 
@@ -294,6 +294,7 @@ void ClearTriedItems()
     Tried.previewNamedChange = false;
     Tried.restartPending = false;
     Tried.installerBusy = false;
+    Tried.placingFailed = false;
     LastNoted = NoItem;
     Tried.lastUninstaller = NoItem;
 }

@@ -6,16 +6,18 @@
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
 //      Click-to-Run's add-in keys, the machine's package cache, Run entries, shell
-//      registrations, common shortcuts and firewall rules (the users' shell registrations
+//      registrations, Active Setup entries, common shortcuts and firewall rules (the users' shell registrations
 //      go in their sweeps, before this one: a user's entries that name the machine's
 //      registrations are recognised while those are still there);
-//   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
+//   4. register the clean-up at each user's next logon ("/AtNextLogon") or withdraw it;
+//   5. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
 //      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to whoever started the run.
 // Whoever watches the run (the dialog) is told each step as the run enters it.
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
+#include "ActiveSetupEntries.h"
 #include "ClickToRunAddIns.h"
 #include "FirewallRules.h"
 #include "InstallerDataPurge.h"
@@ -24,6 +26,7 @@
 #include "InstallerProducts.h"
 #include "InstallerRecords.h"
 #include "InstallerWaiting.h"
+#include "LogonRegistration.h"
 #include "ListScan.h"
 #include "PackageCache.h"
 #include "PassiveUninstaller.h"
@@ -67,6 +70,7 @@ bool SweepUser(const wchar_t* sid, void*)
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
     }
     SweepUserScope(sid);
+    WithdrawUserLogonRecords(sid);
     return true;
 }
 
@@ -133,6 +137,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
 {
     Listener = listener;
     BeginRunReport();
+    ForgetLogonRegistration();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
         // Another installation is in progress, as far as a deployment tool can tell: it retries.
@@ -146,6 +151,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     ClearTriedItems();
     ForgetUnfinishedUninstallers();
     ForgetWaitingRecords();
+    ForgetProductActiveSetupEntries();
     ReportRunStep(RunStep::StoppingPrograms);
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
@@ -166,17 +172,22 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
-    if (ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr)) {
+    bool machineCleaned = ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr);
+    if (machineCleaned) {
         ReportRunStep(RunStep::CleaningMachine);
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
         PurgeClickToRunAddIns();
         RemoveMachinePackageCache();
         RemoveMachineRunEntries();
+        RemoveProductActiveSetupEntries();
         RemoveMachineShellRegistrations();
         DeleteCommonShortcuts();
         RemoveFirewallRules();
         MarkScopeCleaned(HKEY_LOCAL_MACHINE, nullptr);
     }
+    // After every removal: the registration's copy and entry are no traces of the product, and
+    // a withdrawal's removals count for the outcome settled next.
+    ChangeLogonRegistration(!machineCleaned);
     int exitCode = SettleRunOutcome();
     WriteRunReport(exitCode);
     exitCode = LogExitCode(exitCode);

@@ -3,6 +3,7 @@
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
 // code) with its outcome, and the counts by outcome of the items that make the exit code.
 #include "RunReport.h"
+#include "LogonRegistration.h"
 #include "ProfilePaths.h"
 
 #include "../change/FileChanges.h"
@@ -215,6 +216,7 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     WriteTime(json, "started", Started);
     WriteTime(json, "finished", finished);
     WriteOptions(json, reportPath);
+    WriteLogonRegistrationMember(json);
     JsonNumber(json, "exitCode", exitCode);
     JsonBool(json, "itemsComplete", TriedItemsComplete());
     WriteScopes(json);

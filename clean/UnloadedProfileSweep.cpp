@@ -3,8 +3,10 @@
 // scope is, and unloaded again.
 #include "UnloadedProfileSweep.h"
 #include "ComRegistration.h"
+#include "DefaultProfileSweep.h"
 #include "FolderRemoval.h"
 #include "ListScan.h"
+#include "LogonRegistration.h"
 #include "ProfilePaths.h"
 #include "RegistryPurge.h"
 #include "ScopeMarker.h"
@@ -165,6 +167,7 @@ void SweepUnloadedProfile(const UnloadedProfile& profile)
     // alone keeps its class hive's keys too.
     bool marked = ScopeBearsSignature(HKEY_USERS, profile.sid);
     SweepUserScope(profile.sid);
+    WithdrawUserLogonRecords(profile.sid);
     if (classesLoaded && !marked)
         PurgeClassHive(profile.sid, profile.classesName);
 
@@ -204,8 +207,10 @@ void SweepUnloadedProfiles()
     // The privileges are enabled for this step alone and put back as they were after it.
     HivePrivileges previous = {};
     DWORD error = ERROR_SUCCESS;
-    if (EnableHivePrivileges(token, previous, error))
+    if (EnableHivePrivileges(token, previous, error)) {
         SweepProfileList();
+        SweepDefaultProfile();
+    }
     else
         LogLine(L"Cannot load user profiles: [%d]", static_cast<int>(error));
     if (previous.PrivilegeCount > 0)

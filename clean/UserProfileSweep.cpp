@@ -3,6 +3,7 @@
 // package cache entries, Startup shortcut, Run entries, shell registrations and shortcuts,
 // then marks the scope.
 #include "UserProfileSweep.h"
+#include "ActiveSetupEntries.h"
 #include "FolderRemoval.h"
 #include "InstallerProducts.h"
 #include "InstallerRecords.h"
@@ -112,6 +113,7 @@ void SweepScope(const wchar_t* sid)
     RemovePackageCacheEntries(sid);
     DeleteStartupShortcut(sid);
     RemoveUserRunEntries(sid);
+    RemoveUserActiveSetupRecords(sid);
     RemoveUserShellRegistrations(sid);
     DeleteUserShortcuts(sid);
     MarkScopeCleaned(HKEY_USERS, sid);

@@ -10,4 +10,5 @@ bool DeleteAtRestart = false;
 bool ReportExitCode = false;
 bool ReportRequested = false;
 PathBuffer ReportPath = L"";
+LogonRegistration AtNextLogon = LogonRegistration::None;
 bool OutcomeShown = false;

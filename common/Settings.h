@@ -13,4 +13,8 @@ extern bool DeleteAtRestart;    // "/DeleteAtRestart": files and folders that st
 extern bool ReportExitCode;     // "/ExitCode": the exit code and the log tell what stayed
 extern bool ReportRequested;    // "/Report:": the run's result is written as a report at its end
 extern PathBuffer ReportPath;   // "/Report:": the report file, unexpanded, empty when the value was unusable
+// "/AtNextLogon" and "/WithdrawAtNextLogon", the last one given: after its run the program
+// registers its clean-up at each user's next logon, or withdraws that registration.
+enum class LogonRegistration { None, Register, Withdraw };
+extern LogonRegistration AtNextLogon;
 extern bool OutcomeShown;       // the dialog tells how the run went: the run keeps its record of what it tried

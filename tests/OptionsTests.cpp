@@ -39,6 +39,7 @@ void ResetSettings()
     Signature[0] = L'\0';
     LogPath[0] = L'\0';
     ReportPath[0] = L'\0';
+    AtNextLogon = LogonRegistration::None;
 }
 
 // A path of exactly the given length inside the test folder (a chain of folders, each
@@ -356,6 +357,18 @@ TEST_F(ParseOptionsTest, DeploymentOptionsAreWholeArgumentsInAnyLetterCase)
     Parse({L"/Quiet", L"/DELETEATRESTART"});
     EXPECT_TRUE(DeleteAtRestart);
     EXPECT_FALSE(PreviewMode);
+}
+
+TEST_F(ParseOptionsTest, OfTheLogonRegistrationOptionsTheLastOneWins)
+{
+    Parse({L"/AtNextLogon:", L"/AtNextLogons", L"-AtNextLogon", L"/Withdraw"});
+    EXPECT_EQ(AtNextLogon, LogonRegistration::None);
+    Parse({L"/atnextlogon"});
+    EXPECT_EQ(AtNextLogon, LogonRegistration::Register);
+    Parse({L"/AtNextLogon", L"/WITHDRAWATNEXTLOGON"});
+    EXPECT_EQ(AtNextLogon, LogonRegistration::Withdraw);
+    Parse({L"/WithdrawAtNextLogon", L"/AtNextLogon"});
+    EXPECT_EQ(AtNextLogon, LogonRegistration::Register);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)

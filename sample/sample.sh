@@ -75,6 +75,9 @@ APP_PATHS='Software\Microsoft\Windows\CurrentVersion\App Paths'
 APPROVED='Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
 CHROME_HOSTS='Software\Google\Chrome\NativeMessagingHosts'
 FILE_EXTS='Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts'
+ACTIVE_SETUP='Software\Microsoft\Active Setup\Installed Components'
+ACTIVE_SETUP32='Software\Wow6432Node\Microsoft\Active Setup\Installed Components'
+USER_SETUP={5A3E0C11-0D2B-4C61-9E1A-7C00000000E1}  # the product's Active Setup entry
 
 # Every item of the sample: owner (product or other), kind, view, location.
 items() {
@@ -153,6 +156,8 @@ product|value|64|HKU\\$USER_SID\\$RUN|Zamo
 product|value|64|HKU\\$SECOND_SID\\$RUN|ZamoAgent
 product|value|64|HKLM\\$RUN|ZamoUpdater
 product|value|32|HKLM\\$RUN|ZamoUpdater
+product|key|32|HKLM\\$ACTIVE_SETUP\\$USER_SETUP
+product|key|64|HKU\\$USER_SID\\$ACTIVE_SETUP32\\$USER_SETUP
 product|service||ZamoUpdateService
 product|task||\\Quorvex\\Zamo Update
 product|key|64|HKLM\\$APP_PATHS\\Zamo.exe
@@ -225,6 +230,8 @@ other|value|64|HKLM\\Software\\RegisteredApplications|Fenwick Notes
 other|key|64|HKU\\$SECOND_SID\\$CLASSES\\Applications\\FenwickNotes.exe
 other|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithList|b
 other|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithProgids|Fenwick.Note
+other|key|64|HKLM\\$ACTIVE_SETUP\\FenwickNotesUserSetup
+other|key|64|HKU\\$USER_SID\\$ACTIVE_SETUP\\FenwickNotesUserSetup
 other|service||FenwickSync
 other|task||\\Fenwick Notes Sync
 ITEMS
@@ -265,6 +272,30 @@ registry_64bit_only() {
         echo '"LoadBehavior"=dword:00000003'
     done
 }
+
+# Active Setup entries, each in the view its installer wrote it to: the product's 32-bit one,
+# which starts the product at each new user's logon, another maker's 64-bit one, and the first
+# user's records of both.
+registry_active_setup() {
+    local view=$1
+    if [ "$view" = 32 ]; then
+        echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\$USER_SETUP]"
+        echo '@="Zamo user setup"'
+        echo "\"StubPath\"=\"\\\"${ZAMO_EXE//\\/\\\\}\\\" /UserSetup\""
+        echo '"Version"="1,0,0,0"'
+        echo '"IsInstalled"=dword:00000001'
+        echo "[HKEY_USERS\\$USER_SID\\$ACTIVE_SETUP32\\$USER_SETUP]"
+        echo '"Version"="1,0,0,0"'
+    else
+        echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\FenwickNotesUserSetup]"
+        echo "\"StubPath\"=\"\\\"${NOTES//\\/\\\\}\\\" /usersetup\""
+        echo '"Version"="3,1,0,0"'
+        echo "[HKEY_USERS\\$USER_SID\\$ACTIVE_SETUP\\FenwickNotesUserSetup]"
+        echo '"Version"="3,1,0,0"'
+    fi
+}
+registry_active_setup_32() { registry_active_setup 32; }
+registry_active_setup_64() { registry_active_setup 64; }
 
 # Writes a .reg file: the registry items of both views, or those of the function given.
 write_registry() {
@@ -471,6 +502,10 @@ seed() {
     done
     write_registry "$out/sample64.reg" registry_64bit_only
     "$WINE" reg import "$(winepath_of "$out/sample64.reg")" /reg:64 >/dev/null 2>&1
+    for view in 64 32; do
+        write_registry "$out/active-setup$view.reg" registry_active_setup_$view
+        "$WINE" reg import "$(winepath_of "$out/active-setup$view.reg")" /reg:$view >/dev/null 2>&1
+    done
 
     for who in "$WINUSER" sampleuser; do
         put "users/$who/AppData/Local/Quorvex/Zamo/settings.json" '{"theme":"dark"}'
@@ -547,6 +582,8 @@ teardown() {
         "$WINE" reg delete "HKLM\\$RUN" /v QuorvexTools /reg:$view /f >/dev/null 2>&1 || true
     done
     "$WINE" reg delete "HKU\\$USER_SID\\$RUN" /v FenwickNotes /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "HKLM\\$ACTIVE_SETUP\\FenwickNotesUserSetup" /reg:64 /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "HKU\\$USER_SID\\$ACTIVE_SETUP\\FenwickNotesUserSetup" /f >/dev/null 2>&1 || true
     # Wine's Task Scheduler lists no tasks, so the product's task stays there too.
     starter remove-service FenwickSync
     starter remove-task '\Fenwick Notes Sync'

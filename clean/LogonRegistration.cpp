@@ -75,11 +75,15 @@ bool AppendArgument(CommandBuffer& out, const wchar_t* argument)
 // that a reference such as %LocalAppData% names each user's own folder when that run expands it.
 bool ComposeCommand(const wchar_t* copy, CommandBuffer& out)
 {
-    PathBuffer option;
+    CommandBuffer option;
+    const size_t room = ARRAYSIZE(option);
     return FormatTextCounted(out, ARRAYSIZE(out), L"\"%s\" /Quiet /CurrentUser", copy) &&
-           (Signature[0] == L'\0' || (FormatText(option, L"/Signature:%s", Signature) && AppendArgument(out, option))) &&
-           (LogPath[0] == L'\0' || (FormatText(option, L"/Log:%s", LogPath) && AppendArgument(out, option))) &&
-           (!ReportRequested || (FormatText(option, L"/Report:%s", ReportPath) && AppendArgument(out, option)));
+           (Signature[0] == L'\0' ||
+            (FormatTextCounted(option, room, L"/Signature:%s", Signature) && AppendArgument(out, option))) &&
+           (LogPath[0] == L'\0' ||
+            (FormatTextCounted(option, room, L"/Log:%s", LogPath) && AppendArgument(out, option))) &&
+           (!ReportRequested ||
+            (FormatTextCounted(option, room, L"/Report:%s", ReportPath) && AppendArgument(out, option)));
 }
 
 bool ReadEntry(LogonEntry& out)

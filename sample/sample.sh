@@ -76,7 +76,6 @@ APPROVED='Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
 CHROME_HOSTS='Software\Google\Chrome\NativeMessagingHosts'
 FILE_EXTS='Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts'
 ACTIVE_SETUP='Software\Microsoft\Active Setup\Installed Components'
-ACTIVE_SETUP32='Software\Wow6432Node\Microsoft\Active Setup\Installed Components'
 USER_SETUP={5A3E0C11-0D2B-4C61-9E1A-7C00000000E1}  # the product's Active Setup entry
 
 # Every item of the sample: owner (product or other), kind, view, location.
@@ -156,8 +155,8 @@ product|value|64|HKU\\$USER_SID\\$RUN|Zamo
 product|value|64|HKU\\$SECOND_SID\\$RUN|ZamoAgent
 product|value|64|HKLM\\$RUN|ZamoUpdater
 product|value|32|HKLM\\$RUN|ZamoUpdater
-product|key|32|HKLM\\$ACTIVE_SETUP\\$USER_SETUP
-product|key|64|HKU\\$USER_SID\\$ACTIVE_SETUP32\\$USER_SETUP
+product|key|64|HKLM\\$ACTIVE_SETUP\\$USER_SETUP
+product|key|64|HKU\\$USER_SID\\$ACTIVE_SETUP\\$USER_SETUP
 product|service||ZamoUpdateService
 product|task||\\Quorvex\\Zamo Update
 product|key|64|HKLM\\$APP_PATHS\\Zamo.exe
@@ -273,29 +272,23 @@ registry_64bit_only() {
     done
 }
 
-# Active Setup entries, each in the view its installer wrote it to: the product's 32-bit one,
-# which starts the product at each new user's logon, another maker's 64-bit one, and the first
-# user's records of both.
+# Active Setup entries: the product's, which starts the product at each new user's logon, and
+# another maker's, with the first user's records of both. Written through the 64-bit view alone:
+# once a user's "Software\Wow6432Node" exists, Wine sends that user's 32-bit registry access there.
 registry_active_setup() {
-    local view=$1
-    if [ "$view" = 32 ]; then
-        echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\$USER_SETUP]"
-        echo '@="Zamo user setup"'
-        echo "\"StubPath\"=\"\\\"${ZAMO_EXE//\\/\\\\}\\\" /UserSetup\""
+    echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\$USER_SETUP]"
+    echo '@="Zamo user setup"'
+    echo "\"StubPath\"=\"\\\"${ZAMO_EXE//\\/\\\\}\\\" /UserSetup\""
+    echo '"Version"="1,0,0,0"'
+    echo '"IsInstalled"=dword:00000001'
+    echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\FenwickNotesUserSetup]"
+    echo "\"StubPath\"=\"\\\"${NOTES//\\/\\\\}\\\" /usersetup\""
+    echo '"Version"="3,1,0,0"'
+    for entry in $USER_SETUP FenwickNotesUserSetup; do
+        echo "[HKEY_USERS\\$USER_SID\\$ACTIVE_SETUP\\$entry]"
         echo '"Version"="1,0,0,0"'
-        echo '"IsInstalled"=dword:00000001'
-        echo "[HKEY_USERS\\$USER_SID\\$ACTIVE_SETUP32\\$USER_SETUP]"
-        echo '"Version"="1,0,0,0"'
-    else
-        echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\FenwickNotesUserSetup]"
-        echo "\"StubPath\"=\"\\\"${NOTES//\\/\\\\}\\\" /usersetup\""
-        echo '"Version"="3,1,0,0"'
-        echo "[HKEY_USERS\\$USER_SID\\$ACTIVE_SETUP\\FenwickNotesUserSetup]"
-        echo '"Version"="3,1,0,0"'
-    fi
+    done
 }
-registry_active_setup_32() { registry_active_setup 32; }
-registry_active_setup_64() { registry_active_setup 64; }
 
 # Writes a .reg file: the registry items of both views, or those of the function given.
 write_registry() {
@@ -502,10 +495,8 @@ seed() {
     done
     write_registry "$out/sample64.reg" registry_64bit_only
     "$WINE" reg import "$(winepath_of "$out/sample64.reg")" /reg:64 >/dev/null 2>&1
-    for view in 64 32; do
-        write_registry "$out/active-setup$view.reg" registry_active_setup_$view
-        "$WINE" reg import "$(winepath_of "$out/active-setup$view.reg")" /reg:$view >/dev/null 2>&1
-    done
+    write_registry "$out/active-setup.reg" registry_active_setup
+    "$WINE" reg import "$(winepath_of "$out/active-setup.reg")" /reg:64 >/dev/null 2>&1
 
     for who in "$WINUSER" sampleuser; do
         put "users/$who/AppData/Local/Quorvex/Zamo/settings.json" '{"theme":"dark"}'

@@ -279,27 +279,19 @@ TEST_F(AtNextLogonTest, AnExistingFolderThatUsersMayWriteToIsRefused)
     }
 }
 
-// Each user's records of an entry, in both locations, under test SIDs that the object removes.
+// Each user's records of an entry, in both locations, under the running user's SID or test SIDs;
+// every key they made is removed with the object. (Wine sends a user's 32-bit registry access to
+// "Software\Wow6432Node" once that key exists: a "Wow6432Node" left behind would move later tests.)
 class UserRecords {
 public:
     UserRecords(std::initializer_list<std::wstring> sids, const std::wstring& entry) : sids_(sids), entry_(entry) {}
-    ~UserRecords()
-    {
-        for (const std::wstring& sid : sids_) {
-            if (sid.find(L"-9935-") != std::wstring::npos)
-                DeleteKeyTree(HKEY_USERS, sid);
-            else
-                for (const std::wstring& path : Paths(sid))
-                    DeleteKeyTree(HKEY_USERS, path);
-        }
-    }
     UserRecords(const UserRecords&) = delete;
     UserRecords& operator=(const UserRecords&) = delete;
-    bool Plant() const
+    bool Plant()
     {
         for (const std::wstring& sid : sids_) {
             for (const std::wstring& path : Paths(sid)) {
-                if (!SetString(HKEY_USERS, path, L"Version", L"2601,0101,0000"))
+                if (!keys_.SetString(HKEY_USERS, path, L"Version", L"2601,0101,0000", KEY_WOW64_64KEY))
                     return false;
             }
         }
@@ -336,6 +328,7 @@ public:
 private:
     std::vector<std::wstring> sids_;
     std::wstring entry_;
+    ScratchKeys keys_;
 };
 
 // Lines that name one of the texts.

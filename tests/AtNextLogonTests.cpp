@@ -146,9 +146,34 @@ TEST_F(AtNextLogonTest, AVersionAheadOfTheClockIsRaisedForANewCommand)
 {
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, EntryPath, L"StubPath", L"\"C:\\Older\\ZamoClean.exe\" /Quiet"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, EntryPath, L"Version", L"9912,3123,5959"));
-    ASSERT_EQ(Run(L"/AtNextLogon", log), 0u);
-    EXPECT_EQ(ReadEntryValue(L"StubPath").text, Command());
+    const std::wstring report = folder / L"reports\\logon.json";
+    ASSERT_EQ(Run(L"/AtNextLogon " + Quoted(L"/Report:" + report), log), 0u);
+    const std::wstring command = Command() + L" " + Quoted(L"/Report:" + report);
+    EXPECT_EQ(ReadEntryValue(L"StubPath").text, command);
     EXPECT_EQ(ReadEntryValue(L"Version").text, L"9912,3123,5959,1");
+    ReportValues values;
+    std::string why;
+    ASSERT_TRUE(ReadReport(report, &values, &why)) << why;
+    EXPECT_EQ(values["atNextLogon/registered"].type, 'B');
+    EXPECT_EQ(values["atNextLogon/registered"].number, 1);
+    EXPECT_EQ(values["atNextLogon/command"].text, command);
+    EXPECT_EQ(values["atNextLogon/version"].text, L"9912,3123,5959,1");
+    EXPECT_EQ(values["atNextLogon/error"].type, 'Z');
+
+    // A run without the option reports nothing of it; a refused one its error.
+    ASSERT_EQ(Run(Quoted(L"/Report:" + report), log), 0u);
+    values.clear();
+    ASSERT_TRUE(ReadReport(report, &values, &why)) << why;
+    EXPECT_EQ(values.count("atNextLogon"), 0u);
+    ASSERT_TRUE(Plant(copyFolder + L"\\version.dll", "planted"));
+    ASSERT_EQ(Run(L"/AtNextLogon " + Quoted(L"/Report:" + report), log), 0u);
+    values.clear();
+    ASSERT_TRUE(ReadReport(report, &values, &why)) << why;
+    EXPECT_EQ(values["atNextLogon/registered"].number, 0);
+    EXPECT_EQ(values["atNextLogon/error"].number, 80);
+    EXPECT_EQ(values["exitCode"].number, 1);
+    EXPECT_EQ(ReadEntryValue(L"StubPath").text, command);
+    RemoveTree(copyFolder);
     ASSERT_EQ(Run(L"/AtNextLogon /Signature:Next", log), 0u);
     EXPECT_EQ(ReadEntryValue(L"Version").text, L"9912,3123,5959,2");
 }

@@ -1,6 +1,7 @@
 // Command-line options: the settings they fill and the header lines that show them.
 #include "app.h"
 
+#include "../common/RunningUser.h"
 #include "../log/log.h"
 
 #include <shellapi.h>
@@ -41,6 +42,44 @@ void StorePath(PathBuffer& setting, const wchar_t* value)
     setting[end - start] = L'\0';
 }
 
+// Options given that need an administrator, which a run of the current user alone ignores.
+bool AllProfilesIgnored = false;
+bool DeleteAtRestartIgnored = false;
+// Of "/AtNextLogon" and "/WithdrawAtNextLogon", the one that won: a logon run registers nothing.
+LogonRegistration LogonRegistrationIgnored = LogonRegistration::None;
+
+// A run of the current user alone does only what that user may do: what needs an administrator
+// is not done, and its option only noted for its line.
+void IgnoreAdministratorOptions()
+{
+    AllProfilesIgnored = CurrentUserOnly && AllProfiles;
+    DeleteAtRestartIgnored = CurrentUserOnly && DeleteAtRestart;
+    LogonRegistrationIgnored = CurrentUserOnly ? AtNextLogon : LogonRegistration::None;
+    if (CurrentUserOnly) {
+        AllProfiles = false;
+        DeleteAtRestart = false;
+        AtNextLogon = LogonRegistration::None;
+    }
+}
+
+// "Cleaning the current user only [<SID>]" (empty brackets where the SID cannot be read), then
+// one line for each option it ignores, in the order the options are listed.
+void LogCurrentUserHeader()
+{
+    PathBuffer sid;
+    if (!ReadRunningUserSidText(sid))
+        sid[0] = L'\0';
+    LogLine(L"Cleaning the current user only [%s]", sid);
+    if (AllProfilesIgnored)
+        LogIgnoredOption(L"/AllProfiles");
+    if (DeleteAtRestartIgnored)
+        LogIgnoredOption(L"/DeleteAtRestart");
+    if (LogonRegistrationIgnored == LogonRegistration::Register)
+        LogIgnoredOption(L"/AtNextLogon");
+    else if (LogonRegistrationIgnored == LogonRegistration::Withdraw)
+        LogIgnoredOption(L"/WithdrawAtNextLogon");
+}
+
 } // namespace
 
 void ParseOptions(int count, wchar_t** arguments)
@@ -54,6 +93,8 @@ void ParseOptions(int count, wchar_t** arguments)
             PreviewMode = true;
         else if (StrCmpIW(argument, L"/AllProfiles") == 0)
             AllProfiles = true;
+        else if (StrCmpIW(argument, L"/CurrentUser") == 0)
+            CurrentUserOnly = true;
         else if (StrCmpIW(argument, L"/DeleteAtRestart") == 0)
             DeleteAtRestart = true;
         else if (StrCmpIW(argument, L"/ExitCode") == 0)
@@ -71,6 +112,7 @@ void ParseOptions(int count, wchar_t** arguments)
             StorePath(ReportPath, value);
         }
     }
+    IgnoreAdministratorOptions();
 }
 
 void ParseCommandLine(const wchar_t* commandLine)
@@ -95,4 +137,11 @@ void LogOptionsHeader()
         LogLine(L"Preview: nothing will be changed");
     if (AllProfiles)
         LogLine(L"Including user profiles that are not loaded");
+    if (CurrentUserOnly)
+        LogCurrentUserHeader();
+}
+
+void LogIgnoredOption(const wchar_t* option)
+{
+    LogLine(L"Option %s is ignored with /CurrentUser", option);
 }

@@ -13,6 +13,9 @@ void ParseCommandLine(const wchar_t* commandLine);
 
 // The header lines of a run: one for each option given that the log shows, in a fixed order.
 void LogOptionsHeader();
+// "Option <option> is ignored with /CurrentUser": an option given that needs an administrator,
+// logged right after the header line of a run of the current user alone.
+void LogIgnoredOption(const wchar_t* option);
 
 // Starts the clean run's worker thread, which reports its end to the dialog. False when it
 // could not be created: the failure is logged and no run happens.

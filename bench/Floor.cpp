@@ -22,7 +22,7 @@
 //   keep ROOT VIEW PATH     a key that must stay (ROOT "path": a file or folder that must stay)
 // ROOT is HKLM or HKU, VIEW 64 or 32.
 #include "../clean/Catalogue.h"
-#include "../clean/ListScan.h"
+#include "../clean/ground/ListScan.h"
 #include "../change/RegistryChanges.h"
 #include "../common/Registry.h"
 #include "ListFile.h"

@@ -11,6 +11,11 @@
       batch.bat       the batch script an administrator would write instead
       summary.txt     the sizes, for the report
   generate.py files DRIVE_C SCALE  (re)creates the machine's files below DRIVE_C
+  ... SCALE OWN_SID OWN_FOLDER     either, with one more benchmark user's data seeded into the
+                                   running user's own hive (OWN_SID) and profile
+                                   (users/OWN_FOLDER below drive_c), for a run of that user alone;
+                                   OUT then also gets own.txt (that user's objects) and rest.txt
+                                   (every other object), and objects.txt holds both
 
 The random generator is seeded with a constant, so every call builds the same machine.
 Matching uninstall entries are never named like product codes ("{...}"), so no
@@ -86,7 +91,7 @@ def reg_expand(text):
 class Machine:
     """Everything of the synthetic machine, built once from the seeded generator."""
 
-    def __init__(self, scale):
+    def __init__(self, scale, own=None):
         self.s = sizes(scale)
         rng = random.Random(20261208)
         self.rng = rng
@@ -99,8 +104,15 @@ class Machine:
         self.shortcuts = []              # the product's single files, paths below drive_c
         self.counts = {"product_keys": 0, "product_files": 0, "other_keys": 0}
         self.sids = ["S-1-5-21-3041-2175-1296-%d" % (1101 + i) for i in range(self.s["users"])]
+        self.own = own
+        self.own_objects = []
         self.build_users()
         self.build_machine()
+        # Last, so that everything else is the machine the generator always builds.
+        if own:
+            self.rest_objects, self.objects = self.objects, self.own_objects
+            self.build_user(own[0], own[1], own=True)
+            self.objects = self.rest_objects + self.own_objects
 
     # -- helpers ---------------------------------------------------------------------
     def key(self, view, path, values=()):
@@ -174,29 +186,34 @@ class Machine:
 
     # -- the user scopes ---------------------------------------------------------------
     def build_users(self):
-        s = self.s
         for number, sid in enumerate(self.sids, 1):
-            user = "bench%02d" % number
-            profile = "C:\\users\\" + user
-            hku = "HKEY_USERS\\" + sid
+            self.build_user(sid, "bench%02d" % number)
+
+    def build_user(self, sid, user, own=False):
+        """One user scope; the running user's own (own) has its profile list entry and
+        shell folders already."""
+        s = self.s
+        profile = "C:\\users\\" + user
+        hku = "HKEY_USERS\\" + sid
+        if not own:
             self.key(64, "HKEY_LOCAL_MACHINE\\%s\\%s" % (PROFILE_LIST, sid),
                      ['"ProfileImagePath"=' + reg_expand(profile)])
             self.key(64, "%s\\%s" % (hku, SHELL_FOLDERS),
                      ['"Local AppData"=' + reg_expand(r"%USERPROFILE%\AppData\Local"),
                       '"Startup"=' + reg_expand("%USERPROFILE%\\" + STARTUP)])
-            self.uninstall_entries(s["user_uninstall"], s["user_uninstall_match"], 64,
-                                   "%s\\%s" % (hku, UNINSTALL), "HKU\\%s\\%s" % (sid, UNINSTALL))
-            self.objects.append("keys\tHKU\t64\t%s\\%s" % (sid, UNINSTALL))
-            self.product_list(s["user_products"], s["user_products_match"], 64,
-                              "%s\\%s" % (hku, USER_PRODUCTS), "HKU\\%s\\%s" % (sid, USER_PRODUCTS),
-                              "ProductName")
-            self.objects.append("keys\tHKU\t64\t%s\\%s" % (sid, USER_PRODUCTS))
-            self.settings(64, hku, "HKU\\" + sid)
-            for name in ("Quorvex", "Zamo"):
-                self.objects.append("tree\tHKU\t64\t%s\\Software\\%s" % (sid, name))
-            self.objects.append("tree\tHKU\t64\t%s\\%s" % (sid, ADDIN_KEYS[0]))
-            self.objects.append("keep\tHKU\t64\t%s\\Software\\Fenwick\\Notes" % sid)
-            self.user_files(user, profile)
+        self.uninstall_entries(s["user_uninstall"], s["user_uninstall_match"], 64,
+                               "%s\\%s" % (hku, UNINSTALL), "HKU\\%s\\%s" % (sid, UNINSTALL))
+        self.objects.append("keys\tHKU\t64\t%s\\%s" % (sid, UNINSTALL))
+        self.product_list(s["user_products"], s["user_products_match"], 64,
+                          "%s\\%s" % (hku, USER_PRODUCTS), "HKU\\%s\\%s" % (sid, USER_PRODUCTS),
+                          "ProductName")
+        self.objects.append("keys\tHKU\t64\t%s\\%s" % (sid, USER_PRODUCTS))
+        self.settings(64, hku, "HKU\\" + sid)
+        for name in ("Quorvex", "Zamo"):
+            self.objects.append("tree\tHKU\t64\t%s\\Software\\%s" % (sid, name))
+        self.objects.append("tree\tHKU\t64\t%s\\%s" % (sid, ADDIN_KEYS[0]))
+        self.objects.append("keep\tHKU\t64\t%s\\Software\\Fenwick\\Notes" % sid)
+        self.user_files(user, profile)
 
     def user_files(self, user, profile):
         s, rng = self.s, self.rng
@@ -321,6 +338,10 @@ class Machine:
                         f.write(line + "\r\n")
         with open(os.path.join(out, "objects.txt"), "w", encoding="utf-8", newline="\n") as f:
             f.write("\n".join(self.objects) + "\n")
+        if self.own:
+            for name, objects in (("own.txt", self.own_objects), ("rest.txt", self.rest_objects)):
+                with open(os.path.join(out, name), "w", encoding="utf-8", newline="\n") as f:
+                    f.write("\n".join(objects) + "\n")
         with open(os.path.join(out, "targets.txt"), "w", encoding="utf-8", newline="\n") as f:
             f.write("\n".join(self.targets()) + "\n")
         with open(os.path.join(out, "reset.txt"), "w", encoding="utf-8", newline="\n") as f:
@@ -392,11 +413,24 @@ class Machine:
                 keys.append("tree\tHKLM\t%d\t%s" % (view, path))
         keys += ["tree\tHKLM\t64\t" + path for path in (CLASS_PRODUCTS, DEPENDENCIES, USERDATA + r"\S-1-5-18")]
         keys += ["tree\tHKU\t64\t" + sid for sid in self.sids]
+        # The running user's hive is the prefix's own: only what the seed writes there goes.
+        if self.own:
+            keys += ["tree\tHKU\t64\t%s\\%s" % (self.own[0], path)
+                     for path in (UNINSTALL, USER_PRODUCTS, r"Software\Quorvex", r"Software\Zamo", r"Software\Fenwick",
+                                  ADDIN_KEYS[0])]
         return keys
 
     def write_files(self, drive_c):
         # Start from nothing, so every timing sees the same folders.
         for user_dir in set(p.split("/")[1] for p, _ in self.files if p.startswith("users/")):
+            if self.own and user_dir == self.own[1]:
+                # The running user's profile is the prefix's own: only what the seed writes there goes.
+                for path in ("AppData/Local/Quorvex", "AppData/Local/Package Cache", "AppData/Local/Fenwick",
+                             STARTUP.replace("\\", "/") + "/Zamo.lnk", STARTUP.replace("\\", "/") + "/Fenwick.lnk"):
+                    full = os.path.join(drive_c, "users", user_dir, path)
+                    shutil.rmtree(full, ignore_errors=True) if os.path.isdir(full) else (
+                        os.path.exists(full) and os.remove(full))
+                continue
             shutil.rmtree(os.path.join(drive_c, "users", user_dir), ignore_errors=True)
         for root in ("Program Files", "Program Files (x86)"):
             for name in ("Quorvex", "Fenwick"):
@@ -413,10 +447,14 @@ class Machine:
 
 
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "files":
-        Machine(float(sys.argv[3])).write_files(sys.argv[2])
-    elif len(sys.argv) == 3:
-        Machine(float(sys.argv[2])).write(sys.argv[1])
+    args = sys.argv[1:]
+    own = None
+    if len(args) in (5, 4) and len(args) - (args[0] == "files") == 4:
+        own, args = tuple(args[-2:]), args[:-2]
+    if len(args) == 3 and args[0] == "files":
+        Machine(float(args[2]), own).write_files(args[1])
+    elif len(args) == 2:
+        Machine(float(args[1]), own).write(args[0])
     else:
         sys.exit(__doc__)
 

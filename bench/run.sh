@@ -7,6 +7,10 @@
 #   DETAIL=1                also the floor with a costlier registry access pattern, one trait at a time
 #   BATCH=1                 also the batch script an administrator would write, at the smaller size
 #   BENCH_CPU=n|all         the CPU that Wine runs on (default the last one); all: any CPU
+#   CURRENT_USER=1          instead: one more benchmark user's data seeded into the running user's
+#                           own hive and profile, and the full run ("program") timed against a
+#                           run of that user alone ("current user", /CurrentUser), which must
+#                           cost at most twice the full run's time per scope
 # Each timed run starts from a freshly seeded, identical machine in the benchmark's own
 # Wine prefix (build/i686/bench-prefix), under one wineserver that lives for the whole
 # benchmark, warmed first by one preview of the empty machine. The program runs twice per
@@ -76,15 +80,20 @@ TICKS=$(getconf CLK_TCK)
 
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
+# The running user, whose own scope a run of the current user alone cleans.
+OWN=()
+if [ "${CURRENT_USER:-0}" = 1 ]; then
+    OWN=(S-1-5-21-0-0-0-1000 "$(basename "$(on_cpu "$WINE" cmd /c echo %USERPROFILE% </dev/null | tr -d '\r' | tr '\\' /)")")
+fi
 # The machine of the current size: DATA and SIZE are set per size below.
 seed() {
-    python3 bench/generate.py files "$DRIVE_C" "$SIZE"
+    python3 bench/generate.py files "$DRIVE_C" "$SIZE" "${OWN[@]}"
     on_cpu "$WINE" "$FLOOR" run "$(winpath "$DATA/reset.txt")" </dev/null >/dev/null
     on_cpu "$WINE" reg import "$(winpath "$DATA/machine64.reg")" /reg:64 </dev/null >/dev/null 2>&1
     on_cpu "$WINE" reg import "$(winpath "$DATA/machine32.reg")" /reg:32 </dev/null >/dev/null 2>&1
 }
 # "left N product objects, M other objects present"
-check() { on_cpu "$WINE" "$FLOOR" check "$(winpath "$DATA/objects.txt")" </dev/null | tr -d '\r' || true; }
+check() { on_cpu "$WINE" "$FLOOR" check "$(winpath "$DATA/${1:-objects}.txt")" </dev/null | tr -d '\r' || true; }
 
 failures=0
 # timed NAME COMMAND...: seeds, checks, runs the command once with the clock on, checks
@@ -93,8 +102,14 @@ timed() {
     local name=$1
     shift
     seed
-    local before after start end
-    before=$(check)
+    local before after start end rest_before
+    # A run of the current user alone removes that user's objects and leaves every other one.
+    local objects=objects
+    if [ "$name" = current-user ]; then
+        objects=own
+        rest_before=$(check rest)
+    fi
+    before=$(check $objects)
     case "$before" in
     "left 0 product objects"*) echo "the seed left no product objects: $before" >&2; exit 1 ;;
     esac
@@ -106,7 +121,11 @@ timed() {
     end=$(now)
     server_end=$(awk '{ print $14 + $15 }' "/proc/$SERVER_PID/stat")
     calc "($child_ticks + $server_end - $server_start) / $TICKS" >"$DATA/$name.cpu"
-    after=$(check)
+    after=$(check $objects)
+    if [ "$name" = current-user ] && [ "$(check rest)" != "$rest_before" ]; then
+        echo "  FAIL: the run of the current user changed another scope: $rest_before; after: $(check rest)"
+        failures=$((failures + 1))
+    fi
     local others_before=${before#*, } others_after=${after#*, }
     calc "$end - $start" >"$DATA/$name.time"
     # Keep the quickest of the repeated runs: the host's load only ever adds.
@@ -144,8 +163,15 @@ for SIZE in $SIZES; do
     DATA="$DATA_ROOT/scale-$SIZE"
     mkdir -p "$DATA"
     echo "== Scale $SIZE"
-    python3 bench/generate.py "$DATA" "$SIZE"
+    python3 bench/generate.py "$DATA" "$SIZE" "${OWN[@]}"
     sed 's/^/  /' "$DATA/summary.txt"
+    if [ ${#OWN[@]} -gt 0 ]; then
+        for _ in $(seq "$REPEAT"); do
+            timed program on_cpu "$WINE" "$PROGRAM" /Quiet '/Log:C:\bench\program.log'
+            timed current-user on_cpu "$WINE" "$PROGRAM" /Quiet /CurrentUser '/Log:C:\bench\current-user.log'
+        done
+        continue
+    fi
     # The program and the references take turns, so that a change in the host's load
     # falls on all of them; the quickest run of each counts.
     for _ in $(seq "$REPEAT"); do
@@ -174,6 +200,21 @@ for SIZE in $SIZES; do
     [ -f "$DATA/preview.log" ] && python3 bench/profile.py --repeats "$DATA/preview.log"
 done
 
+if [ ${#OWN[@]} -gt 0 ]; then
+    echo "== Result (i686 build on CPU $BENCH_CPU; the quickest of $REPEAT runs, wall time)"
+    for SIZE in $SIZES; do
+        DATA="$DATA_ROOT/scale-$SIZE"
+        read -r program _ <"$DATA/program.best"
+        read -r own _ <"$DATA/current-user.best"
+        # The swept scopes: the benchmark's users, the running user and the machine.
+        scopes=$(($(grep -c '^tree.HKU.64.[^\]*.Software.Zamo$' "$DATA/objects.txt") + 1))
+        bound=$(calc "2 * $program / $scopes")
+        printf '  scale %-5s program %6.2f s over %d scopes, current user %5.2f s: bound (twice per scope) %5.2f s, %s\n' \
+            "$SIZE" "$program" "$scopes" "$own" "$bound" "$(awk "BEGIN { print ($own <= $bound) ? \"within\" : \"OVER\" }")"
+        awk "BEGIN { exit !($own <= $bound) }" || failures=$((failures + 1))
+    done
+    exit $((failures > 0))
+fi
 echo "== Result (i686 build on CPU $BENCH_CPU; the quickest of $REPEAT runs of the program, its preview and each reference, wall time)"
 ratios=()
 for SIZE in $SIZES; do

@@ -2,7 +2,8 @@
 //   1. stop the product's processes, so nothing holds files or keys open, and, unless
 //      the machine scope bears the signature, its services and scheduled tasks;
 //   2. sweep every user scope under HKEY_USERS, then, with "/AllProfiles", every
-//      profile whose hive was not loaded;
+//      profile whose hive was not loaded ("/CurrentUser": the running user's scope alone,
+//      and neither the machine's services and tasks before it nor the machine scope after);
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
 //      Click-to-Run's add-in keys, the machine's package cache, Run entries, shell
@@ -17,43 +18,43 @@
 // The whole run holds a machine-wide lock: two runs at once would race each other's
 // uninstallers and deletions. A run that waits ten minutes for it ends without a step.
 #include "clean.h"
-#include "ActiveSetupEntries.h"
-#include "ClickToRunAddIns.h"
-#include "FirewallRules.h"
-#include "InstallerDataPurge.h"
-#include "InstallerCache.h"
-#include "InstallerFolderCounts.h"
-#include "InstallerProducts.h"
-#include "InstallerRecords.h"
-#include "InstallerWaiting.h"
-#include "LogonRegistration.h"
-#include "ListScan.h"
-#include "PackageCache.h"
-#include "PassiveUninstaller.h"
-#include "ProcessStopper.h"
-#include "ProfilePaths.h"
-#include "RegistryPurge.h"
-#include "RunEntries.h"
 #include "RunReport.h"
-#include "ScheduledTasks.h"
-#include "ScopeMarker.h"
-#include "Services.h"
-#include "ShellRegistrations.h"
-#include "Shortcuts.h"
-#include "UnloadedProfileSweep.h"
-#include "UserProfileSweep.h"
+#include "LogonOutcome.h"
+#include "RunSteps.h"
+#include "ground/ListScan.h"
+#include "ground/ProfilePaths.h"
+#include "shell/ShellRegistrations.h"
+#include "starts/FirewallRules.h"
+#include "starts/ProcessStopper.h"
+#include "starts/ActiveSetupEntries.h"
+#include "starts/RunEntries.h"
+#include "starts/ScheduledTasks.h"
+#include "starts/Services.h"
+#include "starts/Shortcuts.h"
+#include "addin/ClickToRunAddIns.h"
+#include "installer/InstallerCache.h"
+#include "installer/InstallerDataPurge.h"
+#include "installer/InstallerFolderCounts.h"
+#include "installer/InstallerProducts.h"
+#include "installer/InstallerRecords.h"
+#include "installer/InstallerWaiting.h"
+#include "logon/LogonRegistration.h"
+#include "installer/PackageCache.h"
+#include "installer/PassiveUninstaller.h"
+#include "installer/RegistryPurge.h"
+#include "installer/ScopeMarker.h"
+#include "profiles/UnloadedProfileSweep.h"
+#include "profiles/UserProfileSweep.h"
 
 #include "../change/PreviewRecord.h"
 #include "../change/RunOutcome.h"
 #include "../common/MachineMutex.h"
 #include "../common/Path.h"
+#include "../common/RunningUser.h"
 #include "../common/Settings.h"
 #include "../log/log.h"
 
 namespace {
-
-// Whoever watches the run under way; null when nobody does.
-const RunListener* Listener = nullptr;
 
 bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 {
@@ -64,7 +65,7 @@ bool PurgeSidInstallerData(const wchar_t* sid, void* readings)
 bool SweepUser(const wchar_t* sid, void*)
 {
     // The profile folder is read only for someone watching: a quiet run reads what it did.
-    if (Listener != nullptr && Listener->stepReport != nullptr) {
+    if (RunIsWatched()) {
         PathBuffer folder;
         bool known = ReadProfileFolder(sid, folder) && PathIsFull(folder);
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
@@ -72,6 +73,15 @@ bool SweepUser(const wchar_t* sid, void*)
     SweepUserScope(sid);
     WithdrawUserLogonRecords(sid);
     return true;
+}
+
+// A run of the current user alone sweeps the user's own hive and nothing of the machine's;
+// a user whose SID cannot be read is not swept.
+void SweepRunningUser()
+{
+    PathBuffer sid;
+    if (ReadRunningUserSidText(sid))
+        SweepUser(sid, nullptr);
 }
 
 // The products are read first: the UserData purge deletes the records that name them. The
@@ -135,16 +145,16 @@ void GiveBackRunLock(AdministratorsMutex& lock)
 
 int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
 {
-    Listener = listener;
+    ListenToRun(listener);
     BeginRunReport();
-    ForgetLogonRegistration();
+    ForgetLogonOutcome();
     AdministratorsMutex lock;
     if (TakeRunLock(lockWaitMs, lock) == RunLock::Busy) {
         // Another installation is in progress, as far as a deployment tool can tell: it retries.
         WriteRunReport(ERROR_INSTALL_ALREADY_RUNNING);
         int exitCode = LogExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         LogLine(L"Finishing");
-        Listener = nullptr;
+        ListenToRun(nullptr);
         return exitCode;
     }
     ClearPreviewRecord();
@@ -156,11 +166,14 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     StopProductProcesses();
     // Services and tasks go before any folder: a running service holds the product's files,
     // and a task could start the product again. They are the machine scope's and keep its mark.
-    if (!ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
+    if (!CurrentUserOnly && !ScopeBearsSignature(HKEY_LOCAL_MACHINE, nullptr)) {
         RemoveProductServices();
         RemoveProductTasks();
     }
-    ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
+    if (CurrentUserOnly)
+        SweepRunningUser();
+    else
+        ForEachSubkey(HKEY_USERS, nullptr, SweepUser, nullptr);
     // After the enumeration above, which would otherwise find the hives loaded here and
     // sweep them a second time.
     if (AllProfiles) {
@@ -172,7 +185,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
-    bool machineCleaned = ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr);
+    bool machineCleaned = !CurrentUserOnly && ScopeNeedsCleaning(HKEY_LOCAL_MACHINE, nullptr);
     if (machineCleaned) {
         ReportRunStep(RunStep::CleaningMachine);
         SweepScopeRegistry(HKEY_LOCAL_MACHINE, nullptr, PurgeInstallerRecords);
@@ -193,7 +206,7 @@ int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener)
     exitCode = LogExitCode(exitCode);
     LogLine(L"Finishing");
     GiveBackRunLock(lock);
-    Listener = nullptr;
+    ListenToRun(nullptr);
     return exitCode;
 }
 
@@ -204,10 +217,4 @@ DWORD WINAPI CleanRun(void* parameter)
     if (listener != nullptr && listener->completion != nullptr)
         listener->completion(exitCode);
     return 0;
-}
-
-void ReportRunStep(RunStep step, const wchar_t* name, const wchar_t* folder)
-{
-    if (Listener != nullptr && Listener->stepReport != nullptr)
-        Listener->stepReport(step, name, folder);
 }

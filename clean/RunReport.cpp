@@ -3,8 +3,8 @@
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
 // code) with its outcome, and the counts by outcome of the items that make the exit code.
 #include "RunReport.h"
-#include "LogonRegistration.h"
-#include "ProfilePaths.h"
+#include "LogonOutcome.h"
+#include "ground/ProfilePaths.h"
 
 #include "../change/FileChanges.h"
 #include "../change/RunOutcome.h"
@@ -108,6 +108,7 @@ void WriteOptions(JsonText& json, const wchar_t* reportPath)
     JsonBool(json, "preview", PreviewMode);
     JsonString(json, "signature", NullIfEmpty(Signature));
     JsonBool(json, "allProfiles", AllProfiles);
+    JsonBool(json, "currentUser", CurrentUserOnly);
     JsonBool(json, "deleteAtRestart", DeleteAtRestart);
     JsonBool(json, "exitCode", ReportExitCode);
     JsonString(json, "log", NullIfEmpty(LogPath));
@@ -216,7 +217,7 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     WriteTime(json, "started", Started);
     WriteTime(json, "finished", finished);
     WriteOptions(json, reportPath);
-    WriteLogonRegistrationMember(json);
+    WriteLogonOutcomeMember(json);
     JsonNumber(json, "exitCode", exitCode);
     JsonBool(json, "itemsComplete", TriedItemsComplete());
     WriteScopes(json);

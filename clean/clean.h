@@ -36,6 +36,3 @@ DWORD WINAPI CleanRun(void* parameter);
 // give the machine-wide lock back (CleanRun waits ten minutes), telling listener's stepReport
 // (when there is one) its steps; returns the exit code.
 int CleanRunWaitingAtMost(DWORD lockWaitMs, const RunListener* listener = nullptr);
-
-// Tells the listener of the run under way the step it enters (nothing without one).
-void ReportRunStep(RunStep step, const wchar_t* name = nullptr, const wchar_t* folder = nullptr);

@@ -93,3 +93,39 @@ bool PathForEachEntry(const wchar_t* folder, PathEntryVisit visit, void* context
     FindClose(find);
     return true;
 }
+
+// Serves speed under Wine only: a component that differs from the stored name in case alone (a
+// shell folder definition is lower-cased) makes Wine read the parent folder through on every
+// later call below it. The benchmark measured the ratio to its known-targets reference rise
+// from 3.2 and 2.1 to 3.7 and 4.4 at its two sizes without it. Windows takes both spellings
+// alike, so there it costs one directory search per component of a walk's top, for nothing.
+bool PathAsStored(const wchar_t* path, PathBuffer& out)
+{
+    if (!PathIsOnDrive(path) || wcspbrk(path, L"*?") != nullptr)
+        return false;
+    wmemcpy(out, path, 3);
+    out[3] = L'\0';
+    size_t at = 3;
+    while (path[at] != L'\0') {
+        size_t length = wcscspn(path + at, L"\\");
+        PathBuffer probe;
+        if (length == 0 || !TextCopy(probe, path))
+            return false;
+        probe[at + length] = L'\0';
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileExW(probe, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(find);
+        if (CompareStringOrdinal(path + at, static_cast<int>(length), found.cFileName, -1, TRUE) != CSTR_EQUAL ||
+            !TextAppend(out, found.cFileName))
+            return false;
+        at += length;
+        if (path[at] == L'\\') {
+            if (!TextAppend(out, L"\\"))
+                return false;
+            at++;
+        }
+    }
+    return true;
+}

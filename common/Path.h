@@ -33,3 +33,9 @@ typedef bool (*PathEntryVisit)(const WIN32_FIND_DATAW& entry, void* context);
 // closes the listing before it returns. A literal path is listed as it stands. False when the
 // folder could not be listed.
 bool PathForEachEntry(const wchar_t* folder, PathEntryVisit visit, void* context);
+// The top of a walk as the file system stores its names, each component looked up in its
+// parent: what a walk acts through when path differs from it in letter case alone (a listing
+// returns the stored names below it). False for anything but a drive path without wildcards
+// whose every component is found under a name equal to its own, ignoring case; out is then
+// not to be used.
+bool PathAsStored(const wchar_t* path, PathBuffer& out);

@@ -3,10 +3,10 @@
 
 #include <sddl.h>
 
-bool ReadRunningUserSid(UserSid& out)
+bool ReadProcessUserSid(HANDLE process, UserSid& out)
 {
     HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
         return false;
     union {
         TOKEN_USER user;
@@ -17,6 +17,17 @@ bool ReadRunningUserSid(UserSid& out)
                 CopySid(sizeof(out), out, information.user.User.Sid) != FALSE;
     CloseHandle(token);
     return read;
+}
+
+bool ReadRunningUserSid(UserSid& out)
+{
+    return ReadProcessUserSid(GetCurrentProcess(), out);
+}
+
+bool ReadRunningUserSidText(PathBuffer& out)
+{
+    UserSid sid;
+    return ReadRunningUserSid(sid) && SidToText(sid, out);
 }
 
 bool SidToText(PSID sid, PathBuffer& out)

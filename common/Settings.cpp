@@ -4,6 +4,7 @@
 bool QuietMode = false;
 bool PreviewMode = false;
 bool AllProfiles = false;
+bool CurrentUserOnly = false;
 PathBuffer Signature = L"";
 PathBuffer LogPath = L"";
 bool DeleteAtRestart = false;

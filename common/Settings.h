@@ -7,6 +7,7 @@
 extern bool QuietMode;          // "/Quiet": no window, the run starts at once
 extern bool PreviewMode;        // "/Preview": the run logs what it would change and changes nothing
 extern bool AllProfiles;        // "/AllProfiles": also sweep the profiles whose hives are not loaded
+extern bool CurrentUserOnly;    // "/CurrentUser": only the running user's own scope, with that user's rights
 extern PathBuffer Signature;    // "/Signature:": the scope marker's text, empty for none
 extern PathBuffer LogPath;      // "/Log:": the log file, unexpanded, empty for the default
 extern bool DeleteAtRestart;    // "/DeleteAtRestart": files and folders that stay are deleted at the next restart

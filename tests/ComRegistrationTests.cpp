@@ -1,8 +1,8 @@
 // The add-in's COM registration and Click-to-Run's copies of its keys: real ProgID and class
 // keys of the add-in and of another component in a user scope, a class hive and the machine
 // scope in both views, with the lines of a real run and of a preview.
-#include "clean/ClickToRunAddIns.h"
-#include "clean/ComRegistration.h"
+#include "clean/addin/ClickToRunAddIns.h"
+#include "clean/shell/ComRegistration.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

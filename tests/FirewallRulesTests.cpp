@@ -2,7 +2,7 @@
 // stand-in registered for CLSID_NetFwPolicy2 in this process over a known list (Wine's firewall
 // has none).
 #include "change/RunOutcome.h"
-#include "clean/FirewallRules.h"
+#include "clean/starts/FirewallRules.h"
 #include "common/Settings.h"
 #include "support/StandIn.h"
 #include "support/StandInFirewall.h"

@@ -1,6 +1,6 @@
 // Folder removal: real trees in temporary folders, the log lines read back.
 #include "change/RunOutcome.h"
-#include "clean/FolderRemoval.h"
+#include "clean/ground/FolderRemoval.h"
 #include "common/FileKinds.h"
 #include "common/Path.h"
 #include "common/Settings.h"

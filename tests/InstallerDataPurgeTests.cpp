@@ -1,7 +1,7 @@
 // Windows Installer data purge: synthetic component and product records under test
 // SIDs, and the records of real packages installed by the prefix's own msiexec.
-#include "clean/InstallerDataPurge.h"
-#include "clean/InstallerProducts.h"
+#include "clean/installer/InstallerDataPurge.h"
+#include "clean/installer/InstallerProducts.h"
 #include "common/Settings.h"
 #include "log/log.h"
 #include "support/TestSupport.h"

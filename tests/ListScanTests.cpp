@@ -4,8 +4,8 @@
 // undeletable, several seeds: the product key purge and the Installer's component purge log
 // the same lines and leave the same keys as the literal scan on the same list.
 #include "clean/Catalogue.h"
-#include "clean/InstallerDataPurge.h"
-#include "clean/RegistryPurge.h"
+#include "clean/installer/InstallerDataPurge.h"
+#include "clean/installer/RegistryPurge.h"
 #include "change/RegistryChanges.h"
 #include "support/TestSupport.h"
 

@@ -16,6 +16,7 @@ const std::wstring Separator(64, L'=');
 const std::wstring Quietly = L"Running quietly (no UI)";
 const std::wstring Previewing = L"Preview: nothing will be changed";
 const std::wstring Including = L"Including user profiles that are not loaded";
+const std::wstring OwnUser = L"Cleaning the current user only [S-1-5-21-0-0-0-1000]";
 
 std::wstring LogLocation(const std::wstring& path)
 {
@@ -33,6 +34,7 @@ void ResetSettings()
     QuietMode = false;
     PreviewMode = false;
     AllProfiles = false;
+    CurrentUserOnly = false;
     DeleteAtRestart = false;
     ReportExitCode = false;
     ReportRequested = false;
@@ -191,6 +193,23 @@ TEST_F(OptionsTest, EachCommandLineSetsTheHeaderLinesAndTheLogLocation)
          {Separator, Quietly, SignatureLine(L"s"), LogLocation(log)}, {}},
         {L"-AllProfiles", P + L"-AllProfiles /Quiet /Signature:s /Log:" + log, log,
          {Separator, Quietly, SignatureLine(L"s"), LogLocation(log)}, {}},
+        // "/CurrentUser" comes last and ignores the options that need an administrator, each
+        // with its line, in the order the options are listed.
+        {L"/CurrentUser", P + L"/currentuser /Quiet /DeleteAtRestart /Preview /AllProfiles /Log:" + log, log,
+         {Separator, Quietly, LogLocation(log), Previewing, OwnUser, L"Option /AllProfiles is ignored with /CurrentUser",
+          L"Option /DeleteAtRestart is ignored with /CurrentUser"}, {}},
+        // A logon run registers nothing: the option that won is ignored with its line.
+        {L"/CurrentUser /AtNextLogon", P + L"/CurrentUser /Preview /AtNextLogon /Log:" + log, log,
+         {Separator, LogLocation(log), Previewing, OwnUser, L"Option /AtNextLogon is ignored with /CurrentUser"}, {}},
+        {L"/CurrentUser, both", P + L"/AtNextLogon /CurrentUser /Preview /WithdrawAtNextLogon /DeleteAtRestart /Log:" + log,
+         log,
+         {Separator, LogLocation(log), Previewing, OwnUser, L"Option /DeleteAtRestart is ignored with /CurrentUser",
+          L"Option /WithdrawAtNextLogon is ignored with /CurrentUser"},
+         {}},
+        {L"/CurrentUser alone", P + L"/CurrentUser /Log:" + log + L" /Signature:s", log,
+         {Separator, SignatureLine(L"s"), LogLocation(log), OwnUser}, {}},
+        {L"/CurrentUser:", P + L"/CurrentUser: /CurrentUserX -CurrentUser /AllProfiles /Log:" + log, log,
+         {Separator, LogLocation(log), Including}, {}},
         // A "/Quiet" with anything behind it, a hyphen or no slash is not quiet.
         {L"-Quiet", P + L"-Quiet /Log:" + log, log, {Separator, LogLocation(log)}, {}},
         {L"/Quiet:", P + L"/Quiet: /Log:" + log, log, {Separator, LogLocation(log)}, {}},
@@ -369,6 +388,15 @@ TEST_F(ParseOptionsTest, OfTheLogonRegistrationOptionsTheLastOneWins)
     EXPECT_EQ(AtNextLogon, LogonRegistration::Withdraw);
     Parse({L"/WithdrawAtNextLogon", L"/AtNextLogon"});
     EXPECT_EQ(AtNextLogon, LogonRegistration::Register);
+}
+
+TEST_F(ParseOptionsTest, CurrentUserClearsWhatNeedsAnAdministrator)
+{
+    Parse({L"/AllProfiles", L"/DeleteAtRestart", L"/CurrentUser"});
+    EXPECT_TRUE(CurrentUserOnly);
+    EXPECT_FALSE(AllProfiles || DeleteAtRestart);
+    Parse({L"/WithdrawAtNextLogon", L"/CurrentUser"});
+    EXPECT_EQ(AtNextLogon, LogonRegistration::None);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)

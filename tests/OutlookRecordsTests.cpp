@@ -1,8 +1,8 @@
 // Outlook's records of the add-in in a user scope: resiliency lists, load times and disabled
 // items of two Office versions, beside another add-in's values and a policy key, in a real run
 // and a preview; and the value removal's failure line.
-#include "clean/OutlookRecords.h"
-#include "clean/RegistryValues.h"
+#include "clean/addin/OutlookRecords.h"
+#include "clean/ground/RegistryValues.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

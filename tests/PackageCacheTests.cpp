@@ -1,7 +1,7 @@
 // The machine's package cache, found through %ProgramData% (pointed at a temporary folder):
 // entries told by a marker or by a real package's ProductName, another maker's package, a
 // file in the cache itself, an entry and a cache that are links; a real run and a preview.
-#include "clean/PackageCache.h"
+#include "clean/installer/PackageCache.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

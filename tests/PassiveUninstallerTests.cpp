@@ -2,9 +2,9 @@
 // scope in each view, and MsiExec run for real against packages built with wixl.
 #include "change/RunOutcome.h"
 #include "clean/Catalogue.h"
-#include "clean/PassiveUninstaller.h"
+#include "clean/installer/PassiveUninstaller.h"
 #include "clean/RunReport.h"
-#include "clean/ScopeMarker.h"
+#include "clean/installer/ScopeMarker.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

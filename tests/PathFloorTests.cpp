@@ -41,4 +41,40 @@ TEST(PathFloor, KindsOfPathAndTheLiteralForm)
     }
 }
 
+// A walk's top spelled as stored: each component as the folder lists it, and nothing for a path
+// that is not wholly there, not a drive path or a pattern.
+TEST(PathFloor, TopOfAWalkAsStored)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring top = std::wstring(temp) + L"PathAsStored Mixed";
+    const std::wstring inner = top + L"\\Sub.Folder";
+    ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+
+    // The temporary folder's own components come back as the file system spells them, which
+    // may differ from GetTempPathW's in case; what this test made comes back exactly.
+    PathBuffer stored;
+    const std::wstring asked = std::wstring(temp) + L"pathasstored MIXED\\sub.folder";
+    ASSERT_TRUE(PathAsStored(asked.c_str(), stored));
+    const std::wstring got = stored;
+    const std::wstring made = L"\\PathAsStored Mixed\\Sub.Folder";
+    ASSERT_GT(got.size(), made.size());
+    EXPECT_EQ(got.substr(got.size() - made.size()), made);
+    EXPECT_EQ(CompareStringOrdinal(got.c_str(), -1, inner.c_str(), -1, TRUE), CSTR_EQUAL);
+
+    const std::wstring refused[] = {
+        std::wstring(temp) + L"pathasstored mixed\\missing",
+        std::wstring(temp) + L"pathasstored mixed\\sub*",
+        L"pathasstored mixed\\sub.folder",
+        L"\\\\?\\" + inner,
+    };
+    for (const auto& path : refused) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(PathAsStored(path.c_str(), stored));
+    }
+    RemoveDirectoryW(inner.c_str());
+    RemoveDirectoryW(top.c_str());
+}
+
 } // namespace

@@ -1,6 +1,6 @@
 // Process stopper: copies of a stand-in program run under product and non-product
 // names; the tests check who is stopped, the log lines and the one pause.
-#include "clean/ProcessStopper.h"
+#include "clean/starts/ProcessStopper.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

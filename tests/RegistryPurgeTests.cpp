@@ -1,7 +1,7 @@
 // Registry purge: product keys, settings keys and add-in keys of a user scope and of
 // the machine scope in both views, the rescan after a deletion, keys that do not fit,
 // and a whole quiet run of the program against a real package.
-#include "clean/RegistryPurge.h"
+#include "clean/installer/RegistryPurge.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // purge in both views, each case's complete log compared line by line, where lists are
 // seen through both views, uninstallers change the list, keys cannot be deleted, and a
 // list holds many of the product's entries.
-#include "clean/RegistryPurge.h"
+#include "clean/installer/RegistryPurge.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "common/Registry.h"

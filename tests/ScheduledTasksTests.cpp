@@ -2,7 +2,7 @@
 // its tasks: a stand-in registered for CLSID_TaskScheduler in this process over a known tree
 // (Wine's own cannot list a folder's tasks).
 #include "change/RunOutcome.h"
-#include "clean/ScheduledTasks.h"
+#include "clean/starts/ScheduledTasks.h"
 #include "common/Settings.h"
 #include "support/StandIn.h"
 #include "support/StandInScheduler.h"

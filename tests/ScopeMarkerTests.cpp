@@ -1,6 +1,6 @@
 // Scope marker: the signature stored under Software\Quorvex\Cleaned of a scope, read
 // back before a sweep and written after it.
-#include "clean/ScopeMarker.h"
+#include "clean/installer/ScopeMarker.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

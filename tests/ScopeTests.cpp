@@ -1,5 +1,5 @@
 // The scope a step cleans: its root, label, key paths and the views of its Software.
-#include "clean/Scope.h"
+#include "clean/ground/Scope.h"
 #include "common/RegistryWalk.h"
 #include "support/TestSupport.h"
 

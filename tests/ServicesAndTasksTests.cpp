@@ -1,8 +1,8 @@
 // Services made through the Service Control Manager and tasks registered through the Task
 // Scheduler's own interface, under the program folders of the test machine.
 #include "change/ServiceChanges.h"
-#include "clean/ScheduledTasks.h"
-#include "clean/Services.h"
+#include "clean/starts/ScheduledTasks.h"
+#include "clean/starts/Services.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "support/ServiceQuery.h"

@@ -3,8 +3,8 @@
 // registered applications, in a test user's hive, a class hive and the machine in both views,
 // each beside another maker's registration that stays. The program folders are redirected to
 // temporary folders through the environment.
-#include "clean/FirewallRules.h"
-#include "clean/ShellRegistrations.h"
+#include "clean/starts/FirewallRules.h"
+#include "clean/shell/ShellRegistrations.h"
 #include "change/ServiceChanges.h"
 #include "support/TestMachine.h"
 #include "support/TestSupport.h"

@@ -1,8 +1,8 @@
 // What starts the product: Run values of a test user and of the machine (both views) and
 // shortcuts made with the shell's own link object, in a real run and a preview. The program
 // folders are redirected to temporary folders through the environment.
-#include "clean/RunEntries.h"
-#include "clean/Shortcuts.h"
+#include "clean/starts/RunEntries.h"
+#include "clean/starts/Shortcuts.h"
 #include "common/Settings.h"
 #include "support/TestMachine.h"
 #include "support/TestSupport.h"

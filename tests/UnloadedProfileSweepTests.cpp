@@ -4,7 +4,7 @@
 // never writes a loaded hive back to its file, so what happened inside a hive is read
 // from the log and the disk, not from the file.
 #include "change/RunOutcome.h"
-#include "clean/UnloadedProfileSweep.h"
+#include "clean/profiles/UnloadedProfileSweep.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

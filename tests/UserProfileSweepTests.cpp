@@ -2,7 +2,7 @@
 // the profile list and their own shell-folder definitions; program folders redirected
 // to temporary folders through the environment.
 #include "change/RunOutcome.h"
-#include "clean/UserProfileSweep.h"
+#include "clean/profiles/UserProfileSweep.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"
 

@@ -3,7 +3,7 @@
 // served by the product's file stays as an item not removed. A key of another name goes whole only
 // when all it holds is the product's, a .NET class by its CodeBase or Assembly; a class list that is
 // a registry link is not entered.
-#include "clean/ShellRegistrations.h"
+#include "clean/shell/ShellRegistrations.h"
 #include "change/RunOutcome.h"
 #include "common/Settings.h"
 #include "support/TestSupport.h"

@@ -5,6 +5,11 @@
 //                                            written) and hangs
 //   LockHolder.exe log-lock <path> <event>   that lock alone, by a process that never opened
 //                                            the log
+//   LockHolder.exe denied <event>            a mutex under the run lock's shared name whose
+//                                            access list grants SYSTEM alone, as a run of
+//                                            another account could have made it
+//   LockHolder.exe squat <event>             an event under that name, signalled: no mutex
+//                                            of the name can be made or opened
 // Sets the named event once it holds the lock; exits 2 when it cannot take it.
 #include "clean/Catalogue.h"
 #include "common/Bounded.h"
@@ -12,6 +17,7 @@
 #include "common/Settings.h"
 #include "log/log.h"
 
+#include <sddl.h>
 #include <wchar.h>
 
 // The log's lock is named after the file's identity, as every run names it.
@@ -37,6 +43,18 @@ int wmain(int argc, wchar_t** argv)
     const wchar_t* eventName = nullptr;
     if (argc == 3 && lstrcmpW(argv[1], L"run") == 0) {
         lock = OpenAdministratorsMutex(L"ZamoClean.CleanRun").mutex;
+        eventName = argv[2];
+    } else if (argc == 3 && lstrcmpW(argv[1], L"denied") == 0) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                                  nullptr))
+            return 2;
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+        lock = CreateMutexW(&attributes, FALSE, L"Global\\ZamoClean.CleanRun");
+        LocalFree(descriptor);
+        eventName = argv[2];
+    } else if (argc == 3 && lstrcmpW(argv[1], L"squat") == 0) {
+        lock = CreateEventW(nullptr, TRUE, TRUE, L"Global\\ZamoClean.CleanRun");
         eventName = argv[2];
     } else if (argc == 4 && (lstrcmpW(argv[1], L"log") == 0 || lstrcmpW(argv[1], L"log-lock") == 0)) {
         if (lstrcmpW(argv[1], L"log") == 0) {

@@ -1,0 +1,24 @@
+// Click-to-Run's copies of the add-in keys: Office from Click-to-Run reads add-in
+// registrations from its own copy of the machine's registry, where a leftover one keeps a
+// reinstalled add-in from loading.
+#include "ClickToRunAddIns.h"
+#include "../Catalogue.h"
+
+#include "../../change/RegistryChanges.h"
+#include "../../common/RegistryWalk.h"
+
+namespace {
+
+void PurgeView(REGSAM view, void*)
+{
+    for (const wchar_t* path : ClickToRunAddInKeyPaths)
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RegRootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
+}
+
+} // namespace
+
+void PurgeClickToRunAddIns()
+{
+    // Silent, as the add-in keys of the registry purge are: a preview names each.
+    RegForEachView(PurgeView, nullptr);
+}

@@ -80,8 +80,15 @@ protected:
         Forget();
         QuietRunTest::TearDown();
     }
+    // The copy, the entry, and the marks that the runs with a signature write: a run with that
+    // signature would skip a marked machine and not register.
     void Forget()
     {
+        // The maker's key goes too where the mark was all it held, as before the run wrote it.
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Cleaned", KEY_WOW64_64KEY);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quorvex", KEY_WOW64_64KEY, 0);
+        DeleteKeyTree(HKEY_USERS, L"S-1-5-21-0-0-0-1000\\Software\\Quorvex\\Cleaned");
+        RegDeleteKeyExW(HKEY_USERS, L"S-1-5-21-0-0-0-1000\\Software\\Quorvex", KEY_WOW64_64KEY, 0);
         RemoveTree(copyFolder);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, EntryPath, KEY_WOW64_64KEY);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, EntryPath, KEY_WOW64_32KEY);
@@ -435,6 +442,45 @@ TEST_F(AtNextLogonTest, TheProductsOwnActiveSetupEntriesGoWithTheUsersRecordsOfT
     EXPECT_EQ(ReadEntryValue(L"StubPath").text, Command());
     for (const std::wstring& path : others.Paths(L"S-1-5-21-9935-1002"))
         EXPECT_TRUE(KeyExists(HKEY_USERS, path)) << Narrow(path);
+}
+
+// Wine runs no Active Setup: the registered command is run as the logon would run it, expanded in
+// the user's environment where its type asks for that. It cleans its user's own scope and marks it,
+// and leaves the machine's keys.
+TEST_F(AtNextLogonTest, TheRegisteredCommandRunAsTheLogonWouldCleansItsUserAlone)
+{
+    const std::wstring own = L"S-1-5-21-0-0-0-1000";
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    ASSERT_EQ(Run(L"/AtNextLogon /Signature:Logon-Test", log), 0u);
+    ReadValue stub = ReadEntryValue(L"StubPath");
+    ASSERT_TRUE(stub.type == REG_SZ || stub.type == REG_EXPAND_SZ);
+    const std::wstring command = stub.type == REG_EXPAND_SZ ? Expand(stub.text) : stub.text;
+
+    // The user was not on the machine during its run: no mark, and the product in the hive.
+    DeleteKeyTree(HKEY_USERS, own + L"\\Software\\Quorvex");
+    ScratchKeys keys;
+    ASSERT_TRUE(keys.SetString(HKEY_USERS, own + L"\\Software\\Quorvex\\Zamo", L"Mode", L"1", KEY_WOW64_64KEY));
+    ASSERT_TRUE(keys.SetString(HKEY_USERS, own + L"\\" + runKey, L"ZcLogonAgent", L"C:\\Tools\\Zamo.exe /tray",
+                               KEY_WOW64_64KEY));
+    ASSERT_TRUE(keys.SetString(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Zamo", L"InstallDir", L"x", KEY_WOW64_32KEY));
+    RunResult result = RunCommandLine(command);
+    ASSERT_TRUE(result.started && result.ended);
+    EXPECT_EQ(result.exitCode, 0u);
+
+    Lines run = LastRun();
+    for (const std::wstring& line :
+         {L"Cleaning the current user only [" + own + L"]", L"Successfully removed from HKU\\" + own + L"\\Software\\Quorvex",
+          L"Removed value [ZcLogonAgent] from HKU\\" + own + L"\\" + runKey})
+        EXPECT_EQ(Count(run, line), 1u) << Narrow(line);
+    EXPECT_EQ(Count(run, L"Registered the clean-up at each user's next logon [" + Command(L" /Signature:Logon-Test") + L"]"),
+              0u);
+    EXPECT_FALSE(KeyExists(HKEY_USERS, own + L"\\Software\\Quorvex\\Zamo"));
+    std::wstring data, mark;
+    EXPECT_FALSE(ReadString(HKEY_USERS, own + L"\\" + runKey, L"ZcLogonAgent", &data));
+    EXPECT_TRUE(ReadString(HKEY_USERS, own + L"\\Software\\Quorvex\\Cleaned", nullptr, &mark));
+    EXPECT_EQ(mark, L"Logon-Test");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Quorvex\\Zamo", KEY_WOW64_32KEY));
+    DeleteKeyTree(HKEY_USERS, own + L"\\Software\\Quorvex");
 }
 
 } // namespace

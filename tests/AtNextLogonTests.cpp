@@ -36,22 +36,12 @@ ReadValue ReadEntryValue(const wchar_t* name, REGSAM view = KEY_WOW64_64KEY)
     return value;
 }
 
-// A version's numbers, for comparing as Windows does; empty for a malformed one.
-std::vector<unsigned long> VersionParts(const std::wstring& version)
+// A version's numbers, for comparing as Windows does (a missing number counts as 0).
+std::vector<unsigned> VersionParts(const std::wstring& version)
 {
-    std::vector<unsigned long> parts;
-    size_t start = 0;
-    for (size_t comma = version.find(L','); start <= version.size(); comma = version.find(L',', start)) {
-        std::wstring part = version.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
-        if (part.empty() || part.find_first_not_of(L"0123456789") != std::wstring::npos)
-            return {};
-        parts.push_back(std::stoul(part));
-        if (comma == std::wstring::npos)
-            break;
-        start = comma + 1;
-    }
-    parts.resize(4, 0);
-    return parts;
+    unsigned parts[4] = {};
+    swscanf(version.c_str(), L"%u,%u,%u,%u", &parts[0], &parts[1], &parts[2], &parts[3]);
+    return {parts[0], parts[1], parts[2], parts[3]};
 }
 
 // The time now in the entry's form: YYMM,DDHH,MMSS (UTC).

@@ -119,7 +119,8 @@ bool UsersMayWrite(const wchar_t* folder)
         ACE_HEADER* header = nullptr;
         if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)))
             mayWrite = true;
-        else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE && !(header->AceFlags & INHERIT_ONLY_ACE)) {
+        // An entry that only the folder's children inherit counts too: the copy would inherit it.
+        else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
             auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
             mayWrite = (ace->Mask & WriteRights) != 0 && IsUsersAccount(&ace->SidStart);
         }

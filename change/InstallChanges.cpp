@@ -125,6 +125,8 @@ Change WriteLogonEntry(const wchar_t* listPath, const wchar_t* name, const Logon
         LogLine(L"Would register the clean-up at each user's next logon [%s]", values.command);
         return Change::Previewed;
     }
+    if (values.inPlace)
+        return Change::Made;
     HKEY key;
     if (!OpenEntryForWriting(listPath, name, key))
         return Change::Failed;

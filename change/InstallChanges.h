@@ -13,11 +13,13 @@ Change CreateFolderAt(const wchar_t* path);
 // Failed with ERROR_FILE_CORRUPT when it differs. Preview: "Would copy [%s] to [%s]".
 Change CopyFileWhole(const wchar_t* source, const wchar_t* target);
 
-// What a logon entry holds: the name Windows shows, the command, and its version ("2612,0914,3005").
+// What a logon entry holds: the name Windows shows, the command, and its version ("2612,0914,3005");
+// inPlace when the entry holds them already, and a real run leaves it as it is.
 struct LogonEntryValues {
     const wchar_t* displayName;
     const wchar_t* command;
     const wchar_t* version;
+    bool inPlace;
 };
 // Writes the entry name below listPath (HKEY_LOCAL_MACHINE, 64-bit view): its default value, its
 // "StubPath" and "Version" (REG_SZ) and "IsInstalled" (REG_DWORD 1), creating the key when it is

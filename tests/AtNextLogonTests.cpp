@@ -130,6 +130,9 @@ TEST_F(AtNextLogonTest, TheEntryHoldsTheCopysCommandAndKeepsItsVersionWhileTheCo
     ASSERT_EQ(Run(L"/AtNextLogon /ExitCode", log), 0u);
     EXPECT_EQ(Tail(LastRun(), 3), (Lines{Registered(Command()), L"Exit code [0]", L"Finishing"}));
     EXPECT_EQ(ReadEntryValue(L"Version").text, version.text);
+    ASSERT_EQ(Run(L"/AtNextLogon /Preview", log), 0u);
+    EXPECT_EQ(Tail(LastRun(), 2),
+              (Lines{L"Would register the clean-up at each user's next logon [" + Command() + L"]", L"Finishing"}));
 
     // A new command line needs a higher version, or the users who ran the old one never run it.
     ASSERT_EQ(Run(L"/AtNextLogon \"/Signature:Wave \\\"2\\\"\"", log), 0u);

@@ -23,7 +23,6 @@ typedef LogonCommand CommandBuffer;
 
 // The entry as the machine holds it now.
 struct LogonEntry {
-    bool found;
     bool current;  // installed, with the program's name and a command of type REG_SZ
     CommandBuffer command;
     PathBuffer version;
@@ -83,7 +82,6 @@ bool ReadEntry(LogonEntry& out)
     if (!RegJoinPath(path, ActiveSetupListPath, LogonEntryName) ||
         !RegOpenAsItself(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key))
         return false;
-    out.found = true;
     DWORD type = 0;
     DWORD size = sizeof(out.command) - sizeof(wchar_t);
     LONG result = RegQueryValueExW(key, L"StubPath", nullptr, &type, reinterpret_cast<BYTE*>(out.command), &size);
@@ -183,10 +181,8 @@ void Register(bool machineSkipped)
         FailRegistration(ERROR_INVALID_DATA);
         return;
     }
-    Change change = unchanged && entry.current && !PreviewMode
-                        ? Change::Made
-                        : WriteLogonEntry(ActiveSetupListPath, LogonEntryName,
-                                          {EntryDisplayName, outcome.command, outcome.version});
+    Change change = WriteLogonEntry(ActiveSetupListPath, LogonEntryName,
+                                    {EntryDisplayName, outcome.command, outcome.version, unchanged && entry.current});
     if (change == Change::Failed) {
         FailRegistration(GetLastError());
         return;

@@ -4,6 +4,7 @@
 #include "ActiveSetupEntries.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/ProfilePaths.h"
+#include "../ground/Scope.h"
 
 #include "../../change/RegistryChanges.h"
 #include "../../common/Registry.h"
@@ -113,10 +114,11 @@ void ForgetProductActiveSetupEntries()
 
 void RemoveActiveSetupRecords(const wchar_t* sid, const wchar_t* name)
 {
+    const Scope scope = UserScope(sid);
     for (const wchar_t* recordList : RecordListPaths) {
         PathBuffer path;
-        if (ScopeKeyPath(path, sid, recordList))
-            RemoveEntryKey(HKEY_USERS, path, name, KEY_WOW64_64KEY, L"HKU");
+        if (ScopeKey(scope, recordList, path))
+            RemoveEntryKey(scope.root, path, name, KEY_WOW64_64KEY, scope.label);
     }
 }
 

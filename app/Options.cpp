@@ -48,9 +48,11 @@ void IgnoreAdministratorOptions(RunOptions& options)
 {
     options.allProfilesIgnored = options.currentUserOnly && options.allProfiles;
     options.deleteAtRestartIgnored = options.currentUserOnly && options.deleteAtRestart;
+    options.atNextLogonIgnored = options.currentUserOnly ? options.atNextLogon : LogonRegistration::None;
     if (options.currentUserOnly) {
         options.allProfiles = false;
         options.deleteAtRestart = false;
+        options.atNextLogon = LogonRegistration::None;
     }
 }
 
@@ -66,6 +68,10 @@ void LogCurrentUserHeader(const RunOptions& options)
         LogIgnoredOption(L"/AllProfiles");
     if (options.deleteAtRestartIgnored)
         LogIgnoredOption(L"/DeleteAtRestart");
+    if (options.atNextLogonIgnored == LogonRegistration::Register)
+        LogIgnoredOption(L"/AtNextLogon");
+    else if (options.atNextLogonIgnored == LogonRegistration::Withdraw)
+        LogIgnoredOption(L"/WithdrawAtNextLogon");
 }
 
 } // namespace
@@ -87,6 +93,10 @@ void ParseOptions(int count, wchar_t** arguments, RunOptions& options)
             options.deleteAtRestart = true;
         else if (StrCmpIW(argument, L"/ExitCode") == 0)
             options.reportExitCode = true;
+        else if (StrCmpIW(argument, L"/AtNextLogon") == 0)
+            options.atNextLogon = LogonRegistration::Register;
+        else if (StrCmpIW(argument, L"/WithdrawAtNextLogon") == 0)
+            options.atNextLogon = LogonRegistration::Withdraw;
         else if ((value = OptionValue(argument, L"/Signature:")) != nullptr)
             StoreValue(options.signature, value);
         else if ((value = OptionValue(argument, L"/Log:")) != nullptr)

@@ -21,6 +21,8 @@ struct TriedRecord {
     bool installerBusy;
     // The uninstaller started last, which its exit code and its end are noted for.
     DWORD lastUninstaller;
+    // Something the run was asked to put in place (the clean-up at each user's next logon) is not.
+    bool placingFailed;
 };
 
 struct ChangePart {

@@ -54,6 +54,11 @@ void SettleTriedItems()
         Settle(RunChanges().tried.items[i]);
 }
 
+void NotePlacingFailed()
+{
+    RunChanges().tried.placingFailed = true;
+}
+
 int SettleRunOutcome()
 {
     if (!KeepsTriedItems())
@@ -61,7 +66,7 @@ int SettleRunOutcome()
     const ChangePart& run = RunChanges();
     if (run.preview)
         return run.tried.previewNamedChange ? 1 : 0;
-    bool stayed = run.tried.itemLost;
+    bool stayed = run.tried.itemLost || run.tried.placingFailed;
     for (DWORD i = 0; i < run.tried.count; i++) {
         TriedItem& item = run.tried.items[i];
         // An uninstaller leaves its traces to the items of their own, unless it did not finish.

@@ -7,10 +7,11 @@
 //   3. sweep the machine scope, unless it bears the signature: uninstall its
 //      products, purge the Installer's data, then purge its registry keys, then
 //      Click-to-Run's add-in keys, the machine's package cache, Run entries, shell
-//      registrations, common shortcuts and firewall rules (the users' shell registrations
+//      registrations, Active Setup entries, common shortcuts and firewall rules (the users' shell registrations
 //      go in their sweeps, before this one: a user's entries that name the machine's
 //      registrations are recognised while those are still there);
-//   4. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
+//   4. register the clean-up at each user's next logon ("/AtNextLogon") or withdraw it;
+//   5. log what stayed ("/ExitCode"), write the report ("/Report:"), which holds the
 //      exit code, then log the exit code ("/ExitCode") and "Finishing", and report
 //      completion to whoever started the run.
 // Whoever watches the run (the dialog) is told each step as the run enters it.
@@ -19,6 +20,7 @@
 #include "clean.h"
 #include "Run.h"
 #include "RunReport.h"
+#include "LogonOutcome.h"
 #include "RunSteps.h"
 #include "ground/ListScan.h"
 #include "ground/ProfilePaths.h"
@@ -26,6 +28,7 @@
 #include "shell/ShellRegistrations.h"
 #include "starts/FirewallRules.h"
 #include "starts/ProcessStopper.h"
+#include "starts/ActiveSetupEntries.h"
 #include "starts/RunEntries.h"
 #include "starts/ScheduledTasks.h"
 #include "starts/Services.h"
@@ -37,6 +40,7 @@
 #include "installer/InstallerProducts.h"
 #include "installer/InstallerRecords.h"
 #include "installer/InstallerWaiting.h"
+#include "logon/LogonRegistration.h"
 #include "installer/PackageCache.h"
 #include "installer/PassiveUninstaller.h"
 #include "installer/RegistryPurge.h"
@@ -67,6 +71,7 @@ bool SweepUser(const wchar_t* sid, void*)
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
     }
     SweepUserScope(sid);
+    WithdrawUserLogonRecords(sid);
     return true;
 }
 
@@ -172,17 +177,22 @@ int CarryOutRun(DWORD lockWaitMs)
     // MsiExec works from the Installer's own records under UserData\S-1-5-18: the
     // per-machine products are uninstalled before those records are purged, and the
     // records before the machine's product keys.
-    if (!options.currentUserOnly && ScopeNeedsCleaning(machine)) {
+    bool machineCleaned = !options.currentUserOnly && ScopeNeedsCleaning(machine);
+    if (machineCleaned) {
         ReportRunStep(RunStep::CleaningMachine);
         SweepScopeRegistry(machine, PurgeInstallerRecords);
         PurgeClickToRunAddIns();
         RemoveMachinePackageCache();
         RemoveRunEntries(machine);
+        RemoveProductActiveSetupEntries();
         RemoveShellRegistrations(machine);
         DeleteCommonShortcuts();
         RemoveFirewallRules();
         MarkScopeCleaned(machine);
     }
+    // After every removal: the registration's copy and entry are no traces of the product, and
+    // a withdrawal's removals count for the outcome settled next.
+    ChangeLogonRegistration(!machineCleaned);
     int exitCode = SettleRunOutcome();
     WriteRunReport(exitCode);
     exitCode = LogExitCode(exitCode);

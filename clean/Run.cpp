@@ -14,6 +14,8 @@ void HandParts(Run* run)
     UseWaitingPart(run != nullptr ? &run->waiting : nullptr);
     UseReportPart(run != nullptr ? &run->report : nullptr);
     UseProfileReadsPart(run != nullptr ? &run->profileReads : nullptr);
+    UseActiveSetupPart(run != nullptr ? &run->activeSetup : nullptr);
+    UseLogonOutcome(run != nullptr ? &run->logon : nullptr);
 }
 
 } // namespace
@@ -40,6 +42,8 @@ void EndRun(Run& run)
     FreeNames(run.uninstallers.unfinishedScopes);
     FreeNames(run.uninstallers.unfinishedCodes);
     FreeInstallerProducts(run.waiting.products);
+    for (NameList& entries : run.activeSetup.entries)
+        FreeNames(entries);
     if (run.report.scopes != nullptr)
         HeapFree(GetProcessHeap(), 0, run.report.scopes);
     run.report.scopes = nullptr;

@@ -3,6 +3,7 @@
 // tried (from the change layer's record, the same one that makes "Not removed" and the exit
 // code) with its outcome, and the counts by outcome of the items that make the exit code.
 #include "RunReport.h"
+#include "LogonOutcome.h"
 #include "RunSteps.h"
 #include "ground/ProfilePaths.h"
 
@@ -214,6 +215,7 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
     WriteTime(json, "started", Part->started);
     WriteTime(json, "finished", finished);
     WriteOptions(json, reportPath);
+    WriteLogonOutcomeMember(json);
     JsonNumber(json, "exitCode", exitCode);
     JsonBool(json, "itemsComplete", TriedItemsComplete());
     WriteScopes(json);

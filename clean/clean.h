@@ -6,6 +6,10 @@
 
 #include "../common/Bounded.h"
 
+// "/AtNextLogon" and "/WithdrawAtNextLogon", the last one given: after its run the program
+// registers its clean-up at each user's next logon, or withdraws that registration.
+enum class LogonRegistration { None, Register, Withdraw };
+
 // The options of one run, as the shell parsed them from the command line; a test fills its own.
 struct RunOptions {
     bool quiet;            // "/Quiet": no window, the run starts at once
@@ -19,10 +23,12 @@ struct RunOptions {
     bool reportRequested;  // "/Report:": the run's result is written as a report at its end
     PathBuffer reportPath; // "/Report:": the report file, unexpanded, empty when the value was unusable
     bool outcomeShown;     // the dialog tells how the run went: the run keeps its record of what it tried
+    LogonRegistration atNextLogon;  // "/AtNextLogon" or "/WithdrawAtNextLogon"
     // Given with "/CurrentUser", which ignores them (the two above stay false): noted for the
     // header's lines alone.
     bool allProfilesIgnored;
     bool deleteAtRestartIgnored;
+    LogonRegistration atNextLogonIgnored;
 };
 
 // Told the run's exit code once the run has logged its last line.

@@ -60,6 +60,14 @@ bool FormatTextCounted(wchar_t* out, size_t count, const wchar_t* format, ...)
     return SUCCEEDED(result);
 }
 
+bool TextAppendCounted(wchar_t* out, size_t count, const wchar_t* text)
+{
+    HRESULT result = StringCchCatW(out, count, text);
+    if (FAILED(result))
+        out[0] = L'\0';
+    return SUCCEEDED(result);
+}
+
 bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePath)
 {
     out[0] = L'\0';

@@ -26,6 +26,9 @@ bool FormatText(PathBuffer& out, const wchar_t* format, ...);
 // name with a subkey, a key shown with its root label).
 bool FormatTextCounted(wchar_t* out, size_t count, const wchar_t* format, ...);
 
+// Appends text to what out (a buffer of count characters) holds; true when it fit. For a text
+// longer than a path: a command line.
+bool TextAppendCounted(wchar_t* out, size_t count, const wchar_t* text);
 // A scope's key path: "<sid>\<relativePath>", or relativePath alone when sid is
 // null or empty. True when it fit.
 bool ScopeKeyPath(PathBuffer& out, const wchar_t* sid, const wchar_t* relativePath);

@@ -75,6 +75,8 @@ APP_PATHS='Software\Microsoft\Windows\CurrentVersion\App Paths'
 APPROVED='Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
 CHROME_HOSTS='Software\Google\Chrome\NativeMessagingHosts'
 FILE_EXTS='Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts'
+ACTIVE_SETUP='Software\Microsoft\Active Setup\Installed Components'
+USER_SETUP={5A3E0C11-0D2B-4C61-9E1A-7C00000000E1}  # the product's Active Setup entry
 
 # Every item of the sample: owner (product or other), kind, view, location.
 items() {
@@ -153,6 +155,8 @@ product|value|64|HKU\\$USER_SID\\$RUN|Zamo
 product|value|64|HKU\\$SECOND_SID\\$RUN|ZamoAgent
 product|value|64|HKLM\\$RUN|ZamoUpdater
 product|value|32|HKLM\\$RUN|ZamoUpdater
+product|key|64|HKLM\\$ACTIVE_SETUP\\$USER_SETUP
+product|key|64|HKU\\$USER_SID\\$ACTIVE_SETUP\\$USER_SETUP
 product|service||ZamoUpdateService
 product|task||\\Quorvex\\Zamo Update
 product|key|64|HKLM\\$APP_PATHS\\Zamo.exe
@@ -225,6 +229,8 @@ other|value|64|HKLM\\Software\\RegisteredApplications|Fenwick Notes
 other|key|64|HKU\\$SECOND_SID\\$CLASSES\\Applications\\FenwickNotes.exe
 other|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithList|b
 other|value|64|HKU\\$SECOND_SID\\$FILE_EXTS\\.fnote\\OpenWithProgids|Fenwick.Note
+other|key|64|HKLM\\$ACTIVE_SETUP\\FenwickNotesUserSetup
+other|key|64|HKU\\$USER_SID\\$ACTIVE_SETUP\\FenwickNotesUserSetup
 other|service||FenwickSync
 other|task||\\Fenwick Notes Sync
 ITEMS
@@ -263,6 +269,24 @@ registry_64bit_only() {
         echo '"LoadBehavior"=dword:00000003'
         echo "[${C2R/HKLM/HKEY_LOCAL_MACHINE}\\$addins\\$OTHER_PROGID]"
         echo '"LoadBehavior"=dword:00000003'
+    done
+}
+
+# Active Setup entries: the product's, which starts the product at each new user's logon, and
+# another maker's, with the first user's records of both. Written through the 64-bit view alone:
+# once a user's "Software\Wow6432Node" exists, Wine sends that user's 32-bit registry access there.
+registry_active_setup() {
+    echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\$USER_SETUP]"
+    echo '@="Zamo user setup"'
+    echo "\"StubPath\"=\"\\\"${ZAMO_EXE//\\/\\\\}\\\" /UserSetup\""
+    echo '"Version"="1,0,0,0"'
+    echo '"IsInstalled"=dword:00000001'
+    echo "[HKEY_LOCAL_MACHINE\\$ACTIVE_SETUP\\FenwickNotesUserSetup]"
+    echo "\"StubPath\"=\"\\\"${NOTES//\\/\\\\}\\\" /usersetup\""
+    echo '"Version"="3,1,0,0"'
+    for entry in $USER_SETUP FenwickNotesUserSetup; do
+        echo "[HKEY_USERS\\$USER_SID\\$ACTIVE_SETUP\\$entry]"
+        echo '"Version"="1,0,0,0"'
     done
 }
 
@@ -471,6 +495,8 @@ seed() {
     done
     write_registry "$out/sample64.reg" registry_64bit_only
     "$WINE" reg import "$(winepath_of "$out/sample64.reg")" /reg:64 >/dev/null 2>&1
+    write_registry "$out/active-setup.reg" registry_active_setup
+    "$WINE" reg import "$(winepath_of "$out/active-setup.reg")" /reg:64 >/dev/null 2>&1
 
     for who in "$WINUSER" sampleuser; do
         put "users/$who/AppData/Local/Quorvex/Zamo/settings.json" '{"theme":"dark"}'
@@ -547,6 +573,8 @@ teardown() {
         "$WINE" reg delete "HKLM\\$RUN" /v QuorvexTools /reg:$view /f >/dev/null 2>&1 || true
     done
     "$WINE" reg delete "HKU\\$USER_SID\\$RUN" /v FenwickNotes /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "HKLM\\$ACTIVE_SETUP\\FenwickNotesUserSetup" /reg:64 /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "HKU\\$USER_SID\\$ACTIVE_SETUP\\FenwickNotesUserSetup" /f >/dev/null 2>&1 || true
     # Wine's Task Scheduler lists no tasks, so the product's task stays there too.
     starter remove-service FenwickSync
     starter remove-task '\Fenwick Notes Sync'

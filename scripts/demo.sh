@@ -91,6 +91,49 @@ PY
     fi
 done
 
+# Users who are not on the machine: the clean-up registered to run once in each user's next logon.
+# A run whose signature the machine bears registers nothing, so this one has a signature of its own.
+user_sid=S-1-5-21-0-0-0-1000
+entry='HKLM\Software\Microsoft\Active Setup\Installed Components\ZamoClean'
+logon_log='C:\zamo-demo\ZamoClean-logon.log'
+echo "== Registering the clean-up at each user's next logon: ZamoClean.exe /Quiet /AtNextLogon /Signature:ZamoCleanLogon /Log:$logon_log"
+"$WINE" "$program" /Quiet /AtNextLogon /Signature:ZamoCleanLogon "/Log:$logon_log" </dev/null || status=$?
+"$WINE" reg query "$entry" /reg:64 </dev/null | tr -d '\r'
+stub=$("$WINE" reg query "$entry" /v StubPath /reg:64 </dev/null | tr -d '\r' | sed -n 's/^ *StubPath *REG_SZ *//p')
+version=$("$WINE" reg query "$entry" /v Version /reg:64 </dev/null | tr -d '\r' | sed -n 's/^ *Version *REG_SZ *//p')
+# The prefix's user comes back with a roaming profile that was not on the machine during its run:
+# the product's keys, a Run value and the application folder are there again, and no mark.
+user_home=$("$WINE" cmd /c 'echo %USERPROFILE%' </dev/null 2>/dev/null | tr -d '\r')
+user_app="$WINEPREFIX/drive_c/users/${user_home##*\\}/AppData/Local/Quorvex/Zamo"
+"$WINE" reg delete "HKU\\$user_sid\\Software\\Quorvex" /reg:64 /f </dev/null >/dev/null 2>&1 || true
+"$WINE" reg add "HKU\\$user_sid\\Software\\Quorvex\\Zamo" /v Theme /d dark /reg:64 /f </dev/null >/dev/null
+"$WINE" reg add "HKU\\$user_sid\\Software\\Microsoft\\Windows\\CurrentVersion\\Run" /v Zamo /d 'C:\Tools\Zamo.exe /tray' \
+    /reg:64 /f </dev/null >/dev/null
+mkdir -p "$user_app" && echo '{"theme":"dark"}' >"$user_app/settings.json"
+# Wine runs no Active Setup: the entry's command is run as the user's logon would run it, and the
+# version noted in the user's record, as Windows notes it whatever the run's result.
+echo "== The user's logon runs the entry's command: $stub"
+eval "logon=($stub)"
+"$WINE" "${logon[@]}" </dev/null || status=$?
+"$WINE" reg add "HKU\\$user_sid\\Software\\Microsoft\\Active Setup\\Installed Components\\ZamoClean" /v Version \
+    /d "$version" /reg:64 /f </dev/null >/dev/null
+if "$WINE" reg query "HKU\\$user_sid\\Software\\Quorvex\\Zamo" /reg:64 </dev/null >/dev/null 2>&1 || [ -e "$user_app" ]; then
+    echo "== The user's logon run left the product's keys or folder"
+    status=1
+else
+    echo "== Verified: the user's logon run removed the product's keys, Run value and folder"
+fi
+echo "== Withdrawing: ZamoClean.exe /Quiet /WithdrawAtNextLogon /Log:$logon_log"
+"$WINE" "$program" /Quiet /WithdrawAtNextLogon "/Log:$logon_log" </dev/null || status=$?
+if "$WINE" reg query "$entry" /reg:64 </dev/null >/dev/null 2>&1 || [ -e "$WINEPREFIX/drive_c/Program Files/ZamoClean" ]; then
+    echo "== The withdrawal left the entry or the copy"
+    status=1
+else
+    echo "== Verified: the entry, the user's record of it and the copy are gone"
+fi
+echo "== The log of the registration, the user's logon run and the withdrawal ($logon_log):"
+iconv -f UTF-16LE -t UTF-8 "$log_folder/ZamoClean-logon.log" | tr -d '\r' || status=1
+
 echo "== The log (C:\\zamo-demo\\ZamoClean.log, UTF-16LE), both runs; the second skips every marked scope:"
 if [ -f "$log_folder/ZamoClean.log" ]; then
     iconv -f UTF-16LE -t UTF-8 "$log_folder/ZamoClean.log" | tr -d '\r'

@@ -177,6 +177,14 @@ TEST_F(OptionsTest, EachCommandLineSetsTheHeaderLinesAndTheLogLocation)
         {L"/CurrentUser", P + L"/currentuser /Quiet /DeleteAtRestart /Preview /AllProfiles /Log:" + log, log,
          {Separator, Quietly, LogLocation(log), Previewing, OwnUser, L"Option /AllProfiles is ignored with /CurrentUser",
           L"Option /DeleteAtRestart is ignored with /CurrentUser"}, {}},
+        // A logon run registers nothing: the option that won is ignored with its line.
+        {L"/CurrentUser /AtNextLogon", P + L"/CurrentUser /Preview /AtNextLogon /Log:" + log, log,
+         {Separator, LogLocation(log), Previewing, OwnUser, L"Option /AtNextLogon is ignored with /CurrentUser"}, {}},
+        {L"/CurrentUser, both", P + L"/AtNextLogon /CurrentUser /Preview /WithdrawAtNextLogon /DeleteAtRestart /Log:" + log,
+         log,
+         {Separator, LogLocation(log), Previewing, OwnUser, L"Option /DeleteAtRestart is ignored with /CurrentUser",
+          L"Option /WithdrawAtNextLogon is ignored with /CurrentUser"},
+         {}},
         {L"/CurrentUser alone", P + L"/CurrentUser /Log:" + log + L" /Signature:s", log,
          {Separator, SignatureLine(L"s"), LogLocation(log), OwnUser}, {}},
         {L"/CurrentUser:", P + L"/CurrentUser: /CurrentUserX -CurrentUser /AllProfiles /Log:" + log, log,
@@ -350,12 +358,27 @@ TEST_F(ParseOptionsTest, DeploymentOptionsAreWholeArgumentsInAnyLetterCase)
     EXPECT_FALSE(options.preview);
 }
 
+TEST_F(ParseOptionsTest, OfTheLogonRegistrationOptionsTheLastOneWins)
+{
+    Parse({L"/AtNextLogon:", L"/AtNextLogons", L"-AtNextLogon", L"/Withdraw"});
+    EXPECT_EQ(options.atNextLogon, LogonRegistration::None);
+    Parse({L"/atnextlogon"});
+    EXPECT_EQ(options.atNextLogon, LogonRegistration::Register);
+    Parse({L"/AtNextLogon", L"/WITHDRAWATNEXTLOGON"});
+    EXPECT_EQ(options.atNextLogon, LogonRegistration::Withdraw);
+    Parse({L"/WithdrawAtNextLogon", L"/AtNextLogon"});
+    EXPECT_EQ(options.atNextLogon, LogonRegistration::Register);
+}
+
 TEST_F(ParseOptionsTest, CurrentUserClearsWhatNeedsAnAdministrator)
 {
     Parse({L"/AllProfiles", L"/DeleteAtRestart", L"/CurrentUser"});
     EXPECT_TRUE(options.currentUserOnly);
     EXPECT_FALSE(options.allProfiles || options.deleteAtRestart);
     EXPECT_TRUE(options.allProfilesIgnored && options.deleteAtRestartIgnored);
+    Parse({L"/WithdrawAtNextLogon", L"/CurrentUser"});
+    EXPECT_EQ(options.atNextLogon, LogonRegistration::None);
+    EXPECT_EQ(options.atNextLogonIgnored, LogonRegistration::Withdraw);
 }
 
 TEST_F(ParseOptionsTest, EmptyVectorChangesNothing)

@@ -587,4 +587,73 @@ TEST_F(UnloadedProfileSweepTest, DefinitionsAreExpandedInTheProfilesOwnTerms)
     EXPECT_FALSE(Exists(profile.Profile() + L"\\s\\Zamo.lnk"));
 }
 
+// The profile list's "Default" set to a folder of the test's for one test, and put back.
+class DefaultProfileFolder {
+public:
+    explicit DefaultProfileFolder(const std::wstring& folder)
+    {
+        had_ = ReadString(HKEY_LOCAL_MACHINE, ListKey(), L"Default", &saved_, KEY_WOW64_64KEY, &type_);
+        set_ = SetString(HKEY_LOCAL_MACHINE, ListKey(), L"Default", folder, KEY_WOW64_64KEY, REG_EXPAND_SZ);
+    }
+    ~DefaultProfileFolder()
+    {
+        HKEY key;
+        if (had_)
+            SetString(HKEY_LOCAL_MACHINE, ListKey(), L"Default", saved_, KEY_WOW64_64KEY, type_);
+        else if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ListKey().c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) ==
+                 ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"Default");
+            RegCloseKey(key);
+        }
+    }
+    DefaultProfileFolder(const DefaultProfileFolder&) = delete;
+    DefaultProfileFolder& operator=(const DefaultProfileFolder&) = delete;
+    bool Set() const { return set_; }
+
+private:
+    static std::wstring ListKey() { return ProfileList.substr(0, ProfileList.size() - 1); }
+    bool had_ = false;
+    bool set_ = false;
+    std::wstring saved_;
+    DWORD type_ = REG_EXPAND_SZ;
+};
+
+// Every profile made later starts as a copy of the Default profile's hive: its product keys and
+// Run entries go, and it never bears the signature, which the new users would copy too.
+TEST_F(UnloadedProfileSweepTest, TheDefaultProfilesHiveIsCleanedAndNeverMarked)
+{
+    TestRun signedRun(SignedOptions(L"Wave-9"));
+    TempFolder profiles;
+    const std::wstring folder = profiles / L"Default";
+    const std::wstring tree = L"S-1-5-21-9931-1099";
+    const std::wstring run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(SetString(HKEY_USERS, tree + L"\\Software\\Quorvex\\Settings", L"Level", L"3"));
+    ASSERT_TRUE(SetString(HKEY_USERS, tree + L"\\" + run, L"Zamo", L"\"C:\\Elsewhere\\Zamo.exe\" /background"));
+    ASSERT_TRUE(SetString(HKEY_USERS, tree + L"\\" + run, L"Other", L"\"C:\\Other\\other.exe\""));
+    ASSERT_TRUE(SaveTree(tree, folder + L"\\NTUSER.DAT"));
+    DefaultProfileFolder listed(folder);
+    ASSERT_TRUE(listed.Set());
+
+    const std::wstring name = L"ZamoClean.DefaultProfile";
+    const Lines loading = {L"Loading user profile [" + name + L"] from [" + folder + L"\\NTUSER.DAT]", PassiveLine,
+                           PassiveLine};
+    {
+        PreviewRun preview;
+        Sweep();
+    }
+    Lines expected = loading;
+    expected.insert(expected.end(), {L"Would remove HKU\\" + name + L"\\Software\\Quorvex",
+                                     L"Would remove value [Zamo] from HKU\\" + name + L"\\" + run,
+                                     L"Unloading user profile [" + name + L"]"});
+    EXPECT_EQ(log.Lines(), expected);
+
+    Sweep();
+    expected = loading;
+    expected.insert(expected.end(), {Removed(name + L"\\Software\\Quorvex"),
+                                     L"Removed value [Zamo] from HKU\\" + name + L"\\" + run,
+                                     L"Unloading user profile [" + name + L"]"});
+    EXPECT_EQ(log.Lines(), expected);
+}
+
 } // namespace

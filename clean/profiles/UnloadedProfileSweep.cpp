@@ -9,6 +9,8 @@
 #include "../installer/RegistryPurge.h"
 #include "../installer/ScopeMarker.h"
 #include "../shell/ShellRegistrations.h"
+#include "../starts/ActiveSetupEntries.h"
+#include "DefaultProfileSweep.h"
 #include "UserProfileSweep.h"
 
 #include "../../change/RunOutcome.h"
@@ -170,6 +172,7 @@ void SweepUnloadedProfile(const UnloadedProfile& profile)
     const Scope user = UserScope(profile.sid);
     bool marked = ScopeBearsSignature(user);
     SweepUserScope(profile.sid);
+    WithdrawUserLogonRecords(profile.sid);
     if (classesLoaded && !marked)
         PurgeClassHive(user, profile.classesName);
 
@@ -209,8 +212,10 @@ void SweepUnloadedProfiles()
     // The privileges are enabled for this step alone and put back as they were after it.
     HivePrivileges previous = {};
     DWORD error = ERROR_SUCCESS;
-    if (EnableHivePrivileges(token, previous, error))
+    if (EnableHivePrivileges(token, previous, error)) {
         SweepProfileList();
+        SweepDefaultProfile();
+    }
     else
         LogLine(L"Cannot load user profiles: [%d]", static_cast<int>(error));
     if (previous.PrivilegeCount > 0)

@@ -14,6 +14,7 @@
 #include "../ground/ProfilePaths.h"
 #include "../ground/Scope.h"
 #include "../installer/RegistryPurge.h"
+#include "../starts/ActiveSetupEntries.h"
 #include "../starts/RunEntries.h"
 #include "../RunReport.h"
 #include "../installer/ScopeMarker.h"
@@ -131,6 +132,7 @@ void SweepScope(const wchar_t* sid)
     RemovePackageCacheEntries(scope.sid);
     DeleteStartupShortcut(scope.sid);
     RemoveRunEntries(scope);
+    RemoveUserActiveSetupRecords(scope.sid);
     RemoveShellRegistrations(scope);
     DeleteUserShortcuts(scope);
     MarkScopeCleaned(scope);

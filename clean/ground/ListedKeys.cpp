@@ -34,3 +34,26 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
         return nullptr;
     return displayName;
 }
+
+void RemoveKeyOfList(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
+{
+    HKEY parent;
+    if (!RegOpenAsItself(root, list, KEY_READ | view, parent))
+        return;
+    HKEY probe;
+    if (!RegOpenAsItself(parent, name, KEY_READ | view, probe)) {
+        RegCloseKey(parent);
+        return;
+    }
+    RegCloseKey(probe);
+    const wchar_t* label = RegRootLabel(root);
+    ShownPathBuffer shown;
+    if (ShownKeyPath(shown, list, name)) {
+        Change change = DeleteRegistryTree(parent, name, view, {label, list, name});
+        if (change == Change::Made)
+            LogLine(L"Successfully removed from %s\\%s", label, shown);
+        else if (change == Change::Failed)
+            LogLine(L"Failed to remove from %s\\%s", label, shown);
+    }
+    RegCloseKey(parent);
+}

@@ -15,3 +15,7 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name);
 // Deletes parent\name with its tree in one view, the parent shown as label\path: logs
 // "Successfully removed from %s\%s" or "Failed to remove from %s\%s" (a preview: "Would remove").
 Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wchar_t* label, const wchar_t* path);
+// Deletes root\list\name with its tree in one view when it is there as itself, logging
+// "Successfully removed from %s\%s" or "Failed to remove from %s\%s" (a preview: "Would remove")
+// with the whole key, the root shown by its label.
+void RemoveKeyOfList(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view);

@@ -4,10 +4,10 @@
 #include "InstallerPatches.h"
 #include "InstallerCache.h"
 #include "InstallerCodes.h"
-#include "InstallerKeys.h"
 #include "InstallerProducts.h"
 #include "InstallerDataPurge.h"
 #include "../Catalogue.h"
+#include "../ground/ListedKeys.h"
 
 #include "../../common/Registry.h"
 
@@ -161,7 +161,7 @@ void PurgeUserDataPatch(const InstallerPatch& patch)
                 cached[0] = L'\0';
             RegCloseKey(key);
         }
-        RemoveInstallerKey(HKEY_LOCAL_MACHINE, list, patch.packed, KEY_WOW64_64KEY);
+        RemoveKeyOfList(HKEY_LOCAL_MACHINE, list, patch.packed, KEY_WOW64_64KEY);
         if (cached[0] != L'\0')
             RemoveCachedPatch(cached, patch);
     }
@@ -178,7 +178,7 @@ void PurgeMachinePatches(const InstallerProductList& products)
             continue;
         for (REGSAM view : RegViews) {
             if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, MachinePatches, view))
-                RemoveInstallerKey(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
+                RemoveKeyOfList(HKEY_LOCAL_MACHINE, MachinePatches, patch.packed, view);
         }
         PurgeUserDataPatch(patch);
     }

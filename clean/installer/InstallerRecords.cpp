@@ -3,9 +3,9 @@
 // and in a user's hive.
 #include "InstallerRecords.h"
 #include "InstallerCache.h"
-#include "InstallerKeys.h"
 #include "InstallerPatches.h"
 #include "InstallerProducts.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/RegistryValues.h"
 
 #include "../../change/RegistryChanges.h"
@@ -43,7 +43,7 @@ void RemoveProductNamedKeys(HKEY root, const wchar_t* list, REGSAM view, const I
 {
     for (DWORD i = 0; i < products.count; i++) {
         if (Applies(products.products[i], machineOnly))
-            RemoveInstallerKey(root, list, products.products[i].packed, view);
+            RemoveKeyOfList(root, list, products.products[i].packed, view);
     }
 }
 
@@ -87,7 +87,7 @@ void PurgeUpgradeCode(HKEY root, const wchar_t* list, const wchar_t* name, REGSA
     bool empty = KeyLeftEmpty(key);
     RegCloseKey(key);
     if (ours.count > 0 && !othersRemain && empty)
-        RemoveInstallerKey(root, list, name, view);
+        RemoveKeyOfList(root, list, name, view);
     FreeNames(ours);
 }
 
@@ -150,7 +150,7 @@ void PurgeUserPatches(const wchar_t* installer, const InstallerProductList& prod
         return;
     for (DWORD i = 0; i < products.patchCount; i++) {
         if (!UserListsPatch(installer, products.patches[i].packed, products))
-            RemoveInstallerKey(HKEY_USERS, list, products.patches[i].packed, KEY_WOW64_64KEY);
+            RemoveKeyOfList(HKEY_USERS, list, products.patches[i].packed, KEY_WOW64_64KEY);
     }
 }
 

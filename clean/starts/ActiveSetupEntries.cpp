@@ -3,14 +3,13 @@
 // users' records of it. Entries are matched by the rules that match the machine's Run values.
 #include "ActiveSetupEntries.h"
 #include "../RunSteps.h"
+#include "../ground/ListedKeys.h"
 #include "../ground/ProductTargets.h"
 #include "../ground/ProfilePaths.h"
 #include "../ground/Scope.h"
 
-#include "../../change/RegistryChanges.h"
 #include "../../common/Registry.h"
 #include "../../common/RegistryWalk.h"
-#include "../../log/log.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -70,26 +69,6 @@ void NoteEntries()
     }
 }
 
-// Deletes root\listPath\name with its tree in one view, where it is there as itself.
-void RemoveEntryKey(HKEY root, const wchar_t* listPath, const wchar_t* name, REGSAM view, const wchar_t* label)
-{
-    HKEY list;
-    if (!RegOpenAsItself(root, listPath, KEY_READ | view, list))
-        return;
-    HKEY entry;
-    if (RegOpenAsItself(list, name, KEY_READ | view, entry)) {
-        RegCloseKey(entry);
-        ShownPathBuffer shown;
-        ShownKeyPath(shown, listPath, name);
-        Change change = DeleteRegistryTree(list, name, view, {label, listPath, name});
-        if (change == Change::Made)
-            LogLine(L"Successfully removed from %s\\%s", label, shown);
-        else if (change == Change::Failed)
-            LogLine(L"Failed to remove from %s\\%s", label, shown);
-    }
-    RegCloseKey(list);
-}
-
 // A name under HKEY_USERS that holds a user's records: neither a well-known account's nor a
 // class hive.
 bool HoldsUserRecords(const wchar_t* name)
@@ -114,7 +93,7 @@ void RemoveActiveSetupRecords(const wchar_t* sid, const wchar_t* name)
     for (const wchar_t* recordList : RecordListPaths) {
         PathBuffer path;
         if (ScopeKey(scope, recordList, path))
-            RemoveEntryKey(scope.root, path, name, KEY_WOW64_64KEY, scope.label);
+            RemoveKeyOfList(scope.root, path, name, KEY_WOW64_64KEY);
     }
 }
 
@@ -122,7 +101,7 @@ void RemoveActiveSetupEntry(const wchar_t* name)
 {
     for (REGSAM view : RegViews) {
         if (RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, ActiveSetupListPath, view))
-            RemoveEntryKey(HKEY_LOCAL_MACHINE, ActiveSetupListPath, name, view, L"HKLM");
+            RemoveKeyOfList(HKEY_LOCAL_MACHINE, ActiveSetupListPath, name, view);
     }
 }
 
@@ -148,7 +127,7 @@ void RemoveProductActiveSetupEntries()
         // Checked again: an uninstaller that ran since the entries were noted may have changed them.
         for (DWORD i = 0; i < Part->entries[v].count; i++) {
             if (EntryStartsProduct(list, Part->entries[v].names[i], RegViews[v], targets))
-                RemoveEntryKey(HKEY_LOCAL_MACHINE, ActiveSetupListPath, Part->entries[v].names[i], RegViews[v], L"HKLM");
+                RemoveKeyOfList(HKEY_LOCAL_MACHINE, ActiveSetupListPath, Part->entries[v].names[i], RegViews[v]);
         }
         RegCloseKey(list);
     }

@@ -21,8 +21,9 @@ struct TriedRecord {
     bool installerBusy;
     // The uninstaller started last, which its exit code and its end are noted for.
     DWORD lastUninstaller;
-    // Something the run was asked to put in place (the clean-up at each user's next logon) is not.
-    bool placingFailed;
+    // Something the run was asked to do is not done (the clean-up at each user's next logon not
+    // registered, the running user's scope not found).
+    bool fellShort;
 };
 
 struct ChangePart {

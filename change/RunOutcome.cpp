@@ -54,9 +54,9 @@ void SettleTriedItems()
         Settle(RunChanges().tried.items[i]);
 }
 
-void NotePlacingFailed()
+void NoteRunFellShort()
 {
-    RunChanges().tried.placingFailed = true;
+    RunChanges().tried.fellShort = true;
 }
 
 int SettleRunOutcome()
@@ -66,7 +66,7 @@ int SettleRunOutcome()
     const ChangePart& run = RunChanges();
     if (run.preview)
         return run.tried.previewNamedChange ? 1 : 0;
-    bool stayed = run.tried.itemLost || run.tried.placingFailed;
+    bool stayed = run.tried.itemLost || run.tried.fellShort;
     for (DWORD i = 0; i < run.tried.count; i++) {
         TriedItem& item = run.tried.items[i];
         // An uninstaller leaves its traces to the items of their own, unless it did not finish.

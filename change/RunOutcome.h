@@ -17,9 +17,10 @@ void NoteUninstallerTimedOut();
 // resolving to nothing in that user's terms: it counts for the exit code as an item that stays
 // (its line is the caller's, no "Not removed"), and the report shows it "not searched".
 void NoteNotSearched(const wchar_t* sid, const wchar_t* valueName, const wchar_t* definition);
-// Something the run was asked to put in place (a registration) failed: a real run's exit code
-// is 1, as for an item that stays; the line that says so is the caller's.
-void NotePlacingFailed();
+// Something the run was asked to do could not be done (a registration that failed, a running
+// user whose scope could not be found): a real run's exit code is 1, as for an item that stays;
+// the line that says so is the caller's.
+void NoteRunFellShort();
 // Decides now, for every item recorded so far, whether it is still there: called before a
 // loaded hive is unloaded, after which its keys could no longer be told apart from gone ones.
 void SettleTriedItems();

@@ -75,13 +75,16 @@ bool SweepUser(const wchar_t* sid, void*)
     return true;
 }
 
-// A run of the current user alone sweeps the user's own hive and nothing of the machine's;
-// a user whose SID cannot be read is not swept.
+// A run of the current user alone sweeps the user's own hive and nothing of the machine's. A
+// user whose SID cannot be read (the header line then shows it empty) is not swept, and the run
+// does not end as if it had cleaned that user.
 void SweepRunningUser()
 {
     PathBuffer sid;
     if (ReadRunningUserSidText(sid))
         SweepUser(sid, nullptr);
+    else
+        NoteRunFellShort();
 }
 
 // The products are read first: the UserData purge deletes the records that name them. The

@@ -148,7 +148,7 @@ void FailRegistration(DWORD error)
     outcome.error = error;
     LogLine(L"Failed to register the clean-up at each user's next logon [%s] [%d]", outcome.command,
             static_cast<int>(error));
-    NotePlacingFailed();
+    NoteRunFellShort();
 }
 
 void Register(bool machineSkipped)

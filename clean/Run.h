@@ -5,7 +5,6 @@
 
 #include "clean.h"
 #include "RunReport.h"
-#include "ground/ProfilePaths.h"
 #include "installer/InstallerWaiting.h"
 #include "installer/PassiveUninstaller.h"
 
@@ -18,7 +17,6 @@ struct Run {
     UninstallerPart uninstallers;  // the uninstallers that did not finish, and their scopes
     WaitingPart waiting;           // the running user's Installer records held for the machine's uninstallers
     ReportPart report;             // the start and the scopes met, for the report
-    ProfileReadsPart profileReads; // the reads the user scope swept now keeps
     Run* before;                   // the run under way when this one began, if any
 };
 

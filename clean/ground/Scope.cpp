@@ -18,6 +18,11 @@ Scope MakeScope(HKEY root, const wchar_t* sid, ProfileReads* reads)
     // is the same key, so one visit covers it. The machine's Software is redirected: its 32-bit
     // view is Software\WOW6432Node, a key of its own.
     scope.softwareViews = !scope.softwareFits ? 0 : root == HKEY_USERS ? 1 : ARRAYSIZE(RegViews);
+    // The purge passes (the scope's uninstallers, its product, settings and add-in keys, the
+    // add-in's COM registration and Outlook records) walk both views of every scope, a user's
+    // too, where the second finds what the first left: each pass logs its start once per view,
+    // and a user's log shows both.
+    scope.purgeViews = ARRAYSIZE(RegViews);
     scope.reads = reads;
     return scope;
 }

@@ -16,6 +16,7 @@ struct Scope {
     PathBuffer software;      // the scope's Software key, below root
     bool softwareFits;        // false when the SID left no room for Software: software is empty
     DWORD softwareViews;      // how many of RegViews show software as keys of their own
+    DWORD purgeViews;         // how many of RegViews the registry purge passes walk
     ProfileReads* reads;      // what the sweep that made it keeps of its profile paths; null: read afresh
 };
 

@@ -132,7 +132,7 @@ void PurgeClassHive(const Scope& user, const wchar_t* classesName)
                 PurgeProductKeys(*static_cast<const Scope*>(context), keyPath, view);
         },
         &classHive);
-    PurgeClassHiveComRegistration(classesName);
+    PurgeClassHiveComRegistration(classHive);
     RemoveClassHiveShellRegistrations(user, classesName);
 }
 

@@ -67,7 +67,7 @@ bool SweepUser(const wchar_t* sid, void*)
     // The profile folder is read only for someone watching: a quiet run reads what it did.
     if (RunIsWatched()) {
         PathBuffer folder;
-        bool known = ReadProfileFolder(sid, folder) && PathIsFull(folder);
+        bool known = ReadProfileFolder(UserScope(sid), folder) && PathIsFull(folder);
         ReportRunStep(RunStep::CleaningUser, sid, known ? folder : nullptr);
     }
     SweepUserScope(sid);

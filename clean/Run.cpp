@@ -13,7 +13,6 @@ void HandParts(Run* run)
     UseUninstallerPart(run != nullptr ? &run->uninstallers : nullptr);
     UseWaitingPart(run != nullptr ? &run->waiting : nullptr);
     UseReportPart(run != nullptr ? &run->report : nullptr);
-    UseProfileReadsPart(run != nullptr ? &run->profileReads : nullptr);
     UseActiveSetupPart(run != nullptr ? &run->activeSetup : nullptr);
     UseLogonOutcome(run != nullptr ? &run->logon : nullptr);
 }

@@ -6,7 +6,6 @@
 #include "clean.h"
 #include "LogonOutcome.h"
 #include "RunReport.h"
-#include "ground/ProfilePaths.h"
 #include "installer/InstallerWaiting.h"
 #include "installer/PassiveUninstaller.h"
 #include "starts/ActiveSetupEntries.h"
@@ -20,7 +19,6 @@ struct Run {
     UninstallerPart uninstallers;  // the uninstallers that did not finish, and their scopes
     WaitingPart waiting;           // the running user's Installer records held for the machine's uninstallers
     ReportPart report;             // the start and the scopes met, for the report
-    ProfileReadsPart profileReads; // the reads the user scope swept now keeps
     ActiveSetupPart activeSetup;   // the product's Active Setup entries, noted once
     LogonOutcome logon;            // what became of the clean-up at each user's next logon
     Run* before;                   // the run under way when this one began, if any

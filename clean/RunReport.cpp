@@ -231,7 +231,7 @@ void BuildReport(JsonText& json, int exitCode, const wchar_t* reportPath)
 
 } // namespace
 
-void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome)
+void NoteScope(const Scope& scope, ScopeOutcome outcome)
 {
     if (!RunOptionsNow().reportRequested)
         return;
@@ -239,13 +239,13 @@ void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome)
     if (!MakeRoom(scopes, Part->scopeCount, Part->scopeCapacity, sizeof(ScopeMet)))
         return;
     Part->scopes = static_cast<ScopeMet*>(scopes);
-    ScopeMet& scope = Part->scopes[Part->scopeCount];
-    scope.root = root;
-    scope.outcome = outcome;
-    if (sid == nullptr || !TextCopy(scope.sid, sid))
-        scope.sid[0] = L'\0';
-    if (scope.sid[0] == L'\0' || root != HKEY_USERS || !ReadProfileFolder(scope.sid, scope.profile))
-        scope.profile[0] = L'\0';
+    ScopeMet& met = Part->scopes[Part->scopeCount];
+    met.root = scope.root;
+    met.outcome = outcome;
+    if (scope.sid == nullptr || !TextCopy(met.sid, scope.sid))
+        met.sid[0] = L'\0';
+    if (met.sid[0] == L'\0' || scope.root != HKEY_USERS || !ReadProfileFolder(scope, met.profile))
+        met.profile[0] = L'\0';
     Part->scopeCount++;
 }
 

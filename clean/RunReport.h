@@ -2,6 +2,8 @@
 // whole run written at its end.
 #pragma once
 
+#include "ground/Scope.h"
+
 #include <windows.h>
 
 enum class ScopeOutcome {
@@ -11,9 +13,9 @@ enum class ScopeOutcome {
     SkippedClassHive,
     NotMarkedUnfinished,  // swept, but an uninstaller did not finish there
 };
-// Records a scope met (sid null or empty: the machine's), with its profile folder where the
-// profile list knows it. Nothing is kept without "/Report:".
-void NoteScope(HKEY root, const wchar_t* sid, ScopeOutcome outcome);
+// Records a scope met, with a user's profile folder where the profile list knows it. Nothing is
+// kept without "/Report:".
+void NoteScope(const Scope& scope, ScopeOutcome outcome);
 // What a run keeps for its report: the scopes it met and the time it started.
 struct ScopeMet;
 struct ReportPart {

@@ -88,7 +88,7 @@ TEST_F(ComRegistrationTest, ClassOfAnotherComponentStaysThoughTheProgIdNamesIt)
     ASSERT_TRUE(machine.SetString(HKEY_USERS, classes + L"\\CLSID\\" + unbraced + L"\\ProgID", nullptr,
                                   L"Zamo.Outlook.AddIn", V64));
 
-    PurgeClassHiveComRegistration(classes.c_str());
+    PurgeClassHiveComRegistration(UserScope(classes.c_str()));
 
     EXPECT_EQ(log.Lines(), (Lines{Removed(L"HKU\\" + classes)}));
     EXPECT_FALSE(KeyExists(HKEY_USERS, classes + L"\\Zamo.Outlook.AddIn"));
@@ -98,7 +98,7 @@ TEST_F(ComRegistrationTest, ClassOfAnotherComponentStaysThoughTheProgIdNamesIt)
     // A ProgID naming a class ID of another form names no key.
     log.Clear();
     ASSERT_TRUE(machine.SetString(HKEY_USERS, classes + L"\\Zamo.Outlook.AddIn\\CLSID", nullptr, unbraced, V64));
-    PurgeClassHiveComRegistration(classes.c_str());
+    PurgeClassHiveComRegistration(UserScope(classes.c_str()));
     EXPECT_EQ(log.Lines(), (Lines{Removed(L"HKU\\" + classes)}));
     EXPECT_TRUE(KeyExists(HKEY_USERS, classes + L"\\CLSID\\" + unbraced));
 }

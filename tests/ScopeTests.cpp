@@ -49,6 +49,9 @@ TEST(Scope, HoldsRootLabelKeyPathsAndViews)
         EXPECT_EQ(scope.softwareFits, !c.software.empty());
         EXPECT_EQ(std::wstring(scope.software), c.software);
         EXPECT_EQ(scope.softwareViews, c.views);
+        // The purge passes walk both views of every scope, one that does not fit included.
+        EXPECT_EQ(scope.purgeViews, 2u);
+        EXPECT_EQ(scope.reads, nullptr);
         PathBuffer key;
         wcscpy(key, L"stale");
         EXPECT_EQ(ScopeKey(scope, c.relative, key), !c.key.empty());

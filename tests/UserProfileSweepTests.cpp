@@ -2,6 +2,7 @@
 // the profile list and their own shell-folder definitions; program folders redirected
 // to temporary folders through the environment.
 #include "change/RunOutcome.h"
+#include "clean/ground/ProfilePaths.h"
 #include "clean/profiles/UserProfileSweep.h"
 #include "support/TestSupport.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -622,6 +624,46 @@ TEST_F(UserTermsTest, UnresolvableDefinitionsArePassedOverAndCountAsNotSearched)
     }
     EXPECT_EQ(reported, (std::vector<std::wstring>{L"%LOCALAPPDATA%", L"%ZC_A%\\Startup",
                                                    L"%ZC_HOME%\\%USERNAME%\\Desktop"}));
+    EXPECT_EQ(SettleRunOutcome(), 1);
+}
+
+// The reads a scope keeps are its own: a scope made with reads resolves a definition once and
+// logs one that did not resolve once; a scope made without reads, or with reads of its own,
+// reads and logs afresh.
+TEST_F(UserTermsTest, KeptReadsBelongToTheScopeThatKeepsThem)
+{
+    TestUser user(L"S-1-5-21-9903-1005", L"Fifth User");
+    Define(user, L"Local AppData", L"%LOCALAPPDATA%");
+    Define(user, L"Startup", L"%USERPROFILE%\\First");
+    std::unique_ptr<ProfileReads> reads(new ProfileReads), otherReads(new ProfileReads);
+    reads->count = reads->unresolvedCount = 0;
+    otherReads->count = otherReads->unresolvedCount = 0;
+    const Scope kept = UserScope(user.Sid(), reads.get());
+    const Scope other = UserScope(user.Sid(), otherReads.get());
+    const Scope afresh = UserScope(user.Sid());
+    PathBuffer folder;
+
+    ASSERT_TRUE(ResolveUserShellFolder(kept, L"Startup", folder));
+    EXPECT_EQ(std::wstring(folder), user.Profile() + L"\\first");
+    Define(user, L"Startup", L"%USERPROFILE%\\Second");
+    ASSERT_TRUE(ResolveUserShellFolder(kept, L"Startup", folder));
+    EXPECT_EQ(std::wstring(folder), user.Profile() + L"\\first");
+    ASSERT_TRUE(ResolveUserShellFolder(afresh, L"Startup", folder));
+    EXPECT_EQ(std::wstring(folder), user.Profile() + L"\\second");
+    ASSERT_TRUE(ResolveUserShellFolder(other, L"Startup", folder));
+    EXPECT_EQ(std::wstring(folder), user.Profile() + L"\\second");
+    // The profile folder is kept too; the machine has none.
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, ProfileList + user.Sid(), L"ProfileImagePath", L"C:\\Moved"));
+    ASSERT_TRUE(ReadProfileFolder(kept, folder));
+    EXPECT_EQ(std::wstring(folder), user.Profile());
+    ASSERT_TRUE(ReadProfileFolder(afresh, folder));
+    EXPECT_EQ(std::wstring(folder), L"C:\\Moved");
+    EXPECT_FALSE(ReadProfileFolder(MachineScope(), folder));
+
+    for (const Scope* scope : {&kept, &kept, &afresh, &afresh, &other, &other})
+        EXPECT_FALSE(ResolveUserShellFolder(*scope, L"Local AppData", folder));
+    const std::wstring line = L"Could not resolve [%LOCALAPPDATA%] for [" + std::wstring(user.Sid()) + L"]";
+    EXPECT_EQ(Logged(), (std::vector<std::wstring>{line, line, line, line}));
     EXPECT_EQ(SettleRunOutcome(), 1);
 }
 

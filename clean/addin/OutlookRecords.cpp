@@ -135,9 +135,9 @@ bool PurgeIfOfficeVersion(const wchar_t* version, void* context)
     return true;
 }
 
-void PurgeOfficeView(REGSAM view, void* context)
+void PurgeOfficeView(const wchar_t* officePath, REGSAM view)
 {
-    OfficeView office = {static_cast<const wchar_t*>(context), view};
+    OfficeView office = {officePath, view};
     HKEY key;
     if (!RegOpenAsItself(HKEY_USERS, office.officePath, KEY_READ | view, key))
         return;
@@ -152,5 +152,6 @@ void PurgeOutlookRecords(const Scope& user)
     PathBuffer officePath;
     if (!ScopeKey(user, OfficeKey, officePath))
         return;
-    RegForEachView(PurgeOfficeView, officePath);
+    for (DWORD v = 0; v < user.purgeViews; v++)
+        PurgeOfficeView(officePath, RegViews[v]);
 }

@@ -41,14 +41,14 @@ bool IsMachineReference(const wchar_t* name)
 }
 
 // The user's value of a user reference: false when it is none or cannot be resolved.
-bool UserReferenceValue(const wchar_t* sid, const wchar_t* name, PathBuffer& out)
+bool UserReferenceValue(const Scope& user, const wchar_t* name, PathBuffer& out)
 {
     for (const UserReference& reference : UserReferences) {
         if (StrCmpIW(name, reference.name) != 0)
             continue;
         if (reference.shellFolder != nullptr)
-            return ResolveUserShellFolder(sid, reference.shellFolder, out);
-        return ReadProfileFolder(sid, out);
+            return ResolveUserShellFolder(user, reference.shellFolder, out);
+        return ReadProfileFolder(user, out);
     }
     return false;
 }
@@ -161,7 +161,7 @@ bool ResolveReferences(const ProductTargets& targets, const wchar_t* text, PathB
         if (!TextAppend(out, before))
             return false;
         PathBuffer value;
-        if (targets.sid != nullptr && UserReferenceValue(targets.sid, name, value)) {
+        if (targets.scope.sid != nullptr && UserReferenceValue(targets.scope, name, value)) {
             // Taken as it stands: the expansion below must not read it again.
             if (wcschr(value, L'%') != nullptr || !TextAppend(out, value))
                 return false;
@@ -190,9 +190,9 @@ const wchar_t* UnquotedProgramEnd(const wchar_t* start)
 
 } // namespace
 
-void ReadProductFolders(const wchar_t* sid, ProductFolderList& out)
+void ReadProductFolders(const Scope& scope, ProductFolderList& out)
 {
-    out.hasApplication = sid != nullptr && ResolveUserShellFolder(sid, L"Local AppData", out.application) &&
+    out.hasApplication = scope.sid != nullptr && ResolveUserShellFolder(scope, L"Local AppData", out.application) &&
                          PathJoinName(out.application, MakerWord);
     out.programCount = 0;
     AddProgramFolder(out, L"%ProgramFiles%");
@@ -203,11 +203,11 @@ void ReadProductFolders(const wchar_t* sid, ProductFolderList& out)
         out.programCount = listed;
 }
 
-void ReadProductTargets(const wchar_t* sid, ProductTargets& out)
+void ReadProductTargets(const Scope& scope, ProductTargets& out)
 {
     ProductFolderList folders;
-    ReadProductFolders(sid, folders);
-    out.sid = sid;
+    ReadProductFolders(scope, folders);
+    out.scope = scope;
     out.folderCount = 0;
     // Each folder once: the installer count purge adds these to a list of fixed room.
     for (DWORD i = 0; i < folders.programCount; i++) {

@@ -6,6 +6,8 @@
 // entry with any other reference, or one that does not fit, is not the product's.
 #pragma once
 
+#include "Scope.h"
+
 #include "../../common/Bounded.h"
 
 // The product's own folders, in the order a user's sweep removes them: the user's application
@@ -19,17 +21,17 @@ struct ProductFolderList {
     DWORD programCount;
     PathBuffer programs[3];
 };
-// The application folder only for a sid; a null sid reads the program folders alone.
-void ReadProductFolders(const wchar_t* sid, ProductFolderList& out);
+// The application folder only for a user scope; the machine's reads the program folders alone.
+void ReadProductFolders(const Scope& scope, ProductFolderList& out);
 
 struct ProductTargets {
-    const wchar_t* sid;  // the user whose entries these are; null for the machine's
+    Scope scope;  // the scope whose entries these are: a user's, or the machine's
     DWORD folderCount;
     PathBuffer folders[4];  // the program folders' "Quorvex", and the user's application folder
 };
-// The targets of a user's entries (sid) or of the machine's (null): the machine's entries
-// count no user's application folder, which only that user's own entries start from.
-void ReadProductTargets(const wchar_t* sid, ProductTargets& out);
+// The targets of a user's entries or of the machine's: the machine's entries count no user's
+// application folder, which only that user's own entries start from.
+void ReadProductTargets(const Scope& scope, ProductTargets& out);
 // A command line whose program (its first token, quoted or not) is the product's.
 bool CommandStartsProducts(const ProductTargets& targets, const wchar_t* command);
 // A program's path (quoted as a whole or not) that is the product's.

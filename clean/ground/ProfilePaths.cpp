@@ -26,24 +26,24 @@ bool ReadKeyText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, Pa
     return read;
 }
 
-ProfileReadsPart* Part = nullptr;
-
 } // namespace
 
-bool ReadProfileValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
+bool ReadProfileValue(const Scope& scope, HKEY root, const wchar_t* keyPath, const wchar_t* valueName,
+                      PathBuffer& out)
 {
-    for (DWORD i = 0; Part->keeping && i < Part->count; i++) {
-        const KeptRead& kept = Part->reads[i];
-        if (kept.root == root && wcscmp(kept.keyPath, keyPath) == 0 && wcscmp(kept.valueName, valueName) == 0)
-            return kept.found && TextCopy(out, kept.text);
+    ProfileReads* kept = scope.reads;
+    for (DWORD i = 0; kept != nullptr && i < kept->count; i++) {
+        const KeptRead& read = kept->reads[i];
+        if (read.root == root && wcscmp(read.keyPath, keyPath) == 0 && wcscmp(read.valueName, valueName) == 0)
+            return read.found && TextCopy(out, read.text);
     }
     bool found = ReadKeyText(root, keyPath, valueName, out);
-    if (Part->keeping && Part->count < ARRAYSIZE(Part->reads)) {
-        KeptRead& kept = Part->reads[Part->count];
-        kept.root = root;
-        kept.found = found && TextCopy(kept.text, out);
-        if (TextCopy(kept.keyPath, keyPath) && TextCopy(kept.valueName, valueName))
-            Part->count++;
+    if (kept != nullptr && kept->count < ARRAYSIZE(kept->reads)) {
+        KeptRead& read = kept->reads[kept->count];
+        read.root = root;
+        read.found = found && TextCopy(read.text, out);
+        if (TextCopy(read.keyPath, keyPath) && TextCopy(read.valueName, valueName))
+            kept->count++;
     }
     return found;
 }
@@ -63,45 +63,28 @@ bool ExpandsToItself(const PathBuffer& path)
     return ExpandText(expanded, path) && wcscmp(expanded, path) == 0;
 }
 
-bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out)
+bool ReadProfileFolder(const Scope& user, PathBuffer& out)
 {
     // Key paths are joined as text: a key name is not a file path to canonicalise, and
     // a SID too long for the buffer makes the read fail instead of opening another key.
     PathBuffer keyPath;
     PathBuffer value;
-    return TextCopy(keyPath, ProfileListKey) && TextAppend(keyPath, L"\\") && TextAppend(keyPath, sid) &&
-           ReadProfileValue(HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
+    return user.sid != nullptr && TextCopy(keyPath, ProfileListKey) && TextAppend(keyPath, L"\\") &&
+           TextAppend(keyPath, user.sid) &&
+           ReadProfileValue(user, HKEY_LOCAL_MACHINE, keyPath, L"ProfileImagePath", value) && ExpandText(out, value);
 }
 
-bool FirstUnresolvedInScope(const wchar_t* valueName)
+bool FirstUnresolvedInScope(const Scope& scope, const wchar_t* valueName)
 {
-    if (!Part->keeping)
+    ProfileReads* kept = scope.reads;
+    if (kept == nullptr)
         return true;
-    for (DWORD i = 0; i < Part->unresolvedCount; i++) {
-        if (wcscmp(Part->unresolved[i], valueName) == 0)
+    for (DWORD i = 0; i < kept->unresolvedCount; i++) {
+        if (wcscmp(kept->unresolved[i], valueName) == 0)
             return false;
     }
-    DWORD& count = Part->unresolvedCount;
-    if (count < ARRAYSIZE(Part->unresolved) && TextCopy(Part->unresolved[count], valueName))
+    DWORD& count = kept->unresolvedCount;
+    if (count < ARRAYSIZE(kept->unresolved) && TextCopy(kept->unresolved[count], valueName))
         count++;
     return true;
-}
-
-void KeepProfileReads()
-{
-    Part->count = 0;
-    Part->unresolvedCount = 0;
-    Part->keeping = true;
-}
-
-void ForgetProfileReads()
-{
-    Part->count = 0;
-    Part->unresolvedCount = 0;
-    Part->keeping = false;
-}
-
-void UseProfileReadsPart(ProfileReadsPart* part)
-{
-    Part = part;
 }

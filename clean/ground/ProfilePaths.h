@@ -1,6 +1,8 @@
 // User profiles, their shell folders, and the paths read from them.
 #pragma once
 
+#include "Scope.h"
+
 #include "../../common/Bounded.h"
 
 // Names under HKEY_USERS shorter than this are the well-known accounts' hives.
@@ -11,22 +13,17 @@ extern const wchar_t ProfileListKey[];
 // HKEY_LOCAL_MACHINE.
 extern const wchar_t ShellFoldersKey[];
 
-// The profile folder of a SID: its profile list entry's "ProfileImagePath" (REG_SZ or
-// REG_EXPAND_SZ), expanded. True when out holds it.
-bool ReadProfileFolder(const wchar_t* sid, PathBuffer& out);
+// The profile folder of a user scope: its SID's profile list entry's "ProfileImagePath" (REG_SZ
+// or REG_EXPAND_SZ), expanded. True when out holds it.
+bool ReadProfileFolder(const Scope& user, PathBuffer& out);
 // Resolves one of a user's shell folders ("Local AppData", "Startup") in that user's own terms:
 // its definition's references take the user's values only (ShellFolders.cpp), and a definition
-// that none of them resolves is logged once a scope and noted as a folder not searched. True
-// when out holds the folder's path, a full path.
-bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out);
+// that none of them resolves is logged once a scope that keeps its reads and noted as a folder
+// not searched. True when out holds the folder's path, a full path.
+bool ResolveUserShellFolder(const Scope& user, const wchar_t* valueName, PathBuffer& out);
 // Resolves one of the machine's common shell folders ("Common Desktop", "Common Programs").
 // True when out holds the folder's path.
 bool ResolveCommonShellFolder(const wchar_t* valueName, PathBuffer& out);
-// From KeepProfileReads to ForgetProfileReads, the registry values behind ReadProfileFolder and
-// ResolveUserShellFolder are read once each and kept: the steps of one user scope resolve the
-// same few, and nothing the sweep does changes them.
-void KeepProfileReads();
-void ForgetProfileReads();
 // One value read while a scope keeps its reads: where it was, whether it was there, and its text.
 struct KeptRead {
     HKEY root;
@@ -35,23 +32,22 @@ struct KeptRead {
     bool found;
     PathBuffer text;
 };
-// What a run keeps of the scope it sweeps now: the profile folder, the few shell folders its
-// steps resolve, each many times, and the user's values their definitions refer to; and the
-// definitions that did not resolve, each logged once.
-struct ProfileReadsPart {
+// What a user scope keeps of its profile paths while its sweep goes, made empty by the sweep
+// that makes the scope: the profile folder, the few shell folders its steps resolve, each many
+// times, and the user's values their definitions refer to; and the definitions that did not
+// resolve, each logged once. Nothing the sweep does changes them.
+struct ProfileReads {
     KeptRead reads[32];
     DWORD count;
-    bool keeping;
     PathBuffer unresolved[8];
     DWORD unresolvedCount;
 };
-// The part the reads use from now on; null: none.
-void UseProfileReadsPart(ProfileReadsPart* part);
-// Within this area: one value read through the reads a scope keeps (one registry read each
-// otherwise), and whether a user's definition that did not resolve is met the first time in the
-// scope kept now (always true outside one).
-bool ReadProfileValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out);
-bool FirstUnresolvedInScope(const wchar_t* valueName);
+// Within this area: one value read through the reads the scope keeps (one registry read each
+// for a scope that keeps none), and whether a user's definition that did not resolve is met the
+// first time in the scope (always true for a scope that keeps no reads).
+bool ReadProfileValue(const Scope& scope, HKEY root, const wchar_t* keyPath, const wchar_t* valueName,
+                      PathBuffer& out);
+bool FirstUnresolvedInScope(const Scope& scope, const wchar_t* valueName);
 // RemoveFolderTree expands the path it is given: true when path expands to itself, so that a
 // folder name such as "%NAME%" is never handed to it.
 bool ExpandsToItself(const PathBuffer& path);

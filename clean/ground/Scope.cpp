@@ -6,7 +6,7 @@
 
 namespace {
 
-Scope MakeScope(HKEY root, const wchar_t* sid)
+Scope MakeScope(HKEY root, const wchar_t* sid, ProfileReads* reads)
 {
     Scope scope;
     scope.root = root;
@@ -18,6 +18,12 @@ Scope MakeScope(HKEY root, const wchar_t* sid)
     // is the same key, so one visit covers it. The machine's Software is redirected: its 32-bit
     // view is Software\WOW6432Node, a key of its own.
     scope.softwareViews = !scope.softwareFits ? 0 : root == HKEY_USERS ? 1 : ARRAYSIZE(RegViews);
+    // The purge passes (the scope's uninstallers, its product, settings and add-in keys, the
+    // add-in's COM registration and Outlook records) walk both views of every scope, a user's
+    // too, where the second finds what the first left: each pass logs its start once per view,
+    // and a user's log shows both.
+    scope.purgeViews = ARRAYSIZE(RegViews);
+    scope.reads = reads;
     return scope;
 }
 
@@ -25,12 +31,12 @@ Scope MakeScope(HKEY root, const wchar_t* sid)
 
 Scope MachineScope()
 {
-    return MakeScope(HKEY_LOCAL_MACHINE, nullptr);
+    return MakeScope(HKEY_LOCAL_MACHINE, nullptr, nullptr);
 }
 
-Scope UserScope(const wchar_t* sid)
+Scope UserScope(const wchar_t* sid, ProfileReads* reads)
 {
-    return MakeScope(HKEY_USERS, sid);
+    return MakeScope(HKEY_USERS, sid, reads);
 }
 
 bool ScopeKey(const Scope& scope, const wchar_t* relativePath, PathBuffer& out)

@@ -42,7 +42,7 @@ struct Expanding {
 };
 
 struct UserTerms {
-    const wchar_t* sid;
+    const Scope* user;
     PathBuffer profile;
     Expanding expanding[MostDepth];
     DWORD depth;
@@ -106,10 +106,10 @@ Resolution ExpandFolder(UserTerms& terms, const wchar_t* valueName, const wchar_
     return expanded;
 }
 
-bool ReadUserValue(const wchar_t* sid, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
+bool ReadUserValue(const Scope& user, const wchar_t* keyPath, const wchar_t* valueName, PathBuffer& out)
 {
     PathBuffer path;
-    return ScopeKey(UserScope(sid), keyPath, path) && ReadProfileValue(HKEY_USERS, path, valueName, out);
+    return ScopeKey(user, keyPath, path) && ReadProfileValue(user, HKEY_USERS, path, valueName, out);
 }
 
 // %LOCALAPPDATA% or %APPDATA%: the user's own folder of that definition or, without one, the
@@ -117,7 +117,7 @@ bool ReadUserValue(const wchar_t* sid, const wchar_t* keyPath, const wchar_t* va
 Resolution UserFolder(UserTerms& terms, const wchar_t* valueName, const wchar_t* below, PathBuffer& out)
 {
     PathBuffer definition;
-    if (ReadUserValue(terms.sid, ShellFoldersKey, valueName, definition))
+    if (ReadUserValue(*terms.user, ShellFoldersKey, valueName, definition))
         return ExpandFolder(terms, valueName, definition, out);
     return TextCopy(out, terms.profile) && TextAppend(out, below) ? Resolution::Done : Resolution::Failed;
 }
@@ -165,7 +165,7 @@ bool LookUpAccountName(const wchar_t* sid, PathBuffer& out)
 // the profile folder, which Windows named after the account.
 bool AccountName(const UserTerms& terms, PathBuffer& out)
 {
-    if (IsMachineAccount(terms.sid) && LookUpAccountName(terms.sid, out))
+    if (IsMachineAccount(terms.user->sid) && LookUpAccountName(terms.user->sid, out))
         return true;
     const wchar_t* folder = PathFindFileNameW(terms.profile);
     return folder != terms.profile && *folder != L'\0' && wcschr(folder, L'\\') == nullptr && TextCopy(out, folder);
@@ -185,8 +185,8 @@ bool IsMachineValue(const wchar_t* name)
 Resolution LookUpSources(UserTerms& terms, const wchar_t* name, PathBuffer& out)
 {
     PathBuffer raw;
-    if (ReadUserValue(terms.sid, L"Volatile Environment", name, raw) ||
-        ReadUserValue(terms.sid, L"Environment", name, raw))
+    if (ReadUserValue(*terms.user, L"Volatile Environment", name, raw) ||
+        ReadUserValue(*terms.user, L"Environment", name, raw))
         return ExpandTerms(terms, raw, false, out);
     if (StrCmpIW(name, L"USERPROFILE") == 0)
         return TextCopy(out, terms.profile) ? Resolution::Done : Resolution::Failed;
@@ -196,7 +196,7 @@ Resolution LookUpSources(UserTerms& terms, const wchar_t* name, PathBuffer& out)
         return UserFolder(terms, L"AppData", L"\\AppData\\Roaming", out);
     if (StrCmpIW(name, L"USERNAME") == 0)
         return AccountName(terms, out) ? Resolution::Done : Resolution::Unresolved;
-    if (ReadProfileValue(HKEY_LOCAL_MACHINE, SessionEnvironmentKey, name, raw))
+    if (ReadProfileValue(*terms.user, HKEY_LOCAL_MACHINE, SessionEnvironmentKey, name, raw))
         return ExpandTerms(terms, raw, false, out);
     if (!IsMachineValue(name))
         return Resolution::Unresolved;
@@ -223,17 +223,17 @@ bool IsSearchablePath(const wchar_t* path)
 
 } // namespace
 
-bool ResolveUserShellFolder(const wchar_t* sid, const wchar_t* valueName, PathBuffer& out)
+bool ResolveUserShellFolder(const Scope& user, const wchar_t* valueName, PathBuffer& out)
 {
     UserTerms terms = {};
-    terms.sid = sid;
+    terms.user = &user;
     PathBuffer definition;
-    if (!ReadProfileFolder(sid, terms.profile) || !ReadUserValue(sid, ShellFoldersKey, valueName, definition))
+    if (!ReadProfileFolder(user, terms.profile) || !ReadUserValue(user, ShellFoldersKey, valueName, definition))
         return false;
     Resolution resolved = ExpandFolder(terms, valueName, definition, out);
-    if (resolved == Resolution::Unresolved && FirstUnresolvedInScope(valueName)) {
-        LogLine(L"Could not resolve [%s] for [%s]", definition, sid);
-        NoteNotSearched(sid, valueName, definition);
+    if (resolved == Resolution::Unresolved && FirstUnresolvedInScope(user, valueName)) {
+        LogLine(L"Could not resolve [%s] for [%s]", definition, user.sid);
+        NoteNotSearched(user.sid, valueName, definition);
     }
     return resolved == Resolution::Done && IsSearchablePath(out);
 }

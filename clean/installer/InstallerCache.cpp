@@ -85,11 +85,11 @@ void RemoveCachedInstallerFiles(const InstallerProductList& products)
     }
 }
 
-void RemoveUserInstallerFolders(const wchar_t* sid, const InstallerProductList& products)
+void RemoveUserInstallerFolders(const Scope& user, const InstallerProductList& products)
 {
     for (DWORD i = 0; i < products.count; i++) {
         PathBuffer folder;
-        if (ResolveUserShellFolder(sid, L"AppData", folder) && PathJoinName(folder, L"Microsoft") &&
+        if (ResolveUserShellFolder(user, L"AppData", folder) && PathJoinName(folder, L"Microsoft") &&
             PathJoinName(folder, L"Installer"))
             RemoveIconFolder(folder, products.products[i]);
     }

@@ -2,11 +2,12 @@
 #pragma once
 
 #include "InstallerProductList.h"
+#include "../ground/Scope.h"
 
 // The cached packages and icon folders of the products the machine names, in %WINDIR%\Installer.
 void RemoveCachedInstallerFiles(const InstallerProductList& products);
 // A user's icon folders of the products, %APPDATA%\Microsoft\Installer\<{code}>.
-void RemoveUserInstallerFolders(const wchar_t* sid, const InstallerProductList& products);
+void RemoveUserInstallerFolders(const Scope& user, const InstallerProductList& products);
 // Removes a cached package or patch of the Installer (checked by the caller) with the lines
 // "Removing cached installer package [%s] of [%s]" and "Deleting file [%s]"; a preview logs
 // "Would remove cached installer package [%s] of [%s]" alone.

@@ -4,6 +4,7 @@
 #include "InstallerFolderCounts.h"
 #include "InstallerCache.h"
 #include "../ground/ProductTargets.h"
+#include "../ground/Scope.h"
 #include "../ground/RegistryValues.h"
 
 #include "../../change/PreviewRecord.h"
@@ -98,7 +99,7 @@ void PurgeInstallerFolderCounts(const InstallerProductList& products)
 {
     ProductFolders folders = {};
     ProductTargets targets;
-    ReadProductTargets(nullptr, targets);
+    ReadProductTargets(MachineScope(), targets);
     for (DWORD i = 0; i < targets.folderCount; i++)
         AddFolder(folders, targets.folders[i]);
     PathBuffer cache;

@@ -194,7 +194,7 @@ void PurgeUserInstallerRecords(const Scope& user, const InstallerProductList& pr
             PurgeUpgradeCodes(user.root, upgradeCodes, KEY_WOW64_64KEY, products, false);
         PurgeUserPatches(installer, products);
     }
-    RemoveUserInstallerFolders(user.sid, products);
+    RemoveUserInstallerFolders(user, products);
 }
 
 void PurgeMachineInstallerRecords(const InstallerProductList& products)

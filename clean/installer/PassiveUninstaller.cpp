@@ -227,7 +227,7 @@ void UninstallProductsPassively(const Scope& scope, REGSAM view, ListReadings* r
     RegCloseKey(list);
 }
 
-void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductList& own, REGSAM view,
+void UninstallOwnPackagesPassively(const Scope& user, const InstallerProductList& own, REGSAM view,
                                    ListReadings* readings, DWORD waitMs)
 {
     // A user with no products has nothing in the machine's list: it is not read.
@@ -239,7 +239,7 @@ void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductLis
         return;
     // Each product's entry is looked up by its code, not found by reading the whole list. Its
     // uninstaller is the user's scope's: one that does not finish keeps that scope unmarked.
-    const ListScan scan = {list, view, MatchProductKey, UninstallEntry, RegRootLabel(HKEY_USERS), ProductKeyPaths[0], sid};
+    const ListScan scan = {list, view, MatchProductKey, UninstallEntry, user.label, ProductKeyPaths[0], user.sid};
     Part->scanWaitMs = waitMs;
     for (DWORD i = 0; i < own.count; i++) {
         const wchar_t* displayName = MatchProductKey(scan, own.products[i].code);

@@ -16,9 +16,9 @@ void UninstallProductsPassively(const Scope& scope, REGSAM view, ListReadings* r
 // A run of the current user alone: MsiExec /x for the user's own per-user packages (own, found
 // through the Installer's records of the user) whose entries, named by their product codes, lie in
 // the machine's uninstall list (Wine keeps them there) in one view, as the machine's pass would run
-// them, the entries only read; an uninstaller that does not finish keeps the user's scope (sid)
+// them, the entries only read; an uninstaller that does not finish keeps the user's scope
 // unmarked. Nothing is logged or read for a user with no products.
-void UninstallOwnPackagesPassively(const wchar_t* sid, const InstallerProductList& own, REGSAM view,
+void UninstallOwnPackagesPassively(const Scope& user, const InstallerProductList& own, REGSAM view,
                                    ListReadings* readings = nullptr, DWORD waitMs = UninstallerWaitMs);
 // True when an uninstaller of the scope did not finish in this run (still running when its
 // wait ended, or another installation in progress): the scope is not marked.

@@ -87,16 +87,16 @@ void SweepScopeRegistry(const Scope& scope, void (*betweenPasses)(const Scope& s
     ListReadings& readings = kept != nullptr ? *kept : own;
     // Every uninstaller of both views runs before the first key is deleted, so
     // MsiExec still finds the records of the products it removes.
-    for (REGSAM view : RegViews)
-        UninstallProductsPassively(scope, view, &readings);
+    for (DWORD v = 0; v < scope.purgeViews; v++)
+        UninstallProductsPassively(scope, RegViews[v], &readings);
     if (betweenPasses != nullptr)
         betweenPasses(scope, readings);
     // The eight purge calls: steps A, B and C for each list in each view.
-    for (REGSAM view : RegViews) {
+    for (DWORD v = 0; v < scope.purgeViews; v++) {
         for (const wchar_t* keyPath : ProductKeyPaths) {
-            PurgeProductKeyList(scope, keyPath, view, &readings);
-            PurgeSettingsKeys(scope, view);
-            PurgeAddInKeys(scope, view);
+            PurgeProductKeyList(scope, keyPath, RegViews[v], &readings);
+            PurgeSettingsKeys(scope, RegViews[v]);
+            PurgeAddInKeys(scope, RegViews[v]);
         }
     }
     PurgeComRegistration(scope);

@@ -48,14 +48,14 @@ bool ScopeNeedsCleaning(const Scope& scope)
         return true;
     LogLine(L"Skipping clean-up for [%s,%s] since signature [%s] has been marked for this scope.", scope.label,
             scope.shownSid, RunOptionsNow().signature);
-    NoteScope(scope.root, scope.sid, ScopeOutcome::SkippedSignature);
+    NoteScope(scope, ScopeOutcome::SkippedSignature);
     return false;
 }
 
 void MarkScopeCleaned(const Scope& scope)
 {
     bool unfinished = ScopeHasUnfinishedUninstaller(scope);
-    NoteScope(scope.root, scope.sid, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
+    NoteScope(scope, unfinished ? ScopeOutcome::NotMarkedUnfinished : ScopeOutcome::Cleaned);
     if (RunOptionsNow().signature[0] == L'\0')
         return;
     PathBuffer path;

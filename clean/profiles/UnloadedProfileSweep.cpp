@@ -103,7 +103,7 @@ bool FindUnloadedProfile(const wchar_t* sid, UnloadedProfile& out)
     if (IsLoaded(out.sid) || IsLoaded(out.classesName))
         return false;
     PathBuffer profile;
-    if (!ReadProfileFolder(sid, profile) || !PathIsFull(profile))
+    if (!ReadProfileFolder(UserScope(sid), profile) || !PathIsFull(profile))
         return false;
     if (!TextCopy(out.userHive, profile) || !PathJoinName(out.userHive, UserHiveFile) || !IsPlainFile(out.userHive))
         return false;
@@ -134,7 +134,7 @@ void PurgeClassHive(const Scope& user, const wchar_t* classesName)
                 PurgeProductKeys(*static_cast<const Scope*>(context), keyPath, view);
         },
         &classHive);
-    PurgeClassHiveComRegistration(classesName);
+    PurgeClassHiveComRegistration(classHive);
     RemoveClassHiveShellRegistrations(user, classesName);
 }
 

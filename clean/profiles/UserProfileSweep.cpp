@@ -34,18 +34,18 @@ namespace {
 
 // A shell folder of the user with a name appended, ready to be removed: false when
 // anything did not resolve or fit.
-bool ResolveProductPath(const wchar_t* sid, const wchar_t* valueName, const wchar_t* name, PathBuffer& out)
+bool ResolveProductPath(const Scope& user, const wchar_t* valueName, const wchar_t* name, PathBuffer& out)
 {
-    return ResolveUserShellFolder(sid, valueName, out) && PathJoinName(out, name) && ExpandsToItself(out);
+    return ResolveUserShellFolder(user, valueName, out) && PathJoinName(out, name) && ExpandsToItself(out);
 }
 
 // The user's application folder, then the program folders' product folder, each only where
 // its path expands to itself. A run of the current user alone leaves the program folders to
 // a machine run: they are the machine's, and a standard user cannot remove them.
-void RemoveProductFolders(const wchar_t* sid)
+void RemoveProductFolders(const Scope& user)
 {
     ProductFolderList folders;
-    ReadProductFolders(sid, folders);
+    ReadProductFolders(user, folders);
     if (folders.hasApplication && ExpandsToItself(folders.application) &&
         GetFileAttributesW(folders.application) != INVALID_FILE_ATTRIBUTES) {
         LogLine(L"Attempting to remove application folder [%s]", folders.application);
@@ -57,17 +57,17 @@ void RemoveProductFolders(const wchar_t* sid)
     }
 }
 
-void RemovePackageCacheEntries(const wchar_t* sid)
+void RemovePackageCacheEntries(const Scope& user)
 {
     PathBuffer cache;
-    if (ResolveProductPath(sid, L"Local AppData", L"Package Cache", cache))
+    if (ResolveProductPath(user, L"Local AppData", L"Package Cache", cache))
         RemoveUserPackageCache(cache);
 }
 
-void DeleteStartupShortcut(const wchar_t* sid)
+void DeleteStartupShortcut(const Scope& user)
 {
     PathBuffer shortcut;
-    if (!ResolveUserShellFolder(sid, L"Startup", shortcut) || !PathJoinName(shortcut, L"Zamo.lnk"))
+    if (!ResolveUserShellFolder(user, L"Startup", shortcut) || !PathJoinName(shortcut, L"Zamo.lnk"))
         return;
     // A link in the shortcut's place is left alone: Wine deletes what it points to.
     DWORD attributes = GetFileAttributesW(shortcut);
@@ -88,26 +88,26 @@ const InstallerProductList* OwnProducts = nullptr;
 void UninstallOwnPackages(const Scope& user, ListReadings& readings)
 {
     for (REGSAM view : RegViews)
-        UninstallOwnPackagesPassively(user.sid, *OwnProducts, view, &readings);
+        UninstallOwnPackagesPassively(user, *OwnProducts, view, &readings);
 }
 
-void SweepScope(const wchar_t* sid)
+void SweepScope(const wchar_t* sid, ProfileReads& reads)
 {
+    const Scope scope = UserScope(sid, &reads);
     if (wcslen(sid) < WellKnownNameLength) {
         LogLine(L"Skipping well-known SID [%s]", sid);
-        NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedWellKnown);
+        NoteScope(scope, ScopeOutcome::SkippedWellKnown);
         return;
     }
 
     // A hive of per-user class registrations has its own "*" subkey.
-    const Scope scope = UserScope(sid);
     PathBuffer probe;
     if (!ScopeKey(scope, L"*", probe))
         return;
     HKEY classes;
     if (RegOpenAsItself(scope.root, probe, KEY_READ | KEY_WOW64_64KEY, classes)) {
         LogLine(L"Skipping class branch [%s]", sid);
-        NoteScope(HKEY_USERS, sid, ScopeOutcome::SkippedClassHive);
+        NoteScope(scope, ScopeOutcome::SkippedClassHive);
         RegCloseKey(classes);
         return;
     }
@@ -128,9 +128,9 @@ void SweepScope(const wchar_t* sid)
     PurgeUserInstallerRecords(scope, products);
     FreeInstallerProducts(products);
     PurgeOutlookRecords(scope);
-    RemoveProductFolders(scope.sid);
-    RemovePackageCacheEntries(scope.sid);
-    DeleteStartupShortcut(scope.sid);
+    RemoveProductFolders(scope);
+    RemovePackageCacheEntries(scope);
+    DeleteStartupShortcut(scope);
     RemoveRunEntries(scope);
     RemoveUserActiveSetupRecords(scope.sid);
     RemoveShellRegistrations(scope);
@@ -142,7 +142,9 @@ void SweepScope(const wchar_t* sid)
 
 void SweepUserScope(const wchar_t* sid)
 {
-    KeepProfileReads();
-    SweepScope(sid);
-    ForgetProfileReads();
+    // The reads are the scope's: they end with its sweep.
+    ProfileReads reads;
+    reads.count = 0;
+    reads.unresolvedCount = 0;
+    SweepScope(sid, reads);
 }

@@ -94,20 +94,10 @@ void PurgeClassRoot(HKEY root, const wchar_t* classesPath, REGSAM view)
         PurgeClassKeys(root, classesPath, classId, view);
 }
 
-struct ClassesKey {
-    HKEY root;
-    const wchar_t* path;
-};
-
-void PurgeBothViews(HKEY root, const wchar_t* classesPath)
+void PurgeScopeViews(const Scope& scope, const wchar_t* classesPath)
 {
-    ClassesKey classes = {root, classesPath};
-    RegForEachView(
-        [](REGSAM view, void* context) {
-            const ClassesKey& key = *static_cast<const ClassesKey*>(context);
-            PurgeClassRoot(key.root, key.path, view);
-        },
-        &classes);
+    for (DWORD v = 0; v < scope.purgeViews; v++)
+        PurgeClassRoot(scope.root, classesPath, RegViews[v]);
 }
 
 } // namespace
@@ -116,12 +106,12 @@ void PurgeComRegistration(const Scope& scope)
 {
     PathBuffer classesPath;
     if (ScopeKey(scope, L"Software\\Classes", classesPath))
-        PurgeBothViews(scope.root, classesPath);
+        PurgeScopeViews(scope, classesPath);
 }
 
-void PurgeClassHiveComRegistration(const wchar_t* classesName)
+void PurgeClassHiveComRegistration(const Scope& classHive)
 {
     PathBuffer classesPath;
-    if (TextCopy(classesPath, classesName))
-        PurgeBothViews(HKEY_USERS, classesPath);
+    if (classHive.sid != nullptr && TextCopy(classesPath, classHive.sid))
+        PurgeScopeViews(classHive, classesPath);
 }

@@ -172,9 +172,9 @@ void BeginScope(ShellScope& scope, const Scope& where, bool withSoftware)
 {
     scope.where = &where;
     scope.withSoftware = withSoftware;
-    ReadProductTargets(where.sid, scope.targets);
+    ReadProductTargets(where, scope.targets);
     scope.user = where.sid != nullptr;
-    ReadProductTargets(nullptr, scope.machine);
+    ReadProductTargets(MachineScope(), scope.machine);
     scope.classCount = 0;
     scope.seenCount = 0;
 }

@@ -57,7 +57,7 @@ void NoteEntries()
         return;
     Part->noted = true;
     ProductTargets targets;
-    ReadProductTargets(nullptr, targets);
+    ReadProductTargets(MachineScope(), targets);
     for (DWORD v = 0; v < ARRAYSIZE(RegViews); v++) {
         HKEY list;
         if (!RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, ActiveSetupListPath, RegViews[v]) ||
@@ -118,7 +118,7 @@ void RemoveProductActiveSetupEntries()
 {
     NoteEntries();
     ProductTargets targets;
-    ReadProductTargets(nullptr, targets);
+    ReadProductTargets(MachineScope(), targets);
     for (DWORD v = 0; v < ARRAYSIZE(RegViews); v++) {
         HKEY list;
         if (Part->entries[v].count == 0 ||

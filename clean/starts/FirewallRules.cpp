@@ -3,6 +3,7 @@
 // name goes only when every rule of that name is the product's.
 #include "FirewallRules.h"
 #include "../ground/ProductTargets.h"
+#include "../ground/Scope.h"
 
 #include "../../change/ServiceChanges.h"
 #include "../../common/ComThread.h"
@@ -117,7 +118,7 @@ void RemoveFirewallRules()
                                    reinterpret_cast<void**>(&policy))) &&
         SUCCEEDED(policy->get_Rules(&rules)) && rules != nullptr) {
         ProductTargets targets;
-        ReadProductTargets(nullptr, targets);
+        ReadProductTargets(MachineScope(), targets);
         RuleNames names = {};
         ReadRuleNames(rules, targets, names);
         for (DWORD i = 0; i < names.products.count; i++) {

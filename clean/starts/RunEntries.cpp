@@ -57,7 +57,7 @@ void RemoveRunValues(const Scope& scope, const wchar_t* runKey, REGSAM view, con
 void RemoveRunEntries(const Scope& scope)
 {
     ProductTargets targets;
-    ReadProductTargets(scope.sid, targets);
+    ReadProductTargets(scope, targets);
     for (DWORD v = 0; v < scope.softwareViews; v++) {
         for (const wchar_t* runKey : RunKeys)
             RemoveRunValues(scope, runKey, RegViews[v], targets);

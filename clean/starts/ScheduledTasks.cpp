@@ -3,6 +3,7 @@
 // such tasks alone filled.
 #include "ScheduledTasks.h"
 #include "../ground/ProductTargets.h"
+#include "../ground/Scope.h"
 
 #include "../../change/ServiceChanges.h"
 #include "../../common/ComThread.h"
@@ -178,7 +179,7 @@ void RemoveProductTasks()
         if (rootPath != nullptr && SUCCEEDED(service->Connect(none, none, none, none)) &&
             SUCCEEDED(service->GetFolder(rootPath, &root))) {
             ProductTargets targets;
-            ReadProductTargets(nullptr, targets);
+            ReadProductTargets(MachineScope(), targets);
             RemoveTasksBelow(root, targets);
             root->Release();
         }

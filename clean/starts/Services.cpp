@@ -2,6 +2,7 @@
 // deleted through the Service Control Manager.
 #include "Services.h"
 #include "../ground/ProductTargets.h"
+#include "../ground/Scope.h"
 
 #include "../../change/ServiceChanges.h"
 #include "../../log/log.h"
@@ -66,7 +67,7 @@ void RemoveProductServices()
     if (manager == nullptr)
         return;
     ProductTargets targets;
-    ReadProductTargets(nullptr, targets);
+    ReadProductTargets(MachineScope(), targets);
     DWORD count = 0;
     ENUM_SERVICE_STATUS_PROCESSW* list = ListServices(manager, count);
     for (DWORD i = 0; list != nullptr && i < count; i++) {

@@ -3,6 +3,7 @@
 #include "Shortcuts.h"
 #include "../Catalogue.h"
 #include "../ground/ProductTargets.h"
+#include "../ground/Scope.h"
 #include "../ground/ProfilePaths.h"
 
 #include "../../change/FileChanges.h"
@@ -125,13 +126,13 @@ void WalkShellFolder(const PathBuffer& folder, const ProductTargets& targets, bo
 void DeleteUserShortcuts(const Scope& user)
 {
     ProductTargets targets;
-    ReadProductTargets(user.sid, targets);
+    ReadProductTargets(user, targets);
     // The shell's link object needs COM on the worker thread for the step.
     bool com = BeginComWork();
     PathBuffer folder;
-    if (ResolveUserShellFolder(user.sid, L"Desktop", folder))
+    if (ResolveUserShellFolder(user, L"Desktop", folder))
         WalkShellFolder(folder, targets, false);
-    if (ResolveUserShellFolder(user.sid, L"Programs", folder))
+    if (ResolveUserShellFolder(user, L"Programs", folder))
         WalkShellFolder(folder, targets, true);
     EndComWork(com);
 }
@@ -144,7 +145,7 @@ void DeleteCommonShortcuts()
     bool havePrograms = ResolveCommonShellFolder(L"Common Programs", programs);
 
     ProductTargets targets;
-    ReadProductTargets(nullptr, targets);
+    ReadProductTargets(MachineScope(), targets);
     // The shell's link object needs COM on the worker thread for the step.
     bool com = BeginComWork();
     if (haveDesktop)

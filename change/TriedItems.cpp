@@ -2,7 +2,6 @@
 // tried, and found again by name through a hashed index, so that noting an item costs the
 // same however many the record holds.
 #include "PreviewItems.h"
-#include "RunOutcome.h"
 #include "ScheduledNames.h"
 #include "TriedItems.h"
 

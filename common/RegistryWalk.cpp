@@ -3,12 +3,6 @@
 
 const REGSAM RegViews[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
-void RegForEachView(void (*visit)(REGSAM view, void* context), void* context)
-{
-    for (REGSAM view : RegViews)
-        visit(view, context);
-}
-
 bool RegViewShowsOwnKey(HKEY root, const wchar_t* path, REGSAM view)
 {
     if (view != KEY_WOW64_32KEY)

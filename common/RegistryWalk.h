@@ -8,8 +8,6 @@
 
 // The registry views a walk visits, the 64-bit view first.
 extern const REGSAM RegViews[2];
-// Calls visit once for each of RegViews, in their order, with the caller's context.
-void RegForEachView(void (*visit)(REGSAM view, void* context), void* context);
 // Whether a walk of root\path has to visit view: the 64-bit view always; the 32-bit view when
 // it shows another key than the 64-bit view (a key both views share is covered by the first).
 bool RegViewShowsOwnKey(HKEY root, const wchar_t* path, REGSAM view);

@@ -7,18 +7,11 @@
 #include "../../change/RegistryChanges.h"
 #include "../../common/RegistryWalk.h"
 
-namespace {
-
-void PurgeView(REGSAM view, void*)
-{
-    for (const wchar_t* path : ClickToRunAddInKeyPaths)
-        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RegRootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
-}
-
-} // namespace
-
 void PurgeClickToRunAddIns()
 {
     // Silent, as the add-in keys of the registry purge are: a preview names each.
-    RegForEachView(PurgeView, nullptr);
+    for (REGSAM view : RegViews) {
+        for (const wchar_t* path : ClickToRunAddInKeyPaths)
+            DeleteRegistryTree(HKEY_LOCAL_MACHINE, path, view, {RegRootLabel(HKEY_LOCAL_MACHINE), path, nullptr});
+    }
 }

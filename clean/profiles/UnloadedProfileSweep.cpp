@@ -128,12 +128,10 @@ void PurgeClassHive(const Scope& user, const wchar_t* classesName)
 {
     // The class hive's product keys are read at its top, as a scope of its own.
     Scope classHive = UserScope(classesName);
-    RegForEachView(
-        [](REGSAM view, void* context) {
-            for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
-                PurgeProductKeys(*static_cast<const Scope*>(context), keyPath, view);
-        },
-        &classHive);
+    for (DWORD v = 0; v < classHive.purgeViews; v++) {
+        for (const wchar_t* keyPath : ClassHiveProductKeyPaths)
+            PurgeProductKeys(classHive, keyPath, RegViews[v]);
+    }
     PurgeClassHiveComRegistration(classHive);
     RemoveClassHiveShellRegistrations(user, classesName);
 }

@@ -97,17 +97,9 @@ void RemoveApplications(const ShellScope& scope, const ClassRoot& root)
     }
 }
 
-// A class root being opened in each view.
-struct ClassRootPath {
-    ShellScope& scope;
-    const wchar_t* path;
-};
-
 // Opens the class root in one view, unless another view showed its key already.
-void OpenClassRoot(REGSAM view, void* context)
+void OpenClassRoot(ShellScope& scope, const wchar_t* path, REGSAM view)
 {
-    ShellScope& scope = static_cast<ClassRootPath*>(context)->scope;
-    const wchar_t* path = static_cast<ClassRootPath*>(context)->path;
     ClassRoot& root = scope.classes[scope.classCount];
     root = {};
     if (!TextCopy(root.path, path) || !OpenClassRootKey(scope.where->root, path, view, root.key))
@@ -123,8 +115,8 @@ void OpenClassRoot(REGSAM view, void* context)
 // Opens the class root at path in each view, once for each key of its own.
 void OpenClassRoots(ShellScope& scope, const wchar_t* path)
 {
-    ClassRootPath root = {scope, path};
-    RegForEachView(OpenClassRoot, &root);
+    for (REGSAM view : RegViews)
+        OpenClassRoot(scope, path, view);
 }
 
 void CloseClassRoots(ShellScope& scope)

@@ -91,7 +91,7 @@ bool IsScopeMarkerOnly(HKEY root, const wchar_t* path)
     if (RegHoldsAtMost(maker, 1, 0) && RegEnumSubkeys(maker, CopyFirstName, &name) &&
         CompareStringOrdinal(name, -1, markerName + 1, -1, TRUE) == CSTR_EQUAL) {
         HKEY marker;
-        if (RegOpenAsItself(maker, name, KEY_READ | KEY_WOW64_64KEY, marker)) {
+        if (RegOpenSubkeyOf(maker, name, KEY_READ | KEY_WOW64_64KEY, marker)) {
             markerOnly = HoldsDefaultValueAtMost(marker);
             RegCloseKey(marker);
         }

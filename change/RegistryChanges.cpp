@@ -16,12 +16,14 @@ extern "C" ULONG NTAPI RtlNtStatusToDosError(LONG status);
 
 namespace {
 
-// False with GetLastError telling why the key itself stayed.
-bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
+// False with GetLastError telling why the key itself stayed. A child is one a walk of its parent
+// has just named.
+bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view, bool child)
 {
     // Opened as the preview names it: a link on the way or at the end is not followed.
+    const REGSAM access = KEY_READ | DELETE | view;
     HKEY key;
-    if (!RegOpenAsItself(parent, subkey, KEY_READ | DELETE | view, key))
+    if (!(child ? RegOpenSubkeyOf(parent, subkey, access, key) : RegOpenAsItself(parent, subkey, access, key)))
         return false;
     // The children's names are read before the first deletion, which moves the later ones
     // down. A name that cannot be opened as read (one with a NUL inside it) stays, and so
@@ -29,7 +31,7 @@ bool DeleteTree(HKEY parent, const wchar_t* subkey, REGSAM view)
     NameList children = {};
     RegReadSubkeyNames(key, children);
     for (DWORD i = 0; i < children.count; i++)
-        DeleteTree(key, children.names[i], view);
+        DeleteTree(key, children.names[i], view, true);
     FreeNames(children);
     LONG status = NtDeleteKey(key);
     RegCloseKey(key);
@@ -110,7 +112,7 @@ Change DeleteRegistryTree(HKEY parent, const wchar_t* subkey, REGSAM view, const
         PreviewKeyRemoval(parent, subkey, view, shown);
         return Change::Previewed;
     }
-    return Outcome(DeleteTree(parent, subkey, view));
+    return Outcome(DeleteTree(parent, subkey, view, false));
 }
 
 Change DeleteRegistryValue(HKEY key, const wchar_t* valueName, const ShownKey& shown)

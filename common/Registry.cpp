@@ -126,47 +126,11 @@ bool ParentName(HKEY parent, RegistryName& out)
     return (reinterpret_cast<ULONG_PTR>(parent) & 0x80000000) == 0 && RegKernelName(parent, out);
 }
 
-// The quick way, in three calls: the whole path opened at once (a link at its end as itself) is
-// the key asked for when the kernel names it as the parent's name and the path, so that no link
-// on the way and no view led elsewhere. ERROR_MORE_DATA when that cannot be told this way (a
-// view's own key, a link, a path ending at a user's classes): then each component is opened.
-LONG OpenWhole(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
+// Opens parent\path one component at a time: REG_OPTION_OPEN_LINK covers only the last one of a
+// path, and a link further up would be followed. Views apply to every relative open; a key on
+// the way is opened only to read whether it is a link.
+bool OpenEachComponent(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
 {
-    const wchar_t* last = wcsrchr(path, L'\\');
-    RegistryName parentName;
-    if (last == nullptr || last[1] == L'\0' || StrCmpIW(last + 1, L"Classes") == 0 || !ParentName(parent, parentName))
-        return ERROR_MORE_DATA;
-    LONG opened = RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, access, &key);
-    if (opened != ERROR_SUCCESS)
-        return opened;
-    RegistryName name;
-    size_t length = wcslen(parentName);
-    if (RegKernelName(key, name) && StrCmpNIW(name, parentName, static_cast<int>(length)) == 0 &&
-        name[length] == L'\\' && StrCmpIW(name + length + 1, path) == 0)
-        return ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ERROR_MORE_DATA;
-}
-
-} // namespace
-
-bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
-{
-    // Each component is opened on its own: REG_OPTION_OPEN_LINK covers only the last one of a
-    // path, and a link further up would be followed. Views apply to every relative open; a
-    // key on the way is opened only to read whether it is a link.
-    // A path that cannot be opened whole cannot be opened component by component either.
-    LONG whole = OpenWhole(parent, path, access, key);
-    if (whole != ERROR_MORE_DATA) {
-        SetLastError(static_cast<DWORD>(whole));
-        return whole == ERROR_SUCCESS;
-    }
-    // A parent that is a link, opened as itself at the end of an earlier path, has nothing below
-    // it: a relative open from it would reach into what it leads to.
-    if ((reinterpret_cast<ULONG_PTR>(parent) & 0x80000000) == 0 && IsLink(parent)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return false;
-    }
     const REGSAM walk = KEY_QUERY_VALUE | (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
     HKEY current = parent;
     const wchar_t* rest = path;
@@ -190,6 +154,14 @@ bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
             return false;
         }
         if (last) {
+            // A parent that is a link, opened as itself at the end of an earlier path, has nothing
+            // below it: a relative open from it reaches into what it leads to. Asked only once
+            // something was found, since most opens below a key find nothing.
+            if ((reinterpret_cast<ULONG_PTR>(parent) & 0x80000000) == 0 && IsLink(parent)) {
+                RegCloseKey(next);
+                SetLastError(ERROR_FILE_NOT_FOUND);
+                return false;
+            }
             key = next;
             return true;
         }
@@ -199,6 +171,70 @@ bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
     if (current != parent)
         RegCloseKey(current);
     return false;
+}
+
+// The quick way, in three calls: the whole path opened at once (with options, a link at its end
+// as itself) is the key asked for when the kernel names it as the parent's name and the path, so
+// that no link on the way and no view led elsewhere; opened without REG_OPTION_OPEN_LINK, a link
+// at the end would have led elsewhere too. ERROR_MORE_DATA when that cannot be told this way (a
+// view's own key, a link, a path ending at a user's classes): then each component is opened.
+LONG OpenWhole(HKEY parent, const wchar_t* path, DWORD options, REGSAM access, HKEY& key)
+{
+    const wchar_t* last = wcsrchr(path, L'\\');
+    RegistryName parentName;
+    if (last == nullptr || last[1] == L'\0' || StrCmpIW(last + 1, L"Classes") == 0 || !ParentName(parent, parentName))
+        return ERROR_MORE_DATA;
+    LONG opened = RegOpenKeyExW(parent, path, options, access, &key);
+    if (opened != ERROR_SUCCESS)
+        return opened;
+    RegistryName name;
+    size_t length = wcslen(parentName);
+    if (RegKernelName(key, name) && StrCmpNIW(name, parentName, static_cast<int>(length)) == 0 &&
+        name[length] == L'\\' && StrCmpIW(name + length + 1, path) == 0)
+        return ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ERROR_MORE_DATA;
+}
+
+} // namespace
+
+bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
+{
+    // A path that cannot be opened whole cannot be opened component by component either.
+    LONG whole = OpenWhole(parent, path, REG_OPTION_OPEN_LINK, access, key);
+    if (whole != ERROR_MORE_DATA) {
+        SetLastError(static_cast<DWORD>(whole));
+        return whole == ERROR_SUCCESS;
+    }
+    return OpenEachComponent(parent, path, access, key);
+}
+
+bool RegOpenPlain(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key)
+{
+    // Opened whole, a link at the end is followed and so leads elsewhere: what the quick way
+    // finds is no link. Opened component by component, the key is asked.
+    LONG whole = OpenWhole(parent, path, 0, access, key);
+    if (whole != ERROR_MORE_DATA) {
+        SetLastError(static_cast<DWORD>(whole));
+        return whole == ERROR_SUCCESS;
+    }
+    if (!OpenEachComponent(parent, path, access, key))
+        return false;
+    if (!IsLink(key))
+        return true;
+    RegCloseKey(key);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+}
+
+bool RegOpenSubkeyOf(HKEY key, const wchar_t* name, REGSAM access, HKEY& subkey)
+{
+    // What is not one plain name, and the one name that can be Windows' own link, take the long way.
+    if (name[0] == L'\0' || wcschr(name, L'\\') != nullptr || StrCmpIW(name, L"Classes") == 0)
+        return RegOpenAsItself(key, name, access, subkey);
+    LONG opened = RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK, access, &subkey);
+    SetLastError(static_cast<DWORD>(opened));
+    return opened == ERROR_SUCCESS;
 }
 
 bool RegKernelNameOf(HKEY parent, const wchar_t* path, REGSAM access, RegistryName& out)
@@ -214,8 +250,10 @@ bool RegKernelNameOf(HKEY parent, const wchar_t* path, REGSAM access, RegistryNa
 
 bool RegOpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key)
 {
-    return RegOpenAsItself(parent, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key) ||
-           RegOpenAsItself(parent, path, KEY_QUERY_VALUE | view, key);
+    if (RegOpenAsItself(parent, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key))
+        return true;
+    // Only a key there that denies the right to set values is worth a second open.
+    return GetLastError() == ERROR_ACCESS_DENIED && RegOpenAsItself(parent, path, KEY_QUERY_VALUE | view, key);
 }
 
 bool RegHoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount)

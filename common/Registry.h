@@ -30,6 +30,16 @@ bool RegSameKey(const wchar_t* name, const wchar_t* other);
 // path that meets a link. A parent that is itself a link opened as itself has nothing below it.
 bool RegOpenAsItself(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
 
+// Opens parent\path as RegOpenAsItself does, but only a key that is no registry link itself: one
+// below which RegOpenSubkeyOf reaches a subkey in one call. A link at the end is not found.
+bool RegOpenPlain(HKEY parent, const wchar_t* path, REGSAM access, HKEY& key);
+
+// Opens the subkey name of key as itself, in one call, for a key known to be no registry link:
+// one RegOpenPlain opened, or one whose walk has just handed over name (a link holds no
+// subkeys). Below such a key one name has no link on the way; the subkey itself may be a link,
+// opened as itself. A name that can be Windows' own link is opened by RegOpenAsItself.
+bool RegOpenSubkeyOf(HKEY key, const wchar_t* name, REGSAM access, HKEY& subkey);
+
 // The kernel's name of parent\path opened as itself with access; false when it cannot be
 // opened so. out is empty when the name does not fit.
 bool RegKernelNameOf(HKEY parent, const wchar_t* path, REGSAM access, RegistryName& out);

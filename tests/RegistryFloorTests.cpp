@@ -9,7 +9,8 @@
 
 namespace {
 
-const std::wstring Sid = L"S-1-5-21-7350-7351-7352-1307";
+#define SID_TEXT L"S-1-5-21-7350-7351-7352-1307"
+const std::wstring Sid = SID_TEXT;
 const std::wstring UserKernelRoot = L"\\REGISTRY\\User\\" + Sid;
 
 std::wstring User(const std::wstring& path)
@@ -180,6 +181,71 @@ TEST_F(RegistryFloorTest, KeyIsReachedAsItselfOrNotAtAll)
     EXPECT_FALSE(RegOpenAsItself(link, L"Child", KEY_READ | KEY_WOW64_64KEY, child));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     RegCloseKey(link);
+}
+
+// The list keys whose entries are opened one call each: a plain key is found where no link is
+// on the way or at the end, and below it each name is reached as itself.
+TEST_F(RegistryFloorTest, PlainKeysAndTheSubkeysBelowThem)
+{
+    ASSERT_TRUE(SetString(HKEY_USERS, User(L"Target\\Child"), L"V", L"x"));
+    ASSERT_TRUE(CreateKey(HKEY_USERS, User(L"List\\Entry")));
+    ASSERT_TRUE(CreateKey(HKEY_USERS, Sid + L"_Classes\\Zc.Type"));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, L"Software\\ZcFloorTest\\Narrow\\Entry", KEY_WOW64_32KEY));
+    const std::wstring target = UserKernelRoot + L"\\Target";
+    RegistryLink atEnd(HKEY_USERS, User(L"AtEnd"), target);
+    RegistryLink onTheWay(HKEY_USERS, User(L"Way"), target);
+    RegistryLink entryLink(HKEY_USERS, User(L"List\\Linked"), target);
+    RegistryLink usersClasses(HKEY_USERS, User(L"Software\\Classes"), UserKernelRoot + L"_Classes");
+    if (!atEnd.Made() || !onTheWay.Made() || !entryLink.Made() || !usersClasses.Made())
+        GTEST_SKIP() << "this Wine cannot make a registry link";
+    const struct {
+        HKEY root;
+        std::wstring path;
+        REGSAM view;
+        const wchar_t* subkey;       // opened below the plain key, when it is found
+        const wchar_t* kernelName;   // of the plain key below \REGISTRY, or null where none is found
+        const wchar_t* subkeyName;   // of the subkey below \REGISTRY, or null where none is found
+    } cases[] = {
+        {HKEY_USERS, User(L"List"), KEY_WOW64_64KEY, L"Entry", L"\\User\\" SID_TEXT L"\\List",
+         L"\\User\\" SID_TEXT L"\\List\\Entry"},
+        // An entry that is a link is opened as itself, never as what it leads to.
+        {HKEY_USERS, User(L"List"), KEY_WOW64_64KEY, L"Linked", L"\\User\\" SID_TEXT L"\\List",
+         L"\\User\\" SID_TEXT L"\\List\\Linked"},
+        {HKEY_USERS, User(L"List"), KEY_WOW64_64KEY, L"Missing", L"\\User\\" SID_TEXT L"\\List", nullptr},
+        {HKEY_USERS, User(L"AtEnd"), KEY_WOW64_64KEY, L"Child", nullptr, nullptr},
+        {HKEY_USERS, User(L"Way\\Child"), KEY_WOW64_64KEY, nullptr, nullptr, nullptr},
+        // Windows' own link of a user's classes is followed, at the end and as a name below.
+        {HKEY_USERS, User(L"Software\\Classes"), KEY_WOW64_64KEY, L"Zc.Type", L"\\User\\" SID_TEXT L"_Classes",
+         L"\\User\\" SID_TEXT L"_Classes\\Zc.Type"},
+        {HKEY_USERS, User(L"Software"), KEY_WOW64_64KEY, L"Classes", L"\\User\\" SID_TEXT L"\\Software",
+         L"\\User\\" SID_TEXT L"_Classes"},
+        // A view's own key is told by its components, the quick way cannot.
+        {HKEY_LOCAL_MACHINE, L"Software\\ZcFloorTest\\Narrow", KEY_WOW64_32KEY, L"Entry",
+         L"\\Machine\\Software\\Wow6432Node\\ZcFloorTest\\Narrow",
+         L"\\Machine\\Software\\Wow6432Node\\ZcFloorTest\\Narrow\\Entry"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        HKEY plain;
+        bool found = RegOpenPlain(c.root, c.path.c_str(), KEY_READ | c.view, plain);
+        ASSERT_EQ(found, c.kernelName != nullptr);
+        if (!found) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+            continue;
+        }
+        RegistryName name;
+        EXPECT_TRUE(RegKernelName(plain, name));
+        EXPECT_TRUE(RegSameKey(name, (L"\\REGISTRY" + std::wstring(c.kernelName)).c_str())) << name;
+        HKEY subkey;
+        bool reached = RegOpenSubkeyOf(plain, c.subkey, KEY_READ | c.view, subkey);
+        RegCloseKey(plain);
+        ASSERT_EQ(reached, c.subkeyName != nullptr);
+        if (!reached)
+            continue;
+        EXPECT_TRUE(RegKernelName(subkey, name));
+        EXPECT_TRUE(RegSameKey(name, (L"\\REGISTRY" + std::wstring(c.subkeyName)).c_str())) << name;
+        RegCloseKey(subkey);
+    }
 }
 
 } // namespace

@@ -98,7 +98,7 @@ ListReading& ChooseReading(const ListScan& scan, ListReadings* readings, ListRea
 bool SubkeyExists(HKEY list, REGSAM view, const wchar_t* name)
 {
     HKEY key;
-    if (!RegOpenAsItself(list, name, KEY_READ | view, key))
+    if (!RegOpenSubkeyOf(list, name, KEY_READ | view, key))
         return false;
     RegCloseKey(key);
     return true;

@@ -16,7 +16,7 @@ enum class Taken {
               // and the scan goes on after the entry's index (at it, if the entry is gone)
 };
 struct ListScan {
-    HKEY list;
+    HKEY list;  // opened by RegOpenPlain: its entries are opened one call each
     REGSAM view;
     // Examines one entry: what it matched (a catalogue name, or other text), or null.
     const wchar_t* (*match)(const ListScan& scan, const wchar_t* name);

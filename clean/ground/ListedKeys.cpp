@@ -21,7 +21,7 @@ Change RemoveListedKey(HKEY parent, const wchar_t* name, REGSAM view, const wcha
 const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
 {
     HKEY entry;
-    if (!RegOpenAsItself(scan.list, name, KEY_READ | scan.view, entry))
+    if (!RegOpenSubkeyOf(scan.list, name, KEY_READ | scan.view, entry))
         return nullptr;
     const wchar_t* displayName = KeyCatalogueName(entry, L"DisplayName");
     if (displayName == nullptr)
@@ -38,10 +38,10 @@ const wchar_t* MatchProductKey(const ListScan& scan, const wchar_t* name)
 void RemoveKeyOfList(HKEY root, const wchar_t* list, const wchar_t* name, REGSAM view)
 {
     HKEY parent;
-    if (!RegOpenAsItself(root, list, KEY_READ | view, parent))
+    if (!RegOpenPlain(root, list, KEY_READ | view, parent))
         return;
     HKEY probe;
-    if (!RegOpenAsItself(parent, name, KEY_READ | view, probe)) {
+    if (!RegOpenSubkeyOf(parent, name, KEY_READ | view, probe)) {
         RegCloseKey(parent);
         return;
     }

@@ -29,11 +29,12 @@ bool NotesMaker(const RegValue& value, void* context)
 // Every value type is read as UTF-16 text that ends at its first NUL or with the data.
 const wchar_t* ComponentMentionsMaker(const ListScan& scan, const wchar_t* name)
 {
+    // A record whose whole path does not fit is never examined: no line could name it.
     PathBuffer componentPath;
     if (!FormatText(componentPath, L"%s\\%s\\Components\\%s", InstallerUserData, scan.sid, name))
         return nullptr;
     HKEY component;
-    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, componentPath, ReadAccess, component))
+    if (!RegOpenSubkeyOf(scan.list, name, ReadAccess, component))
         return nullptr;
     // A name or data too long for its buffer is never read cut: met before the maker, it
     // counts as another's, and the record stays.
@@ -72,7 +73,7 @@ void PurgeRecordList(const wchar_t* sid, const wchar_t* kind, const wchar_t* (*m
     if (!FormatText(listPath, L"%s\\%s\\%s", InstallerUserData, sid, kind))
         return;
     HKEY list;
-    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, listPath, ReadAccess, list))
+    if (!RegOpenPlain(HKEY_LOCAL_MACHINE, listPath, ReadAccess, list))
         return;
     ScanList({list, KEY_WOW64_64KEY, match, take, L"HKLM", listPath, sid}, readings);
     RegCloseKey(list);

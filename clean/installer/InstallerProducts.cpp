@@ -60,14 +60,14 @@ void ReadProductList(HKEY root, const wchar_t* path, const wchar_t* sid, REGSAM 
                      InstallerProductList& out)
 {
     HKEY list;
-    if (!RegOpenAsItself(root, path, KEY_READ | view, list))
+    if (!RegOpenPlain(root, path, KEY_READ | view, list))
         return;
     ListReading own = {};
     const ListReading& reading = ReadListOnce({list, view, match, nullptr, RegRootLabel(root), path, sid}, readings, own);
     for (DWORD i = 0; i < reading.count; i++) {
         const wchar_t* name = reading.matches[i].name;
         HKEY product;
-        if (!IsPackedCode(name) || !RegOpenAsItself(list, name, KEY_READ | view, product))
+        if (!IsPackedCode(name) || !RegOpenSubkeyOf(list, name, KEY_READ | view, product))
             continue;
         const wchar_t* displayName = KeyCatalogueName(product, L"ProductName");
         if (displayName != nullptr && AddProduct(out, name, displayName, machine))
@@ -120,7 +120,7 @@ bool ReadUserDataRecord(const wchar_t* name, void* context)
         return true;
     }
     HKEY product;
-    if (!RegOpenAsItself(reading.scan.list, name, ReadAccess, product))
+    if (!RegOpenSubkeyOf(reading.scan.list, name, ReadAccess, product))
         return true;
     ReadUserDataProduct(reading, product, name, index);
     RegCloseKey(product);
@@ -137,7 +137,7 @@ void ReadUserDataSid(HKEY userData, const wchar_t* sid, ListReadings* readings, 
     PathBuffer fullPath;
     HKEY products;
     if (!RegJoinPath(productsPath, sid, L"Products") || !RegJoinPath(fullPath, InstallerUserData, productsPath) ||
-        !RegOpenAsItself(userData, productsPath, ReadAccess, products))
+        !RegOpenPlain(userData, productsPath, ReadAccess, products))
         return;
     const ListScan scan = {products, KEY_WOW64_64KEY, MatchCataloguedRecord, nullptr, L"HKLM", fullPath, sid};
     UserDataReading reading = {scan, KeepListReading(scan, readings), out, 0};
@@ -200,7 +200,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
                           InstallerProductList& out)
 {
     HKEY list;
-    if (!RegOpenAsItself(root, path, KEY_READ | view, list))
+    if (!RegOpenPlain(root, path, KEY_READ | view, list))
         return;
     ListReading own = {};
     const ListReading& reading =
@@ -209,7 +209,7 @@ void ReadUninstallEntries(HKEY root, const wchar_t* path, const wchar_t* sid, RE
         const wchar_t* name = reading.matches[i].name;
         wchar_t packed[33];
         HKEY entry;
-        if (!PackProductCode(name, packed) || !RegOpenAsItself(list, name, KEY_READ | view, entry))
+        if (!PackProductCode(name, packed) || !RegOpenSubkeyOf(list, name, KEY_READ | view, entry))
             continue;
         const wchar_t* displayName = KeyCatalogueName(entry, L"DisplayName");
         if (displayName != nullptr)

@@ -51,7 +51,7 @@ void RemoveWaitingProductKey(const Scope& user, const InstallerProduct& product)
     for (const wchar_t* keyPath : userLists) {
         PathBuffer path;
         HKEY list;
-        if (!ScopeKey(user, keyPath, path) || !RegOpenAsItself(user.root, path, KEY_READ | KEY_WOW64_64KEY, list))
+        if (!ScopeKey(user, keyPath, path) || !RegOpenPlain(user.root, path, KEY_READ | KEY_WOW64_64KEY, list))
             continue;
         ListScan scan = {list, KEY_WOW64_64KEY, MatchProductKey, nullptr, user.label, path, user.sid};
         const wchar_t* displayName = MatchProductKey(scan, product.packed);

@@ -217,7 +217,7 @@ void UninstallProductsPassively(const Scope& scope, REGSAM view, ListReadings* r
     if (!fits)
         return;
     HKEY list;
-    if (!RegOpenAsItself(scope.root, listPath, KEY_READ | view, list))
+    if (!RegOpenPlain(scope.root, listPath, KEY_READ | view, list))
         return;
     // Under HKEY_USERS both views show one list: an entry whose uninstaller the preview
     // has passed already is passed over by the matcher, as a real run finds it gone.
@@ -235,7 +235,7 @@ void UninstallOwnPackagesPassively(const Scope& user, const InstallerProductList
         return;
     LogLine(L"Attempting to uninstall Zamo components passively");
     HKEY list;
-    if (!RegOpenAsItself(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], KEY_READ | view, list))
+    if (!RegOpenPlain(HKEY_LOCAL_MACHINE, ProductKeyPaths[0], KEY_READ | view, list))
         return;
     // Each product's entry is looked up by its code, not found by reading the whole list. Its
     // uninstaller is the user's scope's: one that does not finish keeps that scope unmarked.

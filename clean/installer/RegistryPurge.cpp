@@ -39,7 +39,7 @@ void PurgeProductKeyList(const Scope& scope, const wchar_t* keyPath, REGSAM view
     if (!ScopeKey(scope, keyPath, path))
         return;
     HKEY key;
-    if (!RegOpenAsItself(scope.root, path, KEY_READ | view, key))
+    if (!RegOpenPlain(scope.root, path, KEY_READ | view, key))
         return;
     bool userInstallerList = scope.root == HKEY_USERS && (StrCmpIW(keyPath, ProductKeyPaths[1]) == 0 ||
                                                     StrCmpIW(keyPath, ProductKeyPaths[2]) == 0);

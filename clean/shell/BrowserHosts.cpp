@@ -27,7 +27,7 @@ bool NoteProductHost(const wchar_t* name, void* context)
 {
     HostReading& reading = *static_cast<HostReading*>(context);
     HKEY host;
-    if (!RegOpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, host))
+    if (!RegOpenSubkeyOf(reading.list, name, KEY_QUERY_VALUE | reading.view, host))
         return true;
     PathBuffer manifest;
     if (RegReadText(host, nullptr, manifest, true) && PathIsProducts(reading.scope.targets, manifest))

@@ -83,7 +83,7 @@ void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets
 bool ClassServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets)
 {
     HKEY key;
-    if (!IsClassId(classId) || !RegOpenAsItself(list, classId, KEY_READ | view, key))
+    if (!IsClassId(classId) || !RegOpenSubkeyOf(list, classId, KEY_READ | view, key))
         return false;
     DWORD products = 0;
     DWORD others = 0;

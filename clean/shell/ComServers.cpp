@@ -48,7 +48,7 @@ bool MachineClassIsProducts(const ShellScope& scope, const wchar_t* classId)
             continue;
         for (const wchar_t* listPath : ClassListPaths) {
             HKEY list;
-            if (products || !RegOpenAsItself(classes, listPath, KEY_READ | view, list))
+            if (products || !RegOpenPlain(classes, listPath, KEY_READ | view, list))
                 continue;
             products = IsProductsClass(classes, list, classId, view, scope.machine);
             RegCloseKey(list);
@@ -92,7 +92,7 @@ bool NoteProductHandler(const wchar_t* name, void* context)
     HKEY handler;
     PathBuffer classId;
     bool named = false;
-    if (RegOpenAsItself(reading.list, name, KEY_QUERY_VALUE | reading.view, handler)) {
+    if (RegOpenSubkeyOf(reading.list, name, KEY_QUERY_VALUE | reading.view, handler)) {
         named = RegReadText(handler, nullptr, classId, false) && IsClassId(classId);
         RegCloseKey(handler);
     }
@@ -180,7 +180,7 @@ void FindProductClasses(ShellScope& scope, ClassRoot& root)
 {
     for (const wchar_t* listPath : ClassListPaths) {
         HKEY list;
-        if (!RegOpenAsItself(root.key, listPath, KEY_READ | root.view, list))
+        if (!RegOpenPlain(root.key, listPath, KEY_READ | root.view, list))
             continue;
         // One list seen through both views, or through both paths, is read once.
         if (FirstVisit(scope, list)) {
@@ -219,7 +219,7 @@ void RemoveProductClasses(const ShellScope& scope)
             PathBuffer path;
             HKEY list;
             if (!RegJoinPath(path, root.path, listPath) ||
-                !RegOpenAsItself(root.key, listPath, KEY_READ | root.view, list))
+                !RegOpenPlain(root.key, listPath, KEY_READ | root.view, list))
                 continue;
             // Each class is examined again where it is taken: the other list may hold another
             // program's class under the same ID.

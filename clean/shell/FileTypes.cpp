@@ -167,7 +167,7 @@ void RemoveFileExts(const ShellScope& scope, HKEY fileExts, REGSAM, const wchar_
         HKEY fileExt;
         PathBuffer fileExtPath;
         if (!RegJoinPath(fileExtPath, path, names.names[i]) ||
-            !RegOpenAsItself(fileExts, names.names[i], KEY_READ | KEY_WOW64_64KEY, fileExt))
+            !RegOpenSubkeyOf(fileExts, names.names[i], KEY_READ | KEY_WOW64_64KEY, fileExt))
             continue;
         CleanFileExt(scope, fileExt, fileExtPath);
         RegCloseKey(fileExt);

@@ -24,7 +24,7 @@ void RemoveAppPaths(const ShellScope& scope, HKEY list, REGSAM view, const wchar
     RegReadSubkeyNames(list, names);
     for (DWORD i = 0; i < names.count; i++) {
         HKEY entry;
-        if (!RegOpenAsItself(list, names.names[i], KEY_QUERY_VALUE | view, entry))
+        if (!RegOpenSubkeyOf(list, names.names[i], KEY_QUERY_VALUE | view, entry))
             continue;
         PathBuffer program;
         if (RegReadText(entry, nullptr, program, true) && PathIsProducts(scope.targets, program))

@@ -76,10 +76,10 @@ ProductHolding ProgIdHolding(HKEY classRoot, const wchar_t* name, bool applicati
                              const ProductTargets& targets);
 // A class of a class list of classRoot that is wholly the product's: its servers are all the
 // product's, at least one there, and its icon, TreatAs, AutoConvertTo, ProgIDs and handlers name
-// the product's (a .NET class by its CodeBase or Assembly).
+// the product's (a .NET class by its CodeBase or Assembly). list is opened by RegOpenPlain.
 bool IsProductsClass(HKEY classRoot, HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets);
 // Class servers: the counts of an open class key's servers that are the product's and not; and
-// whether any server of list\classId is the product's.
+// whether any server of list\classId (list opened by RegOpenPlain) is the product's.
 void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets, DWORD& products, DWORD& others);
 bool ClassServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets);
 

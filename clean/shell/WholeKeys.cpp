@@ -80,7 +80,7 @@ bool HandlersAreProducts(const Owner& owner, HKEY key, int depth)
     bool products = true;
     for (DWORD i = 0; products && i < lists.count; i++) {
         HKEY list;
-        if (!RegOpenAsItself(shellex, lists.names[i], KEY_READ | owner.view, list))
+        if (!RegOpenSubkeyOf(shellex, lists.names[i], KEY_READ | owner.view, list))
             continue;
         PathBuffer classId;
         if (RegReadText(list, nullptr, classId, false) && IsClassId(classId))
@@ -123,7 +123,7 @@ bool ClassReferencesAreProducts(const Owner& owner, HKEY key, int depth)
 bool ClassInListIsProducts(const Owner& owner, HKEY list, const wchar_t* classId, int depth)
 {
     HKEY key;
-    if (!RegOpenAsItself(list, classId, KEY_READ | owner.view, key))
+    if (!RegOpenSubkeyOf(list, classId, KEY_READ | owner.view, key))
         return false;
     DWORD products = 0;
     DWORD others = 0;
@@ -144,10 +144,10 @@ bool NamedClassIsProducts(const Owner& owner, const wchar_t* classId, int depth)
         return false;
     for (const wchar_t* listPath : ClassListPaths) {
         HKEY list;
-        if (!RegOpenAsItself(owner.classRoot, listPath, KEY_READ | owner.view, list))
+        if (!RegOpenPlain(owner.classRoot, listPath, KEY_READ | owner.view, list))
             continue;
         HKEY probe;
-        bool there = RegOpenAsItself(list, classId, KEY_QUERY_VALUE | owner.view, probe);
+        bool there = RegOpenSubkeyOf(list, classId, KEY_QUERY_VALUE | owner.view, probe);
         if (there)
             RegCloseKey(probe);
         bool products = there && ClassInListIsProducts(owner, list, classId, depth + 1);
@@ -167,7 +167,7 @@ bool CommandlessVerbsAreProducts(const Owner& owner, HKEY shell, int depth)
     bool products = true;
     for (DWORD i = 0; products && i < verbs.count; i++) {
         HKEY verb;
-        if (!RegOpenAsItself(shell, verbs.names[i], KEY_READ | owner.view, verb))
+        if (!RegOpenSubkeyOf(shell, verbs.names[i], KEY_READ | owner.view, verb))
             continue;
         HKEY command;
         PathBuffer classId;

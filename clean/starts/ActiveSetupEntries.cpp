@@ -37,7 +37,7 @@ struct EntryReading {
 bool EntryStartsProduct(HKEY list, const wchar_t* name, REGSAM view, const ProductTargets& targets)
 {
     HKEY entry;
-    if (!RegOpenAsItself(list, name, KEY_QUERY_VALUE | view, entry))
+    if (!RegOpenSubkeyOf(list, name, KEY_QUERY_VALUE | view, entry))
         return false;
     PathBuffer command;
     bool products = RegReadText(entry, L"StubPath", command, true) && CommandStartsProducts(targets, command);
@@ -61,7 +61,7 @@ void NoteEntries()
     for (DWORD v = 0; v < ARRAYSIZE(RegViews); v++) {
         HKEY list;
         if (!RegViewShowsOwnKey(HKEY_LOCAL_MACHINE, ActiveSetupListPath, RegViews[v]) ||
-            !RegOpenAsItself(HKEY_LOCAL_MACHINE, ActiveSetupListPath, KEY_READ | RegViews[v], list))
+            !RegOpenPlain(HKEY_LOCAL_MACHINE, ActiveSetupListPath, KEY_READ | RegViews[v], list))
             continue;
         EntryReading reading = {list, RegViews[v], targets, Part->entries[v]};
         RegEnumSubkeys(list, NoteEntry, &reading);
@@ -122,7 +122,7 @@ void RemoveProductActiveSetupEntries()
     for (DWORD v = 0; v < ARRAYSIZE(RegViews); v++) {
         HKEY list;
         if (Part->entries[v].count == 0 ||
-            !RegOpenAsItself(HKEY_LOCAL_MACHINE, ActiveSetupListPath, KEY_READ | RegViews[v], list))
+            !RegOpenPlain(HKEY_LOCAL_MACHINE, ActiveSetupListPath, KEY_READ | RegViews[v], list))
             continue;
         // Checked again: an uninstaller that ran since the entries were noted may have changed them.
         for (DWORD i = 0; i < Part->entries[v].count; i++) {

@@ -248,12 +248,12 @@ bool RegKernelNameOf(HKEY parent, const wchar_t* path, REGSAM access, RegistryNa
     return true;
 }
 
-bool RegOpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key)
+bool RegOpenForValues(HKEY parent, const wchar_t* path, REGSAM read, HKEY& key)
 {
-    if (RegOpenAsItself(parent, path, KEY_QUERY_VALUE | KEY_SET_VALUE | view, key))
+    if (RegOpenAsItself(parent, path, read | KEY_SET_VALUE, key))
         return true;
     // Only a key there that denies the right to set values is worth a second open.
-    return GetLastError() == ERROR_ACCESS_DENIED && RegOpenAsItself(parent, path, KEY_QUERY_VALUE | view, key);
+    return GetLastError() == ERROR_ACCESS_DENIED && RegOpenAsItself(parent, path, read, key);
 }
 
 bool RegHoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount)

@@ -44,9 +44,10 @@ bool RegOpenSubkeyOf(HKEY key, const wchar_t* name, REGSAM access, HKEY& subkey)
 // opened so. out is empty when the name does not fit.
 bool RegKernelNameOf(HKEY parent, const wchar_t* path, REGSAM access, RegistryName& out);
 
-// Opens parent\path as itself to delete values from; without the right to set values it is
-// still opened to read them, so that each deletion it cannot make is reported.
-bool RegOpenForValues(HKEY parent, const wchar_t* path, REGSAM view, HKEY& key);
+// Opens parent\path as itself with read (the rights to read and the view) to delete values
+// from; without the right to set values it is still opened with read alone, so that each
+// deletion it cannot make is reported.
+bool RegOpenForValues(HKEY parent, const wchar_t* path, REGSAM read, HKEY& key);
 
 // True when an open key has no more than subkeyCount subkeys and valueCount values.
 bool RegHoldsAtMost(HKEY key, DWORD subkeyCount, DWORD valueCount);

@@ -169,7 +169,7 @@ TEST_F(RegistryFloorTest, KeyIsReachedAsItselfOrNotAtAll)
         EXPECT_TRUE(RegSameKey(name, (UserKernelRoot + c.kernelName).c_str())) << name;
         RegCloseKey(key);
         HKEY values;
-        ASSERT_TRUE(RegOpenForValues(HKEY_USERS, c.path.c_str(), KEY_WOW64_64KEY, values));
+        ASSERT_TRUE(RegOpenForValues(HKEY_USERS, c.path.c_str(), KEY_QUERY_VALUE | KEY_WOW64_64KEY, values));
         EXPECT_EQ(RegHoldsAtMost(values, 0, 0), c.holdsNothing);
         EXPECT_TRUE(RegHoldsAtMost(values, 1, 1));
         RegCloseKey(values);

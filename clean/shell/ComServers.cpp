@@ -141,7 +141,7 @@ void RemoveApprovedValues(const ShellScope& scope)
         return;
     for (DWORD v = 0; v < scope.where->softwareViews; v++) {
         HKEY key;
-        if (!RegOpenForValues(scope.where->root, path, RegViews[v], key))
+        if (!RegOpenForValues(scope.where->root, path, KEY_QUERY_VALUE | RegViews[v], key))
             continue;
         ApprovedReading reading = {scope, {}};
         RegEnumValueNames(key, NoteApprovedProductClass, &reading);

@@ -71,14 +71,14 @@ void CleanExtension(const ShellScope& scope, const ClassRoot& root, const wchar_
 {
     const wchar_t* label = scope.where->label;
     HKEY key;
-    if (!RegOpenForValues(root.key, extension, root.view, key))
+    if (!RegOpenForValues(root.key, extension, KEY_QUERY_VALUE | root.view, key))
         return;
     PathBuffer progId;
     bool byDefault = RegReadText(key, nullptr, progId, false) && NamesProductsProgId(scope, progId);
     NameList named = {};
     HKEY openWith = nullptr;
     DWORD openWithValues = 0;
-    if (RegOpenForValues(key, L"OpenWithProgids", root.view, openWith)) {
+    if (RegOpenForValues(key, L"OpenWithProgids", KEY_QUERY_VALUE | root.view, openWith)) {
         NameList values = {};
         RegReadValueNames(openWith, values);
         openWithValues = values.count;
@@ -138,7 +138,8 @@ void CleanFileExt(const ShellScope& scope, HKEY fileExt, const wchar_t* path)
     for (const wchar_t* listName : lists) {
         HKEY list;
         PathBuffer listPath;
-        if (!RegJoinPath(listPath, path, listName) || !RegOpenForValues(fileExt, listName, KEY_WOW64_64KEY, list))
+        if (!RegJoinPath(listPath, path, listName) ||
+            !RegOpenForValues(fileExt, listName, KEY_QUERY_VALUE | KEY_WOW64_64KEY, list))
             continue;
         bool byProgram = listName == lists[0];
         NameList values = {};

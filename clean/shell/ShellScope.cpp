@@ -33,8 +33,7 @@ void ForEachSoftwareKey(const ShellScope& scope, const wchar_t* relativePath,
         return;
     for (DWORD i = 0; i < scope.where->softwareViews; i++) {
         HKEY key;
-        if (!RegOpenAsItself(scope.where->root, path, KEY_READ | KEY_SET_VALUE | RegViews[i], key) &&
-            !RegOpenAsItself(scope.where->root, path, KEY_READ | RegViews[i], key))
+        if (!RegOpenForValues(scope.where->root, path, KEY_READ | RegViews[i], key))
             continue;
         visit(scope, key, RegViews[i], path);
         RegCloseKey(key);

@@ -41,7 +41,7 @@ void RemoveRunValues(const Scope& scope, const wchar_t* runKey, REGSAM view, con
     // (a user's run on the machine's keys) the key is still read, so that each deletion it
     // cannot make is reported.
     HKEY key;
-    if (!RegOpenForValues(scope.root, path, view, key))
+    if (!RegOpenForValues(scope.root, path, KEY_QUERY_VALUE | view, key))
         return;
     // Collected before the first deletion, which moves the later values to other indexes.
     RunKeyReading reading = {key, targets, {}};

@@ -271,4 +271,49 @@ TEST_F(WindowsRegistrationsTest, AClassRootThatIsARegistryLinkElsewhereIsNotEnte
     EXPECT_TRUE(KeyExists(HKEY_USERS, handler));
 }
 
+// Each kind of server a class may have counts, whatever the spelling of its key: a class goes
+// when every server it has is the product's, and stays with one of another program's. A class
+// that is a registry link to the product's class is read as itself: it and its target stay.
+TEST_F(WindowsRegistrationsTest, EveryKindOfServerCountsWhateverItsSpelling)
+{
+    const std::wstring target = Sid + L"\\Elsewhere\\" + ProductClass;
+    ASSERT_TRUE(SetString(HKEY_USERS, target + L"\\InprocServer32", nullptr, Product(L"ZamoShell.dll")));
+    const struct {
+        const wchar_t* classId;
+        std::vector<std::pair<const wchar_t*, std::wstring>> servers;
+        bool removed;
+    } cases[] = {
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A01}", {{L"InprocHandler32", Product(L"ZamoShell.dll")}}, true},
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A02}", {{L"LocalServer", ProductCommand()}}, true},
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A03}", {{L"InprocServer", Product(L"ZamoShell.dll")}}, true},
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A04}", {{L"inprocserver32", Product(L"ZamoShell.dll")}}, true},
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A05}",
+         {{L"InprocServer32", Product(L"ZamoShell.dll")}, {L"LocalServer32", L"C:\\Fenwick\\host.exe -Embedding"}},
+         false},
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A06}",
+         {{L"InprocServer32", Product(L"ZamoShell.dll")}, {L"LOCALSERVER32", ProductCommand()}}, true},
+        // A key of another name is no server, even with the product's file in it.
+        {L"{5A3E0C11-0D2B-4C61-9E1A-7C0000000A07}", {{L"InprocServer64", Product(L"ZamoShell.dll")}}, false},
+    };
+    for (const auto& c : cases) {
+        for (const auto& server : c.servers)
+            ASSERT_TRUE(Set(std::wstring(L"CLSID\\") + c.classId + L"\\" + server.first, nullptr, server.second));
+    }
+    RegistryLink link(HKEY_USERS, Classes + L"\\CLSID\\" + ProductClass, L"\\REGISTRY\\User\\" + target);
+    if (!link.Made())
+        GTEST_SKIP() << "Wine made no registry link here";
+
+    RemoveShellRegistrations(UserScope(Sid.c_str()));
+
+    Lines removed;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Exists(std::wstring(L"CLSID\\") + c.classId), !c.removed) << c.classId;
+        if (c.removed)
+            removed.push_back(Removed(L"\\CLSID"));
+    }
+    EXPECT_EQ(log.Lines(), removed);
+    EXPECT_TRUE(link.Exists());
+    EXPECT_TRUE(KeyExists(HKEY_USERS, target + L"\\InprocServer32"));
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include "ShellScope.h"
 
 #include "../../common/Registry.h"
+#include "../../common/RegistryWalk.h"
 
 #include <shlwapi.h>
 #include <wchar.h>
@@ -58,26 +59,51 @@ bool IsCatalogued(const wchar_t* const* names, DWORD count, const wchar_t* name)
     return false;
 }
 
+namespace {
+
+// The counts a walk of a class key's subkeys adds to, server by server.
+struct ServerCount {
+    HKEY classKey;
+    REGSAM view;
+    const ProductTargets& targets;
+    DWORD& products;
+    DWORD& others;
+};
+
+// A class's subkeys are walked rather than each kind of server opened: a class holds a few
+// subkeys, where five opens would be asked of every class of every class list.
+bool CountIfServer(const wchar_t* name, void* context)
+{
+    ServerCount& count = *static_cast<ServerCount*>(context);
+    DWORD i = 0;
+    while (i < ARRAYSIZE(ServerKeys) && StrCmpIW(name, ServerKeys[i]) != 0)
+        i++;
+    HKEY server;
+    if (i == ARRAYSIZE(ServerKeys) || !RegOpenSubkeyOf(count.classKey, name, KEY_QUERY_VALUE | count.view, server))
+        return true;
+    // A server that cannot be read as text (too long, another type) is another program's.
+    DWORD size = 0;
+    PathBuffer text;
+    if (RegQueryValueExW(server, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
+        size > sizeof(wchar_t)) {
+        bool product = RegReadText(server, nullptr, text, true);
+        if (product && i >= FirstLocalServer)
+            product = CommandStartsProducts(count.targets, text);
+        else if (product)
+            product = PathIsProducts(count.targets, text) ||
+                      (i == 0 && ManagedServerIsProducts(server, text, count.targets));
+        (product ? count.products : count.others)++;
+    }
+    RegCloseKey(server);
+    return true;
+}
+
+} // namespace
+
 void CountClassServers(HKEY classKey, REGSAM view, const ProductTargets& targets, DWORD& products, DWORD& others)
 {
-    for (DWORD i = 0; i < ARRAYSIZE(ServerKeys); i++) {
-        HKEY server;
-        PathBuffer text;
-        if (!RegOpenAsItself(classKey, ServerKeys[i], KEY_QUERY_VALUE | view, server))
-            continue;
-        // A server that cannot be read as text (too long, another type) is another program's.
-        DWORD size = 0;
-        if (RegQueryValueExW(server, nullptr, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
-            size > sizeof(wchar_t)) {
-            bool product = RegReadText(server, nullptr, text, true);
-            if (product && i >= FirstLocalServer)
-                product = CommandStartsProducts(targets, text);
-            else if (product)
-                product = PathIsProducts(targets, text) || (i == 0 && ManagedServerIsProducts(server, text, targets));
-            (product ? products : others)++;
-        }
-        RegCloseKey(server);
-    }
+    ServerCount count = {classKey, view, targets, products, others};
+    RegEnumSubkeys(classKey, CountIfServer, &count);
 }
 
 bool ClassServerIsProducts(HKEY list, const wchar_t* classId, REGSAM view, const ProductTargets& targets)

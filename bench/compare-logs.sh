@@ -50,7 +50,7 @@ sys.stdout.writelines(lines + sorted(stops))'
 # writing them made: the run had deleted those, and the next build's run must not meet them.
 unmark() {
     "$WINE" reg delete 'HKLM\Software\Quorvex' /reg:64 /f >/dev/null 2>&1 || true
-    "$WINE" reg delete 'HKCU\Software\Quorvex' /f >/dev/null 2>&1 || true
+    "$WINE" reg delete 'HKCU\Software\Quorvex' /reg:64 /f >/dev/null 2>&1 || true
 }
 
 failures=0
